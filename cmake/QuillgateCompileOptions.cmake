@@ -1,0 +1,22 @@
+# Warnings for every target of ours; the debug preset turns them into errors.
+add_library(qg_compile_options INTERFACE)
+target_compile_options(qg_compile_options INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wno-missing-field-initializers)
+if(QG_WERROR)
+  target_compile_options(qg_compile_options INTERFACE -Werror)
+endif()
+
+# Adds a GoogleTest executable whose cases ctest lists one by one.
+function(qg_add_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} qg_compile_options GTest::gmock GTest::gtest_main)
+  set(labels ${ARG_LABELS})
+  if(NOT labels)
+    set(labels unit)
+  endif()
+  gtest_discover_tests(${name}
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+    PROPERTIES LABELS "${labels}"
+    DISCOVERY_TIMEOUT 60)
+endfunction()

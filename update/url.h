@@ -1,0 +1,52 @@
+// URL helpers of the update and repair pipelines: splitting a URL to rebuild it on a
+// backup server, escaping file URLs, and normalising relative file paths. All work on
+// narrow strings whose file names may hold double-byte (GBK) characters.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Service types as the platform's URL split reports them.
+enum class ServiceType : uint32_t {
+    Ftp = 1,
+    Gopher = 2,
+    Http = 3,
+    Unknown = 0x1000,
+    File = 0x1001,
+    Mailto = 0x1002,
+    Mid = 0x1003,
+    Cid = 0x1004,
+    News = 0x1005,
+    Nntp = 0x1006,
+    Prospero = 0x1007,
+    Telnet = 0x1008,
+    Wais = 0x1009,
+    Afs = 0x100A,
+    Https = 0x100B,
+};
+
+struct UrlParts {
+    ServiceType type = ServiceType::Unknown;
+    std::string server;  // host name only: no user, password or port
+    std::string object;  // path and query, always beginning with "/"
+    uint16_t port = 0;   // the URL's port, or the scheme's default
+};
+
+// Splits `url`. False (type Unknown) when it has no recognisable scheme, no server where
+// the scheme needs one, or a port that is not a number from 1 to 65535.
+bool SplitUrl(std::string_view url, UrlParts& parts);
+
+// "http", "https", "ftp", "gopher", "file", "mailto" or "nntp"; nullptr for any other
+// service type, whose URLs are not rebuilt.
+const char* SchemeText(ServiceType type);
+
+// "scheme://server" followed by the object; the port of the original URL is not kept.
+std::string RebuildUrl(std::string_view scheme, std::string_view server, std::string_view object);
+
+// Keeps letters, digits and : \ / . ? & # @; every other byte becomes "%XX".
+std::string EscapeUrl(std::string_view text);
+
+// Optionally lower-cases ASCII letters and turns "\" into "/", leaving both bytes of every
+// double-byte character alone.
+std::string NormalisePath(std::string_view text, bool toLower, bool toForwardSlash);
