@@ -199,8 +199,8 @@ const Entry kTraditional[] = {
 template <size_t N>
 const char* Lookup(const Entry (&table)[N], uint32_t index) {
     const Entry* end = table + N;
-    const Entry* it = std::lower_bound(table, end, index,
-                                       [](const Entry& e, uint32_t i) { return e.index < i; });
+    const Entry* it =
+        std::lower_bound(table, end, index, [](const Entry& e, uint32_t i) { return e.index < i; });
     return (it != end && it->index == index) ? it->text : "";
 }
 

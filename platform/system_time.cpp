@@ -50,8 +50,8 @@ SystemTime GetLocalTimeNow() {
 int64_t SystemTimeToFileTime(const SystemTime& t) {
     constexpr int64_t kDaysFrom1601To1970 = 134774;
     const int64_t days = DaysFromCivil(t.year, t.month, t.day) + kDaysFrom1601To1970;
-    const int64_t ms = ((days * 24 + t.hour) * 60 + t.minute) * 60000 + t.second * 1000 +
-                       t.milliseconds;
+    const int64_t ms =
+        ((days * 24 + t.hour) * 60 + t.minute) * 60000 + t.second * 1000 + t.milliseconds;
     return ms * 10000;
 }
 

@@ -6,10 +6,10 @@
 namespace platform {
 
 struct SystemTime {
-    uint16_t year = 1601;  // 1601..30827
-    uint16_t month = 1;    // 1..12
+    uint16_t year = 1601;    // 1601..30827
+    uint16_t month = 1;      // 1..12
     uint16_t dayOfWeek = 0;  // 0 = Sunday
-    uint16_t day = 1;      // 1..31
+    uint16_t day = 1;        // 1..31
     uint16_t hour = 0;
     uint16_t minute = 0;
     uint16_t second = 0;

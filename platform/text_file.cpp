@@ -29,8 +29,10 @@ bool ReadFirstLine(std::string_view gbkPath, size_t maxChars, std::string& line)
     while (line.size() < maxChars && (c = std::fgetc(f.get())) != EOF) {
         if (c == '\r') {
             int next = std::fgetc(f.get());
-            if (next == '\n') c = '\n';
-            else if (next != EOF) std::ungetc(next, f.get());
+            if (next == '\n')
+                c = '\n';
+            else if (next != EOF)
+                std::ungetc(next, f.get());
         }
         line.push_back(static_cast<char>(c));
         if (c == '\n') break;

@@ -15,13 +15,20 @@ struct SchemeInfo {
 };
 
 constexpr SchemeInfo kSchemes[] = {
-    {"http", ServiceType::Http, 80, true},       {"https", ServiceType::Https, 443, true},
-    {"ftp", ServiceType::Ftp, 21, true},         {"gopher", ServiceType::Gopher, 70, true},
-    {"file", ServiceType::File, 0, false},       {"mailto", ServiceType::Mailto, 0, false},
-    {"news", ServiceType::News, 119, false},     {"nntp", ServiceType::Nntp, 119, true},
-    {"telnet", ServiceType::Telnet, 23, true},   {"wais", ServiceType::Wais, 210, true},
-    {"prospero", ServiceType::Prospero, 1525, true}, {"afs", ServiceType::Afs, 0, true},
-    {"mid", ServiceType::Mid, 0, false},         {"cid", ServiceType::Cid, 0, false},
+    {"http", ServiceType::Http, 80, true},
+    {"https", ServiceType::Https, 443, true},
+    {"ftp", ServiceType::Ftp, 21, true},
+    {"gopher", ServiceType::Gopher, 70, true},
+    {"file", ServiceType::File, 0, false},
+    {"mailto", ServiceType::Mailto, 0, false},
+    {"news", ServiceType::News, 119, false},
+    {"nntp", ServiceType::Nntp, 119, true},
+    {"telnet", ServiceType::Telnet, 23, true},
+    {"wais", ServiceType::Wais, 210, true},
+    {"prospero", ServiceType::Prospero, 1525, true},
+    {"afs", ServiceType::Afs, 0, true},
+    {"mid", ServiceType::Mid, 0, false},
+    {"cid", ServiceType::Cid, 0, false},
 };
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
@@ -94,21 +101,30 @@ bool SplitUrl(std::string_view url, UrlParts& parts) {
 
     parts.type = scheme->type;
     parts.server.assign(host);
-    parts.object = object.empty() || object[0] != '/' ? "/" + std::string(object) : std::string(object);
+    parts.object =
+        object.empty() || object[0] != '/' ? "/" + std::string(object) : std::string(object);
     parts.port = port;
     return true;
 }
 
 const char* SchemeText(ServiceType type) {
     switch (type) {
-        case ServiceType::Http: return "http";
-        case ServiceType::Https: return "https";
-        case ServiceType::Ftp: return "ftp";
-        case ServiceType::Gopher: return "gopher";
-        case ServiceType::File: return "file";
-        case ServiceType::Mailto: return "mailto";
-        case ServiceType::Nntp: return "nntp";
-        default: return nullptr;
+        case ServiceType::Http:
+            return "http";
+        case ServiceType::Https:
+            return "https";
+        case ServiceType::Ftp:
+            return "ftp";
+        case ServiceType::Gopher:
+            return "gopher";
+        case ServiceType::File:
+            return "file";
+        case ServiceType::Mailto:
+            return "mailto";
+        case ServiceType::Nntp:
+            return "nntp";
+        default:
+            return nullptr;
     }
 }
 

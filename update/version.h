@@ -17,7 +17,7 @@ enum CompareResult {
     Incomparable = 0,  // the tags differ
     Older = 1,         // same tag, left number lower
     Same = 2,
-    Newer = 3,         // same tag, left number higher
+    Newer = 3,  // same tag, left number higher
 };
 
 // The launcher's own built-in version.

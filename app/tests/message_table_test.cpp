@@ -9,7 +9,7 @@
 namespace {
 
 class MessageTableTest : public ::testing::TestWithParam<uint32_t> {
-protected:
+  protected:
     void SetUp() override { LanguageCodePage = GetParam(); }
     void TearDown() override { LanguageCodePage = 936; }
 };

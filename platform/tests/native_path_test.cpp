@@ -12,7 +12,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class NativePathTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         root_ = fs::temp_directory_path() / ("qg_native_path_" + std::to_string(getpid()));
         fs::remove_all(root_);

@@ -30,7 +30,10 @@ TEST(TextEncoding, InvalidInputFailsOrIsReplaced) {
     EXPECT_TRUE(out.empty());
     EXPECT_FALSE(Utf8ToGbk("\xC3", out));
     EXPECT_FALSE(Utf8ToGbk("\xF0\x9F\x98\x80", out));  // an emoji has no GBK form
-    EXPECT_EQ(GbkToUtf8Lossy("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(GbkToUtf8Lossy("a\xFF"
+                             "b"),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_EQ(Utf8ToGbkLossy("a\xF0\x9F\x98\x80"), "a????");
 }
 

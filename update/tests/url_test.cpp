@@ -36,9 +36,9 @@ TEST(SplitUrl, SchemesPortsAndObjects) {
 }
 
 TEST(SplitUrl, RefusesUrlsWithoutSchemeServerOrValidPort) {
-    for (const char* url : {"", "patch.example.com/a.zip", "/a/b", "xyz://host/a", "http:/host/a",
-                            "http:///a", "http://host:0/", "http://host:70000/", "http://host:8a/",
-                            "://host/"}) {
+    for (const char* url :
+         {"", "patch.example.com/a.zip", "/a/b", "xyz://host/a", "http:/host/a", "http:///a",
+          "http://host:0/", "http://host:70000/", "http://host:8a/", "://host/"}) {
         UrlParts parts;
         parts.server = "stale";
         EXPECT_FALSE(SplitUrl(url, parts)) << url;
@@ -85,7 +85,11 @@ TEST(NormalisePath, FlagsAndDoubleByteCharacters) {
     EXPECT_EQ(NormalisePath("Data\\Sub", false, true), "Data/Sub");
     EXPECT_EQ(NormalisePath("Data\\Sub", false, false), "Data\\Sub");
     // "乗" is 0x81 0x5C and "丄" 0x81 0x41: neither trail byte is touched.
-    EXPECT_EQ(NormalisePath("A\\\x81\x5C\\\x81\x41" "B", true, true), "a/\x81\x5C/\x81\x41" "b");
+    EXPECT_EQ(NormalisePath("A\\\x81\x5C\\\x81\x41"
+                            "B",
+                            true, true),
+              "a/\x81\x5C/\x81\x41"
+              "b");
     // A lead byte at the very end is left alone.
     EXPECT_EQ(NormalisePath("A\x81", true, true), "a\x81");
 }

@@ -1,0 +1,30 @@
+// Profile (INI) files read and written with the semantics of the Windows private-profile
+// functions: section and key names compare case-insensitively, the first section and
+// the first key of a name win, blanks around names and values are dropped, a value
+// enclosed in matching quotes loses them, and writing creates the file.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// Values are read into a buffer of this many bytes, so at most one less is returned.
+constexpr size_t kProfileValueBuffer = 1024;
+
+// The value of `key` in `section`, or `defaultValue` when the file, the section or the
+// key is missing. At most kProfileValueBuffer - 1 bytes.
+std::string GetProfileString(std::string_view section, std::string_view key,
+                             std::string_view defaultValue, std::string_view gbkPath);
+
+// Every section name of the file, in file order. Empty when the file is missing.
+std::vector<std::string> GetProfileSectionNames(std::string_view gbkPath);
+
+// Sets `key` in `section` to `value`, adding the section or key when missing and creating
+// the file when needed. The rest of the file is kept as it was. False when the file
+// cannot be written.
+bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
+                        std::string_view gbkPath);
+
+}  // namespace platform
