@@ -4,6 +4,7 @@
 #include "platform/profile.h"
 #include "platform/text_file.h"
 #include "update/position_key.h"
+#include "update/string_split.h"
 #include "update/version_files.h"
 
 namespace {
@@ -30,13 +31,7 @@ bool LoadConfigFile(std::string_view path, CSimpleIniA& ini) {
 
 std::vector<std::string> SplitBackupServers(std::string_view value) {
     std::vector<std::string> servers;
-    size_t pos = 0;
-    while (pos <= value.size()) {
-        size_t semi = value.find(';', pos);
-        if (semi == std::string_view::npos) semi = value.size();
-        if (semi > pos) servers.emplace_back(value.substr(pos, semi - pos));
-        pos = semi + 1;
-    }
+    for (std::string_view piece : SplitNonEmpty(value, ';')) servers.emplace_back(piece);
     return servers;
 }
 

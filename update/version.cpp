@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "update/string_split.h"
+
 namespace {
 
 // atoi without its undefined behaviour on overflow: leading blanks, a sign, then digits.
@@ -46,14 +48,7 @@ bool SplitNumber(const std::string& number, std::array<long long, 3>& parts) {
 }  // namespace
 
 VersionNumber ParseVersion(std::string_view text) {
-    std::vector<std::string_view> tokens;
-    size_t pos = 0;
-    while (pos <= text.size()) {
-        size_t dot = text.find('.', pos);
-        if (dot == std::string_view::npos) dot = text.size();
-        if (dot > pos) tokens.push_back(text.substr(pos, dot - pos));
-        pos = dot + 1;
-    }
+    std::vector<std::string_view> tokens = SplitNonEmpty(text, '.');
     while (tokens.size() < 4) tokens.push_back("0");
 
     VersionNumber v;

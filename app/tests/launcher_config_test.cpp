@@ -1,11 +1,10 @@
 #include "app/launcher_config.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
+#include "testing/temp_dir.h"
 #include "update/position_key.h"
 
 namespace {
@@ -15,22 +14,12 @@ namespace fs = std::filesystem;
 // Runs each test inside an empty client directory.
 class LauncherConfigTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("qg_config_" + std::to_string(getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        old_ = fs::current_path();
-        fs::current_path(dir_);
-    }
-    void TearDown() override {
-        fs::current_path(old_);
-        fs::remove_all(dir_);
-    }
     static void Write(const std::string& name, std::string bytes, bool scrambled = false) {
         if (scrambled) ScrambleBuffer(bytes.data(), bytes.size());
-        std::ofstream(name, std::ios::binary) << bytes;
+        testing_support::WriteFile(name, bytes);
     }
-    fs::path dir_, old_;
+    testing_support::TempDir dir_{"qg_config"};
+    testing_support::ScopedCurrentDir cwd_{dir_.path()};
 };
 
 const char* kConfig =

@@ -1,10 +1,11 @@
 #include "platform/native_path.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "testing/temp_dir.h"
 
 namespace platform {
 namespace {
@@ -14,20 +15,14 @@ namespace fs = std::filesystem;
 class NativePathTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() / ("qg_native_path_" + std::to_string(getpid()));
-        fs::remove_all(root_);
         fs::create_directories(root_ / "Data" / "数据");
         fs::create_directories(root_ / "乗");
         std::ofstream(root_ / "Data" / "数据" / "Scene.PAK") << "x";
         std::ofstream(root_ / "乗" / "file.txt") << "y";
-        old_ = fs::current_path();
-        fs::current_path(root_);
     }
-    void TearDown() override {
-        fs::current_path(old_);
-        fs::remove_all(root_);
-    }
-    fs::path root_, old_;
+    testing_support::TempDir dir_{"qg_native_path"};
+    const fs::path& root_ = dir_.path();
+    testing_support::ScopedCurrentDir cwd_{root_};
 };
 
 TEST_F(NativePathTest, ResolvesEachExistingComponentCaselessly) {

@@ -1,34 +1,18 @@
 #include "platform/profile.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include "testing/temp_dir.h"
 
 namespace platform {
 namespace {
 
-namespace fs = std::filesystem;
-
 class ProfileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("qg_profile_" + std::to_string(getpid()));
-        fs::create_directories(dir_);
-        path_ = (dir_ / "patchinfo.txt").string();
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    void Write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
-    std::string Contents() {
-        std::ifstream in(path_, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    fs::path dir_;
-    std::string path_;
+    void Write(const std::string& text) { testing_support::WriteFile(path_, text); }
+    std::string Contents() { return testing_support::ReadFile(path_); }
+    testing_support::TempDir dir_{"qg_profile"};
+    std::string path_ = dir_ / "patchinfo.txt";
 };
 
 TEST_F(ProfileTest, ReadsWithWindowsSemantics) {
@@ -51,8 +35,8 @@ TEST_F(ProfileTest, ReadsWithWindowsSemantics) {
     }
     EXPECT_EQ(GetProfileSectionNames(path_),
               (std::vector<std::string>{"Latest", "latest", "patch_1", "spaced"}));
-    EXPECT_EQ(GetProfileString("a", "b", "missing file", (dir_ / "none").string()), "missing file");
-    EXPECT_TRUE(GetProfileSectionNames((dir_ / "none").string()).empty());
+    EXPECT_EQ(GetProfileString("a", "b", "missing file", dir_ / "none"), "missing file");
+    EXPECT_TRUE(GetProfileSectionNames(dir_ / "none").empty());
 }
 
 TEST_F(ProfileTest, LongValuesAreCutToTheBuffer) {
@@ -61,7 +45,7 @@ TEST_F(ProfileTest, LongValuesAreCutToTheBuffer) {
 }
 
 TEST_F(ProfileTest, WriteCreatesAndUpdatesInPlace) {
-    path_ = (dir_ / "style.cfg").string();
+    path_ = dir_ / "style.cfg";
     ASSERT_TRUE(WriteProfileString("Style", "qstyle", "1", path_));
     EXPECT_EQ(Contents(), "[Style]\r\nqstyle=1\r\n");
     ASSERT_TRUE(WriteProfileString("style", "QSTYLE", "0", path_));
@@ -69,7 +53,7 @@ TEST_F(ProfileTest, WriteCreatesAndUpdatesInPlace) {
     ASSERT_TRUE(WriteProfileString("More", "k", "v", path_));
     EXPECT_EQ(Contents(), "[Style]\r\nQSTYLE=0\r\nother=x\r\n[More]\r\nk=v\r\n");
     EXPECT_EQ(GetProfileString("style", "qstyle", "", path_), "0");
-    EXPECT_FALSE(WriteProfileString("s", "k", "v", (dir_ / "no/such/dir/f.ini").string()));
+    EXPECT_FALSE(WriteProfileString("s", "k", "v", dir_ / "no/such/dir/f.ini"));
 }
 
 }  // namespace

@@ -1,34 +1,25 @@
 #include "update/version_files.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <set>
 
+#include "testing/temp_dir.h"
 #include "update/position_key.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
 class VersionFilesTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("qg_version_files_" + std::to_string(getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
     std::string Write(const std::string& name, const std::string& bytes) {
-        std::ofstream(dir_ / name, std::ios::binary) << bytes;
-        return (dir_ / name).string();
+        testing_support::WriteFile(dir_ / name, bytes);
+        return dir_ / name;
     }
     static std::string Scrambled(std::string s) {
         ScrambleBuffer(s.data(), s.size());
         return s;
     }
-    fs::path dir_;
+    testing_support::TempDir dir_{"qg_version_files"};
 };
 
 TEST_F(VersionFilesTest, VersionFileFirstLineCutAtBar) {
@@ -50,7 +41,7 @@ TEST_F(VersionFilesTest, VersionFileFirstLineCutAtBar) {
     std::string raw;
     ASSERT_TRUE(ReadVersionFileText(Write(".ver", "CN." + longLine), raw));
     EXPECT_EQ(raw.size(), 1023u);
-    EXPECT_FALSE(ReadVersionFileText((dir_ / "missing.ver").string(), raw));
+    EXPECT_FALSE(ReadVersionFileText(dir_ / "missing.ver", raw));
 }
 
 TEST_F(VersionFilesTest, EditionIdIsUnscrambled) {
@@ -61,7 +52,7 @@ TEST_F(VersionFilesTest, EditionIdIsUnscrambled) {
     ASSERT_TRUE(ReadEditionIdText(Write("ver.id", Scrambled("TW") + "\n"), id));
     EXPECT_EQ(id, "TW");
     id = "unchanged";
-    EXPECT_FALSE(ReadEditionIdText((dir_ / "absent.id").string(), id));
+    EXPECT_FALSE(ReadEditionIdText(dir_ / "absent.id", id));
     EXPECT_EQ(id, "unchanged");
 }
 
