@@ -1,0 +1,63 @@
+#include "update/patch_info.h"
+
+#include "platform/file_system.h"
+#include "platform/profile.h"
+#include "platform/text_file.h"
+
+namespace {
+
+bool ReadPatchInfoContents(std::string_view path, PatchInfo& info) {
+    std::string data;
+    if (!platform::ReadWholeFile(path, data) || data.empty()) return false;
+    const std::vector<std::string> sections = platform::GetProfileSectionNames(path);
+    if (sections.empty()) return false;
+
+    auto get = [&](std::string_view section, std::string_view key) {
+        return platform::GetProfileString(section, key, "", path);
+    };
+    info.latestRaw = get("latest", "latest");
+    const std::string launcher = get("latest", "quillgate");
+    info.newLauncherUrl = get("latest", "newquillgate");
+    if (info.latestRaw.empty() || launcher.empty() || info.newLauncherUrl.empty()) return false;
+    info.latestVersion = ParseVersion(info.latestRaw);
+    info.launcherLatest = ParseVersion(launcher);
+
+    info.patches.clear();
+    for (const std::string& name : sections) {
+        if (name.compare(0, 6, "patch_") != 0) continue;
+        const std::string from = get(name, "from");
+        const std::string to = get(name, "to");
+        const std::string url = get(name, "url");
+        if (from.empty() || to.empty() || url.empty()) continue;
+        info.patches.push_back(PatchStep{ParseVersion(from), ParseVersion(to), url});
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReadPatchInfoFile(std::string_view path, PatchInfo& info) {
+    const bool ok = ReadPatchInfoContents(path, info);
+    platform::DeleteFileAt(path);
+    return ok;
+}
+
+ChainResult ChooseChain(const VersionNumber& installed, const VersionNumber& latest,
+                        const std::vector<PatchStep>& patches, std::vector<PatchStep>& chain) {
+    chain.clear();
+    if (CompareVersion(installed, latest) == Incomparable) return ChainResult::Incomparable;
+    VersionNumber current = installed;
+    while (CompareVersion(current, latest) == Older) {
+        const PatchStep* best = nullptr;
+        for (const PatchStep& p : patches) {
+            if (CompareVersion(current, p.from) != Same) continue;
+            if (CompareVersion(p.to, p.from) != Newer) continue;  // would walk back or stand still
+            if (best != nullptr && CompareVersion(p.to, best->to) != Newer) continue;
+            best = &p;
+        }
+        if (best == nullptr) break;
+        chain.push_back(*best);
+        current = best->to;
+    }
+    return CompareVersion(current, latest) == Older ? ChainResult::NoWayForward : ChainResult::Ok;
+}

@@ -1,0 +1,45 @@
+// The patch-information file published on the update servers, and the choice of the
+// chain of patches that leads from the installed version to the newest one.
+//
+// The file is a profile (INI) file: section "latest" with the keys "latest" (newest client
+// version), "quillgate" (newest launcher version) and "newquillgate" (where that launcher
+// is published), and one section per patch whose name begins with "patch_", with the
+// keys "from", "to" and "url".
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "update/version.h"
+
+struct PatchStep {
+    VersionNumber from;
+    VersionNumber to;
+    std::string url;
+};
+
+struct PatchInfo {
+    std::string latestRaw;
+    VersionNumber latestVersion;
+    VersionNumber launcherLatest;
+    std::string newLauncherUrl;
+    std::vector<PatchStep> patches;  // every complete "patch_" section, in file order
+};
+
+// Reads the file at `path` into `info`, then deletes the file (whether or not it was
+// valid). False when the file is missing or empty, has no sections, or lacks one of the
+// three "latest" keys.
+bool ReadPatchInfoFile(std::string_view path, PatchInfo& info);
+
+enum class ChainResult {
+    Ok,
+    Incomparable,  // the installed and newest versions have different tags
+    NoWayForward,  // no published patch continues the walk before the newest version
+};
+
+// Walks from `installed` towards `latest`, at each version taking the patch that starts
+// there and reaches furthest (the first in file order among equals). A patch whose "to"
+// is not newer than its "from" is never taken, so the walk always ends.
+ChainResult ChooseChain(const VersionNumber& installed, const VersionNumber& latest,
+                        const std::vector<PatchStep>& patches, std::vector<PatchStep>& chain);
