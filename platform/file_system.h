@@ -15,6 +15,14 @@ bool PathExists(std::string_view gbkPath);
 // Deletes a file; false when it could not be deleted (a missing file included).
 bool DeleteFileAt(std::string_view gbkPath);
 
+// Clears a read-only state so that the file can be replaced or deleted.
+bool MakeWritable(std::string_view gbkPath);
+
+// Copies a file over `to`, keeping the permission bits of `from` (the run bit of an
+// executable included). The copy is written beside `to` and renamed over it, so `to` is
+// either the old or the complete new file.
+bool CopyFileOver(std::string_view fromGbk, std::string_view toGbk);
+
 // Bytes available to an unprivileged user on the file system holding `gbkPath`;
 // false when the path cannot be queried.
 bool FreeDiskBytes(std::string_view gbkPath, uint64_t& bytes);

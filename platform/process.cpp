@@ -1,0 +1,97 @@
+#include "platform/process.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <thread>
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+std::string ReadLink(const std::string& path) {
+    char buffer[PATH_MAX];
+    ssize_t n = readlink(path.c_str(), buffer, sizeof(buffer) - 1);
+    if (n <= 0) return std::string();
+    return std::string(buffer, static_cast<size_t>(n));
+}
+
+std::string ReadSmallFile(const std::string& path) {
+    std::string data;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return data;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0 && data.size() < (1 << 16))
+        data.append(buffer, n);
+    std::fclose(f);
+    return data;
+}
+
+}  // namespace
+
+std::string GetExecutablePath() { return ReadLink("/proc/self/exe"); }
+
+bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visit) {
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return false;
+    while (dirent* e = readdir(proc)) {
+        char* end = nullptr;
+        unsigned long id = std::strtoul(e->d_name, &end, 10);
+        if (end == e->d_name || *end != '\0' || id == 0 || id > UINT32_MAX) continue;
+        const std::string base = std::string("/proc/") + e->d_name;
+        ProcessEntry entry;
+        entry.id = static_cast<uint32_t>(id);
+        entry.image = ReadLink(base + "/exe");
+        std::string args = ReadSmallFile(base + "/cmdline");
+        while (!args.empty() && args.back() == '\0') args.pop_back();
+        for (char& c : args) {
+            if (c == '\0') c = ' ';
+        }
+        entry.commandLine = args;
+        entry.name = ReadSmallFile(base + "/comm");
+        if (!entry.name.empty() && entry.name.back() == '\n') entry.name.pop_back();
+        visit(entry);
+    }
+    closedir(proc);
+    return true;
+}
+
+bool TerminateProcessById(uint32_t id) {
+    if (id == 0 || id > static_cast<uint32_t>(INT_MAX)) return false;
+    return kill(static_cast<pid_t>(id), SIGKILL) == 0;
+}
+
+bool StartProcess(const std::string& path, const std::vector<std::string>& args,
+                  const std::string& workingDir, uint32_t* id) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(path.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
+    pid_t pid = 0;
+    int rc = posix_spawnp(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return false;
+    if (id != nullptr) *id = static_cast<uint32_t>(pid);
+    return true;
+}
+
+bool SetEnvironmentVariable(const std::string& name, const std::string& value) {
+    return setenv(name.c_str(), value.c_str(), 1) == 0;
+}
+
+void SleepMilliseconds(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace platform

@@ -1,0 +1,41 @@
+// Processes: the running executable, the process list, starting and ending processes,
+// and the environment that started processes inherit.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Full native path of the running executable; empty when it cannot be read.
+std::string GetExecutablePath();
+
+struct ProcessEntry {
+    uint32_t id = 0;
+    std::string image;        // native path of the executable; empty when unreadable
+    std::string commandLine;  // arguments joined by single spaces; argv[0] first
+    std::string name;         // the kernel's short name of the process
+};
+
+// Calls `visit` for every process of the system. A process that vanishes or cannot be
+// read is still reported with whatever could be read. False when /proc cannot be read.
+bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visit);
+
+// Ends a process at once. False when it could not be signalled.
+bool TerminateProcessById(uint32_t id);
+
+// Starts `path` with `args` (argv[1..]) in `workingDir` (empty: the current directory),
+// without waiting for it. A path without "/" is looked up in PATH; a relative path with
+// "/" is taken relative to `workingDir`. The child inherits the environment. False when
+// it could not be started.
+bool StartProcess(const std::string& path, const std::vector<std::string>& args,
+                  const std::string& workingDir = "", uint32_t* id = nullptr);
+
+// Sets a variable of this process's environment, inherited by processes started later.
+bool SetEnvironmentVariable(const std::string& name, const std::string& value);
+
+void SleepMilliseconds(uint32_t ms);
+
+}  // namespace platform
