@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <vector>
 
 #include "platform/text_encoding.h"
@@ -84,6 +85,12 @@ std::string ResolveUtf8Path(std::string_view utf8Path) {
         if (!last) out.push_back('/');
     }
     return out;
+}
+
+std::string AbsolutePath(const std::string& nativePath) {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(nativePath, ec);
+    return ec ? std::string() : p.lexically_normal().string();
 }
 
 bool NativePath(std::string_view gbkPath, std::string& out) {

@@ -22,6 +22,10 @@ bool NativePath(std::string_view gbkPath, std::string& out);
 // becomes "/" and components are resolved case-insensitively.
 std::string ResolveUtf8Path(std::string_view utf8Path);
 
+// `nativePath` made absolute against the current directory, with "." and ".."
+// components folded. Empty when the current directory cannot be read.
+std::string AbsolutePath(const std::string& nativePath);
+
 // Case-insensitive comparison of file names as the Windows file system does it for the
 // names this system uses (ASCII letters fold; other characters compare exactly).
 bool FileNamesEqual(std::string_view a, std::string_view b);

@@ -53,6 +53,7 @@ bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visit) {
         entry.image = ReadLink(base + "/exe");
         std::string args = ReadSmallFile(base + "/cmdline");
         while (!args.empty() && args.back() == '\0') args.pop_back();
+        entry.firstArgument = args.substr(0, args.find('\0'));
         for (char& c : args) {
             if (c == '\0') c = ' ';
         }

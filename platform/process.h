@@ -14,9 +14,10 @@ std::string GetExecutablePath();
 
 struct ProcessEntry {
     uint32_t id = 0;
-    std::string image;        // native path of the executable; empty when unreadable
-    std::string commandLine;  // arguments joined by single spaces; argv[0] first
-    std::string name;         // the kernel's short name of the process
+    std::string image;          // native path of the executable; empty when unreadable
+    std::string commandLine;    // arguments joined by single spaces; argv[0] first
+    std::string firstArgument;  // argv[0] alone (it may hold spaces)
+    std::string name;           // the kernel's short name of the process
 };
 
 // Calls `visit` for every process of the system. A process that vanishes or cannot be
