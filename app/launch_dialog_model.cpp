@@ -1,0 +1,156 @@
+#include "app/launch_dialog_model.h"
+
+#include <cstdio>
+
+#include "app/launch_messages.h"
+#include "app/message_table.h"
+
+namespace {
+
+// The spinner frame shown last; kept between marquee periods for the whole process.
+uint32_t g_spinnerIndex = 80;
+
+const char* Text(uintptr_t wParam) {
+    const char* text = reinterpret_cast<const char*>(wParam);
+    return text != nullptr ? text : "";
+}
+
+}  // namespace
+
+LaunchDialogModel::LaunchDialogModel(Callbacks callbacks, bool repairOffered)
+    : callbacks_(std::move(callbacks)),
+      repairOffered_(repairOffered),
+      repairEnabled_(repairOffered) {}
+
+LaunchDialogModel::Action LaunchDialogModel::HandleMessage(uint32_t message, uintptr_t wParam,
+                                                           intptr_t lParam, bool* consumed) {
+    bool textMessage = true;
+    Action action = Action::None;
+    switch (message) {
+        case WM_LAUNCH_STATUS:
+        case WM_REPAIR_STATUS:
+            status_ = Text(wParam);
+            Changed();
+            break;
+        case WM_LAUNCH_STATUS2:
+            extra_ = std::string(Text(wParam)) + Text(static_cast<uintptr_t>(lParam));
+            detail_ = Text(wParam);
+            Changed();
+            break;
+        case WM_LAUNCH_DETAIL:
+        case WM_REPAIR_DETAIL:
+            detail_ = Text(wParam);
+            Changed();
+            break;
+        case WM_LAUNCH_ERROR:
+        case WM_REPAIR_ERROR:
+            ShowError(Text(wParam));
+            break;
+        default:
+            textMessage = false;
+            break;
+    }
+    if (!textMessage) {
+        switch (message) {
+            case WM_LAUNCH_PROGRESS:
+            case WM_REPAIR_PROGRESS:
+                SetUpperBar(wParam);
+                break;
+            case WM_LAUNCH_TOTAL_PROGRESS:
+            case WM_REPAIR_TOTAL_PROGRESS:
+                if (static_cast<int>(wParam) != lowerBar_) {
+                    lowerBar_ = static_cast<int>(wParam);
+                    Changed();
+                }
+                break;
+            case WM_LAUNCH_ENABLE_CLOSE:
+            case WM_LAUNCH_DISABLE_CLOSE:
+                closeEnabled_ = message == WM_LAUNCH_ENABLE_CLOSE;
+                Changed();
+                break;
+            case WM_LAUNCH_DONE:
+                action = OnUpdateDone();
+                break;
+            case WM_LAUNCH_MANUAL_DOWNLOAD:
+                action = Action::RunManualDownloadThenQuit;
+                break;
+            case WM_REPAIR_DONE:
+                OnRepairDone();
+                break;
+            default:
+                break;
+        }
+    }
+    if (consumed != nullptr) *consumed = textMessage;
+    return action;
+}
+
+void LaunchDialogModel::SetUpperBar(uintptr_t value) {
+    if (value == MARQUEE_ON) {
+        marquee_ = true;  // a second MARQUEE_ON restarts the marquee without harm
+    } else if (value == MARQUEE_OFF) {
+        marquee_ = false;
+        upperBar_ = 0;
+    } else if (static_cast<int>(value) != upperBar_) {
+        upperBar_ = static_cast<int>(value);
+    } else {
+        return;  // same position: nothing to redraw
+    }
+    Changed();
+}
+
+void LaunchDialogModel::OnMarqueeTick() {
+    if (!marquee_) return;
+    g_spinnerIndex = g_spinnerIndex >= 82 ? 80 : g_spinnerIndex + 1;
+    HandleMessage(WM_REPAIR_DETAIL, reinterpret_cast<uintptr_t>(GetMessageText(g_spinnerIndex)), 0);
+}
+
+void LaunchDialogModel::ShowError(const std::string& text) {
+    status_ = text;
+    detail_.clear();
+    statusColour_ = kErrorColour;  // stays for every later status text
+    Changed();
+}
+
+LaunchDialogModel::Action LaunchDialogModel::OnUpdateDone() {
+    const int result = callbacks_.updateResult ? callbacks_.updateResult() : kResultRunning;
+    if (result == kResultLauncherReplaced) return Action::StartInstalledLauncherAndClose;
+    if (result == kResultUpToDate) {
+        detail_.clear();
+        upperBar_ = lowerBar_ = 100;
+        startEnabled_ = true;
+        repairEnabled_ = repairOffered_;
+        Changed();
+    }
+    return Action::None;
+}
+
+bool LaunchDialogModel::StartRepair() {
+    if (!repairOffered_) return false;
+    repairRunning_ = true;
+    startEnabled_ = false;
+    repairEnabled_ = false;
+    Changed();
+    return true;
+}
+
+void LaunchDialogModel::OnRepairDone() {
+    repairRunning_ = false;
+    char text[512];
+    std::snprintf(text, sizeof(text), GetMessageText(4),
+                  callbacks_.repairedCount ? callbacks_.repairedCount() : 0);
+    status_ = text;
+    detail_.clear();
+    startEnabled_ = configToolEnabled_ = repairEnabled_ = true;
+    Changed();
+}
+
+LaunchDialogModel::Action LaunchDialogModel::RequestClose() {
+    if (!repairRunning_) return Action::Close;
+    closeEnabled_ = false;
+    Changed();
+    if (callbacks_.signalRepairStop) callbacks_.signalRepairStop();
+    return Action::WaitForRepairThenClose;
+}
+
+void LaunchDialogModel::OnRepairThreadEnded() { repairRunning_ = false; }
