@@ -84,6 +84,26 @@ bool CopyFileOver(std::string_view fromGbk, std::string_view toGbk) {
     return ok;
 }
 
+bool WriteFileReplacing(std::string_view gbkPath, std::string_view data, bool executable) {
+    std::string native;
+    if (!NativePath(gbkPath, native)) return false;
+    const std::string temp = native + ".part";
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, executable ? 0755 : 0644);
+    if (fd < 0) return false;
+    bool ok = true;
+    for (size_t done = 0; ok && done < data.size();) {
+        ssize_t w = write(fd, data.data() + done, data.size() - done);
+        if (w < 0 && errno == EINTR) continue;
+        ok = w > 0;
+        if (ok) done += static_cast<size_t>(w);
+    }
+    ok = fsync(fd) == 0 && ok;
+    ok = close(fd) == 0 && ok;
+    if (ok) ok = rename(temp.c_str(), native.c_str()) == 0;
+    if (!ok) unlink(temp.c_str());
+    return ok;
+}
+
 bool FreeDiskBytes(std::string_view gbkPath, uint64_t& bytes) {
     std::string native;
     if (!NativePath(gbkPath, native)) return false;

@@ -23,6 +23,11 @@ bool MakeWritable(std::string_view gbkPath);
 // either the old or the complete new file.
 bool CopyFileOver(std::string_view fromGbk, std::string_view toGbk);
 
+// Replaces `gbkPath` with `data`: written beside it, flushed, then renamed over it, so
+// the path holds either the old or the complete new content, never a part. `executable`
+// gives the new file the run bit.
+bool WriteFileReplacing(std::string_view gbkPath, std::string_view data, bool executable = false);
+
 // Bytes available to an unprivileged user on the file system holding `gbkPath`;
 // false when the path cannot be queried.
 bool FreeDiskBytes(std::string_view gbkPath, uint64_t& bytes);
