@@ -15,6 +15,8 @@ namespace axp_fuzz {
 
 class MemoryFileSystem final : public platform::IFileSystem {
 public:
+    static constexpr uint64_t kMaxFileSize = 64u << 20;  // keeps the fuzzer's memory bounded
+
     using Bytes = std::vector<uint8_t>;
 
     void Put(const std::string& path, Bytes bytes) {
@@ -60,7 +62,7 @@ private:
         int WriteAt(uint64_t offset, const void* data, size_t size) override {
             if (!bytes_) return EBADF;
             if (!writable_) return EBADF;
-            if (offset + size > (uint64_t{1} << 31)) return EFBIG;  // keep memory bounded
+            if (offset + size > kMaxFileSize) return EFBIG;  // keep memory bounded
             if (bytes_->size() < offset + size) bytes_->resize(offset + size);
             if (size) std::memcpy(bytes_->data() + offset, data, size);
             return 0;
@@ -72,7 +74,7 @@ private:
         }
         int SetSize(uint64_t size) override {
             if (!bytes_ || !writable_) return EBADF;
-            if (size > (uint64_t{1} << 31)) return EFBIG;
+            if (size > kMaxFileSize) return EFBIG;
             bytes_->resize(size);
             return 0;
         }

@@ -12,7 +12,11 @@ void HashTable::Load(std::vector<HashSlot> slots) {
     }
 }
 
-void HashTable::Clear() { Load(std::vector<HashSlot>(kHashSlotCount)); }
+void HashTable::Clear() {
+    slots_.assign(kHashSlotCount, HashSlot{});
+    index_.clear();
+    used_ = 0;
+}
 
 void HashTable::IndexAdd(uint32_t index) {
     index_.emplace(Key(slots_[index].hashA, slots_[index].hashB), index);

@@ -228,7 +228,13 @@ bool LoadTables(platform::IFile& file, bool constMode, PackHeader& header,
         SetLastError(kErrRead, "WinErr=%d", e < 0 ? 0 : e);
         return false;
     }
+    // The data area ends inside the file: new blocks are placed at its end, so a larger
+    // "data used" would make the next write extend the file to wherever it points.
     const uint64_t dataEnd = uint64_t{header.dataAreaOffset} + header.dataUsed;
+    if (dataEnd > fileSize) {
+        SetLastError(kErrCorrupt);
+        return false;
+    }
     entries.assign(header.blockCount, BlockEntry{});
     for (uint32_t i = 0; i < header.blockCount; ++i) {
         const BlockEntry b = DecodeBlockEntry(bytes.data() + kBlockEntrySize * i);

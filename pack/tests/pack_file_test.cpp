@@ -442,6 +442,11 @@ TEST_F(CorruptPackTest, BlockBeyondTheDataUsed) {
     ExpectRefused();
 }
 
+TEST_F(CorruptPackTest, DataUsedBeyondTheFile) {
+    StoreU32(bytes_.data() + 32, 0x7FFF0000);  // the next block would land 2 GiB out
+    ExpectRefused();
+}
+
 TEST_F(CorruptPackTest, SlotBlockIndexAtTheBlockCount) {
     const NameHashes h = HashNormalisedName("a");
     for (uint32_t i = 0; i < kHashSlotCount; ++i) {
