@@ -1,0 +1,114 @@
+#include "axp/compress_lzo.h"
+
+#include <lzo/lzo1x.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "axp/error.h"
+
+namespace AXP {
+namespace {
+
+bool EnsureLzoInit() {
+    static const bool ok = lzo_init() == LZO_E_OK;
+    return ok;
+}
+
+}  // namespace
+
+void ApplyWordMask(uint8_t* data, uint32_t size, uint32_t mask) {
+    uint8_t m[4];
+    m[0] = static_cast<uint8_t>(mask);
+    m[1] = static_cast<uint8_t>(mask >> 8);
+    m[2] = static_cast<uint8_t>(mask >> 16);
+    m[3] = static_cast<uint8_t>(mask >> 24);
+    for (uint32_t i = 0; i < size; ++i) data[i] ^= m[i & 3];
+}
+
+uint32_t Compress_LZO::GetMaxCompressedSize(uint32_t size) const {
+    uint64_t n = uint64_t{size} + size / 16 + 67;
+    n = (n + 3) & ~uint64_t{3};
+    return n > 0xFFFFFFFFull ? 0xFFFFFFFCu : static_cast<uint32_t>(n);
+}
+
+bool Compress_LZO::Compress(uint8_t* buffer, uint32_t capacity, uint32_t& length) const {
+    const uint32_t needed = GetMaxCompressedSize(length);
+    if (needed > capacity || buffer == nullptr) {
+        SetLastError(kErrNoMemory, "LZO compress=%d", static_cast<int>(needed));
+        return false;
+    }
+    if (!EnsureLzoInit()) {
+        SetLastError(kErrCodec, "lzo_err=%d", LZO_E_ERROR);
+        return false;
+    }
+    std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[needed]);
+    std::unique_ptr<uint8_t[]> work(new (std::nothrow) uint8_t[LZO1X_999_MEM_COMPRESS]);
+    std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[length + 1]);
+    if (!out || !work || !scratch) {
+        SetLastError(kErrNoMemory, "LZO compress=%d", static_cast<int>(needed));
+        return false;
+    }
+    lzo_uint outLength = needed;
+    int rc = lzo1x_999_compress_level(buffer, length, out.get(), &outLength, work.get(),
+                                      nullptr, 0, nullptr, 8);
+    if (rc != LZO_E_OK) {
+        SetLastError(kErrCodec, "lzo_err=%d", rc);
+        return false;
+    }
+    lzo_uint restored = length;
+    rc = lzo1x_optimize(out.get(), outLength, scratch.get(), &restored, nullptr);
+    if (rc != LZO_E_OK) {
+        SetLastError(kErrCodec, "lzo_err=%d", rc);
+        return false;
+    }
+    ApplyWordMask(out.get(), static_cast<uint32_t>(outLength), kLzoWordMask);
+    std::memcpy(buffer, out.get(), outLength);
+    length = static_cast<uint32_t>(outLength);
+    return true;
+}
+
+bool Compress_LZO::Decompress(uint8_t* buffer, uint32_t capacity, uint32_t length,
+                              uint32_t position) const {
+    if (position != 0) {
+        SetLastError(kErrInvalidArg);
+        return false;
+    }
+    uint32_t decoded = 0;
+    return DecompressEx(buffer, capacity, length, decoded);
+}
+
+bool Compress_LZO::DecompressEx(uint8_t* buffer, uint32_t capacity, uint32_t length,
+                                uint32_t& decodedLength) const {
+    decodedLength = 0;
+    if (length > capacity || (buffer == nullptr && length != 0)) {
+        SetLastError(kErrInvalidArg);
+        return false;
+    }
+    if (length == 0) return true;
+    if (!EnsureLzoInit()) {
+        SetLastError(kErrCodec, "lzo_err=%d", LZO_E_ERROR);
+        return false;
+    }
+    const uint64_t padded = (uint64_t{length} + 3) & ~uint64_t{3};
+    std::unique_ptr<uint8_t[]> input(new (std::nothrow) uint8_t[padded]);
+    if (!input) {
+        SetLastError(kErrNoMemory, "size=%d", static_cast<int>(padded));
+        return false;
+    }
+    std::memcpy(input.get(), buffer, length);
+    std::memset(input.get() + length, 0, padded - length);
+    ApplyWordMask(input.get(), length, kLzoWordMask);
+    lzo_uint outLength = capacity;
+    int rc = lzo1x_decompress_safe(input.get(), length, buffer, &outLength, nullptr);
+    if (rc != LZO_E_OK) {
+        SetLastError(kErrCodec, "lzo_err=%d", rc);
+        return false;
+    }
+    decodedLength = static_cast<uint32_t>(outLength);
+    return true;
+}
+
+}  // namespace AXP

@@ -1,0 +1,194 @@
+#include "compress_manager.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "axp/compress_lzma.h"
+#include "axp/compress_lzo.h"
+#include "axp/compress_xor.h"
+#include "axp/crc.h"
+#include "axp/error.h"
+#include "axp/format.h"
+#include "pack_io.h"
+
+namespace AXP {
+
+CompressManager::CompressManager() {
+    static Compress_XOR xorCodec;
+    static Compress_LZO lzoCodec;
+    static Compress_LZMA lzmaCodec;
+    codecs_ = {&xorCodec, &lzoCodec, &lzmaCodec};
+}
+
+ICompressMgr& GetCompressManager() {
+    static CompressManager* manager = new CompressManager();  // lives until process exit
+    return *manager;
+}
+
+bool CompressManager::Register(ICompress* codec) {
+    if (codec == nullptr) {
+        SetLastError(kErrInvalidArg);
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (ICompress* c : codecs_) {
+        if (c->GetType() == codec->GetType()) {
+            SetLastError(kErrAlreadySet, "compresType=%d", codec->GetType());
+            return false;
+        }
+    }
+    codecs_.push_back(codec);
+    return true;
+}
+
+uint32_t CompressManager::GetCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<uint32_t>(codecs_.size());
+}
+
+ICompress* CompressManager::GetByIndex(uint32_t index) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (index >= codecs_.size()) {
+        SetLastError(kErrInvalidArg);
+        return nullptr;
+    }
+    return codecs_[index];
+}
+
+ICompress* CompressManager::GetByType(uint8_t type) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (ICompress* c : codecs_) {
+        if (c->GetType() == type) return c;
+    }
+    SetLastError(kErrInvalidArg);
+    return nullptr;
+}
+
+bool CompressManager::CompressFile(ICompress* codec, std::string_view source,
+                                   std::string_view destination, uint32_t& unpackedSize,
+                                   const void* header, uint32_t headerLength, bool trailer,
+                                   uint32_t& compressedSize) {
+    if (codec == nullptr || source.empty() || destination.empty()) {
+        SetLastError(kErrInvalidArg);
+        return false;
+    }
+    platform::IFileSystem& fs = platform::PosixFileSystem();
+    std::unique_ptr<platform::IFile> in;
+    if (int e = fs.Open(ToNativePath(source), platform::FileOpenMode::kRead, in)) {
+        SetLastError(kErrRead, "winErr=%d", e);
+        return false;
+    }
+    uint64_t size = 0;
+    if (int e = in->GetSize(size)) {
+        SetLastError(kErrRead, "winErr=%d", e);
+        return false;
+    }
+    if (size > 0xFFFFFFFFull) {
+        SetLastError(kErrNoMemory, "Size=%d", -1);
+        return false;
+    }
+    unpackedSize = static_cast<uint32_t>(size);
+    const uint32_t capacity = std::max<uint32_t>(codec->GetMaxCompressedSize(unpackedSize), 1);
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
+    if (!buffer) {
+        SetLastError(kErrNoMemory, "Size=%d", static_cast<int>(capacity));
+        return false;
+    }
+    if (int e = platform::ReadExactAt(*in, 0, buffer.get(), unpackedSize)) {
+        SetLastError(kErrRead, "WinErr=%d", e < 0 ? 0 : e);
+        return false;
+    }
+    in.reset();
+    compressedSize = unpackedSize;
+    if (!codec->Compress(buffer.get(), capacity, compressedSize)) return false;
+
+    std::unique_ptr<platform::IFile> out;
+    if (int e = fs.Open(ToNativePath(destination), platform::FileOpenMode::kCreateReadWrite, out)) {
+        SetLastError(kErrOpen, "WinErr=%d", e);
+        return false;
+    }
+    uint64_t pos = 0;
+    uint32_t crc = kCrcInit;
+    if (headerLength > 0 && header != nullptr) {
+        if (int e = out->WriteAt(0, header, headerLength)) {
+            SetLastError(kErrWrite, "WinErr=%d", e);
+            return false;
+        }
+        crc = CrcUpdate(crc, header, headerLength);
+        pos = headerLength;
+    }
+    if (int e = out->WriteAt(pos, buffer.get(), compressedSize)) {
+        SetLastError(kErrWrite, "WinErr=%d", e);
+        return false;
+    }
+    crc = CrcUpdate(crc, buffer.get(), compressedSize);
+    pos += compressedSize;
+    if (trailer) {
+        uint8_t t[4];
+        StoreU32(t, CrcFinal(crc));
+        if (int e = out->WriteAt(pos, t, 4)) {
+            SetLastError(kErrWrite, "WinErr=%d", e);
+            return false;
+        }
+    }
+    if (int e = out->Close()) {
+        SetLastError(kErrWrite, "WinErr=%d", e);
+        return false;
+    }
+    return true;
+}
+
+bool CompressManager::DecompressFile(ICompress* codec, std::string_view source,
+                                     std::string_view destination, uint32_t skip,
+                                     uint32_t outputSize) {
+    if (codec == nullptr || source.empty() || destination.empty()) {
+        SetLastError(kErrInvalidArg);
+        return false;
+    }
+    platform::IFileSystem& fs = platform::PosixFileSystem();
+    std::unique_ptr<platform::IFile> in;
+    if (int e = fs.Open(ToNativePath(source), platform::FileOpenMode::kRead, in)) {
+        SetLastError(kErrRead, "winErr=%d", e);
+        return false;
+    }
+    uint64_t size = 0;
+    if (int e = in->GetSize(size)) {
+        SetLastError(kErrRead, "winErr=%d", e);
+        return false;
+    }
+    if (size <= uint64_t{skip} + 4 || size > 0xFFFFFFFFull) {
+        SetLastError(kErrCorrupt);
+        return false;
+    }
+    const uint32_t readLength = static_cast<uint32_t>(size - skip - 4);
+    const uint32_t capacity = std::max(static_cast<uint32_t>(size), outputSize);
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
+    if (!buffer) {
+        SetLastError(kErrNoMemory, "Size=%d", static_cast<int>(capacity));
+        return false;
+    }
+    std::memset(buffer.get(), 0, capacity);
+    if (int e = platform::ReadExactAt(*in, skip, buffer.get(), readLength)) {
+        SetLastError(kErrRead, "WinErr=%d", e < 0 ? 0 : e);
+        return false;
+    }
+    in.reset();
+    if (!codec->Decompress(buffer.get(), capacity, readLength, 0)) return false;
+    std::unique_ptr<platform::IFile> out;
+    if (int e = fs.Open(ToNativePath(destination), platform::FileOpenMode::kCreateReadWrite, out)) {
+        SetLastError(kErrOpen, "WinErr=%d", e);
+        return false;
+    }
+    if (int e = out->WriteAt(0, buffer.get(), outputSize)) {
+        SetLastError(kErrWrite, "WinErr=%d", e);
+        return false;
+    }
+    if (int e = out->Close()) {
+        SetLastError(kErrWrite, "WinErr=%d", e);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace AXP

@@ -1,0 +1,31 @@
+// Golden files: packs that once made the library misbehave (fuzzer crashers and
+// hand-made corrupt packs). Each must be handled without a crash: opened and read, or
+// refused with an error.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "../fuzz/fuzz_read_pack.h"
+#include "test_util.h"
+
+namespace AXP {
+namespace {
+
+TEST(Regression, GoldenPacksAreHandled) {
+    namespace fs = std::filesystem;
+    const fs::path dir = AXP_TEST_DATA_DIR;
+    int count = 0;
+    if (fs::exists(dir)) {
+        for (const auto& e : fs::directory_iterator(dir)) {
+            if (!e.is_regular_file()) continue;
+            auto bytes = axp_test::ReadFileBytes(e.path().string());
+            SCOPED_TRACE(e.path().filename().string());
+            axp_fuzz::ReadPackBytes(bytes.data(), bytes.size());
+            ++count;
+        }
+    }
+    RecordProperty("golden_files", count);
+}
+
+}  // namespace
+}  // namespace AXP
