@@ -98,7 +98,7 @@ void BM_LookupAbsent(benchmark::State& state) {
 }
 BENCHMARK(BM_LookupAbsent);
 
-// The hash table alone: the in-memory index (Find) against the Part's walk (FindByWalk).
+// The hash table alone: the in-memory index (Find) against the full probe walk (FindByWalk).
 AXP::HashTable& TableOf30000() {
     static AXP::HashTable table = [] {
         AXP::HashTable t;

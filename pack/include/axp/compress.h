@@ -28,7 +28,7 @@ public:
     // only; others need 0).
     virtual bool Decompress(uint8_t* buffer, uint32_t capacity, uint32_t length,
                             uint32_t position) const = 0;
-    // Added after the Part's slots: Decompress at position 0 that also gives the decoded
+    // Added after the original slots: Decompress at position 0 that also gives the decoded
     // length (the pack checks it against the entry's unpacked size). The default suits a
     // same-length codec.
     virtual bool DecompressEx(uint8_t* buffer, uint32_t capacity, uint32_t length,

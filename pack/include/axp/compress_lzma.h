@@ -21,7 +21,7 @@ public:
     static constexpr uint8_t kType = 3;
     uint8_t GetType() const override { return kType; }
     bool CanStream() const override { return false; }
-    // round4(max(trunc(size * 1.02), size + size/16 + 128)): the Part's size * 1.02 alone
+    // round4(max(trunc(size * 1.02), size + size/16 + 128)): size * 1.02 alone
     // cannot hold the 14-byte header and LZMA's overhead on small or incompressible input.
     uint32_t GetMaxCompressedSize(uint32_t size) const override;
     // capacity below GetMaxCompressedSize(length): error 9 "LZMA compress=%d";

@@ -4,7 +4,7 @@
 // An in-memory index from (hash A, hash B) to the slots in use that carry them answers
 // lookups without walking the table (an absent name would otherwise walk all 36353
 // slots); where several slots in use carry the same pair, the one the probe would reach
-// first wins, so every result equals the Part's walk. Not thread safe for writes; const
+// first wins, so every result equals the full probe walk. Not thread safe for writes; const
 // members may be called from several threads at once.
 #pragma once
 
@@ -32,7 +32,7 @@ public:
 
     // The slot in use that matches, or -1 when the name is absent.
     int64_t Find(const NameHashes& h) const;
-    // The Part's walk without the index (for tests and benchmarks): same results as Find.
+    // The full probe walk without the index (for tests and benchmarks): same results as Find.
     int64_t FindByWalk(const NameHashes& h) const;
     // The slot for an insertion: the matching slot, else the first slot not in use from the
     // start slot on; -1 when every slot is in use.

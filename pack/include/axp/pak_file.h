@@ -11,9 +11,9 @@
 // Thread safety: a pack opened read-only may be read (Exists, GetFileSize,
 // GetCompressType, OpenFile and the streams, ReadFileData, CheckConsistency) from several
 // threads at once: reads are positional (pread) on one shared handle, which behaves as
-// the Part's per-thread handles do. Open, Create, Close and every write are for one
+// per-thread handles would. Open, Create, Close and every write are for one
 // thread at a time, with no reader running.
-// Sound behaviour beyond the Part: a pack whose tables point outside the file or the
+// Hostile files: a pack whose tables point outside the file or the
 // block table is refused at Open (error 2); an allocation needing a 65537th block entry
 // is refused (error 12); reads never run past an entry's stored bytes.
 #pragma once
@@ -114,7 +114,7 @@ public:
     bool ReadFileData(std::string_view name, bool decode, void* buffer,
                       uint32_t count) override;
 
-    // Beyond the Part, for tools and tests.
+    // For tools and tests.
     bool IsOpen() const;
     bool IsConstMode() const;
     bool GetInfo(PackInfo& info) const;
