@@ -19,8 +19,10 @@ std::string FormatByteSize(int64_t bytes) {
     return text;
 }
 
-uint32_t ElapsedMilliseconds(const platform::SystemTime& later, const platform::SystemTime& earlier) {
-    const int64_t diff = platform::SystemTimeToFileTime(later) - platform::SystemTimeToFileTime(earlier);
+uint32_t ElapsedMilliseconds(const platform::SystemTime& later,
+                             const platform::SystemTime& earlier) {
+    const int64_t diff =
+        platform::SystemTimeToFileTime(later) - platform::SystemTimeToFileTime(earlier);
     if (diff <= 0) return 0;
     return static_cast<uint32_t>(diff / 10000);
 }

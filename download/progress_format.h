@@ -13,4 +13,5 @@ std::string FormatByteSize(int64_t bytes);
 
 // Milliseconds from `earlier` to `later`. A clock that went backwards gives 0 rather than
 // a wrapped-around figure.
-uint32_t ElapsedMilliseconds(const platform::SystemTime& later, const platform::SystemTime& earlier);
+uint32_t ElapsedMilliseconds(const platform::SystemTime& later,
+                             const platform::SystemTime& earlier);

@@ -173,7 +173,7 @@ std::optional<intptr_t> SendMessage(WindowHandle window, uint32_t message, uintp
         if (PendingSend* incoming = own.PopSend()) {
             HandleSend(incoming);
         } else {
-            own.WaitSync();
+            own.WaitSync(-1);
         }
     }
     if (!send.delivered) return std::nullopt;
@@ -255,6 +255,17 @@ void WaitPumpingMessages(Event& event) {
         }
     }
     if (quit) PostQuitMessage(quitCode);
+}
+
+void WaitHandlingSends(Event& event) {
+    ThreadQueue& own = OwnQueue();
+    while (!event.TryWait()) {
+        if (PendingSend* incoming = own.PopSend()) {
+            HandleSend(incoming);
+        } else {
+            own.WaitSync(event.PollDescriptor());
+        }
+    }
 }
 
 bool SetTimer(WindowHandle window, uintptr_t id, uint32_t periodMs) {

@@ -104,6 +104,11 @@ WaitResult MsgWaitForEvent(Event& event, uint32_t timeoutMs);
 // thread (a WM_QUIT taken on the way is put back for the outer loop).
 void WaitPumpingMessages(Event& event);
 
+// Waits for the event while running the procedures of messages sent to the calling
+// thread's windows; posted messages stay queued. For waits on work that may itself be
+// blocked in a send to this thread (joining a worker, for example).
+void WaitHandlingSends(Event& event);
+
 // Timers of windows of the calling thread: a WM_TIMER message with wParam = id about
 // `periodMs` after setting and then after each period, until killed. Like other timer
 // messages they are produced only when no posted message is waiting, and a late timer

@@ -152,9 +152,9 @@ void ThreadQueue::ArmTimerLocked() {
     timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
 }
 
-void ThreadQueue::WaitSync() {
-    pollfd p{syncFd_, POLLIN, 0};
-    while (poll(&p, 1, -1) < 0 && errno == EINTR) {
+void ThreadQueue::WaitSync(int extraFd) {
+    pollfd p[2] = {{syncFd_, POLLIN, 0}, {extraFd, POLLIN, 0}};
+    while (poll(p, extraFd >= 0 ? 2 : 1, -1) < 0 && errno == EINTR) {
     }
 }
 

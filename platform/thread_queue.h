@@ -54,8 +54,9 @@ class ThreadQueue {
     bool PopInput(Message& out, bool remove);
     bool HasInput();
     bool IsDead();
-    // Blocks until an incoming send or a reply may be ready.
-    void WaitSync();
+    // Blocks until an incoming send or a reply may be ready, or `extraFd` (if >= 0) is
+    // readable.
+    void WaitSync(int extraFd);
     // Blocks until any input may be ready, `extraFd` (if >= 0) is readable, or the
     // deadline. Returns true when `extraFd` was readable.
     bool WaitAny(int extraFd, int timeoutForPoll);

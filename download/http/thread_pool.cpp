@@ -3,6 +3,8 @@
 #include <exception>
 #include <system_error>
 
+#include "platform/messages.h"
+
 namespace DOWNANT {
 
 void CThreadPool::SuicidePill::Execute(void*) { throw SuicideException(); }
@@ -21,9 +23,12 @@ uint32_t CThreadPool::Start() {
     if (!started_) {
         for (std::thread& slot : threads_) {
             try {
+                ++running_;
+                allEnded_.Reset();
                 slot = std::thread([this] { ThreadLoop(); });
             } catch (const std::system_error&) {
                 // The slot stays empty; the others still serve the queue.
+                if (--running_ == 0) allEnded_.Set();
             }
         }
         started_ = true;
@@ -67,6 +72,7 @@ void CThreadPool::Shutdown() {
     for (std::thread& slot : threads_) running += slot.joinable();
     // Pills pass the bound: a full queue must not leave a thread without its pill.
     for (uint32_t i = 0; i < running; ++i) Enqueue(new SuicidePill);
+    platform::WaitHandlingSends(allEnded_);
     for (std::thread& slot : threads_) {
         if (slot.joinable()) slot.join();
     }
@@ -87,6 +93,8 @@ void CThreadPool::ThreadLoop() {
             request->Execute(&record);
         } catch (const SuicideException&) {
             delete request;
+            std::lock_guard<std::mutex> lock(lock_);
+            if (--running_ == 0) allEnded_.Set();
             return;
         } catch (...) {
             // A failing request must not take the pool's thread with it.

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/event.h"
+
 namespace DOWNANT {
 
 // One unit of work for the pool. The pool owns a request once `Submit` accepted it and
@@ -54,9 +56,11 @@ class CThreadPool {
     // when it is null, the pool is not started or the queue already holds maxQueue.
     bool Submit(CThreadRequest* request);
 
-    // Queues one pill per thread behind the pending requests and joins the threads. A
-    // request that is running is not interrupted: its owner asks it to stop before
-    // calling this, and the join waits for it to return.
+    // Queues one pill per thread behind the pending requests and waits for the threads to
+    // end. A request that is running is not interrupted: its owner asks it to stop before
+    // calling this, and the wait lasts until it returns. While waiting, the calling thread
+    // still handles messages sent to its windows, so a request blocked in a send to the
+    // owner can finish.
     void Shutdown();
 
     bool IsStarted();
@@ -71,6 +75,8 @@ class CThreadPool {
     std::condition_variable queueAccess_;
     std::deque<CThreadRequest*> queue_;
     bool started_ = false;
+    uint32_t running_ = 0;  // threads whose loop has not ended
+    platform::Event allEnded_{true, true};
 };
 
 }  // namespace DOWNANT
