@@ -10,7 +10,6 @@
 namespace DOWNANT {
 namespace {
 
-constexpr const char* kMissingTask = "下载地址和本地文件地址不能为空";
 constexpr size_t kPieceBuffer = 64 * 1024;
 
 }  // namespace
@@ -53,7 +52,7 @@ bool CDownAnt::SetTask(const char* url, const char* localPath, TransferCallback 
                       CopyBounded(localPath_, sizeof(localPath_), pathText);
     platform::HttpUrl parsed;
     if (urlText.empty() || pathText.empty()) {
-        FormatBounded(message_, sizeof(message_), "%s", kMissingTask);
+        FormatBounded(message_, sizeof(message_), "下载地址和本地文件地址不能为空");
         SetState(DOWN_STATE_BAD_TASK);
     } else if (!fits ||
                !platform::ParseDownloadUrl(urlText, sizeof(host_), sizeof(object_), parsed)) {
@@ -89,6 +88,8 @@ bool CDownAnt::AbortCheck() {
 }
 
 void CDownAnt::Execute(void*) {
+    // A refused task has nothing to fetch, and no file of its own to create.
+    if (state_ != DOWN_STATE_READY) return;
     startTicks_ = std::chrono::steady_clock::now();
     std::string nativePath;
     if (!platform::NativePath(localPath_, nativePath) ||

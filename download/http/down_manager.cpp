@@ -74,7 +74,7 @@ bool CDownManager::SetTask(const char* url, const char* destination, OwnerCallba
     ownerCallback_ = callback;
     ownerContext_ = ownerContext;
     if (urlText.empty() || destinationText.empty()) {
-        FormatBounded(message_, sizeof(message_), "%s", "下载地址和本地文件地址不能为空");
+        FormatBounded(message_, sizeof(message_), "下载地址和本地文件地址不能为空");
         ChangeState(MANAGER_BAD_ADDRESS);
         return false;
     }
@@ -167,7 +167,7 @@ uint32_t CDownManager::HandleTransferEvent(CDownAnt* transfer) {
     const uint32_t state = transfer->State();
     char text[260];
     if (phase == 0 && state == DOWN_STATE_READY) {
-        FormatBounded(text, sizeof(text), "%s", "初始化成功");
+        FormatBounded(text, sizeof(text), "初始化成功");
         Text(text);
     } else if (phase == 1) {
         switch (state) {
@@ -181,11 +181,11 @@ uint32_t CDownManager::HandleTransferEvent(CDownAnt* transfer) {
                 Text(text);
                 break;
             case DOWN_STATE_CONNECTED:
-                FormatBounded(text, sizeof(text), "%s", "连接服务器成功!");
+                FormatBounded(text, sizeof(text), "连接服务器成功!");
                 Text(text);
                 break;
             case DOWN_STATE_REDIRECTED:
-                FormatBounded(text, sizeof(text), "%s", "文件重新定位");
+                FormatBounded(text, sizeof(text), "文件重新定位");
                 Text(text);
                 break;
             case DOWN_STATE_HEADERS_READ:
@@ -213,7 +213,7 @@ uint32_t CDownManager::OnProgress(CDownAnt* transfer) {
     const int64_t received = transfer->Received();
     if (received == 0) {
         char text[260];
-        FormatBounded(text, sizeof(text), "%s", "开始下载文件");
+        FormatBounded(text, sizeof(text), "开始下载文件");
         Text(text);
     }
     part_.blockReached = part_.firstBlock + (received + kBlock - 1) / kBlock;
@@ -245,11 +245,11 @@ void CDownManager::Assemble() {
     char text[260];
     if (placed) {
         ChangeState(MANAGER_DONE);
-        FormatBounded(text, sizeof(text), "%s", "下载结束");
+        FormatBounded(text, sizeof(text), "下载结束");
     } else {
         // A destination that could not be written is a failed download, never "done".
         ChangeState(MANAGER_ASSEMBLE_FAILED);
-        FormatBounded(text, sizeof(text), "%s", "下载失败");
+        FormatBounded(text, sizeof(text), "下载失败");
     }
     Text(text);
     doneEvent_.Set();
@@ -258,7 +258,7 @@ void CDownManager::Assemble() {
 void CDownManager::TransferFailed() {
     ChangeState(MANAGER_TRANSFER_FAILED);
     char text[260];
-    FormatBounded(text, sizeof(text), "%s", "下载失败");
+    FormatBounded(text, sizeof(text), "下载失败");
     Text(text);
     doneEvent_.Set();
 }
