@@ -6,6 +6,10 @@ if(QG_WERROR)
   target_compile_options(qg_compile_options INTERFACE -Werror)
 endif()
 
+# The tests of threads, message passing and the thread pool, which the tsan preset builds
+# and runs alone (its test preset selects the label `threads`).
+add_custom_target(qg_thread_tests)
+
 # Adds a GoogleTest executable whose cases ctest lists one by one.
 function(qg_add_gtest name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
@@ -20,4 +24,7 @@ function(qg_add_gtest name)
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     PROPERTIES LABELS "${labels}"
     DISCOVERY_TIMEOUT 60)
+  if("threads" IN_LIST labels)
+    add_dependencies(qg_thread_tests ${name})
+  endif()
 endfunction()

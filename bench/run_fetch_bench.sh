@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Download throughput: qg-fetch against `curl -o` and `wget -O` on one large file that
+# nginx serves on 127.0.0.1 from a tmpfs folder into a tmpfs destination. The tools run
+# interleaved, RUNS times each; the script prints the median wall time and the median peak
+# memory (maximum resident set) of each and the ratios to curl.
+#   bash bench/run_fetch_bench.sh            1 GiB, 5 runs
+#   SIZE_MIB=256 RUNS=3 bash bench/run_fetch_bench.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+runs=${RUNS:-5}
+size_mib=${SIZE_MIB:-1024}
+
+cmake --preset release >/dev/null
+cmake --build --preset release -j 2 --target qg-fetch >/dev/null
+fetch=$PWD/build/release/tools/qg-fetch
+
+work=$(mktemp -d /dev/shm/qg-fetch-bench.XXXXXX)
+nginx_pid=""
+cleanup() {
+  if [ -n "$nginx_pid" ]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/www" "$work/out" "$work/tmp" "$work/nginx/logs"
+head -c $((size_mib * 1024 * 1024)) /dev/urandom > "$work/www/big.bin"
+port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+
+cat > "$work/nginx/nginx.conf" <<CONF
+daemon off;
+master_process off;
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/logs/error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  sendfile on;
+  client_body_temp_path $work/nginx/client_body;
+  proxy_temp_path $work/nginx/proxy;
+  fastcgi_temp_path $work/nginx/fastcgi;
+  uwsgi_temp_path $work/nginx/uwsgi;
+  scgi_temp_path $work/nginx/scgi;
+  server {
+    listen 127.0.0.1:$port;
+    root $work/www;
+  }
+}
+CONF
+/usr/sbin/nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" &
+nginx_pid=$!
+for _ in $(seq 50); do
+  if curl -s -o /dev/null "http://127.0.0.1:$port/"; then break; fi
+  sleep 0.1
+done
+
+url="http://127.0.0.1:$port/big.bin"
+out="$work/out/big.bin"
+declare -A cmd=(
+  [qg-fetch]="env TMPDIR=$work/tmp $fetch $url $out"
+  [curl]="curl -s -o $out $url"
+  [wget]="wget -q -O $out $url"
+)
+tools=(qg-fetch curl wget)
+declare -A times mems
+
+for run in $(seq "$runs"); do
+  for tool in "${tools[@]}"; do
+    rm -f "$out"
+    /usr/bin/time -f "%e %M" -o "$work/time" ${cmd[$tool]} >/dev/null 2>&1
+    if [ "$run" -eq 1 ] && ! cmp -s "$out" "$work/www/big.bin"; then
+      echo "$tool: wrong content at the destination" >&2
+      exit 1
+    fi
+    read -r secs kib < "$work/time"
+    times[$tool]+="$secs "
+    mems[$tool]+="$kib "
+  done
+done
+
+median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+echo "file: ${size_mib} MiB, runs: $runs (interleaved), nginx on 127.0.0.1, tmpfs to tmpfs"
+printf "%-9s %10s %12s %14s %12s\n" tool "wall s" "vs curl" "peak RSS MiB" "vs curl"
+curl_t=$(echo "${times[curl]}" | median)
+curl_m=$(echo "${mems[curl]}" | median)
+for tool in "${tools[@]}"; do
+  t=$(echo "${times[$tool]}" | median)
+  m=$(echo "${mems[$tool]}" | median)
+  awk -v tool="$tool" -v t="$t" -v m="$m" -v ct="$curl_t" -v cm="$curl_m" \
+    'BEGIN { printf "%-9s %10.2f %12.3f %14.1f %12.3f\n", tool, t, t / ct, m / 1024, m / cm }'
+done

@@ -1,0 +1,112 @@
+#include "download/http/auto_download_down_ant.h"
+
+CAutoDownload_DownAnt::CAutoDownload_DownAnt() : manager_(new DOWNANT::CDownManager) {}
+
+CAutoDownload_DownAnt::~CAutoDownload_DownAnt() { DestroyManager(); }
+
+void CAutoDownload_DownAnt::DestroyManager() {
+    // No new messages from here on; one already on its way is still handled while the
+    // manager waits for its transfer, because that wait serves sent messages.
+    detached_.store(true);
+    manager_->Stop(true);
+    delete manager_;
+    manager_ = nullptr;
+}
+
+uint32_t CAutoDownload_DownAnt::MapManagerState(uint32_t managerState) {
+    switch (managerState) {
+        case DOWNANT::MANAGER_READY:
+            return DOWNLOAD_READY;
+        case DOWNANT::MANAGER_BAD_ADDRESS:
+            return DOWNLOAD_REFUSED;
+        case DOWNANT::MANAGER_STARTED:
+        case DOWNANT::MANAGER_LOOKING_UP:
+            return DOWNLOAD_RUNNING;
+        case DOWNANT::MANAGER_ASSEMBLING:
+            return DOWNLOAD_COPYING;
+        case DOWNANT::MANAGER_DONE:
+            return DOWNLOAD_FINISHED;
+        case DOWNANT::MANAGER_ASSEMBLE_FAILED:
+            return DOWNLOAD_FAILED_COPY;
+        default:
+            return DOWNLOAD_IDLE;
+    }
+}
+
+uint32_t CAutoDownload_DownAnt::GetState() { return MapManagerState(manager_->State()); }
+
+bool CAutoDownload_DownAnt::GetProgress(int64_t& total, int64_t& done) {
+    if ((GetState() & kDownloadPhaseMask) == kDownloadPhaseIdle) return false;
+    total = manager_->TotalSize();
+    done = manager_->ReceivedEstimate();
+    return total != 0;
+}
+
+uint32_t CAutoDownload_DownAnt::GetSpeed() { return manager_->Speed(); }
+
+bool CAutoDownload_DownAnt::SetTask(const char* url, const char* localPath,
+                                    platform::WindowHandle notifyWindow, uint32_t tag) {
+    if ((GetState() & kDownloadPhaseMask) == kDownloadPhaseRunning) return false;
+    task_->url = url ? url : "";
+    task_->localPath = localPath ? localPath : "";
+    task_->notifyWindow = notifyWindow;
+    task_->tag = tag;
+    manager_->SetTask(task_->url.c_str(), task_->localPath.c_str(),
+                      &CAutoDownload_DownAnt::OnManagerEvent, this);
+    task_->state.store(GetState());
+    return true;
+}
+
+void CAutoDownload_DownAnt::Reset() {
+    DestroyManager();
+    manager_ = new DOWNANT::CDownManager;
+    manager_->SetNoDataTimeout(noDataTimeoutSeconds_);
+    detached_.store(false);
+    task_->state.store(GetState());
+}
+
+void CAutoDownload_DownAnt::Start() {
+    if (task_->state.load() != DOWNLOAD_READY) return;
+    lastProgress_ = {};
+    manager_->Start(false);
+    task_->state.store(GetState());
+}
+
+void CAutoDownload_DownAnt::Stop() {
+    if ((GetState() & kDownloadPhaseMask) == kDownloadPhaseRunning) manager_->Stop(false);
+    task_->state.store(DOWNLOAD_IDLE);
+}
+
+bool CAutoDownload_DownAnt::Wait(bool pumpMessages) {
+    if (!pumpMessages) return manager_->Wait(false);
+    // Only a running transfer will ever signal the end; waiting without one (a refused
+    // task, or a second wait) would never return.
+    if (manager_->Phase() != 1) {
+        manager_->Wait(false);
+        return true;
+    }
+    return manager_->Wait(true);
+}
+
+void CAutoDownload_DownAnt::SetNoDataTimeout(uint32_t seconds) {
+    noDataTimeoutSeconds_ = seconds;
+    manager_->SetNoDataTimeout(seconds);
+}
+
+uint32_t CAutoDownload_DownAnt::OnManagerEvent(void* context, uint32_t kind, uintptr_t, uintptr_t) {
+    auto* self = static_cast<CAutoDownload_DownAnt*>(context);
+    if (self->detached_.load()) return 0;
+    if (kind == DOWNANT::MANAGER_STATE_CHANGED) {
+        self->SetStateAndNotify(self->GetState());
+    } else if (kind == DOWNANT::MANAGER_PROGRESS &&
+               self->task_->notifyWindow != platform::kNoWindow) {
+        const auto now = std::chrono::steady_clock::now();
+        if (self->lastProgress_ == std::chrono::steady_clock::time_point{} ||
+            now - self->lastProgress_ >= kProgressInterval) {
+            self->lastProgress_ = now;
+            platform::SendMessage(self->task_->notifyWindow, WM_DOWNLOAD_PROGRESS, self->task_->tag,
+                                  0);
+        }
+    }
+    return 0;
+}

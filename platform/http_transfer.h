@@ -1,0 +1,67 @@
+// One HTTP GET into the caller's hands, piece by piece: the network side of the HTTP
+// downloader. The transfer runs synchronously on the calling thread and reports its
+// phases through `HttpTransferEvents`.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Called on the thread that runs `HttpGet`, in this order per connection: resolving,
+// connecting, connected; then `OnRedirect` for each redirect that is followed, and
+// `OnResponse` once for the final response before any body byte. A false result from
+// `OnResponse`, `OnBody` or `OnTick` ends the transfer with HttpOutcome::Aborted.
+class HttpTransferEvents {
+  public:
+    virtual ~HttpTransferEvents() = default;
+    // Also reported for a literal address or a cached name, so that every connection
+    // goes through the same phases.
+    virtual void OnResolving(const std::string& host) = 0;
+    virtual void OnConnecting() = 0;
+    virtual void OnConnected() = 0;
+    virtual void OnRedirect(long status, const std::string& location) = 0;
+    // contentLength is -1 when the response does not state it.
+    virtual bool OnResponse(long status, int64_t contentLength) = 0;
+    virtual bool OnBody(const char* data, size_t size) = 0;
+    // Called at least about once a second, also while nothing arrives, so that a stop
+    // request is noticed without data.
+    virtual bool OnTick() = 0;
+};
+
+struct HttpRequest {
+    std::string url;  // canonical http or https URL
+    std::string userAgent;
+    std::string accept = "*/*";
+    bool bypassCaches = true;  // ask every cache on the way for a fresh copy
+    int64_t rangeStart = 0;    // > 0 asks for the bytes from there on
+    long maxRedirects = 10;
+    uint32_t connectTimeoutSeconds = 30;
+    uint32_t noDataTimeoutSeconds = 60;  // end when nothing arrives for this long
+};
+
+enum class HttpOutcome {
+    Complete,          // the body ended where the server said it would
+    Aborted,           // a callback asked to stop
+    InitFailed,        // no session could be created
+    SetupFailed,       // the callbacks could not be installed
+    Unsupported,       // not an http or https URL
+    SendFailed,        // name lookup, connection, TLS or sending the request failed
+    NoStatus,          // no readable response came back
+    TooManyRedirects,  // the redirect limit was reached
+    TimedOut,          // connecting took too long or nothing arrived for too long
+    ReadFailed,        // the body broke off (also: shorter than its Content-Length)
+};
+
+struct HttpResult {
+    HttpOutcome outcome = HttpOutcome::InitFailed;
+    int errorCode = 0;    // the library's error number, 0 when there is none
+    long lastStatus = 0;  // status of the last response seen, 0 when none
+};
+
+// Runs the request to its end. Thread-safe: transfers on different threads are
+// independent. Redirects are followed within http and https only.
+HttpResult HttpGet(const HttpRequest& request, HttpTransferEvents& events);
+
+}  // namespace platform
