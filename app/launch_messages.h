@@ -23,6 +23,9 @@ constexpr uint32_t WM_REPAIR_TOTAL_PROGRESS = 0x6403;
 constexpr uint32_t WM_REPAIR_ERROR = 0x6404;
 constexpr uint32_t WM_REPAIR_DONE = 0x6405;
 
+// Asks the main window to close (posted).
+constexpr uint32_t WM_CLOSE = 0x0010;
+
 constexpr uint32_t WM_SDO_SHOW_LOGIN = 0xA604;
 constexpr uint32_t WM_SDO_LOGIN_OK = 0xA605;
 constexpr uint32_t WM_SDO_LOGIN_CANCEL = 0xA606;

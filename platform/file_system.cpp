@@ -32,6 +32,13 @@ bool DeleteFileAt(std::string_view gbkPath) {
     return NativePath(gbkPath, native) && unlink(native.c_str()) == 0;
 }
 
+bool FileSizeAtLeast(std::string_view gbkPath, uint64_t bytes) {
+    std::string native;
+    struct stat st;
+    return NativePath(gbkPath, native) && stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           static_cast<uint64_t>(st.st_size) >= bytes;
+}
+
 bool MakeWritable(std::string_view gbkPath) {
     std::string native;
     struct stat st;

@@ -15,6 +15,9 @@ bool PathExists(std::string_view gbkPath);
 // Deletes a file; false when it could not be deleted (a missing file included).
 bool DeleteFileAt(std::string_view gbkPath);
 
+// True when the path names a file of at least `bytes` bytes.
+bool FileSizeAtLeast(std::string_view gbkPath, uint64_t bytes);
+
 // Clears a read-only state so that the file can be replaced or deleted.
 bool MakeWritable(std::string_view gbkPath);
 
