@@ -1,15 +1,16 @@
 #include "platform/file.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace platform {
 namespace {
 
 class PosixFile final : public IFile {
-public:
+  public:
     explicit PosixFile(int fd) : fd_(fd) {}
     ~PosixFile() override { Close(); }
 
@@ -63,20 +64,26 @@ public:
         return ::close(fd) == 0 ? 0 : errno;
     }
 
-private:
+  private:
     int fd_;
 };
 
 class PosixFileSystemImpl final : public IFileSystem {
-public:
+  public:
     int Open(const std::string& nativePath, FileOpenMode mode,
              std::unique_ptr<IFile>& out) override {
         out.reset();
         int flags = O_CLOEXEC;
         switch (mode) {
-            case FileOpenMode::kRead: flags |= O_RDONLY; break;
-            case FileOpenMode::kReadWrite: flags |= O_RDWR; break;
-            case FileOpenMode::kCreateReadWrite: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+            case FileOpenMode::kRead:
+                flags |= O_RDONLY;
+                break;
+            case FileOpenMode::kReadWrite:
+                flags |= O_RDWR;
+                break;
+            case FileOpenMode::kCreateReadWrite:
+                flags |= O_RDWR | O_CREAT | O_TRUNC;
+                break;
         }
         int fd;
         do {

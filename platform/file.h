@@ -28,7 +28,7 @@ enum class FileOpenMode {
 };
 
 class IFile {
-public:
+  public:
     virtual ~IFile() = default;  // closes the file if still open (errors are dropped)
 
     // Reads up to `size` bytes at `offset` into `data`; `got` receives the count read,
@@ -47,7 +47,7 @@ public:
 };
 
 class IFileSystem {
-public:
+  public:
     virtual ~IFileSystem() = default;
     // Opens `nativePath` (UTF-8, "/" separators; see platform/native_path.h to get one).
     // On success `out` holds the file; on failure it is reset.

@@ -6,7 +6,7 @@ namespace platform {
 namespace {
 
 class FaultFile final : public IFile {
-public:
+  public:
     FaultFile(FaultInjectingFileSystem& fs, std::unique_ptr<IFile> inner)
         : fs_(fs), inner_(std::move(inner)) {}
 
@@ -30,7 +30,7 @@ public:
     }
     int Close() override { return inner_->Close(); }
 
-private:
+  private:
     FaultInjectingFileSystem& fs_;
     std::unique_ptr<IFile> inner_;
 };

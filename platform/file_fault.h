@@ -14,7 +14,7 @@
 namespace platform {
 
 class FaultInjectingFileSystem final : public IFileSystem {
-public:
+  public:
     explicit FaultInjectingFileSystem(IFileSystem& inner = PosixFileSystem()) : inner_(inner) {}
 
     // 1-based number of the write (WriteAt or SetSize, counted from now on) that fails with
@@ -31,9 +31,9 @@ public:
         failReadAt_ = n;
         readError_ = error;
     }
-    void FailOpens(int error) { openError_ = error; }   // 0 disables
-    void FailSyncs(int error) { syncError_ = error; }   // 0 disables
-    void Revive() { killed_ = false; }                  // undoes a simulated kill
+    void FailOpens(int error) { openError_ = error; }  // 0 disables
+    void FailSyncs(int error) { syncError_ = error; }  // 0 disables
+    void Revive() { killed_ = false; }                 // undoes a simulated kill
 
     bool killed() const { return killed_; }
     uint64_t writeCount() const { return writes_; }
@@ -50,7 +50,7 @@ public:
     int OnRead();
     int OnSync() { return killed_ ? 5 : syncError_.load(); }
 
-private:
+  private:
     IFileSystem& inner_;
     std::atomic<uint64_t> writes_{0}, failWriteAt_{0}, reads_{0}, failReadAt_{0};
     std::atomic<int> writeError_{5}, readError_{5}, openError_{0}, syncError_{0};

@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "platform/native_path.h"
+#include "platform/text_encoding.h"
 
 namespace platform {
 
@@ -30,6 +32,27 @@ bool PathExists(std::string_view gbkPath) {
 bool DeleteFileAt(std::string_view gbkPath) {
     std::string native;
     return NativePath(gbkPath, native) && unlink(native.c_str()) == 0;
+}
+
+bool ListDirectory(std::string_view gbkPath, std::vector<DirectoryEntry>& entries) {
+    entries.clear();
+    std::string native;
+    if (!NativePath(gbkPath, native)) return false;
+    DIR* dir = opendir(native.empty() ? "." : native.c_str());
+    if (dir == nullptr) return false;
+    while (dirent* e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        DirectoryEntry entry;
+        if (!Utf8ToGbk(name, entry.name)) continue;
+        struct stat st;
+        const std::string full =
+            (native.empty() || native.back() == '/' ? native : native + "/") + name;
+        entry.isDirectory = stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        entries.push_back(std::move(entry));
+    }
+    closedir(dir);
+    return true;
 }
 
 bool FileSizeAtLeast(std::string_view gbkPath, uint64_t bytes) {

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -14,6 +16,15 @@ bool PathExists(std::string_view gbkPath);
 
 // Deletes a file; false when it could not be deleted (a missing file included).
 bool DeleteFileAt(std::string_view gbkPath);
+
+struct DirectoryEntry {
+    std::string name;  // GBK
+    bool isDirectory = false;
+};
+
+// The entries of a directory (without "." and ".."), names in GBK; names that GBK cannot
+// hold are left out. False when the directory cannot be read.
+bool ListDirectory(std::string_view gbkPath, std::vector<DirectoryEntry>& entries);
 
 // True when the path names a file of at least `bytes` bytes.
 bool FileSizeAtLeast(std::string_view gbkPath, uint64_t bytes);

@@ -5,11 +5,14 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 extern char** environ;
@@ -91,6 +94,35 @@ bool StartProcess(const std::string& path, const std::vector<std::string>& args,
 
 bool SetEnvironmentVariable(const std::string& name, const std::string& value) {
     return setenv(name.c_str(), value.c_str(), 1) == 0;
+}
+
+int WaitForProcess(uint32_t id) {
+    int status = 0;
+    pid_t r;
+    do {
+        r = waitpid(static_cast<pid_t>(id), &status, 0);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) return -1;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+std::string FindProgramInPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    if (path == nullptr || name.empty() || name.find('/') != std::string::npos)
+        return std::string();
+    std::string dirs = path;
+    size_t pos = 0;
+    while (pos <= dirs.size()) {
+        size_t colon = dirs.find(':', pos);
+        if (colon == std::string::npos) colon = dirs.size();
+        const std::string dir = dirs.substr(pos, colon - pos);
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        pos = colon + 1;
+    }
+    return std::string();
 }
 
 void SleepMilliseconds(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }

@@ -37,6 +37,13 @@ bool StartProcess(const std::string& path, const std::vector<std::string>& args,
 // Sets a variable of this process's environment, inherited by processes started later.
 bool SetEnvironmentVariable(const std::string& name, const std::string& value);
 
+// Waits for a process started by StartProcess to end; its exit code, or 128 + the signal
+// that ended it; -1 when it cannot be waited for.
+int WaitForProcess(uint32_t id);
+
+// The full path of a program found in PATH; empty when there is none.
+std::string FindProgramInPath(const std::string& name);
+
 void SleepMilliseconds(uint32_t ms);
 
 }  // namespace platform

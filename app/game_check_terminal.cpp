@@ -1,0 +1,55 @@
+#include "app/game_check_terminal.h"
+
+#include "app/game_processes.h"
+#include "app/message_table.h"
+#include "platform/process.h"
+
+namespace {
+
+// The first non-blank character of the next answer line, lower-cased; 0 at end of input.
+char ReadAnswer(FILE* in) {
+    char line[256];
+    if (std::fgets(line, sizeof(line), in) == nullptr) return 0;
+    for (char c : line) {
+        if (c == '\0') break;
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    }
+    return '\n';
+}
+
+}  // namespace
+
+bool CheckGameRunningOnTerminal(const std::string& gamePath, FILE* in, FILE* out, bool interactive,
+                                unsigned pollMs) {
+    if (FindGameProcesses(gamePath).empty()) return false;
+    if (!interactive) {
+        std::fprintf(out, "%s\n", GetMessageText(54));
+        return true;
+    }
+    std::fprintf(out, "%s\n", GetMessageText(78));
+    for (;;) {
+        std::fprintf(out, "[o] OK (the game is closed)  [f] %s  [c] cancel: ", GetMessageText(75));
+        std::fflush(out);
+        switch (ReadAnswer(in)) {
+            case 'o':
+                // As the window does: look again after a pause.
+                platform::SleepMilliseconds(pollMs);
+                if (FindGameProcesses(gamePath).empty()) return false;
+                break;
+            case 'f':
+                TerminateGameProcesses(gamePath);
+                return false;
+            case 'c':
+            case 0: {
+                std::fprintf(out, "%s [y/n] ", GetMessageText(69));
+                std::fflush(out);
+                const char answer = ReadAnswer(in);
+                if (answer == 'y' || answer == 0) return true;
+                break;
+            }
+            default:
+                break;
+        }
+    }
+}

@@ -1,0 +1,121 @@
+#include "app/game_launch.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/game_check_terminal.h"
+#include "app/launcher_config.h"
+#include "axp/error.h"
+#include "axp/pak_file.h"
+#include "platform/process.h"
+#include "platform/profile.h"
+#include "testing/temp_dir.h"
+
+namespace {
+
+using testing_support::ReadFile;
+using testing_support::WriteFile;
+
+std::string WaitForFile(const std::string& path) {
+    for (int i = 0; i < 500 && ReadFile(path).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return ReadFile(path);
+}
+
+class GameLaunchTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::filesystem::create_directories("Bin");
+        std::filesystem::create_directories("resource");
+        // The "game" records its arguments and folder.
+        WriteFile("Bin/game", "#!/bin/sh\necho \"$*|$(pwd)\" > ../started.txt\n");
+        chmod("Bin/game", 0755);
+    }
+    testing_support::TempDir dir_{"qg_game_launch"};
+    testing_support::ScopedCurrentDir cwd_{dir_.path()};
+};
+
+TEST_F(GameLaunchTest, ClearsWriterFlagsStartsTheGameAndRecordsTheStyle) {
+    {
+        AXP::PackFile pack;
+        ASSERT_TRUE(pack.Create("resource/Data.PAK"));
+        ASSERT_TRUE(pack.AddFile("x", 1, "a.txt", true, true, 0, 0));
+    }
+    // An update killed while writing leaves the editing flag set.
+    std::fstream f("resource/Data.PAK", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(8);
+    f.put(1);
+    f.close();
+    AXP::PackFile reader;
+    EXPECT_FALSE(reader.Open("resource/data.pak", true));
+    EXPECT_EQ(AXP::GetLastErrorCode(), AXP::kErrNotClosed);
+
+    LauncherConfig config;
+    config.gameExe = "bin\\game";
+    config.stylePath = "style.cfg";
+    config.quickStyle = true;
+    ASSERT_TRUE(RunGame(config));
+    const std::string realDir = std::filesystem::canonical(dir_.path()).string();
+    EXPECT_EQ(WaitForFile("started.txt"), "-run -qstyle|" + realDir + "/Bin\n");
+    EXPECT_EQ(platform::GetProfileString("Style", "qstyle", "", "style.cfg"), "1");
+    EXPECT_TRUE(reader.Open("resource/data.pak", true));
+}
+
+TEST_F(GameLaunchTest, ClassicStyleAndAGameThatCannotStart) {
+    LauncherConfig config;
+    config.gameExe = "Bin\\game";
+    config.stylePath = "style.cfg";
+    ASSERT_TRUE(RunGame(config));
+    EXPECT_EQ(WaitForFile("started.txt").substr(0, 5), "-run|");
+    EXPECT_EQ(platform::GetProfileString("Style", "qstyle", "", "style.cfg"), "0");
+
+    std::filesystem::remove("style.cfg");
+    config.gameExe = "Bin\\missing";
+    EXPECT_FALSE(RunGame(config));
+    EXPECT_FALSE(std::filesystem::exists("style.cfg"));
+}
+
+TEST(GameCommandLine, BoundedFormats) {
+    EXPECT_EQ(GameCommandLine("/c/qadr.exe", false), "/c/qadr.exe -run");
+    EXPECT_EQ(GameCommandLine("/c/qadr.exe", true), "/c/qadr.exe -run -qstyle");
+    EXPECT_EQ(GameCommandLine(std::string(600, 'x'), true).size(), 519u);
+}
+
+TEST(GameCheckTerminal, AnswersOnTheTerminal) {
+    testing_support::TempDir dir("qg_game_check");
+    const std::string game = dir / "game.bin";
+    std::filesystem::copy_file("/bin/sleep", game);
+    struct Case {
+        const char* answers;
+        bool interactive;
+        bool cancelled;
+        bool stillRunning;
+    } cases[] = {
+        {"c\ny\n", true, true, true},
+        {"c\nn\nf\n", true, false, false},  // no to the confirmation, then force close
+        {"", false, true, true},            // no terminal: cancel
+    };
+    for (const Case& c : cases) {
+        uint32_t id = 0;
+        ASSERT_TRUE(platform::StartProcess(game, {"30"}, "", &id));
+        FILE* in = fmemopen(const_cast<char*>(c.answers), std::strlen(c.answers) + 1, "r");
+        FILE* out = std::fopen("/dev/null", "w");
+        EXPECT_EQ(CheckGameRunningOnTerminal(game, in, out, c.interactive, 10), c.cancelled)
+            << c.answers;
+        std::fclose(in);
+        std::fclose(out);
+        if (c.stillRunning) platform::TerminateProcessById(id);
+        EXPECT_EQ(platform::WaitForProcess(id), 128 + 9);
+    }
+    FILE* out = std::fopen("/dev/null", "w");
+    EXPECT_FALSE(CheckGameRunningOnTerminal(game, stdin, out, true)) << "no game running";
+    std::fclose(out);
+}
+
+}  // namespace
