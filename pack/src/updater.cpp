@@ -117,6 +117,8 @@ struct Updater::Impl {
     explicit Impl(platform::IFileSystem* f) : fs(f) {}
 
     bool EnsureTempDirectory();
+    // Opens a scrambled or sealed package (any form with `anyForm`) for reading.
+    std::unique_ptr<PackageRecord> OpenPackage(std::string_view path, bool anyForm);
     bool DecodeSealed(std::string_view path, std::string& decoded);
     bool InstallPlain(std::string_view installDir, const PendingOperation& op,
                       UpdateProgressCallback callback);
@@ -187,6 +189,46 @@ bool Updater::Impl::DecodeSealed(std::string_view path, std::string& decoded) {
     return true;
 }
 
+std::unique_ptr<PackageRecord> Updater::Impl::OpenPackage(std::string_view path, bool anyForm) {
+    auto record = std::make_unique<PackageRecord>();
+    const PackageForm form = DetectPackageFormOfFile(path);
+    if (form == PackageForm::kScrambled) {
+        record->readPath.assign(path);
+        record->contentCompressed = true;
+    } else if (form == PackageForm::kSealed) {
+        if (!DecodeSealed(path, record->readPath)) return nullptr;
+    } else if (anyForm && form != PackageForm::kNone) {
+        record->readPath.assign(path);
+    } else {
+        SetLastError(kErrCorrupt, "File=%.*s, form=%s", static_cast<int>(path.size()), path.data(),
+                     PackageFormName(form));
+        return nullptr;
+    }
+    const zzip_plugin_io_t zipIo = io.For(DetectPackageFormOfFile(record->readPath));
+    if (zipIo == nullptr) {
+        SetLastError(kErrCorrupt);
+        return nullptr;
+    }
+    zzip_error_t zipError = ZZIP_NO_ERROR;
+    record->dir.reset(
+        zzip_dir_open_ext_io(ToNativePath(record->readPath).c_str(), &zipError, nullptr, zipIo));
+    record->zipError = static_cast<int>(zipError);
+    if (!record->dir || zipError != ZZIP_NO_ERROR) {
+        SetLastError(kErrZip, "ziperr=%d", static_cast<int>(zipError));
+        return nullptr;
+    }
+    return record;
+}
+
+bool Updater::ReadPackageMember(std::string_view path, std::string_view member, std::string& out) {
+    out.clear();
+    std::unique_ptr<PackageRecord> record = impl_->OpenPackage(path, true);
+    uint32_t size = 0;
+    if (!record || !ExtractZipMember(record->dir.get(), member, impl_->buffer, size)) return false;
+    out.assign(reinterpret_cast<const char*>(impl_->buffer.data()), size);
+    return true;
+}
+
 bool Updater::VerifyPackageFile(std::string_view path) {
     if (path.empty()) {
         SetLastError(kErrInvalidArg);
@@ -211,31 +253,8 @@ bool Updater::AddPatchPackage(std::string_view path, std::string_view packExtens
     const std::string key = NormaliseName(path);
     if (m.added.count(key) != 0) return true;
 
-    auto record = std::make_unique<PackageRecord>();
-    const PackageForm form = DetectPackageFormOfFile(path);
-    if (form == PackageForm::kScrambled) {
-        record->readPath.assign(path);
-        record->contentCompressed = true;
-    } else if (form == PackageForm::kSealed) {
-        if (!m.DecodeSealed(path, record->readPath)) return false;
-    } else {
-        SetLastError(kErrCorrupt, "File=%.*s, form=%s", static_cast<int>(path.size()), path.data(),
-                     PackageFormName(form));
-        return false;
-    }
-    const zzip_plugin_io_t io = GetZipIo(record->readPath);
-    if (io == nullptr) {
-        SetLastError(kErrCorrupt);
-        return false;
-    }
-    zzip_error_t zipError = ZZIP_NO_ERROR;
-    record->dir.reset(
-        zzip_dir_open_ext_io(ToNativePath(record->readPath).c_str(), &zipError, nullptr, io));
-    record->zipError = static_cast<int>(zipError);
-    if (!record->dir || zipError != ZZIP_NO_ERROR) {
-        SetLastError(kErrZip, "ziperr=%d", static_cast<int>(zipError));
-        return false;
-    }
+    std::unique_ptr<PackageRecord> record = m.OpenPackage(path, false);
+    if (!record) return false;
     uint32_t size = 0;
     if (!ExtractZipMember(record->dir.get(), kCommandEntryName, m.buffer, size)) return false;
     const std::vector<ScriptCommand> commands =

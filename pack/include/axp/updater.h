@@ -93,6 +93,10 @@ class Updater final : public IUpdater {
     zzip_plugin_io_t GetZipIo(std::string_view path) override;
     bool ConvertPackageForm(std::string_view source, std::string_view destination) override;
 
+    // For tools: reads one member of a package of any form (a sealed one is decoded into
+    // the temporary directory) without touching the plan.
+    bool ReadPackageMember(std::string_view path, std::string_view member, std::string& out);
+
     // The temporary directory in use ("" until first needed or set).
     const std::string& TempDirectory() const;
 
