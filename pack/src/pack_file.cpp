@@ -156,6 +156,27 @@ struct PackFile::Impl {
         return true;
     }
 
+    // A writer killed between the two records of a change (see AddFile and RemoveFile)
+    // leaves a block marked in use that no slot references; the write order makes sure it
+    // is never the other way round. Nothing can reach such a block, and running the same
+    // change again cannot either, so the next writer frees it: the space is used again and
+    // the consistency check passes.
+    bool ReclaimOrphanBlocks() {
+        std::vector<bool> referenced(blocks.Count(), false);
+        for (uint32_t i = 0; i < kHashSlotCount; ++i) {
+            const HashSlot& s = hash.At(i);
+            if (s.InUse() && s.BlockIndex() < blocks.Count()) referenced[s.BlockIndex()] = true;
+        }
+        bool freed = false;
+        for (uint32_t b = 0; b < blocks.Count(); ++b) {
+            if (!blocks.At(b).InUse() || referenced[b]) continue;
+            blocks.Free(b, header);
+            if (!WriteBlock(b)) return false;
+            freed = true;
+        }
+        return !freed || (WriteHeader() && Sync());
+    }
+
     void Forget() {
         file.reset();
         header = PackHeader{};
@@ -288,6 +309,7 @@ bool PackFile::Open(std::string_view path, bool constMode) {
     std::vector<HashSlot> slots;
     std::vector<BlockEntry> entries;
     if (!LoadTables(*file, constMode, header, slots, entries)) return false;
+    const bool writerDied = header.editing != 0;
     m.header = header;
     m.hash.Load(std::move(slots));
     m.blocks.Load(std::move(entries));
@@ -297,7 +319,7 @@ bool PackFile::Open(std::string_view path, bool constMode) {
     if (!constMode) {
         m.header.editing = 1;
         m.header.version = kPackVersion;
-        if (!m.WriteHeader() || !m.Sync()) {
+        if (!m.WriteHeader() || !m.Sync() || (writerDied && !m.ReclaimOrphanBlocks())) {
             m.file->Close();
             m.Forget();
             return false;

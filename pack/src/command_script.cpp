@@ -1,0 +1,96 @@
+#include "axp/command_script.h"
+
+#include <cstdio>
+
+#include "axp/name_hash.h"
+
+namespace AXP {
+
+namespace {
+
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+    std::vector<std::string_view> fields;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find(separator, start);
+        fields.push_back(text.substr(start, end == std::string_view::npos ? end : end - start));
+        if (end == std::string_view::npos) return fields;
+        start = end + 1;
+    }
+}
+
+// Strict decimal: anything else is "unknown", so that a damaged operation field can never
+// read as a write.
+uint32_t ParseDecimal(std::string_view field, uint32_t otherwise) {
+    if (field.empty() || field.size() > 9) return otherwise;
+    uint32_t value = 0;
+    for (char c : field) {
+        if (c < '0' || c > '9') return otherwise;
+        value = value * 10 + static_cast<uint32_t>(c - '0');
+    }
+    return value;
+}
+
+uint32_t ParseHex(std::string_view field) {
+    uint32_t value = 0;
+    for (char c : field.substr(0, 8)) {
+        uint32_t digit;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<uint32_t>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            digit = static_cast<uint32_t>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            digit = static_cast<uint32_t>(c - 'A' + 10);
+        else
+            break;
+        value = value << 4 | digit;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::vector<ScriptCommand> ParseCommandScript(std::string_view text) {
+    std::vector<ScriptCommand> commands;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        if (line.empty()) continue;
+        const std::vector<std::string_view> fields = Split(line, '|');
+        if (fields.size() < 5) continue;
+        ScriptCommand c;
+        c.operation = ParseDecimal(fields[0], kOpUnknown);
+        c.packName = NormaliseName(fields[1]);
+        c.entryName = NormaliseName(fields[2]);
+        c.compressType = ParseDecimal(fields[3], 0);
+        c.unpackedSize = ParseHex(fields[4]);
+        commands.push_back(std::move(c));
+    }
+    return commands;
+}
+
+std::string FormatScriptLine(const ScriptCommand& command) {
+    char size[16];
+    std::snprintf(size, sizeof(size), "%08X", command.unpackedSize);
+    return std::to_string(command.operation) + "|" + command.packName + "|" + command.entryName +
+           "|" + std::to_string(command.compressType) + "|" + size;
+}
+
+bool IsContainedName(std::string_view name) {
+    if (name.empty() || name[0] == '/') return false;
+    const auto letter = static_cast<unsigned char>(name[0]);
+    if (name.size() >= 2 && name[1] == ':' &&
+        ((letter >= 'a' && letter <= 'z') || (letter >= 'A' && letter <= 'Z'))) {
+        return false;
+    }
+    // GBK trail bytes are never "/" or ".", so splitting the bytes finds every component.
+    for (std::string_view component : Split(name, '/')) {
+        if (component == "..") return false;
+    }
+    return true;
+}
+
+}  // namespace AXP

@@ -1,0 +1,255 @@
+// qgpatch: the operators' patch-package tool, built over the AXP library's public API.
+// Run "qgpatch --help" for the commands.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "axp/command_script.h"
+#include "axp/error.h"
+#include "axp/package_form.h"
+#include "axp/updater.h"
+#include "client_diff.h"
+#include "patch_content.h"
+#include "platform/native_path.h"
+#include "platform/text_encoding.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kHelp[] =
+    "usage: qgpatch COMMAND ARGS...\n"
+    "\n"
+    "Patch packages for the launcher: zip archives with a \"(command)\" script, stored\n"
+    "scrambled or sealed. Paths on the command line are UTF-8.\n"
+    "\n"
+    "  qgpatch diff OLD NEW -o PACKAGE [--form sealed|scrambled]\n"
+    "      the package that turns client folder OLD into NEW: pack entries compared through\n"
+    "      the packs' \"(list)\" catalogues, other files by size and CRC (default form:\n"
+    "      sealed)\n"
+    "  qgpatch build SCRIPT DIR -o PACKAGE [--form sealed|scrambled]\n"
+    "      a package from a script file and a folder holding the content of every entry\n"
+    "      it writes, under the entry's name (scrambled: compressed entries as stored in\n"
+    "      the pack; sealed: plain content)\n"
+    "  qgpatch apply PACKAGE... [--dir CLIENT]\n"
+    "      adds the packages in order and applies them to CLIENT (default: the current\n"
+    "      folder), \".ver\" last\n"
+    "  qgpatch verify PACKAGE\n"
+    "      checks the CRC trailer\n"
+    "  qgpatch show PACKAGE\n"
+    "      the form, the trailer and the script\n"
+    "  qgpatch convert SRC DST\n"
+    "      plain zip -> sealed package, or sealed package -> plain zip\n"
+    "\n"
+    "Failures print the library's error code and text and exit 1; usage errors exit 2.\n";
+
+constexpr char kPackExtension[] = ".pak";
+constexpr char kVersionFile[] = ".ver";
+
+int LibraryFailure(const std::string& what) {
+    std::fprintf(stderr, "qgpatch: %s failed: error %u: %s\n", what.c_str(),
+                 AXP::GetLastErrorCode(), AXP::GetLastErrorText().c_str());
+    return 1;
+}
+
+int Usage(const std::string& message) {
+    std::fprintf(stderr, "qgpatch: %s\n(qgpatch --help lists the commands)\n", message.c_str());
+    return 2;
+}
+
+// UTF-8 command-line path -> the library's GBK path.
+bool ToGbk(const std::string& utf8, std::string& gbk) {
+    if (platform::Utf8ToGbk(platform::ResolveUtf8Path(utf8), gbk)) return true;
+    std::fprintf(stderr, "qgpatch: \"%s\" is not valid UTF-8 or has a character GBK lacks\n",
+                 utf8.c_str());
+    return false;
+}
+
+// Splits "-o X" / "--form X" / "--dir X" options from the positional arguments.
+struct Options {
+    std::vector<std::string> positional;
+    std::string output, dir = ".";
+    AXP::PackageForm form = AXP::PackageForm::kSealed;
+};
+
+bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string& error) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool takesValue = a == "-o" || a == "--form" || a == "--dir";
+        if (takesValue && i + 1 >= args.size()) {
+            error = a + " needs a value";
+            return false;
+        }
+        if (a == "-o") {
+            o.output = args[++i];
+        } else if (a == "--dir") {
+            o.dir = args[++i];
+        } else if (a == "--form") {
+            const std::string v = args[++i];
+            if (v == "sealed")
+                o.form = AXP::PackageForm::kSealed;
+            else if (v == "scrambled")
+                o.form = AXP::PackageForm::kScrambled;
+            else {
+                error = "--form is sealed or scrambled";
+                return false;
+            }
+        } else {
+            o.positional.push_back(a);
+        }
+    }
+    return true;
+}
+
+int Write(const qgpatch::PatchContent& content, const Options& o) {
+    std::string gbk;
+    if (!ToGbk(o.output, gbk)) return 2;
+    if (!qgpatch::WritePatchPackage(gbk, o.form, content))
+        return LibraryFailure("write " + o.output);
+    std::printf("%s: %s package, %zu commands, %zu members\n", o.output.c_str(),
+                AXP::PackageFormName(o.form), content.commands.size(), content.members.size());
+    return 0;
+}
+
+int CmdDiff(const Options& o) {
+    if (o.positional.size() != 2 || o.output.empty()) return Usage("diff needs OLD NEW -o PACKAGE");
+    qgpatch::PatchContent content;
+    std::string error;
+    if (!qgpatch::DiffClients(o.positional[0], o.positional[1],
+                              o.form == AXP::PackageForm::kScrambled, content, error)) {
+        std::fprintf(stderr, "qgpatch: diff failed: %s\n", error.c_str());
+        if (AXP::GetLastErrorCode() != AXP::kErrNone) return LibraryFailure("diff");
+        return 1;
+    }
+    return Write(content, o);
+}
+
+int CmdBuild(const Options& o) {
+    if (o.positional.size() != 2 || o.output.empty())
+        return Usage("build needs SCRIPT DIR -o PACKAGE");
+    std::ifstream in(o.positional[0], std::ios::binary);
+    if (!in) return Usage("cannot read " + o.positional[0]);
+    const std::string script((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+    qgpatch::PatchContent content;
+    content.commands = AXP::ParseCommandScript(script);
+    std::string dir;
+    if (!ToGbk(o.positional[1], dir)) return 2;
+    for (const AXP::ScriptCommand& c : content.commands) {
+        if (c.operation != AXP::kOpWrite || content.members.count(c.entryName) != 0) continue;
+        std::string native;
+        if (!platform::NativePath(dir + "/" + c.entryName, native)) return Usage("bad name");
+        std::ifstream file(native, std::ios::binary);
+        if (!file) {
+            AXP::SetLastError(AXP::kErrNotFound, "%s", native.c_str());
+            return LibraryFailure("build");
+        }
+        content.members[c.entryName].assign(std::istreambuf_iterator<char>(file),
+                                            std::istreambuf_iterator<char>());
+    }
+    return Write(content, o);
+}
+
+uint32_t g_done = 0, g_total = 0;
+bool g_terminal = false;
+
+void ShowProgress(const char* pack, const char* entry, uint32_t operation) {
+    ++g_done;
+    const std::string name =
+        platform::GbkToUtf8Lossy(std::string(pack) + (pack[0] != '\0' ? ":" : "") + entry);
+    std::fprintf(stderr, g_terminal ? "\r\033[K[%u/%u] %s %s" : "[%u/%u] %s %s\n", g_done, g_total,
+                 operation == AXP::kOpRemove ? "remove" : "write", name.c_str());
+    std::fflush(stderr);
+}
+
+int CmdApply(const Options& o) {
+    if (o.positional.empty()) return Usage("apply needs at least one PACKAGE");
+    AXP::Updater updater;
+    for (const std::string& p : o.positional) {
+        std::string gbk;
+        if (!ToGbk(p, gbk)) return 2;
+        if (!updater.AddPatchPackage(gbk, kPackExtension)) return LibraryFailure("add " + p);
+    }
+    std::string dir;
+    if (!ToGbk(o.dir, dir)) return 2;
+    g_total = updater.GetPendingCount();
+    g_terminal = isatty(fileno(stderr)) != 0;
+    const bool ok = updater.ApplyPatches(dir, kPackExtension, kVersionFile, ShowProgress);
+    if (g_terminal) std::fputc('\n', stderr);
+    if (!ok) return LibraryFailure("apply");
+    std::printf("applied %u entries from %zu package(s) to %s\n", g_total, o.positional.size(),
+                o.dir.c_str());
+    return 0;
+}
+
+int CmdVerify(const Options& o) {
+    if (o.positional.size() != 1) return Usage("verify needs PACKAGE");
+    std::string gbk;
+    if (!ToGbk(o.positional[0], gbk)) return 2;
+    if (!AXP::Updater().VerifyPackageFile(gbk)) return LibraryFailure("verify");
+    std::printf("%s: trailer ok\n", o.positional[0].c_str());
+    return 0;
+}
+
+int CmdShow(const Options& o) {
+    if (o.positional.size() != 1) return Usage("show needs PACKAGE");
+    std::string gbk;
+    if (!ToGbk(o.positional[0], gbk)) return 2;
+    const AXP::PackageForm form = AXP::DetectPackageFormOfFile(gbk);
+    std::printf("form: %s (%u)\n", AXP::PackageFormName(form), static_cast<unsigned>(form));
+    uint32_t stored = 0, computed = 0;
+    if (AXP::ReadPackageTrailer(gbk, stored, computed)) {
+        std::printf("trailer: %08X, computed %08X: %s\n", stored, computed,
+                    stored == computed ? "ok" : "mismatch");
+    } else {
+        std::printf("trailer: none\n");
+    }
+    AXP::Updater updater;
+    std::string script;
+    if (!updater.ReadPackageMember(gbk, AXP::kCommandEntryName, script)) {
+        return LibraryFailure("read (command)");
+    }
+    std::printf("(command):\n");
+    for (const AXP::ScriptCommand& c : AXP::ParseCommandScript(script)) {
+        std::printf("%s\n", platform::GbkToUtf8Lossy(AXP::FormatScriptLine(c)).c_str());
+    }
+    return 0;
+}
+
+int CmdConvert(const Options& o) {
+    if (o.positional.size() != 2) return Usage("convert needs SRC DST");
+    std::string from, to;
+    if (!ToGbk(o.positional[0], from) || !ToGbk(o.positional[1], to)) return 2;
+    if (!AXP::Updater().ConvertPackageForm(from, to)) return LibraryFailure("convert");
+    std::printf("%s: %s\n", o.positional[1].c_str(),
+                AXP::PackageFormName(AXP::DetectPackageFormOfFile(to)));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
+        !std::strcmp(argv[1], "help")) {
+        std::fputs(kHelp, argc < 2 ? stderr : stdout);
+        return argc < 2 ? 2 : 0;
+    }
+    const std::string command = argv[1];
+    Options o;
+    std::string error;
+    if (!ParseOptions(std::vector<std::string>(argv + 2, argv + argc), o, error))
+        return Usage(error);
+    if (command == "diff") return CmdDiff(o);
+    if (command == "build") return CmdBuild(o);
+    if (command == "apply") return CmdApply(o);
+    if (command == "verify") return CmdVerify(o);
+    if (command == "show") return CmdShow(o);
+    if (command == "convert") return CmdConvert(o);
+    return Usage("unknown command \"" + command + "\"");
+}
