@@ -92,7 +92,8 @@ LaunchRole CLaunchApp::DecideRole(const std::string& exePath, bool directMode) {
     return LaunchRole::Dialog;
 }
 
-bool CLaunchApp::PerformHandOver() const {
+bool CLaunchApp::PerformHandOver(const std::vector<std::string>& extraArgs,
+                                 uint32_t* startedId) const {
     if (platform::PathExists(kRunningLauncher)) {
         platform::MakeWritable(kRunningLauncher);
         for (int retries = 0; !platform::DeleteFileAt(kRunningLauncher); ++retries) {
@@ -109,5 +110,6 @@ bool CLaunchApp::PerformHandOver() const {
     std::vector<std::string> args;
     std::istringstream in(PlatformArgs);
     for (std::string token; in >> token;) args.push_back(token);
-    return platform::StartProcess(std::string("./") + kRunningLauncher, args);
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    return platform::StartProcess(std::string("./") + kRunningLauncher, args, "", startedId);
 }

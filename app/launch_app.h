@@ -3,6 +3,7 @@
 // so that it can replace its own executable.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,9 @@ class CLaunchApp {
     static LaunchRole DecideRole(const std::string& exePath, bool directMode);
 
     // Replaces "quillgate.bin" with a copy of "quillgate.exe" (retrying while the old copy
-    // is still in use) and starts it with the platform arguments. False when the copy
-    // could not be made or started; nothing is shown.
-    bool PerformHandOver() const;
+    // is still in use) and starts it with the platform arguments, then `extraArgs` (the
+    // terminal front end's own options). False when the copy could not be made or
+    // started; nothing is shown. `startedId` receives the copy's process id.
+    bool PerformHandOver(const std::vector<std::string>& extraArgs = {},
+                         uint32_t* startedId = nullptr) const;
 };

@@ -1,0 +1,110 @@
+#include "app/headless_front_end.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "app/game_check_terminal.h"
+#include "app/game_launch.h"
+#include "app/game_processes.h"
+#include "app/launch_app.h"
+#include "app/launch_dialog_model.h"
+#include "app/launch_messages.h"
+#include "app/message_table.h"
+#include "app/terminal_view.h"
+#include "axp/updater.h"
+#include "platform/messages.h"
+#include "platform/process.h"
+#include "update/launch_worker.h"
+
+namespace {
+
+constexpr const char* kMainWindowClass = "QUILLGATE_MAIN_WINDOW";
+// Posted by the pipeline thread as it ends.
+constexpr uint32_t WM_APP_WORKER_ENDED = platform::WM_USER + 0x100;
+
+struct FrontEnd {
+    LaunchDialogModel* model = nullptr;
+    TerminalView* view = nullptr;
+    bool restartLauncher = false;
+    bool manualDownload = false;
+};
+
+intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
+                        intptr_t lParam) {
+    auto* fe = reinterpret_cast<FrontEnd*>(platform::GetWindowUserData(window));
+    if (fe == nullptr) return platform::DefWindowProc(window, message, wParam, lParam);
+    if (message == WM_APP_WORKER_ENDED || message == WM_CLOSE) {
+        platform::PostQuitMessage(0);
+        return 0;
+    }
+    switch (fe->model->HandleMessage(message, wParam, lParam)) {
+        case LaunchDialogModel::Action::StartInstalledLauncherAndClose:
+            fe->restartLauncher = true;
+            break;
+        case LaunchDialogModel::Action::RunManualDownloadThenQuit:
+            fe->manualDownload = true;
+            break;
+        default:
+            break;
+    }
+    fe->view->Draw(*fe->model);
+    return 0;
+}
+
+}  // namespace
+
+int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
+    const bool interactive = isatty(STDOUT_FILENO) != 0;
+    TerminalView view(stdout, interactive);
+    CLaunchWorker worker;
+    LaunchDialogModel model({[&] { return worker.result(); }, nullptr, nullptr},
+                            /*repairOffered=*/false);
+    FrontEnd fe{&model, &view};
+
+    platform::RegisterWindowClass(kMainWindowClass, &MainWindowProc);
+    const platform::WindowHandle window = platform::CreateMessageWindow(kMainWindowClass);
+    platform::SetWindowUserData(window, reinterpret_cast<intptr_t>(&fe));
+
+    const std::string exePath = platform::GetExecutablePath();
+    CLaunchWorker::Hooks hooks;
+    hooks.commandLineCheck = [&](std::string& error) {
+        std::string line;
+        for (size_t i = 0; i < options.args.size(); ++i) line += (i ? " " : "") + options.args[i];
+        return app.ParseCommandLine(line, exePath, error);
+    };
+    hooks.showMessage = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+    hooks.checkGameRunning = [&] {
+        return CheckGameRunningOnTerminal(GameImagePath(worker.config().gameExe), stdin, stdout,
+                                          isatty(STDIN_FILENO) != 0);
+    };
+    hooks.finished = [window] { platform::PostMessage(window, WM_APP_WORKER_ENDED, 0, 0); };
+    worker.SetHooks(hooks);
+
+    AXP::Updater updater;
+    if (worker.Start(window, &updater, kConfigFileName)) {
+        platform::Message msg;
+        while (platform::GetMessage(msg)) platform::DispatchMessage(msg);
+    }
+    worker.Join();
+    platform::DestroyMessageWindow(window);
+
+    if (fe.manualDownload) {
+        std::printf("%s: %s\n", GetMessageText(72), GetMessageText(kOperatorSiteMessage));
+        return 1;
+    }
+    if (fe.restartLauncher) {
+        // The new launcher carries on in this terminal; its verdict is ours.
+        uint32_t id = 0;
+        if (!platform::StartProcess(std::string("./") + kInstalledLauncher, options.args, "", &id))
+            return 1;
+        return platform::WaitForProcess(id);
+    }
+    if (worker.result() != kResultUpToDate) return 1;
+    if (options.startGame && !RunGame(worker.config())) {
+        std::fprintf(stderr, "the game could not be started: %s\n",
+                     worker.config().gameExe.c_str());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,18 @@
+// The launcher without a window: the update runs with its status, detail and extra lines
+// and both bars drawn on the terminal, then, on request, the game starts.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CLaunchApp;
+
+struct HeadlessOptions {
+    bool startGame = false;         // start the game once the client is up to date
+    std::vector<std::string> args;  // the launcher's own arguments, for a restart
+};
+
+// Runs the update to its end. Returns the process exit code: 0 when the client is up to
+// date (and the game started, if asked), non-zero otherwise. After a self-update the new
+// launcher is run with the same arguments and its exit code returned.
+int RunHeadless(CLaunchApp& app, const HeadlessOptions& options);

@@ -1,0 +1,427 @@
+#include "update/launch_worker.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "app/launch_messages.h"
+#include "app/message_table.h"
+#include "axp/error.h"
+#include "axp/updater.h"
+#include "download/create_downloader.h"
+#include "download/progress_format.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
+#include "platform/text_encoding.h"
+#include "update/launcher_archive.h"
+#include "update/launcher_version.h"
+#include "update/server_list.h"
+#include "update/url.h"
+#include "update/version_files.h"
+
+namespace {
+
+constexpr uint32_t kTagFile = 1;
+constexpr uint32_t kTagLauncher = 3;
+constexpr const char* kPackExtension = ".pak";
+constexpr const char* kInstalledLauncherName = "quillgate.exe";
+
+// The one worker of the process, for the updater's progress callback.
+std::atomic<CLaunchWorker*> g_worker{nullptr};
+
+// A message-table format filled with printf arguments.
+template <typename... Args>
+std::string Message(uint32_t index, Args... args) {
+    char text[2048];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
+    std::snprintf(text, sizeof(text), GetMessageText(index), args...);
+#pragma GCC diagnostic pop
+    return text;
+}
+
+std::string Message(uint32_t index) { return GetMessageText(index); }
+
+// GBK names and library texts shown in UTF-8 messages.
+std::string Shown(const std::string& gbk) { return platform::GbkToUtf8Lossy(gbk); }
+
+uint64_t TickMilliseconds() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+// The file name at the end of a URL's object: what a package is saved as. Empty when the
+// object has none, or when it would name something other than a plain file in the
+// download directory.
+std::string PackageFileName(const std::string& object) {
+    const size_t slash = object.rfind('/');
+    std::string name = slash == std::string::npos ? object : object.substr(slash + 1);
+    if (name == object || name.empty() || name == "." || name == "..") return std::string();
+    std::string utf8;
+    if (!platform::GbkToUtf8(name, utf8) || utf8.find('\\') != std::string::npos)
+        return std::string();
+    return name;
+}
+
+}  // namespace
+
+CLaunchWorker::CLaunchWorker() { g_worker.store(this); }
+
+CLaunchWorker::~CLaunchWorker() {
+    Join();
+    downloader_.reset();
+    CLaunchWorker* self = this;
+    g_worker.compare_exchange_strong(self, nullptr);
+}
+
+void CLaunchWorker::Join() {
+    if (thread_.joinable()) thread_.join();
+}
+
+bool CLaunchWorker::Start(platform::WindowHandle dialog, AXP::IUpdater* updater,
+                          const char* configFileName) {
+    dialogWindow_ = dialog;
+    configFileName_ = configFileName;
+    if (!LoadLauncherConfig(configFileName, config_)) {
+        Error(Message(79));
+        return false;
+    }
+    downloader_ = CreateDownloader(0);
+    if (downloader_ && hooks_.configureDownloader) hooks_.configureDownloader(*downloader_);
+    updater_ = updater;
+    result_ = kResultRunning;
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+void CLaunchWorker::Send(uint32_t message, const std::string& text, const std::string& second) {
+    platform::SendMessage(dialogWindow_, message, reinterpret_cast<uintptr_t>(text.c_str()),
+                          reinterpret_cast<intptr_t>(second.c_str()));
+}
+
+void CLaunchWorker::SendValue(uint32_t message, uintptr_t value) {
+    platform::SendMessage(dialogWindow_, message, value, 0);
+}
+
+void CLaunchWorker::Status(const std::string& text) { Send(WM_LAUNCH_STATUS, text); }
+void CLaunchWorker::Error(const std::string& text) { Send(WM_LAUNCH_ERROR, text); }
+
+void CLaunchWorker::Run() {
+    result_ = kResultRunning;
+    platform::RegisterWindowClass(kLaunchCommandWindowClass, &CommandWindowProc);
+    commandWindow_ = platform::CreateMessageWindow(kLaunchCommandWindowClass);
+    platform::SetWindowUserData(commandWindow_, reinterpret_cast<intptr_t>(this));
+
+    [&] {
+        if (!CheckDiskSpace()) {
+            result_ = kResultNoDiskSpace;
+            return;
+        }
+        if (!FetchPatchInfo() || !PlanUpdate()) {
+            result_ = kResultFailed;
+            return;
+        }
+        const uint32_t selfUpdate = SelfUpdate();
+        if (selfUpdate == 2) {
+            result_ = kResultLauncherReplaced;
+            SendValue(WM_LAUNCH_DONE, 0);
+            return;
+        }
+        if (selfUpdate != 1 && hooks_.commandLineCheck) {
+            std::string refusal;
+            if (!hooks_.commandLineCheck(refusal)) {
+                if (hooks_.showMessage) hooks_.showMessage(refusal);
+                platform::PostMessage(dialogWindow_, WM_CLOSE, 0, 0);
+                return;
+            }
+        }
+        if (!FetchPatches()) {
+            result_ = kResultFailed;
+            return;
+        }
+        if (!ApplyPatches()) {
+            result_ = kResultApplyFailed;
+            return;
+        }
+        if (!FetchServerList()) {
+            result_ = kResultFailed;
+            return;
+        }
+        SendValue(WM_LAUNCH_PROGRESS, 100);
+        SendValue(WM_LAUNCH_TOTAL_PROGRESS, 100);
+        result_ = kResultUpToDate;
+        SendValue(WM_LAUNCH_DONE, 0);
+    }();
+
+    platform::DestroyMessageWindow(commandWindow_);
+    commandWindow_ = platform::kNoWindow;
+    if (hooks_.finished) hooks_.finished();
+}
+
+bool CLaunchWorker::CheckDiskSpace() {
+    std::optional<uint64_t> free;
+    if (hooks_.freeDiskBytes) {
+        free = hooks_.freeDiskBytes();
+    } else {
+        std::string exe = platform::GetExecutablePath();
+        const size_t slash = exe.rfind('/');
+        uint64_t bytes = 0;
+        if (slash != std::string::npos &&
+            platform::FreeDiskBytes(platform::Utf8ToGbkLossy(exe.substr(0, slash + 1)), bytes))
+            free = bytes;
+    }
+    if (free && *free <= kRequiredFreeBytes) {
+        Error(Message(46));
+        return false;
+    }
+    return true;  // a failed query lets the update go on
+}
+
+bool CLaunchWorker::FetchPatchInfo() {
+    phase_ = 1;
+    Status(Message(1));
+    if (!DownloadFile(config_.verInfoUrl, config_.patchInfoPath, kTagFile, true, false)) {
+        Error(Message(2));
+        return false;
+    }
+    Status(Message(29));
+    return true;
+}
+
+bool CLaunchWorker::PlanUpdate() {
+    if (!ReadVersionFileText(kLocalVersionFile, installedRaw_)) {
+        Error(Message(5));
+        return false;
+    }
+    installedVersion_ = ParseVersion(installedRaw_);
+    if (!ReadPatchInfoFile(config_.patchInfoPath, info_)) {
+        Error(Message(7));
+        return false;
+    }
+    newLauncherZipPath_ = config_.downloadDir + "quillgate.zip";
+    if (ChooseChain(installedVersion_, info_.latestVersion, info_.patches, chain_) !=
+        ChainResult::Ok) {
+        Error(Message(8));
+        return false;
+    }
+    Send(WM_LAUNCH_STATUS2,
+         Message(68, Shown(info_.latestRaw).c_str(), Shown(installedRaw_).c_str()), "");
+    return true;
+}
+
+uint32_t CLaunchWorker::SelfUpdate() {
+    phase_ = 3;
+    const CompareResult own =
+        CompareVersion(ParseVersion(LauncherVersionText()), info_.launcherLatest);
+    if (own == Same || own == Newer) return 0;
+    Status(Message(51));
+    if (!DownloadFile(info_.newLauncherUrl, newLauncherZipPath_, kTagLauncher, true, false)) {
+        Status(Message(60));
+        return 1;
+    }
+    Status(Message(61));
+    std::string launcher;
+    switch (ReadArchiveMember(newLauncherZipPath_, kInstalledLauncherName, launcher)) {
+        case ArchiveResult::Ok:
+            break;
+        case ArchiveResult::CannotOpenArchive:
+            Error(Message(15, "New"));
+            return 1;
+        case ArchiveResult::NoMember:
+            Error(Message(19, "newquillgate.zip", ""));
+            return 1;
+        case ArchiveResult::ReadFailed:
+            Error("Access error: quillgate.exe");
+            return 1;
+    }
+    // Written beside the old launcher and renamed over it: a failure keeps the old one.
+    if (!platform::WriteFileReplacing(kInstalledLauncherName, launcher, /*executable=*/true)) {
+        Error("Access error: quillgate.exe");
+        return 1;
+    }
+    Status(Message(53));
+    return 2;
+}
+
+bool CLaunchWorker::FetchPatches() {
+    phase_ = 2;
+    auto finish = [&] {
+        SendValue(WM_LAUNCH_PROGRESS, 100);
+        Status(Message(41));
+        Send(WM_LAUNCH_DETAIL, "");
+    };
+    if (chain_.empty()) {
+        finish();
+        return true;
+    }
+    const std::string cacheDir = config_.downloadDir + "cache";
+    platform::CreateDirectoryIfMissing(cacheDir);
+    if (!updater_->SetTempDirectory(cacheDir.c_str())) {
+        Error("Create cache path error!");
+        return false;
+    }
+    const int n = static_cast<int>(chain_.size());
+    for (int k = 1; k <= n; ++k) {
+        const PatchStep& step = chain_[static_cast<size_t>(k - 1)];
+        UrlParts parts;
+        const std::string name = SplitUrl(step.url, parts) ? PackageFileName(parts.object) : "";
+        if (name.empty()) {
+            Error(Message(11));
+            return false;
+        }
+        Status(Message(1034, n, k));
+        const std::string local = config_.downloadDir + name;
+        if (platform::PathExists(local)) {
+            const bool reusable =
+                platform::FileSizeAtLeast(local, 4) && updater_->VerifyPackageFile(local.c_str());
+            if (!reusable) {
+                platform::MakeWritable(local);
+                if (!platform::DeleteFileAt(local)) {
+                    Error(Message(56, Shown(local).c_str()));
+                    return false;
+                }
+                platform::SleepMilliseconds(500);
+            }
+        }
+        if (!platform::PathExists(local)) {
+            if (!DownloadFile(step.url, local, kTagFile, true, true)) {
+                Error(Message(12, Shown(name).c_str()));
+                platform::PostMessage(dialogWindow_, WM_LAUNCH_MANUAL_DOWNLOAD, 0, 0);
+                return false;
+            }
+            Status(Message(40, Shown(name).c_str()));
+        }
+        if (!updater_->AddPatchPackage(local.c_str(), kPackExtension)) {
+            Error(Message(57, Shown(local).c_str(), static_cast<int>(AXP::GetLastErrorCode()),
+                          Shown(AXP::GetLastErrorText()).c_str()));
+            return false;
+        }
+    }
+    finish();
+    platform::SleepMilliseconds(100);
+    return true;
+}
+
+bool CLaunchWorker::ApplyPatches() {
+    phase_ = 5;
+    if (chain_.empty()) {
+        Status(Message(32));
+        SendValue(WM_LAUNCH_TOTAL_PROGRESS, 100);
+        return true;
+    }
+    applyTotal_ = updater_->GetPendingCount();
+    applyCounter_ = 0;
+    if (hooks_.checkGameRunning && hooks_.checkGameRunning()) {
+        Error(Message(54));
+        return false;
+    }
+    Status(Message(31));
+    Send(WM_LAUNCH_DETAIL, "");
+    SendValue(WM_LAUNCH_DISABLE_CLOSE, 0);
+    platform::SleepMilliseconds(100);
+    if (!updater_->ApplyPatches(".", kPackExtension, kLocalVersionFile, &ApplyProgress)) {
+        Error(Message(25, static_cast<int>(AXP::GetLastErrorCode()),
+                      Shown(AXP::GetLastErrorText()).c_str()));
+        SendValue(WM_LAUNCH_TOTAL_PROGRESS, 0);
+        SendValue(WM_LAUNCH_ENABLE_CLOSE, 0);
+        return false;
+    }
+    Status(Message(32));
+    SendValue(WM_LAUNCH_TOTAL_PROGRESS, 100);
+    SendValue(WM_LAUNCH_ENABLE_CLOSE, 0);
+    Send(WM_LAUNCH_STATUS2,
+         Message(68, Shown(info_.latestRaw).c_str(), Shown(info_.latestRaw).c_str()), "");
+    return true;
+}
+
+void CLaunchWorker::ApplyProgress(const char*, const char*, uint32_t) {
+    CLaunchWorker* self = g_worker.load();
+    if (self == nullptr) return;
+    // An empty plan reports no steps; never divide by it.
+    const uint32_t total = self->applyTotal_ == 0 ? 1 : self->applyTotal_;
+    uint32_t percent = static_cast<uint32_t>(self->applyCounter_ * 100.0 / total + 0.5);
+    if (percent > 100) percent = 100;
+    ++self->applyCounter_;
+    self->Status("正在更新文件...");
+    self->SendValue(WM_LAUNCH_TOTAL_PROGRESS, percent);
+}
+
+bool CLaunchWorker::FetchServerList() {
+    phase_ = 4;
+    Status(Message(47));
+    // The configuration is read again: the section may name another list than at start.
+    LauncherConfig fresh;
+    if (!LoadLauncherConfig(configFileName_, fresh)) {
+        Error(Message(79));
+        return false;
+    }
+    config_.serverListUrl = fresh.serverListUrl;
+    config_.serverListPath = fresh.serverListPath;
+    if (config_.serverListUrl.empty() ||
+        !DownloadFile(config_.serverListUrl, config_.serverListPath, kTagFile, true, false)) {
+        Error(Message(48));
+        return false;
+    }
+    StoreServerListScrambled(config_.serverListPath);
+    Status(Message(49));
+    Send(WM_LAUNCH_DETAIL, "");
+    SendValue(WM_LAUNCH_DONE, 0);
+    return true;
+}
+
+bool CLaunchWorker::DownloadAttempt(const std::string& url, const std::string& localPath,
+                                    uint32_t tag, bool verifyPatch) {
+    downloader_->SetTask(url.c_str(), localPath.c_str(), commandWindow_, tag);
+    downloader_->Start();
+    downloader_->Wait(true);
+    bool ok = (downloader_->GetState() & kDownloadPhaseMask) == kDownloadPhaseFinished;
+    if (ok && verifyPatch) {
+        ok = platform::FileSizeAtLeast(localPath, 5) &&
+             updater_->VerifyPackageFile(localPath.c_str());
+    }
+    downloader_->Reset();
+    if (hooks_.configureDownloader) hooks_.configureDownloader(*downloader_);
+    return ok;
+}
+
+bool CLaunchWorker::DownloadFile(const std::string& url, const std::string& localPath, uint32_t tag,
+                                 bool useBackupServers, bool verifyPatch) {
+    if (!downloader_) return false;
+    if (DownloadAttempt(url, localPath, tag, verifyPatch)) return true;
+    UrlParts parts;
+    SplitUrl(url, parts);
+    const char* scheme = SchemeText(parts.type);
+    if (scheme == nullptr) return false;
+    if (useBackupServers) {
+        for (const std::string& server : config_.backupServers) {
+            if (DownloadAttempt(RebuildUrl(scheme, server, parts.object), localPath, tag,
+                                verifyPatch))
+                return true;
+        }
+    }
+    return false;
+}
+
+intptr_t CLaunchWorker::CommandWindowProc(platform::WindowHandle window, uint32_t message,
+                                          uintptr_t wParam, intptr_t lParam) {
+    auto* self = reinterpret_cast<CLaunchWorker*>(platform::GetWindowUserData(window));
+    if (self == nullptr) return platform::DefWindowProc(window, message, wParam, lParam);
+    if (message == 0x3400 || message == WM_DOWNLOAD_STATE) return 1;
+    if (message != WM_DOWNLOAD_PROGRESS)
+        return platform::DefWindowProc(window, message, wParam, lParam);
+
+    int64_t total = 0, done = 0;
+    // A transfer of unknown length has no percentage.
+    if (self->downloader_->GetProgress(total, done) && total > 0) {
+        self->SendValue(WM_LAUNCH_PROGRESS, static_cast<uintptr_t>(done * 100.0 / total));
+    }
+    const uint64_t now = TickMilliseconds();
+    if (now - self->lastDetailTick_ > 1000) {
+        self->Send(WM_LAUNCH_DETAIL,
+                   Message(28, FormatByteSize(done).c_str(), FormatByteSize(total).c_str(),
+                           FormatByteSize(self->downloader_->GetSpeed()).c_str()));
+        self->lastDetailTick_ = now;
+    }
+    return 1;
+}

@@ -1,0 +1,111 @@
+// The update pipeline: on a thread of its own it checks free disk space, fetches the
+// patch-information file, plans the patch chain, replaces the launcher when a newer one
+// is published, downloads and applies the patch packages and fetches the server list.
+// It reports every step to the main window by synchronous messages (app/launch_messages.h)
+// and leaves a result that the window reads when WM_LAUNCH_DONE arrives.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/launcher_config.h"
+#include "download/auto_download.h"
+#include "platform/messages.h"
+#include "update/patch_info.h"
+#include "update/version.h"
+
+namespace AXP {
+class IUpdater;
+}
+
+inline constexpr const char* kLaunchCommandWindowClass = "LAUNCH_CMD_WINDOW_CLASS";
+// Less than this many free bytes (or exactly this many) stops the update.
+inline constexpr uint64_t kRequiredFreeBytes = 104857600;
+
+class CLaunchWorker {
+  public:
+    // Hooks to the parts of the launcher around the pipeline; each may be empty.
+    struct Hooks {
+        // Runs the start-up command-line check again; false refuses, with the text.
+        std::function<bool(std::string& errorText)> commandLineCheck;
+        // Shows a modal message (a refused command line).
+        std::function<void(const std::string& text)> showMessage;
+        // Asks the user to close a running game; true means cancelled (stop the update).
+        std::function<bool()> checkGameRunning;
+        // Free bytes for the launcher's drive; empty asks the file system.
+        std::function<std::optional<uint64_t>()> freeDiskBytes;
+        // Configures each new downloader (tests shorten time-outs).
+        std::function<void(CAutoDownload&)> configureDownloader;
+        // Called on the pipeline thread as its very last step, whatever the result.
+        std::function<void()> finished;
+    };
+
+    CLaunchWorker();
+    ~CLaunchWorker();  // waits for the thread
+    CLaunchWorker(const CLaunchWorker&) = delete;
+    CLaunchWorker& operator=(const CLaunchWorker&) = delete;
+
+    void SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
+
+    // Loads the configuration (on the caller's thread, which owns `dialog`), creates the
+    // downloader and starts the pipeline thread. When the configuration cannot be loaded
+    // it sends WM_LAUNCH_ERROR with message 79 and starts nothing (false).
+    bool Start(platform::WindowHandle dialog, AXP::IUpdater* updater, const char* configFileName);
+
+    // Waits for the pipeline thread to end (if it was started).
+    void Join();
+
+    int result() const { return result_.load(); }
+    const LauncherConfig& config() const { return config_; }
+
+  private:
+    void Run();
+    bool CheckDiskSpace();
+    bool FetchPatchInfo();
+    bool PlanUpdate();
+    uint32_t SelfUpdate();
+    bool FetchPatches();
+    bool ApplyPatches();
+    bool FetchServerList();
+    bool DownloadFile(const std::string& url, const std::string& localPath, uint32_t tag,
+                      bool useBackupServers, bool verifyPatch);
+    bool DownloadAttempt(const std::string& url, const std::string& localPath, uint32_t tag,
+                         bool verifyPatch);
+
+    // Messages to the main window; texts are UTF-8.
+    void Send(uint32_t message, const std::string& text = std::string(),
+              const std::string& second = std::string());
+    void SendValue(uint32_t message, uintptr_t value);
+    void Status(const std::string& text);
+    void Error(const std::string& text);
+
+    static intptr_t CommandWindowProc(platform::WindowHandle window, uint32_t message,
+                                      uintptr_t wParam, intptr_t lParam);
+    static void ApplyProgress(const char* packName, const char* entryName, uint32_t operation);
+
+    Hooks hooks_;
+    LauncherConfig config_;
+    platform::WindowHandle dialogWindow_ = platform::kNoWindow;
+    platform::WindowHandle commandWindow_ = platform::kNoWindow;
+    AXP::IUpdater* updater_ = nullptr;
+    std::unique_ptr<CAutoDownload> downloader_;
+    std::thread thread_;
+    int phase_ = 0;
+    std::atomic<int> result_{-1};
+
+    std::string configFileName_;
+    std::string installedRaw_;
+    VersionNumber installedVersion_;
+    PatchInfo info_;
+    std::string newLauncherZipPath_;
+    std::vector<PatchStep> chain_;
+    uint32_t applyTotal_ = 0;
+    uint32_t applyCounter_ = 0;
+    uint64_t lastDetailTick_ = 0;
+};
