@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/game_check_terminal.h"
 #include "app/game_launch.h"
@@ -78,6 +79,11 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
         return CheckGameRunningOnTerminal(GameImagePath(worker.config().gameExe), stdin, stdout,
                                           isatty(STDIN_FILENO) != 0);
     };
+    // Tests and demonstrations can claim a free-space figure for the launcher's drive.
+    if (const char* fake = std::getenv("QUILLGATE_FAKE_FREE_BYTES")) {
+        const uint64_t bytes = std::strtoull(fake, nullptr, 10);
+        hooks.freeDiskBytes = [bytes] { return std::optional<uint64_t>(bytes); };
+    }
     hooks.finished = [window] { platform::PostMessage(window, WM_APP_WORKER_ENDED, 0, 0); };
     worker.SetHooks(hooks);
 
@@ -100,6 +106,7 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
             return 1;
         return platform::WaitForProcess(id);
     }
+    std::printf("result %d\n", worker.result());
     if (worker.result() != kResultUpToDate) return 1;
     if (options.startGame && !RunGame(worker.config())) {
         std::fprintf(stderr, "the game could not be started: %s\n",

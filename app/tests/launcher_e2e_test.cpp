@@ -1,0 +1,107 @@
+// The launcher program itself in a client folder: hand-over, terminal front end,
+// self-update and restart, against an update site on 127.0.0.1.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/message_table.h"
+#include "axp/pak_file.h"
+#include "axp/stream.h"
+#include "axp/updater.h"
+#include "axp/zip_writer.h"
+#include "testing/site_server.h"
+#include "testing/temp_dir.h"
+#include "update/position_key.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ReadFile;
+using testing_support::WriteFile;
+
+class LauncherProgramTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::copy_file(QG_LAUNCHER_BINARY, client_ / "quillgate.exe");
+        WriteFile(client_ / ".ver", "CN.1.0.0");
+        WriteFile(client_ / "quillgate.cfg",
+                  "[quillgate]\r\nverinfo=" + server_.Url("/patchinfo.txt") +
+                      "\r\nserverlist=" + server_.Url("/server.lst") + "\r\n");
+        WriteFile(site_ / "server.lst", "SERVER_BEGIN\r\n1|east\r\n");
+        // One sealed package: a loose file and the new version.
+        AXP::ZipWriter zip;
+        const std::string script = "0||readme.txt|0|00000003\r\n0||.ver|0|00000008\r\n";
+        ASSERT_TRUE(zip.Create(site_ / "p1.zip"));
+        ASSERT_TRUE(zip.Add("(command)", script.data(), script.size(), true));
+        ASSERT_TRUE(zip.Add("readme.txt", "new", 3, true));
+        ASSERT_TRUE(zip.Add(".ver", "CN.1.0.1", 8, true));
+        ASSERT_TRUE(zip.Finish());
+        AXP::Updater converter;
+        ASSERT_TRUE(converter.ConvertPackageForm(site_ / "p1.zip", site_ / "p1.jzq"));
+    }
+
+    void PublishLauncher(const std::string& version) {
+        AXP::ZipWriter zip;
+        const std::string next = ReadFile(QG_NEXT_LAUNCHER_BINARY);
+        ASSERT_TRUE(zip.Create(site_ / "quillgate.zip"));
+        ASSERT_TRUE(zip.Add("quillgate.exe", next.data(), next.size(), true));
+        ASSERT_TRUE(zip.Finish());
+        WriteFile(site_ / "patchinfo.txt",
+                  "[latest]\r\nlatest=CN.1.0.1\r\nquillgate=" + version +
+                      "\r\nnewquillgate=" + server_.Url("/quillgate.zip") +
+                      "\r\n[patch_1]\r\nfrom=CN.1.0.0\r\nto=CN.1.0.1\r\nurl=" +
+                      server_.Url("/p1.jzq") + "\r\n");
+    }
+
+    // Runs the launcher in the client folder; its exit code, output in `output`.
+    int Launch(const std::string& args, std::string& output, const std::string& env = "") {
+        const std::string log = client_ / "launch.log";
+        const std::string cmd = "cd '" + client_.path().string() + "' && " + env +
+                                " ./quillgate.exe " + args + " > launch.log 2>&1 < /dev/null";
+        const int status = std::system(cmd.c_str());
+        output = ReadFile(log);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    testing_support::TempDir client_{"qg_e2e_client"};
+    testing_support::TempDir site_{"qg_e2e_site"};
+    testing_support::SiteServer server_{site_.path().string()};
+};
+
+TEST_F(LauncherProgramTest, SelfUpdateRestartsTheNewLauncherWhichCompletesTheUpdate) {
+    PublishLauncher("CN.9.1");
+    std::string output;
+    ASSERT_EQ(Launch("--headless", output), 0) << output;
+    // The new launcher replaced the installed one and ran from its own copy.
+    const std::string next = ReadFile(QG_NEXT_LAUNCHER_BINARY);
+    EXPECT_TRUE(ReadFile(client_ / "quillgate.exe") == next);
+    EXPECT_TRUE(ReadFile(client_ / "quillgate.bin") == next);
+    EXPECT_NE(output.find(GetMessageText(53)), std::string::npos) << output;
+    EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.1");
+    EXPECT_EQ(ReadFile(client_ / "readme.txt"), "new");
+    std::string list = ReadFile(client_ / "download/server.lst");
+    ScrambleBuffer(list.data(), list.size());
+    EXPECT_EQ(list, ReadFile(site_ / "server.lst"));
+    EXPECT_NE(output.find("result 2"), std::string::npos) << output;
+}
+
+TEST_F(LauncherProgramTest, DirectRunReportsFailuresWithANonZeroExit) {
+    PublishLauncher("CN.9.0");
+    std::string output;
+    EXPECT_EQ(Launch("-direct --headless", output, "QUILLGATE_FAKE_FREE_BYTES=1000"), 1);
+    EXPECT_NE(output.find(GetMessageText(46)), std::string::npos) << output;
+    EXPECT_NE(output.find("result -5"), std::string::npos) << output;
+    EXPECT_FALSE(fs::exists(client_ / "quillgate.bin")) << "-direct skips the hand-over";
+
+    fs::remove(site_ / "p1.jzq");
+    EXPECT_EQ(Launch("-direct --headless", output), 1);
+    char expected[256];
+    std::snprintf(expected, sizeof(expected), GetMessageText(12), "p1.jzq");
+    EXPECT_NE(output.find(expected), std::string::npos) << output;
+    EXPECT_NE(output.find(GetMessageText(72)), std::string::npos) << "the manual-download hint";
+    EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.0");
+}
+
+}  // namespace
