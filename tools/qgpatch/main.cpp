@@ -16,6 +16,7 @@
 #include "axp/updater.h"
 #include "client_diff.h"
 #include "patch_content.h"
+#include "site_commands.h"
 #include "platform/native_path.h"
 #include "platform/text_encoding.h"
 
@@ -238,9 +239,13 @@ int main(int argc, char** argv) {
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
         !std::strcmp(argv[1], "help")) {
         std::fputs(kHelp, argc < 2 ? stderr : stdout);
+        std::fputs("\nPublishing a site:\n", argc < 2 ? stderr : stdout);
+        std::fputs(qgpatch::kSiteHelp, argc < 2 ? stderr : stdout);
         return argc < 2 ? 2 : 0;
     }
     const std::string command = argv[1];
+    if (qgpatch::IsSiteCommand(command))
+        return qgpatch::RunSiteCommand(command, std::vector<std::string>(argv + 2, argv + argc));
     Options o;
     std::string error;
     if (!ParseOptions(std::vector<std::string>(argv + 2, argv + argc), o, error))
