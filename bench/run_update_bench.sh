@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# A whole update run: the launcher (release build, on the terminal, -direct) brings a
+# client through a chain of 3 patch packages totalling about 100 MiB served by nginx on
+# 127.0.0.1, against the same work done by hand: curl fetching the patch-information
+# file, the 3 packages and the server list, then `qgpatch apply` of the 3 packages.
+# Everything lives on tmpfs. The two are run interleaved RUNS times; the script prints the
+# median wall times and the ratio.
+#   bash bench/run_update_bench.sh          about 100 MiB, 5 runs
+#   TOTAL_MIB=30 RUNS=3 bash bench/run_update_bench.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source bench/nginx_site.sh
+
+runs=${RUNS:-5}
+total_mib=${TOTAL_MIB:-100}
+
+cmake --preset release >/dev/null
+cmake --build --preset release -j 2 --target quillgate qgpatch axp_tool >/dev/null
+bin=$PWD/build/release
+axp=$bin/tools/axp
+qgpatch=$bin/tools/qgpatch
+
+work=$(mktemp -d /dev/shm/qg-update-bench.XXXXXX)
+trap 'stop_nginx; rm -rf "$work"' EXIT
+cd "$work"
+
+# Version k replaces a third of the content with new incompressible data: each package
+# carries about total/3 MiB.
+per_step_kib=$(( total_mib * 1024 / 3 ))
+make_version() {  # folder seed
+  /usr/bin/python3 - "$1/src" "$2" "$per_step_kib" <<'PY'
+import os, random, sys
+src, seed, kib = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+rng = random.Random(seed)
+count = 200
+for i in range(count):
+    d = os.path.join(src, f"set{i % 4}")
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, f"f{i}.bin"), "wb") as f:
+        f.write(rng.randbytes(kib * 1024 // count))
+PY
+  "$axp" add "$1/resource/data.pak" "$1/src" --root "$1/src" --type 0 >/dev/null
+  rm -rf "$1/src"
+  printf 'CN.1.0.%s\r\n' "$2" > "$1/.ver"
+}
+echo "making 4 client versions and 3 packages of about $((total_mib / 3)) MiB each..."
+mkdir -p v0/resource && make_version v0 0
+for k in 1 2 3; do cp -r v$((k - 1)) v$k && make_version v$k $k; done
+mkdir -p site
+form=(x sealed scrambled scrambled)
+for k in 1 2 3; do
+  "$qgpatch" diff v$((k - 1)) v$k -o site/p$k.pkg --form ${form[$k]} >/dev/null
+done
+printf 'SERVER_BEGIN\r\n1|east\r\n' > site/server.lst
+mkdir -p nginx && start_nginx "$work/site" "$work/nginx"
+url=http://127.0.0.1:$nginx_port
+"$qgpatch" site -o site/patchinfo.txt --latest CN.1.0.3 --quillgate CN.9.0 \
+  --newquillgate "$url/quillgate.zip" --patch CN.1.0.0 CN.1.0.1 "$url/p1.pkg" \
+  --patch CN.1.0.1 CN.1.0.2 "$url/p2.pkg" --patch CN.1.0.2 CN.1.0.3 "$url/p3.pkg" >/dev/null
+du -sh site | sed 's/^/site: /'
+
+fresh_client() {
+  rm -rf client && cp -r v0 client
+  cp "$bin/app/quillgate" client/quillgate.exe
+  printf '[quillgate]\r\nverinfo=%s/patchinfo.txt\r\nserverlist=%s/server.lst\r\n' "$url" "$url" \
+    > client/quillgate.cfg
+}
+
+run_launcher() {
+  (cd client && ./quillgate.exe -direct --headless > ../launcher.log 2>&1)
+}
+
+run_by_hand() {
+  mkdir -p client/download
+  for f in patchinfo.txt p1.pkg p2.pkg p3.pkg server.lst; do
+    curl -s -o "client/download/$f" "$url/$f"
+  done
+  "$qgpatch" apply client/download/p1.pkg client/download/p2.pkg client/download/p3.pkg \
+    --dir client > /dev/null 2>&1
+}
+
+now() { date +%s.%N; }
+declare -a launcher_times hand_times
+for run in $(seq "$runs"); do
+  fresh_client; t0=$(now); run_launcher; t1=$(now)
+  if [ "$run" -eq 1 ]; then
+    cmp -s <("$axp" ls client/resource/data.pak) <("$axp" ls v3/resource/data.pak) ||
+      { echo "launcher: the client does not match the newest version" >&2; cat launcher.log; exit 1; }
+  fi
+  launcher_times+=("$(echo "$t1 - $t0" | bc)")
+  fresh_client; t0=$(now); run_by_hand; t1=$(now)
+  hand_times+=("$(echo "$t1 - $t0" | bc)")
+done
+
+median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
+ml=$(median "${launcher_times[@]}")
+mh=$(median "${hand_times[@]}")
+echo "launcher run:            median ${ml} s  (runs: ${launcher_times[*]})"
+echo "curl + qgpatch apply:    median ${mh} s  (runs: ${hand_times[*]})"
+echo "ratio launcher / by hand: $(echo "scale=3; $ml / $mh" | bc)"
