@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Download throughput: qg-fetch against `curl -o` and `wget -O` on one large file that
 # nginx serves on 127.0.0.1 from a tmpfs folder into a tmpfs destination. The tools run
-# interleaved, RUNS times each; the script prints the median wall time and the median peak
-# memory (maximum resident set) of each and the ratios to curl.
+# interleaved, RUNS times each; the script prints the median wall time, the median CPU time
+# (user + system: steadier than wall time on a machine that is shared) and the median peak
+# memory (maximum resident set) of each, with the ratios to curl.
 #   bash bench/run_fetch_bench.sh            1 GiB, 5 runs
 #   SIZE_MIB=256 RUNS=3 bash bench/run_fetch_bench.sh
 set -euo pipefail
@@ -63,30 +64,33 @@ declare -A cmd=(
   [wget]="wget -q -O $out $url"
 )
 tools=(qg-fetch curl wget)
-declare -A times mems
+declare -A times cpus mems
 
 for run in $(seq "$runs"); do
   for tool in "${tools[@]}"; do
     rm -f "$out"
-    /usr/bin/time -f "%e %M" -o "$work/time" ${cmd[$tool]} >/dev/null 2>&1
+    /usr/bin/time -f "%e %U %S %M" -o "$work/time" ${cmd[$tool]} >/dev/null 2>&1
     if [ "$run" -eq 1 ] && ! cmp -s "$out" "$work/www/big.bin"; then
       echo "$tool: wrong content at the destination" >&2
       exit 1
     fi
-    read -r secs kib < "$work/time"
+    read -r secs user sys kib < "$work/time"
     times[$tool]+="$secs "
+    cpus[$tool]+="$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') "
     mems[$tool]+="$kib "
   done
 done
 
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 echo "file: ${size_mib} MiB, runs: $runs (interleaved), nginx on 127.0.0.1, tmpfs to tmpfs"
-printf "%-9s %10s %12s %14s %12s\n" tool "wall s" "vs curl" "peak RSS MiB" "vs curl"
+printf "%-9s %8s %8s %8s %8s %13s %8s\n" tool "wall s" "vs curl" "CPU s" "vs curl" "peak RSS MiB" "vs curl"
 curl_t=$(echo "${times[curl]}" | median)
+curl_c=$(echo "${cpus[curl]}" | median)
 curl_m=$(echo "${mems[curl]}" | median)
 for tool in "${tools[@]}"; do
   t=$(echo "${times[$tool]}" | median)
+  c=$(echo "${cpus[$tool]}" | median)
   m=$(echo "${mems[$tool]}" | median)
-  awk -v tool="$tool" -v t="$t" -v m="$m" -v ct="$curl_t" -v cm="$curl_m" \
-    'BEGIN { printf "%-9s %10.2f %12.3f %14.1f %12.3f\n", tool, t, t / ct, m / 1024, m / cm }'
+  awk -v tool="$tool" -v t="$t" -v c="$c" -v m="$m" -v ct="$curl_t" -v cc="$curl_c" -v cm="$curl_m" \
+    'BEGIN { printf "%-9s %8.2f %8.3f %8.2f %8.3f %13.1f %8.3f\n", tool, t, t / ct, c, c / cc, m / 1024, m / cm }'
 done

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <sys/socket.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -26,8 +27,11 @@ struct Session {
     bool resolving = false;  // a lookup was reported for the coming connection
     bool responded = false;  // OnResponse has been called
     bool aborted = false;    // a callback said stop
-    long status = 0;         // of the response whose headers are arriving
-    std::string location;    // its Location header, if any
+    bool stalled = false;    // nothing arrived for the no-data time-out
+    std::chrono::steady_clock::duration noDataTimeout{};
+    std::chrono::steady_clock::time_point lastArrival = std::chrono::steady_clock::now();
+    long status = 0;       // of the response whose headers are arriving
+    std::string location;  // its Location header, if any
 };
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -66,6 +70,7 @@ int OnPrerequest(void* clientp, char*, char*, int, int) {
 // that ends the final response's headers, before libcurl hands over a byte of its body.
 size_t OnHeader(char* buffer, size_t size, size_t count, void* userdata) {
     auto* s = static_cast<Session*>(userdata);
+    s->lastArrival = std::chrono::steady_clock::now();
     const size_t length = size * count;
     const std::string_view line(buffer, length);
     if (StartsWithNoCase(line, "HTTP/")) {
@@ -99,6 +104,7 @@ size_t OnHeader(char* buffer, size_t size, size_t count, void* userdata) {
 
 size_t OnWrite(char* data, size_t size, size_t count, void* userdata) {
     auto* s = static_cast<Session*>(userdata);
+    s->lastArrival = std::chrono::steady_clock::now();
     if (!s->events->OnBody(data, size * count)) {
         s->aborted = true;
         return CURL_WRITEFUNC_ERROR;
@@ -108,6 +114,12 @@ size_t OnWrite(char* data, size_t size, size_t count, void* userdata) {
 
 int OnProgress(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto* s = static_cast<Session*>(clientp);
+    // Measured here rather than with libcurl's low-speed limit, which averages over a
+    // window of several seconds and so reacts to a stall only seconds late.
+    if (std::chrono::steady_clock::now() - s->lastArrival > s->noDataTimeout) {
+        s->stalled = true;
+        return 1;
+    }
     if (!s->events->OnTick()) {
         s->aborted = true;
         return 1;
@@ -117,6 +129,7 @@ int OnProgress(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 HttpOutcome Classify(CURLcode code, const Session& s) {
     if (s.aborted) return HttpOutcome::Aborted;
+    if (s.stalled) return HttpOutcome::TimedOut;
     switch (code) {
         case CURLE_OK:
             return HttpOutcome::Complete;
@@ -151,8 +164,6 @@ bool Configure(CURL* c, const HttpRequest& r, Session& s, curl_slist* headers,
     set(CURLOPT_FOLLOWLOCATION, 1L);
     set(CURLOPT_MAXREDIRS, r.maxRedirects);
     set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(r.connectTimeoutSeconds));
-    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-    set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(r.noDataTimeoutSeconds));
     // A larger receive buffer costs fewer calls per megabyte (the pieces stay at most
     // 16 KiB).
     set(CURLOPT_BUFFERSIZE, 100L * 1024);
@@ -184,6 +195,7 @@ HttpResult HttpGet(const HttpRequest& request, HttpTransferEvents& events) {
     Session session;
     session.curl = curl.get();
     session.events = &events;
+    session.noDataTimeout = std::chrono::seconds(request.noDataTimeoutSeconds);
     if (CURLU* u = curl_url()) {
         char* host = nullptr;
         if (curl_url_set(u, CURLUPART_URL, request.url.c_str(), 0) == CURLUE_OK &&

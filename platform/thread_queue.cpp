@@ -136,7 +136,7 @@ bool ThreadQueue::IsDead() {
 
 void ThreadQueue::ArmTimerLocked() {
     DrainLocked(timerFd_);
-    itimerspec spec{};
+    itimerspec arm{};
     if (!timers_.empty()) {
         auto next =
             std::min_element(timers_.begin(), timers_.end(), [](const Timer& a, const Timer& b) {
@@ -146,10 +146,10 @@ void ThreadQueue::ArmTimerLocked() {
             std::chrono::duration_cast<std::chrono::nanoseconds>(next.time_since_epoch()).count();
         // steady_clock is CLOCK_MONOTONIC on Linux; 0 would disarm, so never ask for it.
         if (ns <= 0) ns = 1;
-        spec.it_value.tv_sec = ns / 1000000000;
-        spec.it_value.tv_nsec = ns % 1000000000;
+        arm.it_value.tv_sec = ns / 1000000000;
+        arm.it_value.tv_nsec = ns % 1000000000;
     }
-    timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &arm, nullptr);
 }
 
 void ThreadQueue::WaitSync(int extraFd) {

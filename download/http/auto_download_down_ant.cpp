@@ -62,14 +62,19 @@ void CAutoDownload_DownAnt::Reset() {
     manager_ = new DOWNANT::CDownManager;
     manager_->SetNoDataTimeout(noDataTimeoutSeconds_);
     detached_.store(false);
+    awaitingEnd_ = false;
     task_->state.store(GetState());
 }
 
 void CAutoDownload_DownAnt::Start() {
     if (task_->state.load() != DOWNLOAD_READY) return;
     lastProgress_ = {};
+    awaitingEnd_ = true;
     manager_->Start(false);
-    task_->state.store(GetState());
+    // Through SetStateAndNotify, never a plain store: the transfer may already have ended
+    // and reported its state, and a plain store here would make that report look
+    // unchanged to the next notification.
+    SetStateAndNotify(GetState());
 }
 
 void CAutoDownload_DownAnt::Stop() {
@@ -78,13 +83,16 @@ void CAutoDownload_DownAnt::Stop() {
 }
 
 bool CAutoDownload_DownAnt::Wait(bool pumpMessages) {
-    if (!pumpMessages) return manager_->Wait(false);
-    // Only a running transfer will ever signal the end; waiting without one (a refused
-    // task, or a second wait) would never return.
-    if (manager_->Phase() != 1) {
-        manager_->Wait(false);
-        return true;
+    if (!pumpMessages) {
+        const bool ended = manager_->Wait(false);
+        if (ended) awaitingEnd_ = false;
+        return ended;
     }
+    // Only a started transfer ever signals its end; waiting without one (a refused task,
+    // or a second wait) would never return. A transfer that has already ended is still
+    // waited for, so that its last messages are handled before this returns.
+    if (!awaitingEnd_) return true;
+    awaitingEnd_ = false;
     return manager_->Wait(true);
 }
 

@@ -47,4 +47,5 @@ class CAutoDownload_DownAnt : public CAutoDownload {
     std::atomic<bool> detached_{false};  // set while the manager goes: no more messages
     std::chrono::steady_clock::time_point lastProgress_{};  // pool thread only
     uint32_t noDataTimeoutSeconds_ = 60;
+    bool awaitingEnd_ = false;  // started, and its end not yet waited for
 };

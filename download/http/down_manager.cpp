@@ -192,7 +192,8 @@ uint32_t CDownManager::HandleTransferEvent(CDownAnt* transfer) {
                 totalSize_.store(transfer->FileSize());
                 partCount_ = 1;
                 startTicks_ = std::chrono::steady_clock::now();
-                Call(MANAGER_SIZE_KNOWN, static_cast<uint32_t>(transfer->FileSize()), partCount_);
+                Call(MANAGER_SIZE_KNOWN, static_cast<uint32_t>(transfer->FileSize()),
+                     partCount_.load());
                 break;
             case DOWN_STATE_RECEIVING:
                 return OnProgress(transfer);

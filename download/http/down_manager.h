@@ -104,7 +104,7 @@ class CDownManager {
     void* ownerContext_ = nullptr;
     CThreadPool pool_{1, 100};
     Part part_;
-    int32_t partCount_ = 0;
+    std::atomic<int32_t> partCount_{0};
     std::atomic<int64_t> totalSize_{0};
     std::atomic<int64_t> receivedEstimate_{0};
     std::chrono::steady_clock::time_point startTicks_{};
