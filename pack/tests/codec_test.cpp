@@ -287,3 +287,24 @@ TEST_F(CodecPackTest, CompressedEntriesReadBackThroughThePack) {
 
 }  // namespace
 }  // namespace AXP
+
+namespace AXP {
+namespace {
+
+class ImplausibleSizeTest : public axp_test::TempDirTest {};
+
+TEST_F(ImplausibleSizeTest, CompressedEntryClaimingAHugeSizeIsRefusedBeforeAllocation) {
+    PackFile p;
+    ASSERT_TRUE(p.Create(Path("h.pak")));
+    const uint8_t junk[40] = {1, 2, 3};
+    ASSERT_TRUE(p.AddFile(junk, 40, "lzo", true, false, 2, 0xFFFFFF00u));
+    ASSERT_TRUE(p.AddFile(junk, 40, "lzma", true, false, 3, 40 * 8192 + 4097));
+    EXPECT_EQ(p.OpenFile("lzo"), nullptr);
+    EXPECT_EQ(GetLastErrorCode(), 2u);
+    EXPECT_EQ(p.OpenFile("lzma"), nullptr);
+    EXPECT_EQ(GetLastErrorCode(), 2u);
+    EXPECT_EQ(Compress_LZO().GetMaxDecompressedSize(40), 40u * 256 + 4096);
+}
+
+}  // namespace
+}  // namespace AXP
