@@ -41,6 +41,11 @@ void HashTable::Set(uint32_t index, const HashSlot& slot) {
 }
 
 int64_t HashTable::Find(const NameHashes& h) const {
+    // The start slot is the probe's first: when it matches, no other slot can come first.
+    const HashSlot& first = slots_[h.position % kHashSlotCount];
+    if (first.InUse() && first.hashA == h.hashA && first.hashB == h.hashB) {
+        return h.position % kHashSlotCount;
+    }
     auto range = index_.equal_range(Key(h.hashA, h.hashB));
     if (range.first == range.second) return -1;
     const uint32_t start = h.position % kHashSlotCount;

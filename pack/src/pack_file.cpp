@@ -602,6 +602,12 @@ IStream* PackFile::OpenFile(std::string_view name) {
         SetLastError(kErrCorrupt, "file=%.*s", static_cast<int>(name.size()), name.data());
         return nullptr;
     }
+    // Sound behaviour: an entry claiming more than its stored bytes can decode to is refused
+    // before its preload buffer is allocated.
+    if (!streams && b.unpackedSize > codec->GetMaxDecompressedSize(b.storedSize)) {
+        SetLastError(kErrCorrupt, "file=%.*s", static_cast<int>(name.size()), name.data());
+        return nullptr;
+    }
     auto* stream = new (std::nothrow)
         DataStream(this, codec, m.file.get(), b.offset, b.storedSize, b.unpackedSize);
     if (stream == nullptr) {
@@ -708,7 +714,8 @@ bool PackFile::CheckConsistency(void* context, ListEntryCallback onListEntry,
     const long expected = std::strtol(line, nullptr, 10);
     std::vector<uint8_t> slotSeen(kHashSlotCount, 0);
     std::vector<uint8_t> blockSeen(m.blocks.Count(), 0);
-    std::vector<uint8_t> content;
+    constexpr uint32_t kCheckChunk = 65536;
+    std::vector<uint8_t> content(kCheckChunk);
     long count = 0;
     while (!list->IsEof()) {
         const uint32_t length = list->ReadLine(line, sizeof(line));
@@ -733,12 +740,17 @@ bool PackFile::CheckConsistency(void* context, ListEntryCallback onListEntry,
                          Signed(stream->GetSize()), Signed(listedSize));
             return false;
         }
-        content.resize(listedSize);
-        if (listedSize > 0 && stream->Read(content.data(), listedSize) != listedSize) {
-            SetLastError(kErrRead, "file=%s", entryName.c_str());
-            return false;
+        uint32_t state = kCrcInit;
+        for (uint32_t done = 0; done < listedSize;) {
+            const uint32_t want = std::min<uint32_t>(kCheckChunk, listedSize - done);
+            if (stream->Read(content.data(), want) != want) {
+                SetLastError(kErrRead, "file=%s", entryName.c_str());
+                return false;
+            }
+            state = CrcUpdate(state, content.data(), want);
+            done += want;
         }
-        const uint32_t crc = Crc(content.data(), content.size());
+        const uint32_t crc = CrcFinal(state);
         if (crc != listedCrc) {
             SetLastError(kErrCorrupt, "file=%s, crcdif(%d!=%d)", entryName.c_str(), Signed(crc),
                          Signed(listedCrc));

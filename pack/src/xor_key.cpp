@@ -23,9 +23,27 @@ const uint8_t kXorKeyTable[256] = {
     0xAD, 0xD1, 0xF7, 0x92, 0xB6, 0x9A, 0x9D, 0x1F, 0x63, 0x75, 0x85, 0xD8, 0xF6, 0x13, 0x49, 0x1E,
 };
 
+namespace {
+
+// k(p) for p = 0..511: a window of 256 consecutive key bytes starts at any p mod 256.
+struct KeyStream {
+    uint8_t bytes[512];
+    KeyStream() {
+        for (uint32_t p = 0; p < 512; ++p) bytes[p] = XorKeyByte(p);
+    }
+};
+
+}  // namespace
+
 void XorWithKey(void* data, size_t size, uint64_t position) {
+    static const KeyStream key;
     auto* p = static_cast<uint8_t*>(data);
-    for (size_t i = 0; i < size; ++i) p[i] ^= XorKeyByte(position + i);
+    const uint8_t* k = key.bytes + (position & 0xFF);
+    size_t i = 0;
+    for (; i + 256 <= size; i += 256) {
+        for (size_t j = 0; j < 256; ++j) p[i + j] ^= k[j];
+    }
+    for (size_t j = 0; i < size; ++i, ++j) p[i] ^= k[j];
 }
 
 }  // namespace AXP

@@ -21,7 +21,7 @@ using axp_test::TextBytes;
 
 std::vector<uint8_t> Encode(const ICompress& c, const std::vector<uint8_t>& in) {
     std::vector<uint8_t> buf(std::max<size_t>(c.GetMaxCompressedSize(static_cast<uint32_t>(in.size())), 1));
-    std::memcpy(buf.data(), in.data(), in.size());
+    if (!in.empty()) std::memcpy(buf.data(), in.data(), in.size());
     uint32_t len = static_cast<uint32_t>(in.size());
     EXPECT_TRUE(c.Compress(buf.data(), static_cast<uint32_t>(buf.size()), len)) << GetLastErrorText();
     buf.resize(len);
@@ -30,7 +30,7 @@ std::vector<uint8_t> Encode(const ICompress& c, const std::vector<uint8_t>& in) 
 
 std::vector<uint8_t> Decode(const ICompress& c, std::vector<uint8_t> stored, uint32_t size) {
     std::vector<uint8_t> buf(std::max<size_t>(stored.size(), size) + 4);
-    std::memcpy(buf.data(), stored.data(), stored.size());
+    if (!stored.empty()) std::memcpy(buf.data(), stored.data(), stored.size());
     EXPECT_TRUE(c.Decompress(buf.data(), static_cast<uint32_t>(buf.size()),
                              static_cast<uint32_t>(stored.size()), 0))
         << GetLastErrorText();
@@ -260,7 +260,8 @@ TEST_F(CodecPackTest, CompressedEntriesReadBackThroughThePack) {
         for (size_t n : {0, 1, 1000, 600000}) {
             auto in = TextBytes(n, static_cast<uint32_t>(n + type));
             auto stored = Encode(*m.GetByType(type), in);
-            const std::string name = "e" + std::to_string(type) + "_" + std::to_string(n);
+            std::string name = axp_test::Numbered("e", type);
+            name += axp_test::Numbered("_", n);
             ASSERT_TRUE(p.AddFile(stored.data(), static_cast<uint32_t>(stored.size()), name, true,
                                   false, type, static_cast<uint32_t>(n)));
             EXPECT_EQ(p.GetCompressType(name), type);
@@ -282,6 +283,27 @@ TEST_F(CodecPackTest, CompressedEntriesReadBackThroughThePack) {
                           false, 3, 1001));
     EXPECT_EQ(p.OpenFile("liar2"), nullptr);
     EXPECT_EQ(GetLastErrorCode(), 2u);
+}
+
+}  // namespace
+}  // namespace AXP
+
+namespace AXP {
+namespace {
+
+class ImplausibleSizeTest : public axp_test::TempDirTest {};
+
+TEST_F(ImplausibleSizeTest, CompressedEntryClaimingAHugeSizeIsRefusedBeforeAllocation) {
+    PackFile p;
+    ASSERT_TRUE(p.Create(Path("h.pak")));
+    const uint8_t junk[40] = {1, 2, 3};
+    ASSERT_TRUE(p.AddFile(junk, 40, "lzo", true, false, 2, 0xFFFFFF00u));
+    ASSERT_TRUE(p.AddFile(junk, 40, "lzma", true, false, 3, 40 * 8192 + 4097));
+    EXPECT_EQ(p.OpenFile("lzo"), nullptr);
+    EXPECT_EQ(GetLastErrorCode(), 2u);
+    EXPECT_EQ(p.OpenFile("lzma"), nullptr);
+    EXPECT_EQ(GetLastErrorCode(), 2u);
+    EXPECT_EQ(Compress_LZO().GetMaxDecompressedSize(40), 40u * 256 + 4096);
 }
 
 }  // namespace

@@ -34,6 +34,14 @@ protected:
     fs::path dir_;
 };
 
+// prefix + number (built by appending: GCC 12 warns falsely (-Wrestrict) on
+// "literal" + std::to_string(...) at -O2).
+inline std::string Numbered(const char* prefix, uint64_t n) {
+    std::string s(prefix);
+    s += std::to_string(n);
+    return s;
+}
+
 inline std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
     std::mt19937 rng(seed);
     std::vector<uint8_t> v(n);

@@ -32,7 +32,7 @@ TEST_F(ThreadedReadTest, ConstModeReadersShareOnePack) {
                 buf.resize(c->GetMaxCompressedSize(len));
                 ASSERT_TRUE(c->Compress(buf.data(), static_cast<uint32_t>(buf.size()), len));
             }
-            ASSERT_TRUE(p.AddFile(buf.data(), len, "f" + std::to_string(i), true, false, type,
+            ASSERT_TRUE(p.AddFile(buf.data(), len, axp_test::Numbered("f", static_cast<uint64_t>(i)), true, false, type,
                                   static_cast<uint32_t>(in.size())));
         }
         ASSERT_TRUE(p.Close());
@@ -45,7 +45,7 @@ TEST_F(ThreadedReadTest, ConstModeReadersShareOnePack) {
         threads.emplace_back([&, t] {
             for (int round = 0; round < 3; ++round) {
                 for (int i = t; i < 40; i += 1) {
-                    const std::string name = "f" + std::to_string((i + round) % 40);
+                    const std::string name = axp_test::Numbered("f", static_cast<uint64_t>((i + round) % 40));
                     const auto& expect = contents[(i + round) % 40];
                     IStream* s = p.OpenFile(name);
                     if (s == nullptr) {

@@ -37,6 +37,10 @@ public:
         return Decompress(buffer, capacity, length, 0);
     }
 
+    // Added after the original slots: the largest decoded size `storedSize` bytes can have.
+    // The pack refuses an entry claiming more before allocating anything for it.
+    virtual uint64_t GetMaxDecompressedSize(uint32_t storedSize) const { return storedSize; }
+
 protected:
     virtual ~ICompress() = default;
 };

@@ -36,6 +36,11 @@ public:
                     uint32_t position) const override;
     bool DecompressEx(uint8_t* buffer, uint32_t capacity, uint32_t length,
                       uint32_t& decodedLength) const override;
+    // With 11-bit probabilities a likely bit costs at least 0.022 bits, so a 273-byte
+    // repeat costs at least 0.3 bits: an input byte decodes to fewer than 8192 bytes.
+    uint64_t GetMaxDecompressedSize(uint32_t storedSize) const override {
+        return uint64_t{storedSize} * 8192 + 4096;
+    }
 };
 
 }  // namespace AXP

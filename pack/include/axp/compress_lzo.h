@@ -26,6 +26,10 @@ public:
                     uint32_t position) const override;
     bool DecompressEx(uint8_t* buffer, uint32_t capacity, uint32_t length,
                       uint32_t& decodedLength) const override;
+    // An LZO1X byte expands to at most 255 bytes (run-length extension bytes).
+    uint64_t GetMaxDecompressedSize(uint32_t storedSize) const override {
+        return uint64_t{storedSize} * 256 + 4096;
+    }
 };
 
 // XORs byte i of `data` with byte (i mod 4) of `mask` taken little-endian (own inverse).
