@@ -107,7 +107,7 @@ bool WriteFileReplacing(std::string_view gbkPath, std::string_view data, bool ex
 bool FreeDiskBytes(std::string_view gbkPath, uint64_t& bytes) {
     std::string native;
     if (!NativePath(gbkPath, native)) return false;
-    if (native.empty()) native = ".";
+    if (native.empty()) native.push_back('.');  // not = ".": a GCC 12 -Wrestrict false alarm at -O2
     struct statvfs vfs;
     if (statvfs(native.c_str(), &vfs) != 0) return false;
     bytes = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;

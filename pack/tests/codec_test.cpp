@@ -21,7 +21,7 @@ using axp_test::TextBytes;
 
 std::vector<uint8_t> Encode(const ICompress& c, const std::vector<uint8_t>& in) {
     std::vector<uint8_t> buf(std::max<size_t>(c.GetMaxCompressedSize(static_cast<uint32_t>(in.size())), 1));
-    std::memcpy(buf.data(), in.data(), in.size());
+    if (!in.empty()) std::memcpy(buf.data(), in.data(), in.size());  // data() may be null
     uint32_t len = static_cast<uint32_t>(in.size());
     EXPECT_TRUE(c.Compress(buf.data(), static_cast<uint32_t>(buf.size()), len)) << GetLastErrorText();
     buf.resize(len);
@@ -30,7 +30,7 @@ std::vector<uint8_t> Encode(const ICompress& c, const std::vector<uint8_t>& in) 
 
 std::vector<uint8_t> Decode(const ICompress& c, std::vector<uint8_t> stored, uint32_t size) {
     std::vector<uint8_t> buf(std::max<size_t>(stored.size(), size) + 4);
-    std::memcpy(buf.data(), stored.data(), stored.size());
+    if (!stored.empty()) std::memcpy(buf.data(), stored.data(), stored.size());
     EXPECT_TRUE(c.Decompress(buf.data(), static_cast<uint32_t>(buf.size()),
                              static_cast<uint32_t>(stored.size()), 0))
         << GetLastErrorText();
