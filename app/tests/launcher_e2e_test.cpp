@@ -11,7 +11,7 @@
 #include "axp/stream.h"
 #include "axp/updater.h"
 #include "axp/zip_writer.h"
-#include "testing/site_server.h"
+#include "testing/python_server.h"
 #include "testing/temp_dir.h"
 #include "update/position_key.h"
 

@@ -15,46 +15,6 @@
 
 namespace qg_test {
 
-ScriptedServer::ScriptedServer() {
-    int out[2];
-    if (pipe(out) != 0) {
-        ADD_FAILURE() << "pipe";
-        return;
-    }
-    pid_ = fork();
-    if (pid_ == 0) {
-        // The server must not outlive a test process that ends abnormally.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        close(out[1]);
-        execl("/usr/bin/python3", "python3", QG_SCRIPTED_SERVER, static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    char line[32] = {};
-    size_t used = 0;
-    while (used + 1 < sizeof(line)) {
-        const ssize_t n = read(out[0], line + used, 1);
-        if (n <= 0 || line[used] == '\n') break;
-        ++used;
-    }
-    close(out[0]);
-    port_ = std::atoi(line);
-    if (port_ <= 0) ADD_FAILURE() << "scripted server did not start";
-}
-
-ScriptedServer::~ScriptedServer() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-}
-
-std::string ScriptedServer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-}
-
 std::string Pattern(size_t n) {
     std::string s(n, '\0');
     for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + 3) % 251);

@@ -7,21 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "testing/python_server.h"
+
 namespace qg_test {
 
-class ScriptedServer {
+class ScriptedServer : public testing_support::PythonServer {
   public:
-    ScriptedServer();   // starts the server and waits for its port; fails the test if not
-    ~ScriptedServer();  // stops it
-    ScriptedServer(const ScriptedServer&) = delete;
-    ScriptedServer& operator=(const ScriptedServer&) = delete;
-
-    int Port() const { return port_; }
-    std::string Url(const std::string& path) const;
-
-  private:
-    pid_t pid_ = -1;
-    int port_ = 0;
+    ScriptedServer() : PythonServer(QG_SCRIPTED_SERVER, {}) {}
+    int Port() const { return port(); }
 };
 
 // The bytes /ok/N and its relatives send.

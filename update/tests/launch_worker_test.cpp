@@ -16,7 +16,7 @@
 #include "axp/updater.h"
 #include "axp/zip_writer.h"
 #include "platform/messages.h"
-#include "testing/site_server.h"
+#include "testing/python_server.h"
 #include "testing/temp_dir.h"
 #include "update/position_key.h"
 

@@ -1,7 +1,8 @@
-#include "testing/site_server.h"
+#include "testing/python_server.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,7 +10,13 @@
 
 namespace testing_support {
 
-SiteServer::SiteServer(const std::string& folder) {
+PythonServer::PythonServer(const std::string& script, const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>("python3"));
+    argv.push_back(const_cast<char*>(script.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
     int out[2];
     if (pipe(out) != 0) {
         ADD_FAILURE() << "pipe";
@@ -17,11 +24,12 @@ SiteServer::SiteServer(const std::string& folder) {
     }
     pid_ = fork();
     if (pid_ == 0) {
+        // The server must not outlive a test process that ends abnormally.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         dup2(out[1], STDOUT_FILENO);
         close(out[0]);
         close(out[1]);
-        execl("/usr/bin/python3", "python3", QG_STATIC_SERVER, folder.c_str(),
-              static_cast<char*>(nullptr));
+        execv("/usr/bin/python3", argv.data());
         _exit(127);
     }
     close(out[1]);
@@ -33,10 +41,10 @@ SiteServer::SiteServer(const std::string& folder) {
     }
     close(out[0]);
     port_ = std::atoi(line);
-    if (port_ <= 0) ADD_FAILURE() << "the site server did not start";
+    if (port_ <= 0) ADD_FAILURE() << script << " did not start";
 }
 
-SiteServer::~SiteServer() {
+PythonServer::~PythonServer() {
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
         waitpid(pid_, nullptr, 0);
