@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
         uint32_t id = 0;
         return app.PerformHandOver(options, &id) ? platform::WaitForProcess(id) : 1;
     }
-    platform::SleepMilliseconds(100);  // let the installed copy end
+    if (!DirectMode) platform::SleepMilliseconds(100);  // let the installed copy end
     platform::SetEnvironmentVariable("CodeName", "Brevane");
     platform::EnsureHttpGlobalInit();
 

@@ -66,8 +66,10 @@ fresh_client() {
     > client/quillgate.cfg
 }
 
+# The downloader's part files go to $TMPDIR: on the same tmpfs, as the client, the last
+# step of each download is a rename, as for curl writing in place.
 run_launcher() {
-  (cd client && ./quillgate.exe -direct --headless > ../launcher.log 2>&1)
+  (cd client && TMPDIR=$work ./quillgate.exe -direct --headless > ../launcher.log 2>&1)
 }
 
 run_by_hand() {

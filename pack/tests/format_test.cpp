@@ -100,6 +100,19 @@ TEST(Crc, SwappedTableDiffersFromStandardCrc32) {
     EXPECT_EQ(CrcTableValue(1), 0x77073096u);    // unchanged
 }
 
+TEST(Crc, EightBytesAtATimeEqualsTheByteLoopAtEveryLengthAndAlignment) {
+    uint8_t data[300];
+    uint32_t seed = 12345;
+    for (uint8_t& b : data) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+    for (size_t offset = 0; offset < 8; ++offset) {
+        for (size_t length = 0; length + offset <= sizeof(data); length += 7) {
+            EXPECT_EQ(CrcUpdate(kCrcInit, data + offset, length),
+                      CrcUpdateBytewise(kCrcInit, data + offset, length))
+                << offset << " " << length;
+        }
+    }
+}
+
 TEST(XorKey, DependsOnlyOnPositionMod256AndUsesTheWholeTable) {
     std::set<uint8_t> seen;
     for (uint64_t p = 0; p < 256; ++p) {

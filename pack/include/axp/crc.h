@@ -13,7 +13,9 @@ inline constexpr uint32_t kCrcInit = 0xFFFFFFFFu;
 // Table entry i (0..255).
 uint32_t CrcTableValue(uint32_t index);
 // Running form: start with kCrcInit, feed chunks, finish with CrcFinal.
+// Eight bytes at a time; CrcUpdateBytewise is the plain one-byte loop, the reference.
 uint32_t CrcUpdate(uint32_t state, const void* data, size_t size);
+uint32_t CrcUpdateBytewise(uint32_t state, const void* data, size_t size);
 inline uint32_t CrcFinal(uint32_t state) { return ~state; }
 // CRC of one buffer.
 inline uint32_t Crc(const void* data, size_t size) {
