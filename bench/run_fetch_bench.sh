@@ -8,6 +8,7 @@
 #   SIZE_MIB=256 RUNS=3 bash bench/run_fetch_bench.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/nginx_site.sh
 
 runs=${RUNS:-5}
 size_mib=${SIZE_MIB:-1024}
@@ -17,44 +18,12 @@ cmake --build --preset release -j 2 --target qg-fetch >/dev/null
 fetch=$PWD/build/release/tools/qg-fetch
 
 work=$(mktemp -d /dev/shm/qg-fetch-bench.XXXXXX)
-nginx_pid=""
-cleanup() {
-  if [ -n "$nginx_pid" ]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'stop_nginx; rm -rf "$work"' EXIT
 
-mkdir -p "$work/www" "$work/out" "$work/tmp" "$work/nginx/logs"
+mkdir -p "$work/www" "$work/out" "$work/tmp" "$work/nginx"
 head -c $((size_mib * 1024 * 1024)) /dev/urandom > "$work/www/big.bin"
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-
-cat > "$work/nginx/nginx.conf" <<CONF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/nginx/client_body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  server {
-    listen 127.0.0.1:$port;
-    root $work/www;
-  }
-}
-CONF
-/usr/sbin/nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" &
-nginx_pid=$!
-for _ in $(seq 50); do
-  if curl -s -o /dev/null "http://127.0.0.1:$port/"; then break; fi
-  sleep 0.1
-done
+start_nginx "$work/www" "$work/nginx"
+port=$nginx_port
 
 url="http://127.0.0.1:$port/big.bin"
 out="$work/out/big.bin"
