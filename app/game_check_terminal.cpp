@@ -29,14 +29,15 @@ bool CheckGameRunningOnTerminal(const std::string& gamePath, FILE* in, FILE* out
     }
     std::fprintf(out, "%s\n", GetMessageText(78));
     for (;;) {
-        std::fprintf(out, "[o] OK (the game is closed)  [f] %s  [c] cancel: ", GetMessageText(75));
+        std::fprintf(out, "[w] wait for the game to end  [f] %s  [c] cancel: ", GetMessageText(75));
         std::fflush(out);
         switch (ReadAnswer(in)) {
-            case 'o':
-                // As the window does: look again after a pause.
-                platform::SleepMilliseconds(pollMs);
-                if (FindGameProcesses(gamePath).empty()) return false;
-                break;
+            case 'w':
+                // As the window's OK does, but until the game has gone: look every pause.
+                std::fprintf(out, "...\n");
+                std::fflush(out);
+                while (!FindGameProcesses(gamePath).empty()) platform::SleepMilliseconds(pollMs);
+                return false;
             case 'f':
                 TerminateGameProcesses(gamePath);
                 return false;

@@ -100,10 +100,18 @@ TEST(GameCheckTerminal, AnswersOnTheTerminal) {
         {"c\ny\n", true, true, true},
         {"c\nn\nf\n", true, false, false},  // no to the confirmation, then force close
         {"", false, true, true},            // no terminal: cancel
+        {"w\n", true, false, false},        // waits until the game has ended
     };
     for (const Case& c : cases) {
         uint32_t id = 0;
         ASSERT_TRUE(platform::StartProcess(game, {"30"}, "", &id));
+        // When waited for, the "game" ends by itself a moment later.
+        if (c.answers[0] == 'w') {
+            std::thread([id] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                platform::TerminateProcessById(id);
+            }).detach();
+        }
         FILE* in = fmemopen(const_cast<char*>(c.answers), std::strlen(c.answers) + 1, "r");
         FILE* out = std::fopen("/dev/null", "w");
         EXPECT_EQ(CheckGameRunningOnTerminal(game, in, out, c.interactive, 10), c.cancelled)
