@@ -9,12 +9,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/nginx_site.sh
+source bench/release_build.sh
 
 runs=${RUNS:-5}
 size_mib=${SIZE_MIB:-1024}
 
-cmake --preset release >/dev/null
-cmake --build --preset release -j 2 --target qg-fetch >/dev/null
+build_release qg-fetch >/dev/null
 fetch=$PWD/build/release/tools/qg-fetch
 
 work=$(mktemp -d /dev/shm/qg-fetch-bench.XXXXXX)

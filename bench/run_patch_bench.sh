@@ -7,8 +7,8 @@
 #   bench/run_patch_bench.sh [ENTRIES] [MIB]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake --preset release >/dev/null
-cmake --build --preset release -j 2 --target patch_bench
+source bench/release_build.sh
+build_release patch_bench
 work=build/release/patch_bench_work
 echo "== as the launcher runs it (every pack entry flushed)"
 build/release/bench/patch_bench "$work" "${1:-2000}" "${2:-200}"

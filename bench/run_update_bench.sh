@@ -10,12 +10,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/nginx_site.sh
+source bench/release_build.sh
 
 runs=${RUNS:-5}
 total_mib=${TOTAL_MIB:-100}
 
-cmake --preset release >/dev/null
-cmake --build --preset release -j 2 --target quillgate qgpatch axp_tool >/dev/null
+build_release quillgate qgpatch axp_tool >/dev/null
 bin=$PWD/build/release
 axp=$bin/tools/axp
 qgpatch=$bin/tools/qgpatch

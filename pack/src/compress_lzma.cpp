@@ -34,8 +34,8 @@ bool EncodeRaw(const uint8_t* in, size_t size, bool x86, uint8_t* out, size_t ca
     }
     // The properties name 8 MiB (kLzmaDictionary); a dictionary larger than the input
     // finds nothing more, so the encoder's own is cut to the input size to save memory.
-    options.dict_size = static_cast<uint32_t>(
-        std::clamp<size_t>(size, kMinDictionary, kLzmaDictionarySize));
+    options.dict_size =
+        static_cast<uint32_t>(std::clamp<size_t>(size, kMinDictionary, kLzmaDictionarySize));
     propsByte = static_cast<uint8_t>((options.pb * 5 + options.lp) * 9 + options.lc);
     lzma_filter filters[3];
     int n = 0;
@@ -73,8 +73,8 @@ bool Compress_LZMA::Compress(uint8_t* buffer, uint32_t capacity, uint32_t& lengt
     size_t plainSize = 0, filteredSize = 0;
     lzma_ret rcPlain = LZMA_OK, rcFiltered = LZMA_OK;
     uint8_t props = 0;
-    bool okPlain = EncodeRaw(buffer, length, false, plain.get() + kLzmaHeaderSize, room,
-                             plainSize, rcPlain, props);
+    bool okPlain = EncodeRaw(buffer, length, false, plain.get() + kLzmaHeaderSize, room, plainSize,
+                             rcPlain, props);
     bool okFiltered = EncodeRaw(buffer, length, true, filtered.get() + kLzmaHeaderSize, room,
                                 filteredSize, rcFiltered, props);
     if (!okPlain && !okFiltered) {
@@ -96,24 +96,8 @@ bool Compress_LZMA::Compress(uint8_t* buffer, uint32_t capacity, uint32_t& lengt
     return true;
 }
 
-bool Compress_LZMA::Decompress(uint8_t* buffer, uint32_t capacity, uint32_t length,
-                               uint32_t position) const {
-    if (position != 0) {
-        SetLastError(kErrInvalidArg);
-        return false;
-    }
-    uint32_t decoded = 0;
-    return DecompressEx(buffer, capacity, length, decoded);
-}
-
-bool Compress_LZMA::DecompressEx(uint8_t* buffer, uint32_t capacity, uint32_t length,
-                                 uint32_t& decodedLength) const {
-    decodedLength = 0;
-    if (length > capacity || (buffer == nullptr && length != 0)) {
-        SetLastError(kErrInvalidArg);
-        return false;
-    }
-    if (length == 0) return true;
+bool Compress_LZMA::DecodeBlock(uint8_t* buffer, uint32_t capacity, uint32_t length,
+                                uint32_t& decodedLength) const {
     if (length < kLzmaHeaderSize) {
         SetLastError(kErrCodec, "LZMA decompress[%d]", kHeaderTooShort);
         return false;
@@ -171,10 +155,11 @@ bool Compress_LZMA::DecompressEx(uint8_t* buffer, uint32_t capacity, uint32_t le
     filters[n++] = lzma_filter{LZMA_FILTER_LZMA1EXT, &options};
     filters[n] = lzma_filter{LZMA_VLI_UNKNOWN, nullptr};
     size_t inPos = 0, outPos = 0;
-    lzma_ret rc =
-        lzma_raw_buffer_decode(filters, nullptr, input.get(), &inPos, inSize, buffer, &outPos, size);
+    lzma_ret rc = lzma_raw_buffer_decode(filters, nullptr, input.get(), &inPos, inSize, buffer,
+                                         &outPos, size);
     if (rc != LZMA_OK || outPos != size) {
-        SetLastError(kErrCodec, "LZMA decompress[%d]", static_cast<int>(rc == LZMA_OK ? LZMA_DATA_ERROR : rc));
+        SetLastError(kErrCodec, "LZMA decompress[%d]",
+                     static_cast<int>(rc == LZMA_OK ? LZMA_DATA_ERROR : rc));
         return false;
     }
     decodedLength = size;

@@ -52,8 +52,8 @@ bool Compress_LZO::Compress(uint8_t* buffer, uint32_t capacity, uint32_t& length
         return false;
     }
     lzo_uint outLength = needed;
-    int rc = lzo1x_999_compress_level(buffer, length, out.get(), &outLength, work.get(),
-                                      nullptr, 0, nullptr, 8);
+    int rc = lzo1x_999_compress_level(buffer, length, out.get(), &outLength, work.get(), nullptr, 0,
+                                      nullptr, 8);
     if (rc != LZO_E_OK) {
         SetLastError(kErrCodec, "lzo_err=%d", rc);
         return false;
@@ -70,24 +70,8 @@ bool Compress_LZO::Compress(uint8_t* buffer, uint32_t capacity, uint32_t& length
     return true;
 }
 
-bool Compress_LZO::Decompress(uint8_t* buffer, uint32_t capacity, uint32_t length,
-                              uint32_t position) const {
-    if (position != 0) {
-        SetLastError(kErrInvalidArg);
-        return false;
-    }
-    uint32_t decoded = 0;
-    return DecompressEx(buffer, capacity, length, decoded);
-}
-
-bool Compress_LZO::DecompressEx(uint8_t* buffer, uint32_t capacity, uint32_t length,
-                                uint32_t& decodedLength) const {
-    decodedLength = 0;
-    if (length > capacity || (buffer == nullptr && length != 0)) {
-        SetLastError(kErrInvalidArg);
-        return false;
-    }
-    if (length == 0) return true;
+bool Compress_LZO::DecodeBlock(uint8_t* buffer, uint32_t capacity, uint32_t length,
+                               uint32_t& decodedLength) const {
     if (!EnsureLzoInit()) {
         SetLastError(kErrCodec, "lzo_err=%d", LZO_E_ERROR);
         return false;

@@ -13,6 +13,29 @@
 #include "pack_io.h"
 
 namespace AXP {
+namespace {
+
+// The file jobs start alike: both paths and the codec are needed, then the source is
+// opened and its size read, with the same error codes and texts for either job.
+bool OpenSource(platform::IFileSystem& fs, const ICompress* codec, std::string_view source,
+                std::string_view destination, std::unique_ptr<platform::IFile>& in,
+                uint64_t& size) {
+    if (codec == nullptr || source.empty() || destination.empty()) {
+        SetLastError(kErrInvalidArg);
+        return false;
+    }
+    if (int e = fs.Open(ToNativePath(source), platform::FileOpenMode::kRead, in)) {
+        SetLastError(kErrRead, "winErr=%d", e);
+        return false;
+    }
+    if (int e = in->GetSize(size)) {
+        SetLastError(kErrRead, "winErr=%d", e);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 CompressManager::CompressManager() {
     static Compress_XOR xorCodec;
@@ -69,21 +92,10 @@ bool CompressManager::CompressFile(ICompress* codec, std::string_view source,
                                    std::string_view destination, uint32_t& unpackedSize,
                                    const void* header, uint32_t headerLength, bool trailer,
                                    uint32_t& compressedSize) {
-    if (codec == nullptr || source.empty() || destination.empty()) {
-        SetLastError(kErrInvalidArg);
-        return false;
-    }
     platform::IFileSystem& fs = platform::PosixFileSystem();
     std::unique_ptr<platform::IFile> in;
-    if (int e = fs.Open(ToNativePath(source), platform::FileOpenMode::kRead, in)) {
-        SetLastError(kErrRead, "winErr=%d", e);
-        return false;
-    }
     uint64_t size = 0;
-    if (int e = in->GetSize(size)) {
-        SetLastError(kErrRead, "winErr=%d", e);
-        return false;
-    }
+    if (!OpenSource(fs, codec, source, destination, in, size)) return false;
     if (size > 0xFFFFFFFFull) {
         SetLastError(kErrNoMemory, "Size=%d", -1);
         return false;
@@ -142,21 +154,10 @@ bool CompressManager::CompressFile(ICompress* codec, std::string_view source,
 bool CompressManager::DecompressFile(ICompress* codec, std::string_view source,
                                      std::string_view destination, uint32_t skip,
                                      uint32_t outputSize) {
-    if (codec == nullptr || source.empty() || destination.empty()) {
-        SetLastError(kErrInvalidArg);
-        return false;
-    }
     platform::IFileSystem& fs = platform::PosixFileSystem();
     std::unique_ptr<platform::IFile> in;
-    if (int e = fs.Open(ToNativePath(source), platform::FileOpenMode::kRead, in)) {
-        SetLastError(kErrRead, "winErr=%d", e);
-        return false;
-    }
     uint64_t size = 0;
-    if (int e = in->GetSize(size)) {
-        SetLastError(kErrRead, "winErr=%d", e);
-        return false;
-    }
+    if (!OpenSource(fs, codec, source, destination, in, size)) return false;
     if (size <= uint64_t{skip} + 4 || size > 0xFFFFFFFFull) {
         SetLastError(kErrCorrupt);
         return false;

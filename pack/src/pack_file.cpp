@@ -1,5 +1,3 @@
-#include "axp/pak_file.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -16,6 +14,7 @@
 #include "axp/error.h"
 #include "axp/hash_table.h"
 #include "axp/name_hash.h"
+#include "axp/pak_file.h"
 #include "pack_io.h"
 #include "platform/file.h"
 
@@ -46,6 +45,24 @@ struct PackFile::Impl {
     bool broken = false;  // a failed write left memory and file apart and a resync failed
 
     bool IsOpen() const { return file != nullptr; }
+    // A pack opened read-only never writes (error 3 "Const Mode").
+    bool CheckNotConstMode() const {
+        if (constMode) {
+            SetLastError(kErrOpen, "Const Mode");
+            return false;
+        }
+        return true;
+    }
+    // Entries change only in a pack opened for writing whose memory still matches its file
+    // (a broken pack: error 5 "winErr: EIO").
+    bool CheckEntriesWritable() const {
+        if (!CheckNotConstMode()) return false;
+        if (broken) {
+            SetLastError(kErrWrite, "winErr: %d", EIO);
+            return false;
+        }
+        return true;
+    }
     // After a failed write: reloads the tables from the file so that memory matches what is
     // on disk (the last error is kept). When that fails the pack is marked broken: further
     // writes are refused and Close leaves the header (and its editing flag) alone.
@@ -66,20 +83,14 @@ struct PackFile::Impl {
     }
 
     bool WriteHeader() {
-        if (constMode) {
-            SetLastError(kErrOpen, "Const Mode");
-            return false;
-        }
+        if (!CheckNotConstMode()) return false;
         uint8_t bytes[kHeaderSize];
         EncodeHeader(header, bytes);
         return WriteAt(0, bytes, sizeof(bytes));
     }
 
     bool WriteSlot(uint32_t index) {
-        if (constMode) {
-            SetLastError(kErrOpen, "Const Mode");
-            return false;
-        }
+        if (!CheckNotConstMode()) return false;
         if (index >= kHashSlotCount) {
             SetLastError(kErrInvalidArg);
             return false;
@@ -91,18 +102,15 @@ struct PackFile::Impl {
     }
 
     bool WriteBlock(uint32_t index) {
-        if (constMode) {
-            SetLastError(kErrOpen, "Const Mode");
-            return false;
-        }
+        if (!CheckNotConstMode()) return false;
         if (index >= blocks.Count()) {
             SetLastError(kErrInvalidArg);
             return false;
         }
         uint8_t bytes[kBlockEntrySize];
         EncodeBlockEntry(blocks.At(index), bytes);
-        return WriteAt(uint64_t{header.blockTableOffset} + uint64_t{kBlockEntrySize} * index,
-                       bytes, sizeof(bytes));
+        return WriteAt(uint64_t{header.blockTableOffset} + uint64_t{kBlockEntrySize} * index, bytes,
+                       sizeof(bytes));
     }
 
     bool WriteZeros(uint64_t offset, uint64_t size) {
@@ -116,8 +124,7 @@ struct PackFile::Impl {
     }
 
     // Writes the content of a block: `size` bytes, then zeros up to the rounded size.
-    bool WriteContent(const BlockEntry& block, const void* source, uint32_t size,
-                      bool fromMemory) {
+    bool WriteContent(const BlockEntry& block, const void* source, uint32_t size, bool fromMemory) {
         const uint64_t rounded = RoundSize(block.storedSize);
         uint64_t written = 0;
         if (fromMemory) {
@@ -299,9 +306,9 @@ bool PackFile::Open(std::string_view path, bool constMode) {
     Impl& m = *impl_;
     m.path.assign(path);
     std::unique_ptr<platform::IFile> file;
-    if (int e = m.fs->Open(ToNativePath(path), constMode ? platform::FileOpenMode::kRead
-                                                         : platform::FileOpenMode::kReadWrite,
-                           file)) {
+    if (int e = m.fs->Open(
+            ToNativePath(path),
+            constMode ? platform::FileOpenMode::kRead : platform::FileOpenMode::kReadWrite, file)) {
         SetLastError(kErrOpen, "File=%s, WinErr=%d", m.path.c_str(), e);
         return false;
     }
@@ -393,7 +400,8 @@ bool PackFile::Exists(std::string_view name) { return impl_->FindSlot(name) >= 0
 uint32_t PackFile::GetFileSize(std::string_view name, bool storedSize) {
     const int64_t slot = impl_->FindSlot(name);
     if (slot < 0) return 0;
-    const BlockEntry& b = impl_->blocks.At(impl_->hash.At(static_cast<uint32_t>(slot)).BlockIndex());
+    const BlockEntry& b =
+        impl_->blocks.At(impl_->hash.At(static_cast<uint32_t>(slot)).BlockIndex());
     return storedSize ? b.storedSize : b.unpackedSize;
 }
 
@@ -424,8 +432,10 @@ bool PackFile::GetInfo(PackInfo& info) const {
         return false;
     }
     for (uint32_t i = 0; i < m.blocks.Count(); ++i) {
-        if (m.blocks.At(i).InUse()) ++info.usedBlocks;
-        else ++info.freeBlocks;
+        if (m.blocks.At(i).InUse())
+            ++info.usedBlocks;
+        else
+            ++info.freeBlocks;
     }
     info.usedSlots = m.hash.UsedCount();
     return true;
@@ -447,14 +457,7 @@ bool PackFile::AddFile(const void* source, uint32_t bufferSize, std::string_view
         SetLastError(kErrInvalidArg);
         return false;
     }
-    if (m.constMode) {
-        SetLastError(kErrOpen, "Const Mode");
-        return false;
-    }
-    if (m.broken) {
-        SetLastError(kErrWrite, "winErr: %d", EIO);
-        return false;
-    }
+    if (!m.CheckEntriesWritable()) return false;
     uint32_t size = bufferSize;
     if (!fromMemory) {
         uint64_t fileSize = 0;
@@ -547,14 +550,7 @@ bool PackFile::RemoveFile(std::string_view name, bool flush) {
         SetLastError(kErrInvalidArg);
         return false;
     }
-    if (m.constMode) {
-        SetLastError(kErrOpen, "Const Mode");
-        return false;
-    }
-    if (m.broken) {
-        SetLastError(kErrWrite, "winErr: %d", EIO);
-        return false;
-    }
+    if (!m.CheckEntriesWritable()) return false;
     const int64_t slotIndex = m.FindSlot(name);
     if (slotIndex < 0) {
         SetLastError(kErrNotFound, "%.*s", static_cast<int>(name.size()), name.data());
@@ -729,8 +725,10 @@ bool PackFile::CheckConsistency(void* context, ListEntryCallback onListEntry,
             return false;
         }
         const std::string& entryName = fields[0];
-        const uint32_t listedSize = static_cast<uint32_t>(std::strtoul(fields[1].c_str(), nullptr, 16));
-        const uint32_t listedCrc = static_cast<uint32_t>(std::strtoul(fields[2].c_str(), nullptr, 16));
+        const uint32_t listedSize =
+            static_cast<uint32_t>(std::strtoul(fields[1].c_str(), nullptr, 16));
+        const uint32_t listedCrc =
+            static_cast<uint32_t>(std::strtoul(fields[2].c_str(), nullptr, 16));
         IStream* stream = OpenFile(entryName);
         if (stream == nullptr) return false;
         Releaser guard{stream};

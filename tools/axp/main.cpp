@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -17,12 +16,15 @@
 #include "axp/name_hash.h"
 #include "axp/pak_file.h"
 #include "catalogue.h"
+#include "common/cli.h"
 #include "platform/text_encoding.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using axp_tool::Catalogue;
+using cli::LibraryFailure;
+using cli::Usage;
 
 constexpr char kHelp[] =
     "usage: axp COMMAND ARGS...\n"
@@ -57,25 +59,6 @@ constexpr char kHelp[] =
     "\n"
     "Failures print the library's error code and text and exit 1; usage errors exit 2.\n";
 
-int LibraryFailure(const char* what) {
-    std::fprintf(stderr, "axp: %s failed: error %u: %s\n", what, AXP::GetLastErrorCode(),
-                 AXP::GetLastErrorText().c_str());
-    return 1;
-}
-
-int Usage(const std::string& message) {
-    std::fprintf(stderr, "axp: %s\n(axp --help lists the commands)\n", message.c_str());
-    return 2;
-}
-
-// UTF-8 command-line text -> GBK library string.
-bool ToGbk(const std::string& utf8, std::string& gbk) {
-    if (platform::Utf8ToGbk(utf8, gbk)) return true;
-    std::fprintf(stderr, "axp: \"%s\" is not valid UTF-8 or has a character GBK lacks\n",
-                 utf8.c_str());
-    return false;
-}
-
 std::string Display(const std::string& gbk) { return platform::GbkToUtf8Lossy(gbk); }
 
 bool ReadWhole(const fs::path& path, std::vector<uint8_t>& data) {
@@ -87,9 +70,9 @@ bool ReadWhole(const fs::path& path, std::vector<uint8_t>& data) {
 
 bool OpenPack(AXP::PackFile& pack, const std::string& utf8Path, bool constMode) {
     std::string gbk;
-    if (!ToGbk(utf8Path, gbk)) return false;
+    if (!cli::TextToGbk(utf8Path, gbk)) return false;
     if (!pack.Open(gbk, constMode)) {
-        LibraryFailure(("open " + utf8Path).c_str());
+        LibraryFailure("open " + utf8Path);
         return false;
     }
     return true;
@@ -114,7 +97,7 @@ bool AddContent(AXP::PackFile& pack, const std::string& name, std::vector<uint8_
 int CmdCreate(const std::vector<std::string>& args) {
     if (args.size() != 1) return Usage("create needs PACK");
     std::string gbk;
-    if (!ToGbk(args[0], gbk)) return 2;
+    if (!cli::TextToGbk(args[0], gbk)) return 2;
     AXP::PackFile pack;
     if (!pack.Create(gbk)) return LibraryFailure("create");
     if (!axp_tool::WriteCatalogue(pack, {})) return LibraryFailure("write (list)");
@@ -186,7 +169,7 @@ int CmdAdd(const std::vector<std::string>& argsIn) {
             utf8 = rel.generic_string();
         }
         std::string gbk;
-        if (!ToGbk(utf8, gbk)) return 2;
+        if (!cli::TextToGbk(utf8, gbk)) return 2;
         entry = AXP::NormaliseName(gbk);
         if (entry.empty() || entry == AXP::kListFileName) {
             return Usage("invalid entry name \"" + utf8 + "\"");
@@ -195,11 +178,11 @@ int CmdAdd(const std::vector<std::string>& argsIn) {
 
     AXP::PackFile pack;
     std::string packGbk;
-    if (!ToGbk(packPath, packGbk)) return 2;
+    if (!cli::TextToGbk(packPath, packGbk)) return 2;
     if (!fs::exists(packPath, ec)) {
         if (!pack.Create(packGbk)) return LibraryFailure("create");
     } else if (!pack.Open(packGbk, false)) {
-        return LibraryFailure(("open " + packPath).c_str());
+        return LibraryFailure("open " + packPath);
     }
     Catalogue catalogue;
     if (!axp_tool::ReadCatalogue(pack, catalogue)) return LibraryFailure("read (list)");
@@ -219,7 +202,7 @@ int CmdAdd(const std::vector<std::string>& argsIn) {
         const axp_tool::CatalogueEntry listed{static_cast<uint32_t>(content.size()),
                                               AXP::Crc(content.data(), content.size())};
         if (!AddContent(pack, entry, std::move(content), static_cast<uint8_t>(type))) {
-            rc = LibraryFailure(("add " + file.string()).c_str());
+            rc = LibraryFailure("add " + file.string());
             break;
         }
         catalogue[entry] = listed;
@@ -238,7 +221,7 @@ int CmdRm(const std::vector<std::string>& args) {
     int rc = 0;
     for (size_t i = 1; i < args.size(); ++i) {
         std::string gbk;
-        if (!ToGbk(args[i], gbk)) {
+        if (!cli::TextToGbk(args[i], gbk)) {
             rc = 2;
             continue;
         }
@@ -248,7 +231,7 @@ int CmdRm(const std::vector<std::string>& args) {
             continue;
         }
         if (!pack.RemoveFile(gbk, false)) {
-            rc = LibraryFailure(("rm " + args[i]).c_str());
+            rc = LibraryFailure("rm " + args[i]);
             continue;
         }
         catalogue.erase(entry);
@@ -262,10 +245,12 @@ bool ReadEntry(AXP::PackFile& pack, const std::string& gbkName, std::vector<uint
     AXP::IStream* s = pack.OpenFile(gbkName);
     if (s == nullptr) return false;
     data.resize(s->GetSize());
-    const uint32_t got = data.empty() ? 0 : s->Read(data.data(), static_cast<uint32_t>(data.size()));
+    const uint32_t got =
+        data.empty() ? 0 : s->Read(data.data(), static_cast<uint32_t>(data.size()));
     s->Release();
     if (got != data.size()) {
-        if (AXP::GetLastErrorCode() == 0) AXP::SetLastError(AXP::kErrRead, "file=%s", gbkName.c_str());
+        if (AXP::GetLastErrorCode() == 0)
+            AXP::SetLastError(AXP::kErrRead, "file=%s", gbkName.c_str());
         return false;
     }
     return true;
@@ -276,9 +261,9 @@ int CmdCat(const std::vector<std::string>& args) {
     AXP::PackFile pack;
     if (!OpenPack(pack, args[0], true)) return 1;
     std::string gbk;
-    if (!ToGbk(args[1], gbk)) return 2;
+    if (!cli::TextToGbk(args[1], gbk)) return 2;
     std::vector<uint8_t> data;
-    if (!ReadEntry(pack, gbk, data)) return LibraryFailure(("cat " + args[1]).c_str());
+    if (!ReadEntry(pack, gbk, data)) return LibraryFailure("cat " + args[1]);
     if (!data.empty() && std::fwrite(data.data(), 1, data.size(), stdout) != data.size()) {
         std::perror("axp: write");
         return 1;
@@ -294,7 +279,7 @@ int CmdExtract(const std::vector<std::string>& args) {
     if (args.size() > 2) {
         for (size_t i = 2; i < args.size(); ++i) {
             std::string gbk;
-            if (!ToGbk(args[i], gbk)) return 2;
+            if (!cli::TextToGbk(args[i], gbk)) return 2;
             names.push_back(AXP::NormaliseName(gbk));
         }
     } else {
@@ -319,14 +304,15 @@ int CmdExtract(const std::vector<std::string>& args) {
         }
         std::vector<uint8_t> data;
         if (!ReadEntry(pack, name, data)) {
-            rc = LibraryFailure(("extract " + utf8).c_str());
+            rc = LibraryFailure("extract " + utf8);
             continue;
         }
         const fs::path out = fs::path(args[1]) / rel;
         std::error_code ec;
         fs::create_directories(out.parent_path(), ec);
         std::ofstream f(out, std::ios::binary | std::ios::trunc);
-        f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        f.write(reinterpret_cast<const char*>(data.data()),
+                static_cast<std::streamsize>(data.size()));
         if (!f) {
             std::fprintf(stderr, "axp: cannot write %s\n", out.string().c_str());
             rc = 1;
@@ -384,7 +370,7 @@ int CmdCheck(const std::vector<std::string>& args) {
 int CmdHash(const std::vector<std::string>& args) {
     if (args.size() != 1) return Usage("hash needs NAME");
     std::string gbk;
-    if (!ToGbk(args[0], gbk)) return 2;
+    if (!cli::TextToGbk(args[0], gbk)) return 2;
     if (gbk.empty()) return Usage("the empty name is never hashed");
     const std::string normalised = AXP::NormaliseName(gbk);
     const AXP::NameHashes h = AXP::HashNormalisedName(normalised);
@@ -412,12 +398,12 @@ int CmdCrc(const std::vector<std::string>& args) {
 
 }  // namespace
 
+namespace cli {
+const char kProgramName[] = "axp";
+}
+
 int main(int argc, char** argv) {
-    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
-        !std::strcmp(argv[1], "help")) {
-        std::fputs(kHelp, argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
-    }
+    if (cli::WantsHelp(argc, argv)) return cli::PrintHelp(argc >= 2, {kHelp});
     const std::string command = argv[1];
     const std::vector<std::string> args(argv + 2, argv + argc);
     if (command == "create") return CmdCreate(args);

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,14 +14,17 @@
 #include "axp/package_form.h"
 #include "axp/updater.h"
 #include "client_diff.h"
+#include "common/cli.h"
 #include "patch_content.h"
-#include "site_commands.h"
 #include "platform/native_path.h"
 #include "platform/text_encoding.h"
+#include "site_commands.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using cli::LibraryFailure;
+using cli::Usage;
 
 constexpr char kHelp[] =
     "usage: qgpatch COMMAND ARGS...\n"
@@ -52,25 +54,6 @@ constexpr char kHelp[] =
 
 constexpr char kPackExtension[] = ".pak";
 constexpr char kVersionFile[] = ".ver";
-
-int LibraryFailure(const std::string& what) {
-    std::fprintf(stderr, "qgpatch: %s failed: error %u: %s\n", what.c_str(),
-                 AXP::GetLastErrorCode(), AXP::GetLastErrorText().c_str());
-    return 1;
-}
-
-int Usage(const std::string& message) {
-    std::fprintf(stderr, "qgpatch: %s\n(qgpatch --help lists the commands)\n", message.c_str());
-    return 2;
-}
-
-// UTF-8 command-line path -> the library's GBK path.
-bool ToGbk(const std::string& utf8, std::string& gbk) {
-    if (platform::Utf8ToGbk(platform::ResolveUtf8Path(utf8), gbk)) return true;
-    std::fprintf(stderr, "qgpatch: \"%s\" is not valid UTF-8 or has a character GBK lacks\n",
-                 utf8.c_str());
-    return false;
-}
 
 // Splits "-o X" / "--form X" / "--dir X" options from the positional arguments.
 struct Options {
@@ -110,7 +93,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
 
 int Write(const qgpatch::PatchContent& content, const Options& o) {
     std::string gbk;
-    if (!ToGbk(o.output, gbk)) return 2;
+    if (!cli::PathToGbk(o.output, gbk)) return 2;
     if (!qgpatch::WritePatchPackage(gbk, o.form, content))
         return LibraryFailure("write " + o.output);
     std::printf("%s: %s package, %zu commands, %zu members\n", o.output.c_str(),
@@ -141,7 +124,7 @@ int CmdBuild(const Options& o) {
     qgpatch::PatchContent content;
     content.commands = AXP::ParseCommandScript(script);
     std::string dir;
-    if (!ToGbk(o.positional[1], dir)) return 2;
+    if (!cli::PathToGbk(o.positional[1], dir)) return 2;
     for (const AXP::ScriptCommand& c : content.commands) {
         if (c.operation != AXP::kOpWrite || content.members.count(c.entryName) != 0) continue;
         std::string native;
@@ -174,11 +157,11 @@ int CmdApply(const Options& o) {
     AXP::Updater updater;
     for (const std::string& p : o.positional) {
         std::string gbk;
-        if (!ToGbk(p, gbk)) return 2;
+        if (!cli::PathToGbk(p, gbk)) return 2;
         if (!updater.AddPatchPackage(gbk, kPackExtension)) return LibraryFailure("add " + p);
     }
     std::string dir;
-    if (!ToGbk(o.dir, dir)) return 2;
+    if (!cli::PathToGbk(o.dir, dir)) return 2;
     g_total = updater.GetPendingCount();
     g_terminal = isatty(fileno(stderr)) != 0;
     const bool ok = updater.ApplyPatches(dir, kPackExtension, kVersionFile, ShowProgress);
@@ -192,7 +175,7 @@ int CmdApply(const Options& o) {
 int CmdVerify(const Options& o) {
     if (o.positional.size() != 1) return Usage("verify needs PACKAGE");
     std::string gbk;
-    if (!ToGbk(o.positional[0], gbk)) return 2;
+    if (!cli::PathToGbk(o.positional[0], gbk)) return 2;
     if (!AXP::Updater().VerifyPackageFile(gbk)) return LibraryFailure("verify");
     std::printf("%s: trailer ok\n", o.positional[0].c_str());
     return 0;
@@ -201,7 +184,7 @@ int CmdVerify(const Options& o) {
 int CmdShow(const Options& o) {
     if (o.positional.size() != 1) return Usage("show needs PACKAGE");
     std::string gbk;
-    if (!ToGbk(o.positional[0], gbk)) return 2;
+    if (!cli::PathToGbk(o.positional[0], gbk)) return 2;
     const AXP::PackageForm form = AXP::DetectPackageFormOfFile(gbk);
     std::printf("form: %s (%u)\n", AXP::PackageFormName(form), static_cast<unsigned>(form));
     uint32_t stored = 0, computed = 0;
@@ -226,7 +209,7 @@ int CmdShow(const Options& o) {
 int CmdConvert(const Options& o) {
     if (o.positional.size() != 2) return Usage("convert needs SRC DST");
     std::string from, to;
-    if (!ToGbk(o.positional[0], from) || !ToGbk(o.positional[1], to)) return 2;
+    if (!cli::PathToGbk(o.positional[0], from) || !cli::PathToGbk(o.positional[1], to)) return 2;
     if (!AXP::Updater().ConvertPackageForm(from, to)) return LibraryFailure("convert");
     std::printf("%s: %s\n", o.positional[1].c_str(),
                 AXP::PackageFormName(AXP::DetectPackageFormOfFile(to)));
@@ -235,13 +218,13 @@ int CmdConvert(const Options& o) {
 
 }  // namespace
 
+namespace cli {
+const char kProgramName[] = "qgpatch";
+}
+
 int main(int argc, char** argv) {
-    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
-        !std::strcmp(argv[1], "help")) {
-        std::fputs(kHelp, argc < 2 ? stderr : stdout);
-        std::fputs("\nPublishing a site:\n", argc < 2 ? stderr : stdout);
-        std::fputs(qgpatch::kSiteHelp, argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+    if (cli::WantsHelp(argc, argv)) {
+        return cli::PrintHelp(argc >= 2, {kHelp, "\nPublishing a site:\n", qgpatch::kSiteHelp});
     }
     const std::string command = argv[1];
     if (qgpatch::IsSiteCommand(command))

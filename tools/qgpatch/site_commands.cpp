@@ -4,11 +4,10 @@
 #include <fstream>
 #include <iterator>
 
-#include "axp/error.h"
 #include "axp/zip_writer.h"
+#include "common/cli.h"
 #include "platform/file_system.h"
 #include "platform/native_path.h"
-#include "platform/text_encoding.h"
 #include "update/position_key.h"
 #include "update/version.h"
 
@@ -28,23 +27,14 @@ const char kSiteHelp[] =
 
 namespace {
 
-int Usage(const std::string& message) {
-    std::fprintf(stderr, "qgpatch: %s\n(qgpatch --help lists the commands)\n", message.c_str());
-    return 2;
-}
+using cli::LibraryFailure;
+using cli::Usage;
 
 bool ReadAll(const std::string& path, std::string& data) {
     std::ifstream in(platform::ResolveUtf8Path(path), std::ios::binary);
     if (!in) return false;
     data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return true;
-}
-
-bool ToGbk(const std::string& utf8, std::string& gbk) {
-    if (platform::Utf8ToGbk(platform::ResolveUtf8Path(utf8), gbk)) return true;
-    std::fprintf(stderr, "qgpatch: \"%s\" is not valid UTF-8 or has a character GBK lacks\n",
-                 utf8.c_str());
-    return false;
 }
 
 // A value must be one line without "=" or "[": the file is read as a profile.
@@ -100,7 +90,7 @@ int Site(const std::vector<std::string>& args) {
                 "\r\nurl=" + p.url + "\r\n";
     }
     std::string gbk;
-    if (!ToGbk(output, gbk)) return 2;
+    if (!cli::PathToGbk(output, gbk)) return 2;
     if (!platform::WriteFileReplacing(gbk, text)) {
         std::fprintf(stderr, "qgpatch: cannot write %s\n", output.c_str());
         return 1;
@@ -129,7 +119,7 @@ int Scramble(const std::vector<std::string>& args) {
         return 1;
     }
     ScrambleBuffer(data.data(), data.size());
-    if (!ToGbk(output, gbk)) return 2;
+    if (!cli::PathToGbk(output, gbk)) return 2;
     if (!platform::WriteFileReplacing(gbk, data)) {
         std::fprintf(stderr, "qgpatch: cannot write %s\n", output.c_str());
         return 1;
@@ -145,13 +135,11 @@ int LauncherZip(const std::vector<std::string>& args) {
         std::fprintf(stderr, "qgpatch: cannot read %s\n", args[0].c_str());
         return 1;
     }
-    if (!ToGbk(args[2], gbk)) return 2;
+    if (!cli::PathToGbk(args[2], gbk)) return 2;
     AXP::ZipWriter zip;
     if (!zip.Create(gbk) || !zip.Add("quillgate.exe", launcher.data(), launcher.size(), true) ||
         !zip.Finish()) {
-        std::fprintf(stderr, "qgpatch: launcher-zip failed: error %u: %s\n",
-                     AXP::GetLastErrorCode(), AXP::GetLastErrorText().c_str());
-        return 1;
+        return LibraryFailure("launcher-zip");
     }
     std::printf("%s: quillgate.exe, %zu bytes\n", args[2].c_str(), launcher.size());
     return 0;

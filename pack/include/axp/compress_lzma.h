@@ -8,7 +8,7 @@
 // name an 8 MiB dictionary. Does not stream.
 #pragma once
 
-#include "axp/compress.h"
+#include "axp/block_codec.h"
 
 namespace AXP {
 
@@ -16,31 +16,30 @@ inline constexpr uint32_t kLzmaWordMask = 0x6D2B47C5;
 inline constexpr uint32_t kLzmaHeaderSize = 14;
 inline constexpr uint32_t kLzmaDictionarySize = 0x800000;
 
-class Compress_LZMA final : public ICompress {
-public:
+class Compress_LZMA final : public BlockCodec {
+  public:
     static constexpr uint8_t kType = 3;
     uint8_t GetType() const override { return kType; }
-    bool CanStream() const override { return false; }
     // round4(max(trunc(size * 1.02), size + size/16 + 128)): size * 1.02 alone
     // cannot hold the 14-byte header and LZMA's overhead on small or incompressible input.
     uint32_t GetMaxCompressedSize(uint32_t size) const override;
     // capacity below GetMaxCompressedSize(length): error 9 "LZMA compress=%d";
     // encoder failure: error 19 "LZMA compress[%d]".
     bool Compress(uint8_t* buffer, uint32_t capacity, uint32_t& length) const override;
-    // position != 0 or length > capacity: error 10. Input below 14 bytes, a size with high
-    // bytes set, invalid properties, a dictionary above 8 MiB or a decoder failure:
-    // error 19 "LZMA decompress[%d]"; a size above capacity: error 9 "LZMA decompress=%d".
-    // The decoder never allocates a dictionary larger than the block's uncompressed size
-    // (at least 4 KiB).
-    bool Decompress(uint8_t* buffer, uint32_t capacity, uint32_t length,
-                    uint32_t position) const override;
-    bool DecompressEx(uint8_t* buffer, uint32_t capacity, uint32_t length,
-                      uint32_t& decodedLength) const override;
     // With 11-bit probabilities a likely bit costs at least 0.022 bits, so a 273-byte
     // repeat costs at least 0.3 bits: an input byte decodes to fewer than 8192 bytes.
     uint64_t GetMaxDecompressedSize(uint32_t storedSize) const override {
         return uint64_t{storedSize} * 8192 + 4096;
     }
+
+  private:
+    // Argument faults (error 10) are BlockCodec's. Input below 14 bytes, a size with high
+    // bytes set, invalid properties, a dictionary above 8 MiB or a decoder failure:
+    // error 19 "LZMA decompress[%d]"; a size above capacity: error 9 "LZMA decompress=%d".
+    // The decoder never allocates a dictionary larger than the block's uncompressed size
+    // (at least 4 KiB).
+    bool DecodeBlock(uint8_t* buffer, uint32_t capacity, uint32_t length,
+                     uint32_t& decodedLength) const override;
 };
 
 }  // namespace AXP

@@ -3,33 +3,32 @@
 // bounded by the capacity. Does not stream.
 #pragma once
 
-#include "axp/compress.h"
+#include "axp/block_codec.h"
 
 namespace AXP {
 
 inline constexpr uint32_t kLzoWordMask = 0x5A3C9E61;
 
-class Compress_LZO final : public ICompress {
-public:
+class Compress_LZO final : public BlockCodec {
+  public:
     static constexpr uint8_t kType = 2;
     uint8_t GetType() const override { return kType; }
-    bool CanStream() const override { return false; }
     // size + size/16 + 67, rounded up to a multiple of 4.
     uint32_t GetMaxCompressedSize(uint32_t size) const override;
     // capacity below GetMaxCompressedSize(length): error 9 "LZO compress=%d";
     // compressor or optimiser error: error 19 "lzo_err=%d".
     bool Compress(uint8_t* buffer, uint32_t capacity, uint32_t& length) const override;
-    // position != 0 or length > capacity: error 10; decoder error (output that would not
-    // fit in capacity included): error 19 "lzo_err=%d". Bytes of the buffer past the
-    // decoded output are left as they are.
-    bool Decompress(uint8_t* buffer, uint32_t capacity, uint32_t length,
-                    uint32_t position) const override;
-    bool DecompressEx(uint8_t* buffer, uint32_t capacity, uint32_t length,
-                      uint32_t& decodedLength) const override;
     // An LZO1X byte expands to at most 255 bytes (run-length extension bytes).
     uint64_t GetMaxDecompressedSize(uint32_t storedSize) const override {
         return uint64_t{storedSize} * 256 + 4096;
     }
+
+  private:
+    // Argument faults (error 10) are BlockCodec's. Decoder error (output that would not
+    // fit in capacity included): error 19 "lzo_err=%d". Bytes of the buffer past the
+    // decoded output are left as they are.
+    bool DecodeBlock(uint8_t* buffer, uint32_t capacity, uint32_t length,
+                     uint32_t& decodedLength) const override;
 };
 
 // XORs byte i of `data` with byte (i mod 4) of `mask` taken little-endian (own inverse).

@@ -1,0 +1,34 @@
+// What the operator tools (axp, qgpatch) say on the command line, shared so that both
+// report usage errors, library failures and bad text the same way. Every message starts
+// with the tool's own name, kProgramName, which each tool defines once.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+
+namespace cli {
+
+// The running tool's name ("axp", "qgpatch"), defined by that tool.
+extern const char kProgramName[];
+
+// Prints "PROGRAM: WHAT failed: error CODE: TEXT" with the library's last error; exit code 1.
+int LibraryFailure(const std::string& what);
+
+// Prints the message and where the commands are listed; exit code 2.
+int Usage(const std::string& message);
+
+// UTF-8 command-line text -> GBK library string; on failure says so and returns false.
+bool TextToGbk(const std::string& utf8, std::string& gbk);
+
+// As TextToGbk for a path, whose existing components are first matched to the names on
+// disk (platform::ResolveUtf8Path).
+bool PathToGbk(const std::string& utf8, std::string& gbk);
+
+// Run without a command, or with "--help", "-h" or "help".
+bool WantsHelp(int argc, char** argv);
+
+// Prints the help texts one after another: to standard output with exit code 0 when help
+// was asked for, to standard error with exit code 2 when the command was missing.
+int PrintHelp(bool asked, std::initializer_list<const char*> texts);
+
+}  // namespace cli
