@@ -69,6 +69,8 @@ bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visit) {
     return true;
 }
 
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
 bool TerminateProcessById(uint32_t id) {
     if (id == 0 || id > static_cast<uint32_t>(INT_MAX)) return false;
     return kill(static_cast<pid_t>(id), SIGKILL) == 0;

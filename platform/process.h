@@ -24,6 +24,9 @@ struct ProcessEntry {
 // read is still reported with whatever could be read. False when /proc cannot be read.
 bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visit);
 
+// This process's id.
+uint32_t CurrentProcessId();
+
 // Ends a process at once. False when it could not be signalled.
 bool TerminateProcessById(uint32_t id);
 

@@ -1,6 +1,7 @@
 #include "file_crc.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "platform/directory_tree.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
+#include "platform/process.h"
 
 namespace AXP {
 
@@ -96,10 +98,14 @@ bool TransformFile(std::string_view source, const std::string& temp, std::string
 }
 
 bool ComplementFileInPlace(std::string_view path) {
+    // The process id and a counter keep two conversions of files of one name, in this
+    // process or another, from sharing the temporary file.
+    static std::atomic<uint32_t> counter{0};
     const size_t slash = path.find_last_of('/');
     const std::string temp =
         platform::SystemTempDirectory() +
-        std::string(slash == std::string_view::npos ? path : path.substr(slash + 1)) + ".tmp";
+        std::string(slash == std::string_view::npos ? path : path.substr(slash + 1)) + "." +
+        std::to_string(platform::CurrentProcessId()) + "-" + std::to_string(counter++) + ".tmp";
     return TransformFile(
         path, temp, path,
         [](uint8_t* data, size_t size, uint64_t) {

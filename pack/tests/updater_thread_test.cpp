@@ -2,10 +2,12 @@
 // other's content (label "threads": runs under TSan).
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "axp/error.h"
 #include "axp/updater.h"
+#include "axp/zip_writer.h"
 #include "package_util.h"
 
 namespace AXP {
@@ -58,6 +60,40 @@ TEST_F(UpdaterThreadTest, TwoUpdatersApplyAtOnce) {
             std::string got(p.GetFileSize(name, false), '\0');
             ASSERT_TRUE(p.ReadFileData(name, true, got.data(), static_cast<uint32_t>(got.size())));
             EXPECT_TRUE(got == side.contents[i]) << side.client << " " << name;
+        }
+    }
+}
+
+TEST_F(UpdaterThreadTest, ConvertingFilesOfOneNameAtOnceKeepsThemApart) {
+    // Each side seals its own "p.zip"; the temporary copies must not meet.
+    for (int round = 0; round < 10; ++round) {
+        std::string zips[2], contents[2];
+        bool ok[2] = {false, false};
+        for (int s = 0; s < 2; ++s) {
+            const std::string dir = Path("side" + std::to_string(s) + "_" + std::to_string(round));
+            std::filesystem::create_directories(dir);
+            zips[s] = dir + "/p.zip";
+            auto bytes = axp_test::RandomBytes(200000 + 1000 * s, 7 * round + s);
+            contents[s].assign(bytes.begin(), bytes.end());
+            ZipWriter w;
+            ASSERT_TRUE(w.Create(zips[s]));
+            ASSERT_TRUE(w.Add("data.bin", contents[s].data(), contents[s].size(), true));
+            ASSERT_TRUE(w.Finish());
+        }
+        std::vector<std::thread> threads;
+        for (int s = 0; s < 2; ++s) {
+            threads.emplace_back([&, s] {
+                Updater u;
+                ok[s] = u.ConvertPackageForm(zips[s], zips[s] + ".jzq");
+            });
+        }
+        for (auto& t : threads) t.join();
+        for (int s = 0; s < 2; ++s) {
+            ASSERT_TRUE(ok[s]) << GetLastErrorText();
+            std::string member;
+            Updater u;
+            ASSERT_TRUE(u.ReadPackageMember(zips[s] + ".jzq", "data.bin", member));
+            EXPECT_TRUE(member == contents[s]) << "side " << s << " round " << round;
         }
     }
 }
