@@ -15,11 +15,6 @@ namespace {
 
 using namespace DOWNANT;
 
-ScriptedServer& Server() {
-    static ScriptedServer server;
-    return server;
-}
-
 std::string Gbk(const char* utf8) { return platform::Utf8ToGbkLossy(utf8); }
 
 // What a manager tells its owner, recorded on whichever thread it arrives.

@@ -14,11 +14,6 @@ namespace {
 
 using namespace DOWNANT;
 
-ScriptedServer& Server() {
-    static ScriptedServer server;
-    return server;
-}
-
 struct Row {
     const char* name;
     std::string path;        // on the scripted server; "refused" for a closed port

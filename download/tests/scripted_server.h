@@ -17,6 +17,12 @@ class ScriptedServer : public testing_support::PythonServer {
     int Port() const { return port(); }
 };
 
+// One server for all the tests of a process, started on first use.
+inline ScriptedServer& Server() {
+    static ScriptedServer server;
+    return server;
+}
+
 // The bytes /ok/N and its relatives send.
 std::string Pattern(size_t n);
 

@@ -88,6 +88,27 @@ ICompress* CompressManager::GetByType(uint8_t type) const {
     return nullptr;
 }
 
+namespace {
+
+// Output-file steps of CompressFile and DecompressFile: a failure is error 5.
+bool WriteOrFail(platform::IFile& out, uint64_t pos, const void* data, size_t size) {
+    if (int e = out.WriteAt(pos, data, size)) {
+        SetLastError(kErrWrite, "WinErr=%d", e);
+        return false;
+    }
+    return true;
+}
+
+bool CloseOrFail(platform::IFile& out) {
+    if (int e = out.Close()) {
+        SetLastError(kErrWrite, "WinErr=%d", e);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool CompressManager::CompressFile(ICompress* codec, std::string_view source,
                                    std::string_view destination, uint32_t& unpackedSize,
                                    const void* header, uint32_t headerLength, bool trailer,
@@ -123,31 +144,19 @@ bool CompressManager::CompressFile(ICompress* codec, std::string_view source,
     uint64_t pos = 0;
     uint32_t crc = kCrcInit;
     if (headerLength > 0 && header != nullptr) {
-        if (int e = out->WriteAt(0, header, headerLength)) {
-            SetLastError(kErrWrite, "WinErr=%d", e);
-            return false;
-        }
+        if (!WriteOrFail(*out, 0, header, headerLength)) return false;
         crc = CrcUpdate(crc, header, headerLength);
         pos = headerLength;
     }
-    if (int e = out->WriteAt(pos, buffer.get(), compressedSize)) {
-        SetLastError(kErrWrite, "WinErr=%d", e);
-        return false;
-    }
+    if (!WriteOrFail(*out, pos, buffer.get(), compressedSize)) return false;
     crc = CrcUpdate(crc, buffer.get(), compressedSize);
     pos += compressedSize;
     if (trailer) {
         uint8_t t[4];
         StoreU32(t, CrcFinal(crc));
-        if (int e = out->WriteAt(pos, t, 4)) {
-            SetLastError(kErrWrite, "WinErr=%d", e);
-            return false;
-        }
+        if (!WriteOrFail(*out, pos, t, 4)) return false;
     }
-    if (int e = out->Close()) {
-        SetLastError(kErrWrite, "WinErr=%d", e);
-        return false;
-    }
+    if (!CloseOrFail(*out)) return false;
     return true;
 }
 
@@ -181,14 +190,8 @@ bool CompressManager::DecompressFile(ICompress* codec, std::string_view source,
         SetLastError(kErrOpen, "WinErr=%d", e);
         return false;
     }
-    if (int e = out->WriteAt(0, buffer.get(), outputSize)) {
-        SetLastError(kErrWrite, "WinErr=%d", e);
-        return false;
-    }
-    if (int e = out->Close()) {
-        SetLastError(kErrWrite, "WinErr=%d", e);
-        return false;
-    }
+    if (!WriteOrFail(*out, 0, buffer.get(), outputSize)) return false;
+    if (!CloseOrFail(*out)) return false;
     return true;
 }
 
