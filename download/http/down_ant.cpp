@@ -66,6 +66,8 @@ bool CDownAnt::SetTask(const char* url, const char* localPath, TransferCallback 
 }
 
 bool CDownAnt::AbortCheck() {
+    // libcurl may call back again before an aborted transfer unwinds: the end is told once.
+    if (phase_ == 2 || phase_ == 3) return true;
     uint32_t next = DOWN_STATE_NONE;
     if (stopFlag_.load(std::memory_order_relaxed) != 0 || ownerResult_ == OWNER_ABORT) {
         next = DOWN_STATE_ABORTED;
