@@ -83,6 +83,16 @@ class CAutoDownload {
     // with the value of GetState() read afterwards.
     void SetStateAndNotify(uint32_t code);
 
+    // Added slots, after the original ones.
+    // Caps the size of the following downloads: a declared length or a body past this many
+    // bytes fails the download and nothing is kept at the local path. 0: no cap. The cap
+    // holds until it is changed (Reset keeps it).
+    virtual void SetSizeLimit(int64_t maxBytes) { sizeLimit_ = maxBytes; }
+    // errno of the local operation (writing, syncing or putting the file in place) that
+    // made the last download fail; 0 when it did not fail, or failed for another reason.
+    virtual int GetLocalError() { return 0; }
+
   protected:
     DownloadTask* task_;
+    int64_t sizeLimit_ = 0;
 };
