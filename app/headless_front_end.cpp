@@ -14,6 +14,7 @@
 #include "app/message_table.h"
 #include "app/terminal_view.h"
 #include "axp/updater.h"
+#include "platform/file_lock.h"
 #include "platform/messages.h"
 #include "platform/process.h"
 #include "update/launch_worker.h"
@@ -76,9 +77,16 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
     };
     hooks.showMessage = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
     hooks.checkGameRunning = [&] {
-        return CheckGameRunningOnTerminal(GameImagePath(worker.config().gameExe), stdin, stdout,
-                                          isatty(STDIN_FILENO) != 0);
+        const std::string game = GameImagePath(worker.config().gameExe);
+        // Without a terminal to ask there is nothing to say here: the worker's error
+        // (message 54) tells the user once.
+        if (isatty(STDIN_FILENO) == 0) return !FindGameProcesses(game).empty();
+        return CheckGameRunningOnTerminal(game, stdin, stdout, true);
     };
+    // A launcher restarted after a self-update never replaces itself again in this run.
+    bool afterSelfUpdate = false;
+    for (const std::string& a : options.args) afterSelfUpdate |= a == kAfterSelfUpdateOption;
+    hooks.selfUpdateAllowed = !afterSelfUpdate;
     // Tests and demonstrations can claim a free-space figure for the launcher's drive.
     if (const char* fake = std::getenv("QUILLGATE_FAKE_FREE_BYTES")) {
         const uint64_t bytes = std::strtoull(fake, nullptr, 10);
@@ -101,10 +109,14 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
     }
     if (fe.restartLauncher) {
         // The new launcher carries on in this terminal; its verdict is ours.
+        std::vector<std::string> args = options.args;
+        if (!afterSelfUpdate) args.push_back(kAfterSelfUpdateOption);
+        if (options.lock != nullptr) options.lock->ShareWithNextProcess();
         uint32_t id = 0;
-        if (!platform::StartProcess(std::string("./") + kInstalledLauncher, options.args, "", &id))
-            return 1;
-        return platform::WaitForProcess(id);
+        const bool started =
+            platform::StartProcess(std::string("./") + kInstalledLauncher, args, "", &id);
+        if (options.lock != nullptr) options.lock->StopSharing();
+        return started ? platform::WaitForProcess(id) : 1;
     }
     std::printf("result %d\n", worker.result());
     if (worker.result() != kResultUpToDate) return 1;

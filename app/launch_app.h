@@ -9,6 +9,15 @@
 
 inline constexpr const char* kInstalledLauncher = "quillgate.exe";
 inline constexpr const char* kRunningLauncher = "quillgate.bin";
+// Held by the launcher that updates the client in this folder, for the whole run.
+inline constexpr const char* kClientLockFile = "quillgate.lock";
+// Passed to the launcher restarted after a self-update: one replacement per run.
+inline constexpr const char* kAfterSelfUpdateOption = "--after-self-update";
+// Shown when another launcher already updates this client.
+inline constexpr const char* kAnotherLauncherRunning =
+    "另一个Quillgate正在更新此客户端，请等待它结束。 (Another launcher is updating this client.)";
+// Start-up of the network library failed.
+inline constexpr const char* kNetworkInitFailed = "Windows Socket init failed!";
 // Shown when the platform edition is started without a valid platform login.
 inline constexpr const char* kPlatformLoginRequired = "请从塔沃游戏平台登录游戏！";
 

@@ -2,6 +2,7 @@
 // over to a copy, "quillgate.bin", which brings the client up to date.
 //
 //   quillgate.exe [-direct] [--headless] [--start] [platform tokens]
+//   quillgate.exe --help | --version
 //
 // --headless runs the update on the terminal; --start then starts the game.
 
@@ -13,10 +14,44 @@
 #include "app/headless_front_end.h"
 #include "app/launch_app.h"
 #include "app/process_settings.h"
+#include "platform/file_lock.h"
 #include "platform/http_global.h"
 #include "platform/process.h"
+#include "update/launcher_version.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: quillgate.exe [-direct] [--headless] [--start] [/V:session /N:user]\n"
+    "       quillgate.exe --help | --version\n"
+    "\n"
+    "Brings the game client in the current folder up to date from its update servers.\n"
+    "  -direct     run here, without handing over to quillgate.bin\n"
+    "  --headless  show the update on the terminal; exit 0 when the client is up to date\n"
+    "  --start     then start the game\n"
+    "  --help      print this text and end\n"
+    "  --version   print the launcher's version and end\n";
+
+bool HasArgument(const std::vector<std::string>& args, const char* option) {
+    for (const std::string& a : args)
+        if (a == option) return true;
+    return false;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    // Answered before anything else: asking must never start an update or leave files.
+    if (HasArgument(args, "--help")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (HasArgument(args, "--version")) {
+        std::printf("%s\n", LauncherVersionText());
+        return 0;
+    }
+
     LanguageCodePage = 936;
     const std::string exePath = platform::GetExecutablePath();
     const std::string commandLine = JoinCommandLine(argc, argv);
@@ -28,28 +63,37 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::vector<std::string> args(argv + 1, argv + argc);
-    bool headless = false, startGame = false;
-    for (const std::string& a : args) {
-        headless = headless || a == "--headless";
-        startGame = startGame || a == "--start";
+    const bool headless = HasArgument(args, "--headless");
+
+    // One launcher per client: the lock is taken before the hand-over copies anything and
+    // handed down to the copy (and to a restarted launcher), so it is never free between
+    // them. A file system without locks leaves the run unguarded, as it always was.
+    platform::FileLock lock;
+    if (lock.Acquire(kClientLockFile) == platform::FileLock::Result::Busy) {
+        std::fprintf(stderr, "%s\n", kAnotherLauncherRunning);
+        return 1;
     }
 
     if (CLaunchApp::DecideRole(exePath, DirectMode) == LaunchRole::HandOver) {
+        lock.ShareWithNextProcess();
         if (!headless) return app.PerformHandOver() ? 0 : 1;
         // On a terminal the copy carries on in the same terminal, and its verdict is the
         // launcher's: pass the terminal options on and wait for it.
         std::vector<std::string> options;
         for (const std::string& a : args) {
-            if (a == "--headless" || a == "--start") options.push_back(a);
+            if (a == "--headless" || a == "--start" || a == kAfterSelfUpdateOption)
+                options.push_back(a);
         }
         uint32_t id = 0;
         return app.PerformHandOver(options, &id) ? platform::WaitForProcess(id) : 1;
     }
     if (!DirectMode) platform::SleepMilliseconds(100);  // let the installed copy end
     platform::SetEnvironmentVariable("CodeName", "Brevane");
-    platform::EnsureHttpGlobalInit();
+    if (!platform::EnsureHttpGlobalInit()) {
+        std::fprintf(stderr, "%s\n", kNetworkInitFailed);
+        return 1;
+    }
 
     // The window needs a desktop session; the terminal front end works everywhere.
-    return RunHeadless(app, HeadlessOptions{startGame, args});
+    return RunHeadless(app, HeadlessOptions{HasArgument(args, "--start"), args, &lock});
 }

@@ -4,7 +4,8 @@
 namespace platform {
 
 // Initialises libcurl once per process, from whichever thread comes first; later calls
-// return at once. Thread-safe.
-void EnsureHttpGlobalInit();
+// return at once with the first call's verdict. False when libcurl could not start.
+// Thread-safe.
+bool EnsureHttpGlobalInit();
 
 }  // namespace platform

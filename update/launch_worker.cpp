@@ -1,18 +1,24 @@
 #include "update/launch_worker.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "app/launch_messages.h"
 #include "app/message_table.h"
 #include "axp/error.h"
 #include "axp/updater.h"
 #include "download/create_downloader.h"
+#include "download/part_files.h"
 #include "download/progress_format.h"
+#include "platform/file_copy.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
+#include "platform/process_output.h"
 #include "platform/text_encoding.h"
 #include "update/launcher_archive.h"
+#include "update/launcher_check.h"
 #include "update/launcher_version.h"
 #include "update/server_list.h"
 #include "update/url.h"
@@ -24,6 +30,11 @@ constexpr uint32_t kTagFile = 1;
 constexpr uint32_t kTagLauncher = 3;
 constexpr const char* kPackExtension = ".pak";
 constexpr const char* kInstalledLauncherName = "quillgate.exe";
+// The new launcher waits here for its trial run before it is renamed into place.
+constexpr const char* kCandidateLauncherName = "quillgate.exe.new";
+constexpr const char* kLauncherAccessError = "Access error: quillgate.exe";
+// URLs are held in buffers of 2084 bytes.
+constexpr size_t kMaxUrlLength = 2083;
 
 // The one worker of the process, for the updater's progress callback.
 std::atomic<CLaunchWorker*> g_worker{nullptr};
@@ -64,6 +75,44 @@ std::string PackageFileName(const std::string& object) {
     return name;
 }
 
+// A URL the downloader can be given: within the buffer and of a known scheme.
+bool UsableUrl(const std::string& url) {
+    UrlParts parts;
+    return !url.empty() && url.size() <= kMaxUrlLength && SplitUrl(url, parts) &&
+           SchemeText(parts.type) != nullptr;
+}
+
+// Whether the pack library refused a package for what the package holds (as opposed to
+// this machine failing to write it out): such a copy is worth nothing in the cache.
+bool PackageItselfIsBad(uint32_t code) {
+    switch (code) {
+        case AXP::kErrCorrupt:
+        case AXP::kErrZip:
+        case AXP::kErrCodec:
+        case AXP::kErrInvalidArg:
+        case AXP::kErrUnknownCompress:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The cache file of one step of the chain: the step's versions and the URL's file name,
+// so that two steps never share a file even when their URLs end alike.
+std::string StepCacheName(const PatchStep& step, const std::string& fileName) {
+    // Tags come from the server: only letters, digits and dots reach a file name.
+    auto plain = [](const VersionNumber& v) {
+        std::string text = v.tag + "." + v.number;
+        for (char& c : text) {
+            const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                              (c >= '0' && c <= '9') || c == '.';
+            if (!keep) c = '_';
+        }
+        return text;
+    };
+    return plain(step.from) + "-" + plain(step.to) + "-" + fileName;
+}
+
 }  // namespace
 
 CLaunchWorker::CLaunchWorker() { g_worker.store(this); }
@@ -87,7 +136,7 @@ bool CLaunchWorker::Start(platform::WindowHandle dialog, AXP::IUpdater* updater,
         Error(Message(79));
         return false;
     }
-    downloader_ = CreateDownloader(0);
+    downloader_ = hooks_.createDownloader ? hooks_.createDownloader() : CreateDownloader(0);
     if (downloader_ && hooks_.configureDownloader) hooks_.configureDownloader(*downloader_);
     updater_ = updater;
     result_ = kResultRunning;
@@ -112,6 +161,11 @@ void CLaunchWorker::Run() {
     platform::RegisterWindowClass(kLaunchCommandWindowClass, &CommandWindowProc);
     commandWindow_ = platform::CreateMessageWindow(kLaunchCommandWindowClass);
     platform::SetWindowUserData(commandWindow_, reinterpret_cast<intptr_t>(this));
+
+    // Part files of a killed run are never resumed: they only take space.
+    RemoveStalePartFiles(config_.downloadDir);
+    RemoveStalePartFiles(config_.downloadDir + "cache");
+    RemoveStalePartFiles(".");
 
     [&] {
         if (!CheckDiskSpace()) {
@@ -140,7 +194,7 @@ void CLaunchWorker::Run() {
             result_ = kResultFailed;
             return;
         }
-        if (!ApplyPatches()) {
+        if (!ApplyPatches() || !CheckInstalledVersion()) {
             result_ = kResultApplyFailed;
             return;
         }
@@ -181,8 +235,24 @@ bool CLaunchWorker::CheckDiskSpace() {
 bool CLaunchWorker::FetchPatchInfo() {
     phase_ = 1;
     Status(Message(1));
-    if (!DownloadFile(config_.verInfoUrl, config_.patchInfoPath, kTagFile, true, false)) {
-        Error(Message(2));
+    // A configuration without a source, or with one no downloader takes, is not a
+    // network problem: say which it is.
+    if (config_.verInfoUrl.empty()) {
+        Error(Message(9));
+        return false;
+    }
+    if (!UsableUrl(config_.verInfoUrl)) {
+        Error(Message(11));
+        return false;
+    }
+    if (!platform::CreateDirectoryIfMissing(config_.downloadDir)) {
+        Error(std::string("Access error: ") + Shown(config_.downloadDir));
+        return false;
+    }
+    if (!DownloadFile(config_.verInfoUrl, config_.patchInfoPath, kTagFile, true, false,
+                      kPatchInfoMaxBytes)) {
+        const std::string local = LocalFailureText(config_.patchInfoPath);
+        Error(local.empty() ? Message(2) : local);
         return false;
     }
     Status(Message(29));
@@ -215,8 +285,10 @@ uint32_t CLaunchWorker::SelfUpdate() {
     const CompareResult own =
         CompareVersion(ParseVersion(LauncherVersionText()), info_.launcherLatest);
     if (own == Same || own == Newer) return 0;
+    if (!hooks_.selfUpdateAllowed) return 0;  // this run replaced the launcher already
     Status(Message(51));
-    if (!DownloadFile(info_.newLauncherUrl, newLauncherZipPath_, kTagLauncher, true, false)) {
+    if (!DownloadFile(info_.newLauncherUrl, newLauncherZipPath_, kTagLauncher, true, false,
+                      kLauncherArchiveMaxBytes)) {
         Status(Message(60));
         return 1;
     }
@@ -232,16 +304,40 @@ uint32_t CLaunchWorker::SelfUpdate() {
             Error(Message(19, "newquillgate.zip", ""));
             return 1;
         case ArchiveResult::ReadFailed:
-            Error("Access error: quillgate.exe");
+            Error(kLauncherAccessError);
             return 1;
     }
-    // Written beside the old launcher and renamed over it: a failure keeps the old one.
-    if (!platform::WriteFileReplacing(kInstalledLauncherName, launcher, /*executable=*/true)) {
-        Error("Access error: quillgate.exe");
+    if (!InstallLauncher(launcher)) {
+        Error(kLauncherAccessError);
         return 1;
     }
     Status(Message(53));
     return 2;
+}
+
+bool CLaunchWorker::InstallLauncher(const std::string& image) {
+    // Whatever the archive holds replaces the launcher only once it has shown that it
+    // starts here and is the version published: a broken launcher would end every later
+    // start of the client, and one that claims an older version would restart forever.
+    if (!IsNativeExecutableImage(image)) return false;
+    if (!platform::WriteFileReplacing(kCandidateLauncherName, image, /*executable=*/true))
+        return false;
+    std::string output;
+    int exitCode = -1;
+    const platform::RunOutcome outcome =
+        platform::RunForOutput(std::string("./") + kCandidateLauncherName, {"--version"},
+                               kLauncherCheckTimeoutMs, 4096, output, exitCode);
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
+        output.pop_back();
+    const bool works = outcome == platform::RunOutcome::Exited && exitCode == 0 &&
+                       output.find('\n') == std::string::npos &&
+                       CompareVersion(ParseVersion(output), info_.launcherLatest) == Same;
+    int error = 0;
+    // Renamed over the old launcher: a failure keeps the old one whole.
+    if (works && platform::MoveFileReplacing(kCandidateLauncherName, kInstalledLauncherName, error))
+        return true;
+    platform::DeleteFileAt(kCandidateLauncherName);
+    return false;
 }
 
 bool CLaunchWorker::FetchPatches() {
@@ -271,7 +367,7 @@ bool CLaunchWorker::FetchPatches() {
             return false;
         }
         Status(Message(1034, n, k));
-        const std::string local = config_.downloadDir + name;
+        const std::string local = config_.downloadDir + StepCacheName(step, name);
         if (platform::PathExists(local)) {
             const bool reusable =
                 platform::FileSizeAtLeast(local, 4) && updater_->VerifyPackageFile(local.c_str());
@@ -284,7 +380,13 @@ bool CLaunchWorker::FetchPatches() {
             }
         }
         if (!platform::PathExists(local)) {
-            if (!DownloadFile(step.url, local, kTagFile, true, true)) {
+            if (!DownloadFile(step.url, local, kTagFile, true, true, 0)) {
+                // The website cannot help when this machine could not store the file.
+                const std::string localFailure = LocalFailureText(local);
+                if (!localFailure.empty()) {
+                    Error(localFailure);
+                    return false;
+                }
                 Error(Message(12, Shown(name).c_str()));
                 platform::PostMessage(dialogWindow_, WM_LAUNCH_MANUAL_DOWNLOAD, 0, 0);
                 return false;
@@ -292,8 +394,18 @@ bool CLaunchWorker::FetchPatches() {
             Status(Message(40, Shown(name).c_str()));
         }
         if (!updater_->AddPatchPackage(local.c_str(), kPackExtension)) {
-            Error(Message(57, Shown(local).c_str(), static_cast<int>(AXP::GetLastErrorCode()),
+            const uint32_t code = AXP::GetLastErrorCode();
+            if (code == AXP::kErrNoSpace) {
+                Error(Message(46));
+                return false;
+            }
+            Error(Message(57, Shown(local).c_str(), static_cast<int>(code),
                           Shown(AXP::GetLastErrorText()).c_str()));
+            // A bad copy would be refused again on every later run: fetch it anew then.
+            if (PackageItselfIsBad(code)) {
+                platform::MakeWritable(local);
+                platform::DeleteFileAt(local);
+            }
             return false;
         }
     }
@@ -320,8 +432,10 @@ bool CLaunchWorker::ApplyPatches() {
     Send(WM_LAUNCH_DETAIL, "");
     SendValue(WM_LAUNCH_DISABLE_CLOSE, 0);
     if (!updater_->ApplyPatches(".", kPackExtension, kLocalVersionFile, &ApplyProgress)) {
-        Error(Message(25, static_cast<int>(AXP::GetLastErrorCode()),
-                      Shown(AXP::GetLastErrorText()).c_str()));
+        const uint32_t code = AXP::GetLastErrorCode();
+        Error(code == AXP::kErrNoSpace ? Message(46)
+                                       : Message(25, static_cast<int>(code),
+                                                 Shown(AXP::GetLastErrorText()).c_str()));
         SendValue(WM_LAUNCH_TOTAL_PROGRESS, 0);
         SendValue(WM_LAUNCH_ENABLE_CLOSE, 0);
         return false;
@@ -332,6 +446,21 @@ bool CLaunchWorker::ApplyPatches() {
     Send(WM_LAUNCH_STATUS2,
          Message(68, Shown(info_.latestRaw).c_str(), Shown(info_.latestRaw).c_str()), "");
     return true;
+}
+
+bool CLaunchWorker::CheckInstalledVersion() {
+    // The packages' own ".ver" has the last word: a run ends "up to date" only when the
+    // client now says it is the version the chain leads to (the newest, or past it).
+    const VersionNumber planned = chain_.empty() ? installedVersion_ : chain_.back().to;
+    std::string nowRaw;
+    const bool readable = ReadVersionFileText(kLocalVersionFile, nowRaw);
+    const VersionNumber now = ParseVersion(nowRaw);
+    if (readable && CompareVersion(now, planned) == Same &&
+        CompareVersion(now, info_.latestVersion) != Older)
+        return true;
+    Error(Message(38) + " " +
+          Message(68, Shown(info_.latestRaw).c_str(), Shown(readable ? nowRaw : "?").c_str()));
+    return false;
 }
 
 void CLaunchWorker::ApplyProgress(const char*, const char*, uint32_t) {
@@ -357,12 +486,21 @@ bool CLaunchWorker::FetchServerList() {
     }
     config_.serverListUrl = fresh.serverListUrl;
     config_.serverListPath = fresh.serverListPath;
+    // Fetched beside the list and put in place only when sound: a failed fetch keeps the
+    // last good list for the game.
+    const std::string fetched = config_.serverListPath + ".new";
     if (config_.serverListUrl.empty() ||
-        !DownloadFile(config_.serverListUrl, config_.serverListPath, kTagFile, true, false)) {
-        Error(Message(48));
+        !DownloadFile(config_.serverListUrl, fetched, kTagFile, true, false,
+                      kServerListMaxBytes)) {
+        const std::string local = LocalFailureText(fetched);
+        Error(local.empty() ? Message(48) : local);
         return false;
     }
-    StoreServerListScrambled(config_.serverListPath);
+    if (!StoreServerList(fetched, config_.serverListPath)) {
+        Error(Message(48) + " (" + std::string("Access error: ") +
+              Shown(config_.serverListPath) + ")");
+        return false;
+    }
     Status(Message(49));
     Send(WM_LAUNCH_DETAIL, "");
     SendValue(WM_LAUNCH_DONE, 0);
@@ -375,6 +513,7 @@ bool CLaunchWorker::DownloadAttempt(const std::string& url, const std::string& l
     downloader_->Start();
     downloader_->Wait(true);
     bool ok = (downloader_->GetState() & kDownloadPhaseMask) == kDownloadPhaseFinished;
+    lastLocalError_ = ok ? 0 : downloader_->GetLocalError();
     if (ok && verifyPatch) {
         ok = platform::FileSizeAtLeast(localPath, 5) &&
              updater_->VerifyPackageFile(localPath.c_str());
@@ -385,9 +524,13 @@ bool CLaunchWorker::DownloadAttempt(const std::string& url, const std::string& l
 }
 
 bool CLaunchWorker::DownloadFile(const std::string& url, const std::string& localPath, uint32_t tag,
-                                 bool useBackupServers, bool verifyPatch) {
+                                 bool useBackupServers, bool verifyPatch, int64_t sizeLimit) {
+    lastLocalError_ = 0;
     if (!downloader_) return false;
+    downloader_->SetSizeLimit(sizeLimit);
     if (DownloadAttempt(url, localPath, tag, verifyPatch)) return true;
+    // Another server cannot mend a full or unwritable disk.
+    if (lastLocalError_ != 0) return false;
     UrlParts parts;
     SplitUrl(url, parts);
     const char* scheme = SchemeText(parts.type);
@@ -397,9 +540,16 @@ bool CLaunchWorker::DownloadFile(const std::string& url, const std::string& loca
             if (DownloadAttempt(RebuildUrl(scheme, server, parts.object), localPath, tag,
                                 verifyPatch))
                 return true;
+            if (lastLocalError_ != 0) return false;
         }
     }
     return false;
+}
+
+std::string CLaunchWorker::LocalFailureText(const std::string& localPath) const {
+    if (lastLocalError_ == 0) return std::string();
+    if (lastLocalError_ == ENOSPC || lastLocalError_ == EDQUOT) return Message(46);
+    return "Access error: " + Shown(localPath) + " (" + std::strerror(lastLocalError_) + ")";
 }
 
 intptr_t CLaunchWorker::CommandWindowProc(platform::WindowHandle window, uint32_t message,

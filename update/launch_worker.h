@@ -27,6 +27,13 @@ class IUpdater;
 inline constexpr const char* kLaunchCommandWindowClass = "LAUNCH_CMD_WINDOW_CLASS";
 // Less than this many free bytes (or exactly this many) stops the update.
 inline constexpr uint64_t kRequiredFreeBytes = 104857600;
+// Caps of the files that are small by nature; a longer answer is refused (patch packages
+// have none). Each leaves a wide margin over any real file.
+inline constexpr int64_t kPatchInfoMaxBytes = 16ll << 20;
+inline constexpr int64_t kServerListMaxBytes = 4ll << 20;
+inline constexpr int64_t kLauncherArchiveMaxBytes = 256ll << 20;
+// How long a new launcher may take to tell its version before it counts as broken.
+inline constexpr uint32_t kLauncherCheckTimeoutMs = 15000;
 
 class CLaunchWorker {
   public:
@@ -42,6 +49,11 @@ class CLaunchWorker {
         std::function<std::optional<uint64_t>()> freeDiskBytes;
         // Configures each new downloader (tests shorten time-outs).
         std::function<void(CAutoDownload&)> configureDownloader;
+        // Makes the downloader; empty makes the HTTP one (tests wrap it).
+        std::function<std::unique_ptr<CAutoDownload>()> createDownloader;
+        // False in a launcher restarted by a self-update of this run: it never replaces
+        // itself again, so a faulty publication cannot restart launchers without end.
+        bool selfUpdateAllowed = true;
         // Called on the pipeline thread as its very last step, whatever the result.
         std::function<void()> finished;
     };
@@ -74,9 +86,14 @@ class CLaunchWorker {
     bool ApplyPatches();
     bool FetchServerList();
     bool DownloadFile(const std::string& url, const std::string& localPath, uint32_t tag,
-                      bool useBackupServers, bool verifyPatch);
+                      bool useBackupServers, bool verifyPatch, int64_t sizeLimit);
     bool DownloadAttempt(const std::string& url, const std::string& localPath, uint32_t tag,
                          bool verifyPatch);
+    bool InstallLauncher(const std::string& image);
+    bool CheckInstalledVersion();
+    // The error text of a download that failed on this machine's side (a full disk, a
+    // file that cannot be written), or empty when the failure lay elsewhere.
+    std::string LocalFailureText(const std::string& localPath) const;
 
     // Messages to the main window; texts are UTF-8.
     void Send(uint32_t message, const std::string& text = std::string(),
@@ -108,4 +125,5 @@ class CLaunchWorker {
     uint32_t applyTotal_ = 0;
     uint32_t applyCounter_ = 0;
     uint64_t lastDetailTick_ = 0;
+    int lastLocalError_ = 0;  // errno of the last download's local failure
 };

@@ -31,7 +31,8 @@ ArchiveResult ReadArchiveMember(std::string_view zipPath, const char* memberName
     if (!member) return ArchiveResult::NoMember;
 
     ZZIP_STAT st;
-    if (zzip_dir_stat(dir.get(), memberName, &st, ZZIP_CASELESS) != 0 || st.st_size < 0)
+    if (zzip_dir_stat(dir.get(), memberName, &st, ZZIP_CASELESS) != 0 || st.st_size < 0 ||
+        static_cast<uint64_t>(st.st_size) > kMaxArchiveMemberBytes)
         return ArchiveResult::ReadFailed;
     data.resize(static_cast<size_t>(st.st_size));
     size_t got = 0;

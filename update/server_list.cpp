@@ -6,10 +6,12 @@
 #include "platform/text_file.h"
 #include "update/position_key.h"
 
-bool StoreServerListScrambled(std::string_view path) {
+bool StoreServerList(std::string_view downloadedPath, std::string_view listPath) {
     std::string data;
-    if (!platform::ReadWholeFile(path, data)) return false;
-    if (data.find(kServerListMarker) == std::string::npos) return true;
-    ScrambleBuffer(data.data(), data.size());
-    return platform::WriteFileReplacing(path, data);
+    const bool read = platform::ReadWholeFile(downloadedPath, data);
+    platform::DeleteFileAt(downloadedPath);
+    // An empty answer is no list: the game would find no server at all.
+    if (!read || data.empty()) return false;
+    if (data.find(kServerListMarker) != std::string::npos) ScrambleBuffer(data.data(), data.size());
+    return platform::WriteFileReplacing(listPath, data);
 }

@@ -6,7 +6,9 @@
 // Every plain server list contains this text.
 inline constexpr const char* kServerListMarker = "SERVER_BEGIN";
 
-// Scrambles the downloaded list at `path` in place when it is plain (holds the marker
-// anywhere, NUL bytes included); a list that arrived scrambled is left byte for byte.
-// False when the file cannot be read or rewritten.
-bool StoreServerListScrambled(std::string_view path);
+// Puts the list downloaded to `downloadedPath` in place at `listPath`: scrambled when it
+// is plain (holds the marker anywhere, NUL bytes included), byte for byte when it
+// arrived scrambled, and removes the downloaded file. `listPath` is replaced as a whole,
+// so it keeps the last good list when this fails. False when the download is empty or
+// cannot be read, or `listPath` cannot be written.
+bool StoreServerList(std::string_view downloadedPath, std::string_view listPath);

@@ -16,10 +16,12 @@ using testing_support::WriteFile;
 
 TEST(ServerList, PlainListsAreScrambledOthersKeptByteForByte) {
     TempDir dir("qg_server_list");
+    const std::string downloaded = dir / "server.lst.new";
     const std::string path = dir / "server.lst";
     const std::string plain = std::string("SERVER_BEGIN\r\n1|east|10.0.0.1\r\n\0tail", 34);
-    WriteFile(path, plain);
-    ASSERT_TRUE(StoreServerListScrambled(path));
+    WriteFile(downloaded, plain);
+    ASSERT_TRUE(StoreServerList(downloaded, path));
+    EXPECT_FALSE(std::filesystem::exists(downloaded));
     std::string stored = ReadFile(path);
     ASSERT_EQ(stored.size(), plain.size());
     ScrambleBuffer(stored.data(), stored.size());
@@ -36,11 +38,25 @@ TEST(ServerList, PlainListsAreScrambledOthersKeptByteForByte) {
         std::string stored;
     } cases[] = {{scrambledOnArrival, scrambledOnArrival}, {afterNul, afterNulScrambled}};
     for (const Case& c : cases) {
-        WriteFile(path, c.downloaded);
-        ASSERT_TRUE(StoreServerListScrambled(path));
+        WriteFile(downloaded, c.downloaded);
+        ASSERT_TRUE(StoreServerList(downloaded, path));
         EXPECT_EQ(ReadFile(path), c.stored);
     }
-    EXPECT_FALSE(StoreServerListScrambled(dir / "missing.lst"));
+}
+
+TEST(ServerList, AFailedStoreKeepsTheLastGoodList) {
+    TempDir dir("qg_server_list");
+    const std::string downloaded = dir / "server.lst.new";
+    const std::string path = dir / "server.lst";
+    WriteFile(path, "last good list");
+    EXPECT_FALSE(StoreServerList(dir / "missing.lst", path));
+    WriteFile(downloaded, "");
+    EXPECT_FALSE(StoreServerList(downloaded, path)) << "an empty answer is no list";
+    // The list cannot be replaced: its replacement file is taken by a directory.
+    std::filesystem::create_directories(dir / "server.lst.part/x");
+    WriteFile(downloaded, "SERVER_BEGIN\r\n");
+    EXPECT_FALSE(StoreServerList(downloaded, path));
+    EXPECT_EQ(ReadFile(path), "last good list");
 }
 
 class LauncherArchiveTest : public ::testing::Test {
