@@ -11,8 +11,8 @@ class FileLock;
 }
 
 struct HeadlessOptions {
-    bool startGame = false;         // start the game once the client is up to date
-    std::vector<std::string> args;  // the launcher's own arguments, for a restart
+    bool startGame = false;              // start the game once the client is up to date
+    std::vector<std::string> args;       // the launcher's own arguments, for a restart
     platform::FileLock* lock = nullptr;  // the client's lock, handed to a restarted launcher
 };
 

@@ -327,8 +327,7 @@ bool CLaunchWorker::InstallLauncher(const std::string& image) {
     const platform::RunOutcome outcome =
         platform::RunForOutput(std::string("./") + kCandidateLauncherName, {"--version"},
                                kLauncherCheckTimeoutMs, 4096, output, exitCode);
-    while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
-        output.pop_back();
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
     const bool works = outcome == platform::RunOutcome::Exited && exitCode == 0 &&
                        output.find('\n') == std::string::npos &&
                        CompareVersion(ParseVersion(output), info_.launcherLatest) == Same;
@@ -433,9 +432,9 @@ bool CLaunchWorker::ApplyPatches() {
     SendValue(WM_LAUNCH_DISABLE_CLOSE, 0);
     if (!updater_->ApplyPatches(".", kPackExtension, kLocalVersionFile, &ApplyProgress)) {
         const uint32_t code = AXP::GetLastErrorCode();
-        Error(code == AXP::kErrNoSpace ? Message(46)
-                                       : Message(25, static_cast<int>(code),
-                                                 Shown(AXP::GetLastErrorText()).c_str()));
+        Error(code == AXP::kErrNoSpace
+                  ? Message(46)
+                  : Message(25, static_cast<int>(code), Shown(AXP::GetLastErrorText()).c_str()));
         SendValue(WM_LAUNCH_TOTAL_PROGRESS, 0);
         SendValue(WM_LAUNCH_ENABLE_CLOSE, 0);
         return false;
@@ -490,15 +489,14 @@ bool CLaunchWorker::FetchServerList() {
     // last good list for the game.
     const std::string fetched = config_.serverListPath + ".new";
     if (config_.serverListUrl.empty() ||
-        !DownloadFile(config_.serverListUrl, fetched, kTagFile, true, false,
-                      kServerListMaxBytes)) {
+        !DownloadFile(config_.serverListUrl, fetched, kTagFile, true, false, kServerListMaxBytes)) {
         const std::string local = LocalFailureText(fetched);
         Error(local.empty() ? Message(48) : local);
         return false;
     }
     if (!StoreServerList(fetched, config_.serverListPath)) {
-        Error(Message(48) + " (" + std::string("Access error: ") +
-              Shown(config_.serverListPath) + ")");
+        Error(Message(48) + " (" + std::string("Access error: ") + Shown(config_.serverListPath) +
+              ")");
         return false;
     }
     Status(Message(49));

@@ -3,14 +3,19 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 
+#include "app/launch_app.h"
 #include "app/message_table.h"
 #include "axp/pak_file.h"
 #include "axp/stream.h"
 #include "axp/updater.h"
 #include "axp/zip_writer.h"
+#include "platform/file_lock.h"
+#include "platform/process.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
 #include "update/position_key.h"
@@ -65,6 +70,21 @@ class LauncherProgramTest : public ::testing::Test {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
+    // The names in the client folder.
+    std::set<std::string> ClientFiles() const {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(client_.path()))
+            names.insert(e.path().filename().string());
+        return names;
+    }
+
+    static size_t Occurrences(const std::string& text, const std::string& part) {
+        size_t n = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++n;
+        return n;
+    }
+
     testing_support::TempDir client_{"qg_e2e_client"};
     testing_support::TempDir site_{"qg_e2e_site"};
     testing_support::SiteServer server_{site_.path().string()};
@@ -101,6 +121,79 @@ TEST_F(LauncherProgramTest, DirectRunReportsFailuresWithANonZeroExit) {
     std::snprintf(expected, sizeof(expected), GetMessageText(12), "p1.jzq");
     EXPECT_NE(output.find(expected), std::string::npos) << output;
     EXPECT_NE(output.find(GetMessageText(72)), std::string::npos) << "the manual-download hint";
+    EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.0");
+}
+
+TEST_F(LauncherProgramTest, HelpAndVersionAnswerAndTouchNothing) {
+    PublishLauncher("CN.9.0");
+    const std::set<std::string> before = ClientFiles();
+    std::string output;
+    EXPECT_EQ(Launch("--help", output), 0);
+    EXPECT_NE(output.find("usage: quillgate.exe"), std::string::npos) << output;
+    EXPECT_EQ(Launch("--headless --version", output), 0);
+    EXPECT_EQ(output, "CN.9.0\n");
+    std::set<std::string> after = ClientFiles();
+    after.erase("launch.log");
+    EXPECT_EQ(after, before);
+}
+
+TEST_F(LauncherProgramTest, ASecondLauncherOnTheSameClientEndsWithoutTouchingIt) {
+    PublishLauncher("CN.9.0");
+    platform::FileLock first;  // as the launcher that updates the client holds it
+    ASSERT_EQ(first.Acquire(client_ / kClientLockFile), platform::FileLock::Result::Acquired);
+    const std::set<std::string> before = ClientFiles();
+    std::string output;
+    EXPECT_EQ(Launch("--headless", output), 1);
+    EXPECT_NE(output.find(kAnotherLauncherRunning), std::string::npos) << output;
+    std::set<std::string> after = ClientFiles();
+    after.erase("launch.log");
+    EXPECT_EQ(after, before) << "no hand-over copy, no download";
+    EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.0");
+}
+
+TEST_F(LauncherProgramTest, ALauncherPublishedUnderAnotherVersionIsNotInstalled) {
+    // The published launcher says CN.9.1 of itself: installed, it would find CN.9.2
+    // newer again after every restart.
+    PublishLauncher("CN.9.2");
+    std::string output;
+    ASSERT_EQ(Launch("--headless", output), 0) << output;
+    EXPECT_NE(output.find("Access error: quillgate.exe"), std::string::npos) << output;
+    EXPECT_TRUE(ReadFile(client_ / "quillgate.exe") == ReadFile(QG_LAUNCHER_BINARY));
+    EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.1");
+    EXPECT_EQ(Occurrences(output, GetMessageText(51)), 1u) << "one self-update attempt";
+}
+
+TEST_F(LauncherProgramTest, ARestartedLauncherNeverFetchesAnotherLauncher) {
+    PublishLauncher("CN.9.1");
+    std::string output;
+    ASSERT_EQ(Launch(std::string("--headless ") + kAfterSelfUpdateOption, output), 0) << output;
+    EXPECT_FALSE(fs::exists(client_ / "download/quillgate.zip"));
+    EXPECT_TRUE(ReadFile(client_ / "quillgate.exe") == ReadFile(QG_LAUNCHER_BINARY));
+    EXPECT_NE(output.find("result 2"), std::string::npos) << output;
+}
+
+TEST_F(LauncherProgramTest, AFailedStartOfTheNetworkLibraryIsReported) {
+    PublishLauncher("CN.9.0");
+    std::string output;
+    EXPECT_EQ(Launch("-direct --headless", output,
+                     std::string("ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=") +
+                         QG_CURL_INIT_FAILS),
+              1);
+    EXPECT_NE(output.find(kNetworkInitFailed), std::string::npos) << output;
+    EXPECT_FALSE(fs::exists(client_ / "download"));
+}
+
+TEST_F(LauncherProgramTest, ARunningGameIsReportedOnceWhenNobodyCanBeAsked) {
+    PublishLauncher("CN.9.0");
+    // The game (the default "qadr.exe") is running from the client folder.
+    fs::copy_file("/bin/sleep", client_ / "qadr.exe");
+    uint32_t game = 0;
+    ASSERT_TRUE(platform::StartProcess(client_ / "qadr.exe", {"60"}, "", &game));
+    std::string output;
+    EXPECT_EQ(Launch("-direct --headless", output), 1);
+    platform::TerminateProcessById(game);
+    platform::WaitForProcess(game);
+    EXPECT_EQ(Occurrences(output, GetMessageText(54)), 1u) << output;
     EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.0");
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <map>
 
@@ -15,6 +16,8 @@
 #include "axp/stream.h"
 #include "axp/updater.h"
 #include "axp/zip_writer.h"
+#include "download/create_downloader.h"
+#include "download/part_files.h"
 #include "platform/messages.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
@@ -73,11 +76,64 @@ struct Recorder {
     }
 };
 
+// The HTTP downloader with a log of every task and the size cap it ran under; it can
+// also fail the downloads of URLs that contain a text as a full disk would.
+class RecordingDownloader : public CAutoDownload {
+  public:
+    struct Task {
+        std::string url;
+        int64_t sizeLimit;
+    };
+    RecordingDownloader(std::vector<Task>* log, std::string diskFullFor)
+        : inner_(CreateDownloader(0)), log_(log), diskFullFor_(std::move(diskFullFor)) {}
+
+    uint32_t GetKind() override { return inner_->GetKind(); }
+    uint32_t GetState() override { return diskFull_ ? DOWNLOAD_FAILED : inner_->GetState(); }
+    bool GetProgress(int64_t& total, int64_t& done) override {
+        return inner_->GetProgress(total, done);
+    }
+    uint32_t GetSpeed() override { return inner_->GetSpeed(); }
+    bool SetTask(const char* url, const char* localPath, platform::WindowHandle window,
+                 uint32_t tag) override {
+        log_->push_back({url, limit_});
+        diskFull_ =
+            !diskFullFor_.empty() && std::string(url).find(diskFullFor_) != std::string::npos;
+        return inner_->SetTask(url, localPath, window, tag);
+    }
+    void Reset() override { inner_->Reset(); }
+    void Start() override {
+        if (!diskFull_) inner_->Start();
+    }
+    void Stop() override { inner_->Stop(); }
+    bool Wait(bool pump) override { return inner_->Wait(pump); }
+    void SetSizeLimit(int64_t maxBytes) override {
+        limit_ = maxBytes;
+        inner_->SetSizeLimit(maxBytes);
+    }
+    int GetLocalError() override { return diskFull_ ? ENOSPC : inner_->GetLocalError(); }
+
+  private:
+    std::unique_ptr<CAutoDownload> inner_;
+    std::vector<Task>* log_;
+    std::string diskFullFor_;
+    bool diskFull_ = false;
+    int64_t limit_ = 0;
+};
+
 // One package: a command script and the contents it names.
 struct PackageSpec {
     std::string script;
     std::map<std::string, std::string> members;
 };
+
+// The package with the ".ver" of the version it leads to, as every published one has.
+PackageSpec Versioned(PackageSpec spec, const std::string& version) {
+    char line[64];
+    std::snprintf(line, sizeof(line), "0||.ver|0|%08X\r\n", static_cast<unsigned>(version.size()));
+    spec.script += line;
+    spec.members[".ver"] = version;
+    return spec;
+}
 
 class LaunchWorkerTest : public ::testing::Test {
   public:  // the failure table arranges through a reference
@@ -125,6 +181,24 @@ class LaunchWorkerTest : public ::testing::Test {
                              const std::string& to, const std::string& file) {
         return "[" + name + "]\r\nfrom=" + from + "\r\nto=" + to +
                "\r\nurl=" + primary_.Url("/patch/" + file) + "\r\n";
+    }
+
+    // Where the package of the step `from` -> `to` fetched as `file` waits in the cache.
+    static std::string Cached(const std::string& from, const std::string& to,
+                              const std::string& file) {
+        auto plain = [](const std::string& v) {
+            const VersionNumber n = ParseVersion(v);
+            return n.tag + "." + n.number;
+        };
+        return "download/" + plain(from) + "-" + plain(to) + "-" + file;
+    }
+
+    // Publishes a launcher archive whose member "quillgate.exe" holds `image`.
+    void PublishLauncherArchive(const std::string& image) {
+        AXP::ZipWriter zip;
+        ASSERT_TRUE(zip.Create(site_ / "quillgate.zip"));
+        ASSERT_TRUE(zip.Add("QuillGate.EXE", image.data(), image.size(), true));
+        ASSERT_TRUE(zip.Finish());
     }
 
     // Runs the whole pipeline and returns its result.
@@ -207,12 +281,15 @@ TEST_F(LaunchWorkerTest, ChainOfSealedAndScrambledPackagesWithABackupServer) {
 }
 
 TEST_F(LaunchWorkerTest, CachedPackagesAreReusedAndDamagedOnesFetchedAgain) {
-    MakePackage(site_ / "patch/p1.jzq", {"0||note.txt|0|00000002\r\n", {{"note.txt", "v1"}}}, true);
+    MakePackage(site_ / "patch/p1.jzq",
+                Versioned({"0||note.txt|0|00000002\r\n", {{"note.txt", "v1"}}}, "CN.1.0.2"), true);
     fs::create_directories("download");
     // A sound package in the cache that no server has any more is used as it is.
-    MakePackage("download/p0.jzq", {"0||cached.txt|0|00000002\r\n", {{"cached.txt", "ok"}}}, true);
+    MakePackage(Cached("CN.1.0.0", "CN.1.0.1", "p0.jzq"),
+                Versioned({"0||cached.txt|0|00000002\r\n", {{"cached.txt", "ok"}}}, "CN.1.0.1"),
+                true);
     // A damaged one is deleted and fetched again.
-    WriteFile("download/p1.jzq", "JZQ1 truncated and damaged");
+    WriteFile(Cached("CN.1.0.1", "CN.1.0.2", "p1.jzq"), "JZQ1 truncated and damaged");
     WritePatchInfo("CN.1.0.2", PatchSection("patch_0", "CN.1.0.0", "CN.1.0.1", "p0.jzq") +
                                    PatchSection("patch_1", "CN.1.0.1", "CN.1.0.2", "p1.jzq"));
     EXPECT_EQ(Run(), kResultUpToDate);
@@ -229,13 +306,12 @@ TEST_F(LaunchWorkerTest, EmptyChainStillFetchesTheServerList) {
 
 TEST_F(LaunchWorkerTest, SelfUpdateReplacesTheInstalledLauncher) {
     WriteFile("quillgate.exe", "old launcher");
-    AXP::ZipWriter zip;
-    ASSERT_TRUE(zip.Create(site_ / "quillgate.zip"));
-    ASSERT_TRUE(zip.Add("QuillGate.EXE", "new launcher", 12, true));
-    ASSERT_TRUE(zip.Finish());
-    WritePatchInfo("CN.1.0.0", "", "KR.1.0");  // another tag also replaces the launcher
+    const std::string next = ReadFile(QG_NEXT_LAUNCHER_BINARY);
+    PublishLauncherArchive(next);
+    WritePatchInfo("CN.1.0.0", "", "CN.9.1");
     EXPECT_EQ(Run(), kResultLauncherReplaced);
-    EXPECT_EQ(ReadFile("quillgate.exe"), "new launcher");
+    EXPECT_TRUE(ReadFile("quillgate.exe") == next);
+    EXPECT_FALSE(fs::exists("quillgate.exe.new"));
     EXPECT_EQ(recorder_.Count(WM_LAUNCH_DONE), 1);
     EXPECT_TRUE(recorder_.HasStatus(GetMessageText(53)));
     EXPECT_NE(fs::status("quillgate.exe").permissions() & fs::perms::owner_exec, fs::perms::none);
@@ -267,6 +343,7 @@ TEST_F(LaunchWorkerTest, FailuresShowTheirMessageAndResult) {
         std::function<void(LaunchWorkerTest&)> arrange;
         uint32_t message;  // message-table index of the error; 0 for a fixed text
         int result;
+        const char* fixedText = nullptr;  // the start of the error when it is no message
     } cases[] = {
         {"verinfo missing on every server",
          [](LaunchWorkerTest& t) { fs::remove(t.site_ / "patchinfo.txt"); }, 2, kResultFailed},
@@ -308,10 +385,35 @@ TEST_F(LaunchWorkerTest, FailuresShowTheirMessageAndResult) {
                               t.PatchSection("patch_1", "CN.1.0.0", "CN.1.0.1", "bad.jzq"));
          },
          25, kResultApplyFailed},
+        {"a package whose version file lags behind its step",
+         [](LaunchWorkerTest& t) {
+             MakePackage(t.site_ / "patch/p5.jzq",
+                         {"0||.ver|0|00000008\r\n", {{".ver", "CN.1.0.4"}}}, true);
+             t.WritePatchInfo("CN.1.0.5",
+                              t.PatchSection("patch_1", "CN.1.0.0", "CN.1.0.5", "p5.jzq"));
+         },
+         38, kResultApplyFailed},
+        {"empty quillgate.cfg", [](LaunchWorkerTest&) { WriteFile("quillgate.cfg", ""); }, 9,
+         kResultFailed},
+        {"binary quillgate.cfg",
+         [](LaunchWorkerTest&) {
+             WriteFile("quillgate.cfg", std::string("\x7f\0\x01\xfe\xff\x80", 6));
+         },
+         9, kResultFailed},
+        {"over-long verinfo URL",
+         [](LaunchWorkerTest& t) {
+             WriteFile("quillgate.cfg", "[quillgate]\r\nverinfo=" +
+                                            t.primary_.Url("/" + std::string(2100, 'a')) + "\r\n");
+         },
+         11, kResultFailed},
+        {"no download folder can be made",
+         [](LaunchWorkerTest&) { WriteFile("download", "a file in the way"); }, 0, kResultFailed,
+         "Access error: "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         recorder_.messages.clear();
+        fs::remove_all("download");
         WriteFile(".ver", "CN.1.0.0");
         WriteConfig("");
         WritePatchInfo("CN.1.0.0", "");
@@ -320,8 +422,9 @@ TEST_F(LaunchWorkerTest, FailuresShowTheirMessageAndResult) {
         EXPECT_EQ(Run(), c.result);
         const std::vector<std::string> errors = recorder_.Texts(WM_LAUNCH_ERROR);
         ASSERT_EQ(errors.size(), 1u);
-        const std::string format = GetMessageText(c.message);
-        EXPECT_EQ(errors[0].substr(0, format.find('%')), format.substr(0, format.find('%')));
+        const std::string format = c.fixedText ? c.fixedText : GetMessageText(c.message);
+        const std::string start = format.substr(0, format.find('%'));
+        EXPECT_EQ(errors[0].substr(0, start.size()), start);
         EXPECT_EQ(recorder_.Count(WM_LAUNCH_DONE), 0);
         EXPECT_EQ(recorder_.Count(WM_LAUNCH_MANUAL_DOWNLOAD), c.message == 12 ? 1 : 0);
     }
@@ -347,6 +450,159 @@ TEST_F(LaunchWorkerTest, DiskSpaceGameCheckAndConfiguration) {
     fs::remove("quillgate.cfg");
     EXPECT_EQ(Run(), kResultNotStarted);
     EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR), std::vector<std::string>{GetMessageText(79)});
+}
+
+TEST_F(LaunchWorkerTest, SelfUpdateRefusesALauncherThatCannotServe) {
+    const std::string next = ReadFile(QG_NEXT_LAUNCHER_BINARY);
+    std::string otherMachine = next;
+    otherMachine[18] = static_cast<char>(otherMachine[18] ^ 0x7F);  // e_machine
+    struct Case {
+        const char* name;
+        std::string image;
+        const char* published;
+    } cases[] = {
+        {"empty member", "", "CN.9.1"},
+        {"text file", "#!/bin/sh\necho CN.9.1\n", "CN.9.1"},
+        {"truncated binary", next.substr(0, next.size() / 2), "CN.9.1"},
+        {"another machine", otherMachine, "CN.9.1"},
+        // A launcher whose built-in version is older than the published one would find
+        // itself outdated again after the restart, and restart without end.
+        {"claims another version", next, "CN.9.2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        recorder_.messages.clear();
+        WriteFile("quillgate.exe", "old launcher");
+        PublishLauncherArchive(c.image);
+        WritePatchInfo("CN.1.0.0", "", c.published);
+        EXPECT_EQ(Run(), kResultUpToDate);
+        EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR),
+                  std::vector<std::string>{"Access error: quillgate.exe"});
+        EXPECT_EQ(ReadFile("quillgate.exe"), "old launcher");
+        EXPECT_FALSE(fs::exists("quillgate.exe.new"));
+    }
+}
+
+TEST_F(LaunchWorkerTest, ARestartedLauncherDoesNotReplaceItselfAgain) {
+    WriteFile("quillgate.exe", "old launcher");
+    PublishLauncherArchive(ReadFile(QG_NEXT_LAUNCHER_BINARY));
+    WritePatchInfo("CN.1.0.0", "", "CN.9.1");
+    CLaunchWorker::Hooks restarted;
+    restarted.selfUpdateAllowed = false;
+    EXPECT_EQ(Run(restarted), kResultUpToDate);
+    EXPECT_FALSE(recorder_.HasStatus(GetMessageText(51)));
+    EXPECT_FALSE(fs::exists("download/quillgate.zip"));
+    EXPECT_EQ(ReadFile("quillgate.exe"), "old launcher");
+}
+
+TEST_F(LaunchWorkerTest, StepsWhosePackagesShareAFileNameAreEachApplied) {
+    fs::create_directories(site_.path() / "patch/a");
+    fs::create_directories(site_.path() / "patch/b");
+    MakePackage(
+        site_ / "patch/a/patch.zip",
+        {"0||a.txt|0|00000001\r\n0||.ver|0|00000008\r\n", {{"a.txt", "a"}, {".ver", "CN.1.0.1"}}},
+        true);
+    MakePackage(
+        site_ / "patch/b/patch.zip",
+        {"0||b.txt|0|00000001\r\n0||.ver|0|00000008\r\n", {{"b.txt", "b"}, {".ver", "CN.1.0.2"}}},
+        true);
+    WritePatchInfo("CN.1.0.2", PatchSection("patch_1", "CN.1.0.0", "CN.1.0.1", "a/patch.zip") +
+                                   PatchSection("patch_2", "CN.1.0.1", "CN.1.0.2", "b/patch.zip"));
+    EXPECT_EQ(Run(), kResultUpToDate);
+    EXPECT_EQ(ReadFile("a.txt"), "a");
+    EXPECT_EQ(ReadFile("b.txt"), "b");
+    EXPECT_EQ(ReadFile(".ver"), "CN.1.0.2");
+}
+
+TEST_F(LaunchWorkerTest, ACachedPackageRefusedAsBadIsFetchedAgainByTheNextRun) {
+    MakePackage(site_ / "patch/p1.jzq",
+                Versioned({"0||note.txt|0|00000002\r\n", {{"note.txt", "v1"}}}, "CN.1.0.1"), true);
+    WritePatchInfo("CN.1.0.1", PatchSection("patch_1", "CN.1.0.0", "CN.1.0.1", "p1.jzq"));
+    // A copy whose trailer is sound but whose script leaves the client folder.
+    fs::create_directories("download");
+    const std::string cached = Cached("CN.1.0.0", "CN.1.0.1", "p1.jzq");
+    MakePackage(cached, {"0||../escape.txt|0|00000001\r\n", {{"../escape.txt", "x"}}}, true);
+    ASSERT_TRUE(AXP::Updater().VerifyPackageFile(cached));
+
+    EXPECT_EQ(Run(), kResultFailed);
+    ASSERT_EQ(recorder_.Count(WM_LAUNCH_ERROR), 1);
+    EXPECT_FALSE(fs::exists(cached));
+    recorder_.messages.clear();
+    WriteFile(".ver", "CN.1.0.0");
+    EXPECT_EQ(Run(), kResultUpToDate);
+    EXPECT_EQ(ReadFile("note.txt"), "v1");
+}
+
+TEST_F(LaunchWorkerTest, AFailedServerListKeepsTheLastGoodOne) {
+    WritePatchInfo("CN.1.0.0", "");
+    fs::create_directories("download");
+    WriteFile("download/server.lst", "last good list");
+    fs::remove(site_ / "server.lst");
+    EXPECT_EQ(Run(), kResultFailed);
+    EXPECT_EQ(ReadFile("download/server.lst"), "last good list");
+
+    // The list arrives but cannot be stored: the step fails instead of passing.
+    recorder_.messages.clear();
+    WriteFile(site_ / "server.lst", "SERVER_BEGIN\r\n");
+    WritePatchInfo("CN.1.0.0", "");
+    fs::create_directories("download/server.lst.part/taken");
+    EXPECT_EQ(Run(), kResultFailed);
+    EXPECT_EQ(ReadFile("download/server.lst"), "last good list");
+    EXPECT_EQ(recorder_.Count(WM_LAUNCH_DONE), 0);
+}
+
+TEST_F(LaunchWorkerTest, SmallFilesAreFetchedUnderACapPackagesWithout) {
+    MakePackage(site_ / "patch/p1.jzq",
+                Versioned({"0||x.txt|0|00000001\r\n", {{"x.txt", "x"}}}, "CN.1.0.1"), true);
+    WritePatchInfo("CN.1.0.1", PatchSection("patch_1", "CN.1.0.0", "CN.1.0.1", "p1.jzq"),
+                   "CN.9.5");  // no archive published: its download is tried and fails
+    std::vector<RecordingDownloader::Task> tasks;
+    CLaunchWorker::Hooks hooks;
+    hooks.createDownloader = [&] { return std::make_unique<RecordingDownloader>(&tasks, ""); };
+    EXPECT_EQ(Run(hooks), kResultUpToDate);
+    std::map<std::string, int64_t> capByFile;
+    for (const auto& t : tasks) capByFile[t.url.substr(t.url.rfind('/') + 1)] = t.sizeLimit;
+    EXPECT_EQ(capByFile,
+              (std::map<std::string, int64_t>{{"patchinfo.txt", kPatchInfoMaxBytes},
+                                              {"quillgate.zip", kLauncherArchiveMaxBytes},
+                                              {"p1.jzq", 0},
+                                              {"server.lst", kServerListMaxBytes}}));
+}
+
+TEST_F(LaunchWorkerTest, AFullDiskIsNamedAndSendsNobodyToTheWebsite) {
+    WritePatchInfo("CN.1.0.1", PatchSection("patch_1", "CN.1.0.0", "CN.1.0.1", "p1.jzq"));
+    std::vector<RecordingDownloader::Task> tasks;
+    CLaunchWorker::Hooks hooks;
+    hooks.createDownloader = [&] {
+        return std::make_unique<RecordingDownloader>(&tasks, "p1.jzq");
+    };
+    EXPECT_EQ(Run(hooks), kResultFailed);
+    EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR), std::vector<std::string>{GetMessageText(46)});
+    EXPECT_EQ(recorder_.Count(WM_LAUNCH_MANUAL_DOWNLOAD), 0);
+    // No backup server can mend a full disk.
+    EXPECT_EQ(
+        std::count_if(tasks.begin(), tasks.end(),
+                      [](const auto& t) { return t.url.find("p1.jzq") != std::string::npos; }),
+        1);
+}
+
+TEST_F(LaunchWorkerTest, PartFilesOfAKilledRunAreRemoved) {
+    {
+        TempDir probe("qg_part_probe");
+        WriteFile(probe / (std::string("x") + kDownloadPartSuffix), "partial");
+        if (RemoveStalePartFiles(probe.path().string()) == 0)
+            GTEST_SKIP() << "this downloader does not remove part files yet";
+    }
+    WritePatchInfo("CN.1.0.0", "");
+    fs::create_directories("download/cache");
+    const std::string suffix = kDownloadPartSuffix;
+    const std::vector<std::string> parts = {"download/p1.jzq" + suffix, "download/cache/x" + suffix,
+                                            "readme.txt" + suffix};
+    for (const std::string& p : parts) WriteFile(p, "partial");
+    WriteFile("download/keep.txt", "kept");
+    EXPECT_EQ(Run(), kResultUpToDate);
+    for (const std::string& p : parts) EXPECT_FALSE(fs::exists(p)) << p;
+    EXPECT_EQ(ReadFile("download/keep.txt"), "kept");
 }
 
 }  // namespace
