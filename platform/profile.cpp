@@ -23,7 +23,7 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-std::vector<Line> Parse(const std::string& data) {
+std::vector<Line> ParseLines(const std::string& data) {
     std::vector<Line> lines;
     size_t pos = 0;
     while (pos < data.size()) {
@@ -59,7 +59,7 @@ std::vector<Line> Parse(const std::string& data) {
 bool ReadLines(std::string_view gbkPath, std::vector<Line>& lines) {
     std::string data;
     if (!ReadWholeFile(gbkPath, data)) return false;
-    lines = Parse(data);
+    lines = ParseLines(data);
     return true;
 }
 
@@ -75,34 +75,61 @@ std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<Line>& li
     return std::nullopt;
 }
 
+// Names compare as the profile functions compare them: ASCII letters without case.
+std::string FoldName(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return folded;
+}
+
 }  // namespace
 
-std::string GetProfileString(std::string_view section, std::string_view key,
-                             std::string_view defaultValue, std::string_view gbkPath) {
-    std::string result(defaultValue);
-    std::vector<Line> lines;
-    if (ReadLines(gbkPath, lines)) {
-        if (auto range = FindSection(lines, section)) {
-            for (size_t i = range->first; i < range->second; ++i) {
-                if (lines[i].kind == Line::kKey && FileNamesEqual(lines[i].name, key)) {
-                    result = lines[i].value;
-                    break;
-                }
-            }
+bool ProfileDocument::Load(std::string_view gbkPath) {
+    std::string data;
+    const bool read = ReadWholeFile(gbkPath, data);
+    Parse(read ? data : std::string());
+    return read;
+}
+
+void ProfileDocument::Parse(const std::string& data) {
+    sectionNames_.clear();
+    sections_.clear();
+    Keys* current = nullptr;  // null outside a section, or in a repeated one (never read)
+    for (Line& line : ParseLines(data)) {
+        if (line.kind == Line::kSection) {
+            auto [it, added] = sections_.try_emplace(FoldName(line.name));
+            current = added ? &it->second : nullptr;
+            sectionNames_.push_back(std::move(line.name));
+        } else if (line.kind == Line::kKey && current != nullptr) {
+            current->try_emplace(FoldName(line.name), std::move(line.value));
         }
+    }
+}
+
+std::string ProfileDocument::Get(std::string_view section, std::string_view key,
+                                 std::string_view defaultValue) const {
+    std::string result(defaultValue);
+    const auto s = sections_.find(FoldName(section));
+    if (s != sections_.end()) {
+        const auto k = s->second.find(FoldName(key));
+        if (k != s->second.end()) result = k->second;
     }
     if (result.size() > kProfileValueBuffer - 1) result.resize(kProfileValueBuffer - 1);
     return result;
 }
 
+std::string GetProfileString(std::string_view section, std::string_view key,
+                             std::string_view defaultValue, std::string_view gbkPath) {
+    ProfileDocument document;
+    document.Load(gbkPath);
+    return document.Get(section, key, defaultValue);
+}
+
 std::vector<std::string> GetProfileSectionNames(std::string_view gbkPath) {
-    std::vector<std::string> names;
-    std::vector<Line> lines;
-    if (!ReadLines(gbkPath, lines)) return names;
-    for (const Line& line : lines) {
-        if (line.kind == Line::kSection) names.push_back(line.name);
-    }
-    return names;
+    ProfileDocument document;
+    document.Load(gbkPath);
+    return document.SectionNames();
 }
 
 bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,

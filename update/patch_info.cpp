@@ -9,11 +9,14 @@ namespace {
 bool ReadPatchInfoContents(std::string_view path, PatchInfo& info) {
     std::string data;
     if (!platform::ReadWholeFile(path, data) || data.empty()) return false;
-    const std::vector<std::string> sections = platform::GetProfileSectionNames(path);
+    // Parsed once and indexed: a site may publish thousands of patch sections.
+    platform::ProfileDocument document;
+    document.Parse(data);
+    const std::vector<std::string>& sections = document.SectionNames();
     if (sections.empty()) return false;
 
     auto get = [&](std::string_view section, std::string_view key) {
-        return platform::GetProfileString(section, key, "", path);
+        return document.Get(section, key, "");
     };
     info.latestRaw = get("latest", "latest");
     const std::string launcher = get("latest", "quillgate");

@@ -11,6 +11,7 @@
 
 #include "app/launch_messages.h"
 #include "app/message_table.h"
+#include "axp/error.h"
 #include "axp/package_form.h"
 #include "axp/pak_file.h"
 #include "axp/stream.h"
@@ -120,6 +121,40 @@ class RecordingDownloader : public CAutoDownload {
     int64_t limit_ = 0;
 };
 
+// The real updater, except that adding packages or applying them meets a full disk.
+class FullDiskUpdater : public AXP::IUpdater {
+  public:
+    explicit FullDiskUpdater(bool whileAdding) : whileAdding_(whileAdding) {}
+    bool VerifyPackageFile(std::string_view path) override {
+        return inner_.VerifyPackageFile(path);
+    }
+    bool AddPatchPackage(std::string_view path, std::string_view extension) override {
+        if (whileAdding_) return Full();
+        return inner_.AddPatchPackage(path, extension);
+    }
+    uint32_t GetPendingCount() override { return inner_.GetPendingCount(); }
+    bool SetTempDirectory(std::string_view path) override { return inner_.SetTempDirectory(path); }
+    bool ApplyPatches(std::string_view, std::string_view, std::string_view,
+                      AXP::UpdateProgressCallback) override {
+        return Full();
+    }
+    bool ComputeFileCrc(std::string_view path, uint32_t& crc, bool skipTrailer) override {
+        return inner_.ComputeFileCrc(path, crc, skipTrailer);
+    }
+    zzip_plugin_io_t GetZipIo(std::string_view path) override { return inner_.GetZipIo(path); }
+    bool ConvertPackageForm(std::string_view from, std::string_view to) override {
+        return inner_.ConvertPackageForm(from, to);
+    }
+
+  private:
+    static bool Full() {
+        AXP::SetLastError(AXP::kErrNoSpace, "sealed package cannot be decoded");
+        return false;
+    }
+    AXP::Updater inner_;
+    bool whileAdding_;
+};
+
 // One package: a command script and the contents it names.
 struct PackageSpec {
     std::string script;
@@ -202,7 +237,7 @@ class LaunchWorkerTest : public ::testing::Test {
     }
 
     // Runs the whole pipeline and returns its result.
-    int Run(CLaunchWorker::Hooks hooks = {}) {
+    int Run(CLaunchWorker::Hooks hooks = {}, AXP::IUpdater* updaterToUse = nullptr) {
         const platform::WindowHandle window = platform::CreateMessageWindow("TEST_MAIN_WINDOW");
         platform::SetWindowUserData(window, reinterpret_cast<intptr_t>(&recorder_));
         CLaunchWorker worker;
@@ -212,7 +247,7 @@ class LaunchWorkerTest : public ::testing::Test {
         hooks.finished = [window] { platform::PostMessage(window, WM_TEST_WORKER_ENDED, 0, 0); };
         worker.SetHooks(hooks);
         AXP::Updater updater;
-        if (worker.Start(window, &updater, "quillgate.cfg")) {
+        if (worker.Start(window, updaterToUse ? updaterToUse : &updater, "quillgate.cfg")) {
             platform::Message msg;
             while (platform::GetMessage(msg)) platform::DispatchMessage(msg);
         }
@@ -579,6 +614,15 @@ TEST_F(LaunchWorkerTest, AFullDiskIsNamedAndSendsNobodyToTheWebsite) {
     EXPECT_EQ(Run(hooks), kResultFailed);
     EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR), std::vector<std::string>{GetMessageText(46)});
     EXPECT_EQ(recorder_.Count(WM_LAUNCH_MANUAL_DOWNLOAD), 0);
+    // Nor does a full disk while the package is unpacked or applied blame the package.
+    MakePackage(site_ / "patch/p1.jzq",
+                Versioned({"0||x.txt|0|00000001\r\n", {{"x.txt", "x"}}}, "CN.1.0.1"), true);
+    for (const bool whileAdding : {true, false}) {
+        recorder_.messages.clear();
+        FullDiskUpdater full(whileAdding);
+        EXPECT_EQ(Run({}, &full), whileAdding ? kResultFailed : kResultApplyFailed);
+        EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR), std::vector<std::string>{GetMessageText(46)});
+    }
     // No backup server can mend a full disk.
     EXPECT_EQ(
         std::count_if(tasks.begin(), tasks.end(),
