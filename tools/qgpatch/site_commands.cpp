@@ -8,6 +8,8 @@
 #include "common/cli.h"
 #include "platform/file_system.h"
 #include "platform/native_path.h"
+#include "platform/process_output.h"
+#include "update/launcher_check.h"
 #include "update/position_key.h"
 #include "update/version.h"
 
@@ -23,7 +25,9 @@ const char kSiteHelp[] =
     "      scrambles (or unscrambles) a small text file with the position key, as\n"
     "      \"quillgate.cfg\" and \"server.lst\" may be stored (in place without -o)\n"
     "  qgpatch launcher-zip LAUNCHER -o ARCHIVE\n"
-    "      the launcher archive of the self-update: LAUNCHER stored as \"quillgate.exe\"\n";
+    "      the launcher archive of the self-update: LAUNCHER stored as \"quillgate.exe\";\n"
+    "      it must be an executable of this machine that tells its version, which is\n"
+    "      printed: publish the archive under that version (site --quillgate)\n";
 
 namespace {
 
@@ -128,11 +132,36 @@ int Scramble(const std::vector<std::string>& args) {
     return 0;
 }
 
+// The version that the launcher at `path` (holding `image`) reports of itself.
+bool LauncherVersion(const std::string& path, const std::string& image, std::string& version) {
+    if (!IsNativeExecutableImage(image)) return false;
+    std::string native = platform::ResolveUtf8Path(path);
+    if (native.find('/') == std::string::npos) native = "./" + native;
+    int exitCode = -1;
+    if (platform::RunForOutput(native, {"--version"}, 15000, 4096, version, exitCode) !=
+            platform::RunOutcome::Exited ||
+        exitCode != 0)
+        return false;
+    while (!version.empty() && (version.back() == '\n' || version.back() == '\r'))
+        version.pop_back();
+    return !version.empty() && version.find('\n') == std::string::npos;
+}
+
 int LauncherZip(const std::vector<std::string>& args) {
     if (args.size() != 3 || args[1] != "-o") return Usage("launcher-zip needs LAUNCHER -o ARCHIVE");
     std::string launcher, gbk;
     if (!ReadAll(args[0], launcher)) {
         std::fprintf(stderr, "qgpatch: cannot read %s\n", args[0].c_str());
+        return 1;
+    }
+    // The launchers install only a launcher that starts and tells the published version:
+    // say so here rather than publish an archive that every client refuses.
+    std::string version;
+    if (!LauncherVersion(args[0], launcher, version)) {
+        std::fprintf(stderr,
+                     "qgpatch: %s is no launcher for this machine (it must be an executable that "
+                     "answers --version)\n",
+                     args[0].c_str());
         return 1;
     }
     if (!cli::PathToGbk(args[2], gbk)) return 2;
@@ -141,7 +170,8 @@ int LauncherZip(const std::vector<std::string>& args) {
         !zip.Finish()) {
         return LibraryFailure("launcher-zip");
     }
-    std::printf("%s: quillgate.exe, %zu bytes\n", args[2].c_str(), launcher.size());
+    std::printf("%s: quillgate.exe, %zu bytes, version %s\n", args[2].c_str(), launcher.size(),
+                version.c_str());
     return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "testing/temp_dir.h"
 #include "update/launcher_archive.h"
@@ -56,11 +57,33 @@ TEST(QgpatchSite, ScrambleAndLauncherArchive) {
     ScrambleBuffer(scrambled.data(), scrambled.size());
     EXPECT_EQ(scrambled, plain);
 
-    WriteFile(dir / "launcher", std::string(100000, 'L'));
-    ASSERT_EQ(Qgpatch("launcher-zip " + (dir / "launcher") + " -o " + (dir / "quillgate.zip")), 0);
+    const std::string launcher = ReadFile(QG_LAUNCHER_BINARY);
+    ASSERT_EQ(Qgpatch(std::string("launcher-zip ") + QG_LAUNCHER_BINARY + " -o " +
+                      (dir / "quillgate.zip")),
+              0);
     std::string member;
     ASSERT_EQ(ReadArchiveMember(dir / "quillgate.zip", "quillgate.exe", member), ArchiveResult::Ok);
-    EXPECT_EQ(member, std::string(100000, 'L'));
+    EXPECT_TRUE(member == launcher);
+}
+
+TEST(QgpatchSite, LauncherZipRefusesWhatNoClientWouldInstall) {
+    testing_support::TempDir dir("qg_site");
+    const std::string launcher = ReadFile(QG_LAUNCHER_BINARY);
+    struct Case {
+        const char* name;
+        std::string image;
+    } cases[] = {{"text", std::string(100000, 'L')},
+                 {"empty", ""},
+                 {"truncated", launcher.substr(0, launcher.size() / 2)},
+                 {"no version answer", "#!/bin/sh\nexit 1\n"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(dir / "launcher", c.image);
+        std::filesystem::permissions(dir / "launcher", std::filesystem::perms::owner_all);
+        EXPECT_EQ(Qgpatch("launcher-zip " + (dir / "launcher") + " -o " + (dir / "quillgate.zip")),
+                  1);
+        EXPECT_FALSE(std::filesystem::exists(dir / "quillgate.zip"));
+    }
 }
 
 }  // namespace
