@@ -15,7 +15,6 @@
 #include "platform/file_copy.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
-#include "platform/process_output.h"
 #include "platform/text_encoding.h"
 #include "update/launcher_archive.h"
 #include "update/launcher_check.h"
@@ -322,15 +321,9 @@ bool CLaunchWorker::InstallLauncher(const std::string& image) {
     if (!IsNativeExecutableImage(image)) return false;
     if (!platform::WriteFileReplacing(kCandidateLauncherName, image, /*executable=*/true))
         return false;
-    std::string output;
-    int exitCode = -1;
-    const platform::RunOutcome outcome =
-        platform::RunForOutput(std::string("./") + kCandidateLauncherName, {"--version"},
-                               kLauncherCheckTimeoutMs, 4096, output, exitCode);
-    while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
-    const bool works = outcome == platform::RunOutcome::Exited && exitCode == 0 &&
-                       output.find('\n') == std::string::npos &&
-                       CompareVersion(ParseVersion(output), info_.launcherLatest) == Same;
+    std::string reported;
+    const bool works = AskLauncherVersion(std::string("./") + kCandidateLauncherName, reported) &&
+                       CompareVersion(ParseVersion(reported), info_.launcherLatest) == Same;
     int error = 0;
     // Renamed over the old launcher: a failure keeps the old one whole.
     if (works && platform::MoveFileReplacing(kCandidateLauncherName, kInstalledLauncherName, error))

@@ -32,8 +32,6 @@ inline constexpr uint64_t kRequiredFreeBytes = 104857600;
 inline constexpr int64_t kPatchInfoMaxBytes = 16ll << 20;
 inline constexpr int64_t kServerListMaxBytes = 4ll << 20;
 inline constexpr int64_t kLauncherArchiveMaxBytes = 256ll << 20;
-// How long a new launcher may take to tell its version before it counts as broken.
-inline constexpr uint32_t kLauncherCheckTimeoutMs = 15000;
 
 class CLaunchWorker {
   public:

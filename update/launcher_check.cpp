@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/process_output.h"
+
 namespace {
 
 #if defined(__x86_64__)
@@ -43,4 +45,15 @@ bool IsNativeExecutableImage(std::string_view image) {
     if (h.e_phnum == 0) return false;  // nothing the system could load
     return TableFits(h.e_phoff, h.e_phnum, h.e_phentsize, image.size()) &&
            TableFits(h.e_shoff, h.e_shnum, h.e_shentsize, image.size());
+}
+
+bool AskLauncherVersion(const std::string& path, std::string& version) {
+    int exitCode = -1;
+    if (platform::RunForOutput(path, {"--version"}, kLauncherVersionTimeoutMs, 4096, version,
+                               exitCode) != platform::RunOutcome::Exited ||
+        exitCode != 0)
+        return false;
+    while (!version.empty() && (version.back() == '\n' || version.back() == '\r'))
+        version.pop_back();
+    return !version.empty() && version.find('\n') == std::string::npos;
 }

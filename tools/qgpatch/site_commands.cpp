@@ -8,7 +8,6 @@
 #include "common/cli.h"
 #include "platform/file_system.h"
 #include "platform/native_path.h"
-#include "platform/process_output.h"
 #include "update/launcher_check.h"
 #include "update/position_key.h"
 #include "update/version.h"
@@ -137,14 +136,7 @@ bool LauncherVersion(const std::string& path, const std::string& image, std::str
     if (!IsNativeExecutableImage(image)) return false;
     std::string native = platform::ResolveUtf8Path(path);
     if (native.find('/') == std::string::npos) native = "./" + native;
-    int exitCode = -1;
-    if (platform::RunForOutput(native, {"--version"}, 15000, 4096, version, exitCode) !=
-            platform::RunOutcome::Exited ||
-        exitCode != 0)
-        return false;
-    while (!version.empty() && (version.back() == '\n' || version.back() == '\r'))
-        version.pop_back();
-    return !version.empty() && version.find('\n') == std::string::npos;
+    return AskLauncherVersion(native, version);
 }
 
 int LauncherZip(const std::vector<std::string>& args) {
