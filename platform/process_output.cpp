@@ -26,7 +26,8 @@ int WaitChild(pid_t pid) {
 }  // namespace
 
 RunOutcome RunForOutput(const std::string& path, const std::vector<std::string>& args,
-                        uint32_t timeoutMs, size_t maxOutput, std::string& output, int& exitCode) {
+                        uint32_t timeoutMs, size_t maxOutput, std::string& output, int& exitCode,
+                        const std::string& workingDir) {
     output.clear();
     exitCode = -1;
     int pipeFds[2];
@@ -39,6 +40,7 @@ RunOutcome RunForOutput(const std::string& path, const std::vector<std::string>&
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (!workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);

@@ -12,8 +12,10 @@
 #include "download/create_downloader.h"
 #include "download/part_files.h"
 #include "download/progress_format.h"
+#include "platform/directory_tree.h"
 #include "platform/file_copy.h"
 #include "platform/file_system.h"
+#include "platform/native_path.h"
 #include "platform/process.h"
 #include "platform/text_encoding.h"
 #include "update/launcher_archive.h"
@@ -29,8 +31,10 @@ constexpr uint32_t kTagFile = 1;
 constexpr uint32_t kTagLauncher = 3;
 constexpr const char* kPackExtension = ".pak";
 constexpr const char* kInstalledLauncherName = "quillgate.exe";
-// The new launcher waits here for its trial run before it is renamed into place.
-constexpr const char* kCandidateLauncherName = "quillgate.exe.new";
+// The new launcher waits in this folder of the download folder for its trial run before
+// it is renamed into place.
+constexpr const char* kLauncherTrialFolder = "launcher-check";
+constexpr const char* kCandidateLauncherName = "quillgate.new";
 constexpr const char* kLauncherAccessError = "Access error: quillgate.exe";
 // URLs are held in buffers of 2084 bytes.
 constexpr size_t kMaxUrlLength = 2083;
@@ -319,17 +323,24 @@ bool CLaunchWorker::InstallLauncher(const std::string& image) {
     // starts here and is the version published: a broken launcher would end every later
     // start of the client, and one that claims an older version would restart forever.
     if (!IsNativeExecutableImage(image)) return false;
-    if (!platform::WriteFileReplacing(kCandidateLauncherName, image, /*executable=*/true))
-        return false;
-    std::string reported;
-    const bool works = AskLauncherVersion(std::string("./") + kCandidateLauncherName, reported) &&
-                       CompareVersion(ParseVersion(reported), info_.launcherLatest) == Same;
+    // The trial runs in a folder of its own: a launcher that does not know "--version"
+    // (an older build) finds no client there to update, and nothing it leaves stays.
+    const std::string trialDir = config_.downloadDir + kLauncherTrialFolder;
+    const std::string candidate = trialDir + "\\" + kCandidateLauncherName;
+    platform::RemoveDirectoryTree(trialDir);
+    std::string nativeDir, nativeCandidate, reported;
+    bool works =
+        platform::CreateDirectoryIfMissing(trialDir) &&
+        platform::WriteFileReplacing(candidate, image, /*executable=*/true) &&
+        platform::NativePath(trialDir, nativeDir) &&
+        platform::NativePath(candidate, nativeCandidate) &&
+        AskLauncherVersion(std::string("./") + kCandidateLauncherName, reported, nativeDir) &&
+        CompareVersion(ParseVersion(reported), info_.launcherLatest) == Same;
     int error = 0;
     // Renamed over the old launcher: a failure keeps the old one whole.
-    if (works && platform::MoveFileReplacing(kCandidateLauncherName, kInstalledLauncherName, error))
-        return true;
-    platform::DeleteFileAt(kCandidateLauncherName);
-    return false;
+    works = works && platform::MoveFileReplacing(nativeCandidate, kInstalledLauncherName, error);
+    platform::RemoveDirectoryTree(trialDir);
+    return works;
 }
 
 bool CLaunchWorker::FetchPatches() {

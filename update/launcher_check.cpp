@@ -47,10 +47,11 @@ bool IsNativeExecutableImage(std::string_view image) {
            TableFits(h.e_shoff, h.e_shnum, h.e_shentsize, image.size());
 }
 
-bool AskLauncherVersion(const std::string& path, std::string& version) {
+bool AskLauncherVersion(const std::string& path, std::string& version,
+                        const std::string& workingDir) {
     int exitCode = -1;
     if (platform::RunForOutput(path, {"--version"}, kLauncherVersionTimeoutMs, 4096, version,
-                               exitCode) != platform::RunOutcome::Exited ||
+                               exitCode, workingDir) != platform::RunOutcome::Exited ||
         exitCode != 0)
         return false;
     while (!version.empty() && (version.back() == '\n' || version.back() == '\r'))

@@ -14,7 +14,9 @@ inline constexpr uint32_t kLauncherVersionTimeoutMs = 15000;
 // section header tables lie within the file.
 bool IsNativeExecutableImage(std::string_view image);
 
-// Runs the launcher at `path` (a path with "/") once with "--version": true when it
-// starts, ends by itself with code 0 within the time-out and prints one line, which is
-// returned without its line end.
-bool AskLauncherVersion(const std::string& path, std::string& version);
+// Runs the launcher at `path` (a native path with "/") once with "--version", in
+// `workingDir` (native; empty: the current directory): true when it starts, ends by
+// itself with code 0 within the time-out and prints one line, which is returned without
+// its line end.
+bool AskLauncherVersion(const std::string& path, std::string& version,
+                        const std::string& workingDir = "");

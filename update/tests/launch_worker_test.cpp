@@ -346,7 +346,7 @@ TEST_F(LaunchWorkerTest, SelfUpdateReplacesTheInstalledLauncher) {
     WritePatchInfo("CN.1.0.0", "", "CN.9.1");
     EXPECT_EQ(Run(), kResultLauncherReplaced);
     EXPECT_TRUE(ReadFile("quillgate.exe") == next);
-    EXPECT_FALSE(fs::exists("quillgate.exe.new"));
+    EXPECT_FALSE(fs::exists("download/launcher-check"));
     EXPECT_EQ(recorder_.Count(WM_LAUNCH_DONE), 1);
     EXPECT_TRUE(recorder_.HasStatus(GetMessageText(53)));
     EXPECT_NE(fs::status("quillgate.exe").permissions() & fs::perms::owner_exec, fs::perms::none);
@@ -514,7 +514,7 @@ TEST_F(LaunchWorkerTest, SelfUpdateRefusesALauncherThatCannotServe) {
         EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR),
                   std::vector<std::string>{"Access error: quillgate.exe"});
         EXPECT_EQ(ReadFile("quillgate.exe"), "old launcher");
-        EXPECT_FALSE(fs::exists("quillgate.exe.new"));
+        EXPECT_FALSE(fs::exists("download/launcher-check"));
     }
 }
 
