@@ -328,17 +328,18 @@ bool CLaunchWorker::InstallLauncher(const std::string& image) {
     const std::string trialDir = config_.downloadDir + kLauncherTrialFolder;
     const std::string candidate = trialDir + "\\" + kCandidateLauncherName;
     platform::RemoveDirectoryTree(trialDir);
-    std::string nativeDir, nativeCandidate, reported;
+    std::string nativeDir, nativeCandidate, nativeInstalled, reported;
     bool works =
         platform::CreateDirectoryIfMissing(trialDir) &&
         platform::WriteFileReplacing(candidate, image, /*executable=*/true) &&
         platform::NativePath(trialDir, nativeDir) &&
         platform::NativePath(candidate, nativeCandidate) &&
+        platform::NativePath(kInstalledLauncherName, nativeInstalled) &&
         AskLauncherVersion(std::string("./") + kCandidateLauncherName, reported, nativeDir) &&
         CompareVersion(ParseVersion(reported), info_.launcherLatest) == Same;
     int error = 0;
     // Renamed over the old launcher: a failure keeps the old one whole.
-    works = works && platform::MoveFileReplacing(nativeCandidate, kInstalledLauncherName, error);
+    works = works && platform::MoveFileReplacing(nativeCandidate, nativeInstalled, error);
     platform::RemoveDirectoryTree(trialDir);
     return works;
 }
@@ -498,10 +499,15 @@ bool CLaunchWorker::FetchServerList() {
         Error(local.empty() ? Message(48) : local);
         return false;
     }
-    if (!StoreServerList(fetched, config_.serverListPath)) {
-        Error(Message(48) + " (" + std::string("Access error: ") + Shown(config_.serverListPath) +
-              ")");
-        return false;
+    switch (StoreServerList(fetched, config_.serverListPath)) {
+        case ServerListStore::Stored:
+            break;
+        case ServerListStore::NoList:
+            Error(Message(48));
+            return false;
+        case ServerListStore::CannotWrite:
+            Error(Message(48) + " (Access error: " + Shown(config_.serverListPath) + ")");
+            return false;
     }
     Status(Message(49));
     Send(WM_LAUNCH_DETAIL, "");

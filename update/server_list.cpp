@@ -6,12 +6,13 @@
 #include "platform/text_file.h"
 #include "update/position_key.h"
 
-bool StoreServerList(std::string_view downloadedPath, std::string_view listPath) {
+ServerListStore StoreServerList(std::string_view downloadedPath, std::string_view listPath) {
     std::string data;
     const bool read = platform::ReadWholeFile(downloadedPath, data);
     platform::DeleteFileAt(downloadedPath);
     // An empty answer is no list: the game would find no server at all.
-    if (!read || data.empty()) return false;
+    if (!read || data.empty()) return ServerListStore::NoList;
     if (data.find(kServerListMarker) != std::string::npos) ScrambleBuffer(data.data(), data.size());
-    return platform::WriteFileReplacing(listPath, data);
+    return platform::WriteFileReplacing(listPath, data) ? ServerListStore::Stored
+                                                        : ServerListStore::CannotWrite;
 }

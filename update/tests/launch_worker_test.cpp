@@ -576,6 +576,13 @@ TEST_F(LaunchWorkerTest, AFailedServerListKeepsTheLastGoodOne) {
     EXPECT_EQ(Run(), kResultFailed);
     EXPECT_EQ(ReadFile("download/server.lst"), "last good list");
 
+    // An empty answer is no list either.
+    recorder_.messages.clear();
+    WriteFile(site_ / "server.lst", "");
+    WritePatchInfo("CN.1.0.0", "");
+    EXPECT_EQ(Run(), kResultFailed);
+    EXPECT_EQ(ReadFile("download/server.lst"), "last good list");
+
     // The list arrives but cannot be stored: the step fails instead of passing.
     recorder_.messages.clear();
     WriteFile(site_ / "server.lst", "SERVER_BEGIN\r\n");

@@ -20,7 +20,7 @@ TEST(ServerList, PlainListsAreScrambledOthersKeptByteForByte) {
     const std::string path = dir / "server.lst";
     const std::string plain = std::string("SERVER_BEGIN\r\n1|east|10.0.0.1\r\n\0tail", 34);
     WriteFile(downloaded, plain);
-    ASSERT_TRUE(StoreServerList(downloaded, path));
+    ASSERT_EQ(StoreServerList(downloaded, path), ServerListStore::Stored);
     EXPECT_FALSE(std::filesystem::exists(downloaded));
     std::string stored = ReadFile(path);
     ASSERT_EQ(stored.size(), plain.size());
@@ -39,7 +39,7 @@ TEST(ServerList, PlainListsAreScrambledOthersKeptByteForByte) {
     } cases[] = {{scrambledOnArrival, scrambledOnArrival}, {afterNul, afterNulScrambled}};
     for (const Case& c : cases) {
         WriteFile(downloaded, c.downloaded);
-        ASSERT_TRUE(StoreServerList(downloaded, path));
+        ASSERT_EQ(StoreServerList(downloaded, path), ServerListStore::Stored);
         EXPECT_EQ(ReadFile(path), c.stored);
     }
 }
@@ -49,13 +49,14 @@ TEST(ServerList, AFailedStoreKeepsTheLastGoodList) {
     const std::string downloaded = dir / "server.lst.new";
     const std::string path = dir / "server.lst";
     WriteFile(path, "last good list");
-    EXPECT_FALSE(StoreServerList(dir / "missing.lst", path));
+    EXPECT_EQ(StoreServerList(dir / "missing.lst", path), ServerListStore::NoList);
     WriteFile(downloaded, "");
-    EXPECT_FALSE(StoreServerList(downloaded, path)) << "an empty answer is no list";
+    EXPECT_EQ(StoreServerList(downloaded, path), ServerListStore::NoList)
+        << "an empty answer is no list";
     // The list cannot be replaced: its replacement file is taken by a directory.
     std::filesystem::create_directories(dir / "server.lst.part/x");
     WriteFile(downloaded, "SERVER_BEGIN\r\n");
-    EXPECT_FALSE(StoreServerList(downloaded, path));
+    EXPECT_EQ(StoreServerList(downloaded, path), ServerListStore::CannotWrite);
     EXPECT_EQ(ReadFile(path), "last good list");
 }
 
