@@ -14,6 +14,7 @@ Listens on 127.0.0.1 on a free port and prints the port on the first line of std
   /cut-chunked/N      chunked, N/2 bytes, then closed without the last chunk
   /trickle/N/MS       200, Content-Length N, 100-byte pieces MS milliseconds apart
   /endless            200, no length, a 100-byte piece every 20 ms until the client goes
+  /drip/N/MS          200, Content-Length N, one byte every MS milliseconds
   /echo-headers       200, the request line and headers as the body
 """
 import http.server
@@ -125,6 +126,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(pattern(100))
             self.wfile.flush()
             time.sleep(0.02)
+
+    def reply_drip(self, n, ms):
+        body = pattern(int(n))
+        self.head(200, len(body))
+        for i in range(len(body)):
+            self.wfile.write(body[i:i + 1])
+            self.wfile.flush()
+            time.sleep(int(ms) / 1000.0)
 
     def reply_echo_headers(self):
         text = (self.requestline + "\r\n" + str(self.headers)).encode("latin-1")
