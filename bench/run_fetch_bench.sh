@@ -20,7 +20,7 @@ fetch=$PWD/build/release/tools/qg-fetch
 work=$(mktemp -d /dev/shm/qg-fetch-bench.XXXXXX)
 trap 'stop_nginx; rm -rf "$work"' EXIT
 
-mkdir -p "$work/www" "$work/out" "$work/tmp" "$work/nginx"
+mkdir -p "$work/www" "$work/out" "$work/nginx"
 head -c $((size_mib * 1024 * 1024)) /dev/urandom > "$work/www/big.bin"
 start_nginx "$work/www" "$work/nginx"
 port=$nginx_port
@@ -28,7 +28,7 @@ port=$nginx_port
 url="http://127.0.0.1:$port/big.bin"
 out="$work/out/big.bin"
 declare -A cmd=(
-  [qg-fetch]="env TMPDIR=$work/tmp $fetch $url $out"
+  [qg-fetch]="$fetch $url $out"
   [curl]="curl -s -o $out $url"
   [wget]="wget -q -O $out $url"
 )

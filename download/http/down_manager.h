@@ -89,7 +89,7 @@ class CDownManager {
         int64_t firstBlock = 0;        // in 4096-byte blocks
         int64_t endBlock = 0;          // 0: none
         int64_t blockReached = -1;
-        char path[260] = {};  // GBK
+        char path[272] = {};  // GBK: the destination (at most 259 bytes) and the suffix
     };
 
     static uint32_t OnTransferEvent(void* context, CDownAnt* transfer);

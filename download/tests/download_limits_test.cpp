@@ -137,6 +137,18 @@ TEST(PartFile, LiesBesideTheDestinationWhileDownloading) {
     EXPECT_EQ(RemoveStalePartFiles(folder.Path("")), 0);
 }
 
+// The destination may use its whole 259 bytes; the part's suffix must still fit.
+TEST(PartFile, LongestDestinationStillDownloads) {
+    TempFolder folder;
+    const std::string base = folder.Path("");
+    const std::string destination = base + std::string(259 - base.size(), 'p');
+    ASSERT_EQ(destination.size(), 259u);
+    CAutoDownload_DownAnt downloader;
+    RunDownload(downloader, Server().Url("/ok/1000"), destination);
+    EXPECT_EQ(downloader.GetState(), DOWNLOAD_FINISHED);
+    EXPECT_EQ(ReadFile(destination), Pattern(1000));
+}
+
 // Disk full (or another local failure) while writing or syncing: the download fails, says
 // which errno made it fail, and leaves the old destination and no part.
 TEST(LocalError, FailedWriteOrSyncIsReportedWithItsErrno) {
