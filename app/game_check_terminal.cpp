@@ -2,7 +2,6 @@
 
 #include "app/game_processes.h"
 #include "app/message_table.h"
-#include "platform/process.h"
 
 namespace {
 
@@ -21,8 +20,8 @@ char ReadAnswer(FILE* in) {
 }  // namespace
 
 bool CheckGameRunningOnTerminal(const std::string& gamePath, FILE* in, FILE* out, bool interactive,
-                                unsigned pollMs) {
-    if (FindGameProcesses(gamePath).empty()) return false;
+                                unsigned pollMs, const ProcessAccess& access) {
+    if (FindGameProcesses(gamePath, access).empty()) return false;
     if (!interactive) {
         std::fprintf(out, "%s\n", GetMessageText(54));
         return true;
@@ -36,10 +35,15 @@ bool CheckGameRunningOnTerminal(const std::string& gamePath, FILE* in, FILE* out
                 // As the window's OK does, but until the game has gone: look every pause.
                 std::fprintf(out, "...\n");
                 std::fflush(out);
-                while (!FindGameProcesses(gamePath).empty()) platform::SleepMilliseconds(pollMs);
+                WaitForGameToEnd(gamePath, pollMs, access);
                 return false;
             case 'f':
-                TerminateGameProcesses(gamePath);
+                if (!ForceCloseGame(gamePath, access)) {
+                    // Still there after the signal: the files stay untouched until it is gone.
+                    std::fprintf(out, "...\n");
+                    std::fflush(out);
+                    WaitForGameToEnd(gamePath, pollMs, access);
+                }
                 return false;
             case 'c':
             case 0: {

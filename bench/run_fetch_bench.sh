@@ -6,6 +6,9 @@
 # memory (maximum resident set) of each, with the ratios to curl.
 #   bash bench/run_fetch_bench.sh            1 GiB, 5 runs
 #   SIZE_MIB=256 RUNS=3 bash bench/run_fetch_bench.sh
+#   OUT_DIR=/var/tmp bash bench/run_fetch_bench.sh   destination on another file system
+# qg-fetch writes its part file beside the destination and syncs it before renaming it
+# into place (the other tools do neither), so a destination on a disk costs it the sync.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/nginx_site.sh
@@ -18,17 +21,18 @@ build_release qg-fetch >/dev/null
 fetch=$PWD/build/release/tools/qg-fetch
 
 work=$(mktemp -d /dev/shm/qg-fetch-bench.XXXXXX)
-trap 'stop_nginx; rm -rf "$work"' EXIT
+out_dir=$(mktemp -d "${OUT_DIR:-$work}/qg-fetch-out.XXXXXX")
+trap 'stop_nginx; rm -rf "$work" "$out_dir"' EXIT
 
-mkdir -p "$work/www" "$work/out" "$work/tmp" "$work/nginx"
+mkdir -p "$work/www" "$work/nginx"
 head -c $((size_mib * 1024 * 1024)) /dev/urandom > "$work/www/big.bin"
 start_nginx "$work/www" "$work/nginx"
 port=$nginx_port
 
 url="http://127.0.0.1:$port/big.bin"
-out="$work/out/big.bin"
+out="$out_dir/big.bin"
 declare -A cmd=(
-  [qg-fetch]="env TMPDIR=$work/tmp $fetch $url $out"
+  [qg-fetch]="$fetch $url $out"
   [curl]="curl -s -o $out $url"
   [wget]="wget -q -O $out $url"
 )
@@ -51,7 +55,7 @@ for run in $(seq "$runs"); do
 done
 
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-echo "file: ${size_mib} MiB, runs: $runs (interleaved), nginx on 127.0.0.1, tmpfs to tmpfs"
+echo "file: ${size_mib} MiB, runs: $runs (interleaved), nginx on 127.0.0.1, from tmpfs to $(df --output=fstype "$out_dir" | tail -1)"
 printf "%-9s %8s %8s %8s %8s %13s %8s\n" tool "wall s" "vs curl" "CPU s" "vs curl" "peak RSS MiB" "vs curl"
 curl_t=$(echo "${times[curl]}" | median)
 curl_c=$(echo "${cpus[curl]}" | median)

@@ -33,9 +33,11 @@ enum DownloadState : uint32_t {
     DOWNLOAD_COPYING = 0x00010002,    // HTTP backend: the finished part is put in place
     DOWNLOAD_FINISHED = 0x00020000,
     DOWNLOAD_FAILED = 0x00030000,
-    DOWNLOAD_FAILED_REASON1 = 0x00030001,  // engine backend
-    DOWNLOAD_FAILED_REASON2 = 0x00030002,  // engine backend
-    DOWNLOAD_FAILED_COPY = 0x00030003,     // engine reason 4, or HTTP: the copy failed
+    DOWNLOAD_FAILED_REASON1 = 0x00030001,    // engine backend
+    DOWNLOAD_FAILED_REASON2 = 0x00030002,    // engine backend
+    DOWNLOAD_FAILED_COPY = 0x00030003,       // engine reason 4, or HTTP: the part could not
+                                             // be put in place
+    DOWNLOAD_FAILED_TOO_LARGE = 0x00030004,  // HTTP: the file passed the size cap
 };
 
 // One per downloader, owned by it. `state` is written by the backend's thread and read by

@@ -164,6 +164,15 @@ bool Configure(CURL* c, const HttpRequest& r, Session& s, curl_slist* headers,
     set(CURLOPT_FOLLOWLOCATION, 1L);
     set(CURLOPT_MAXREDIRS, r.maxRedirects);
     set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(r.connectTimeoutSeconds));
+    if (r.minimumBytesPerSecond > 0) {
+        set(CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(r.minimumBytesPerSecond));
+        set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(r.minimumRateWindowSeconds));
+    }
+    if (!r.caFile.empty()) set(CURLOPT_CAINFO, r.caFile.c_str());
+    if (!r.proxy.empty()) set(CURLOPT_PROXY, r.proxy.c_str());
+    // A tunnelling proxy answers CONNECT with headers of its own; they must never pass
+    // for the response of the file.
+    set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     // A larger receive buffer costs fewer calls per megabyte (the pieces stay at most
     // 16 KiB).
     set(CURLOPT_BUFFERSIZE, 100L * 1024);

@@ -39,6 +39,13 @@ struct HttpRequest {
     long maxRedirects = 10;
     uint32_t connectTimeoutSeconds = 30;
     uint32_t noDataTimeoutSeconds = 60;  // end when nothing arrives for this long
+    // End when fewer than `minimumBytesPerSecond` arrive on average for
+    // `minimumRateWindowSeconds` in a row (0 bytes: no floor). A server that sends a byte
+    // now and then defeats the no-data time-out; this catches it.
+    uint32_t minimumBytesPerSecond = 0;
+    uint32_t minimumRateWindowSeconds = 60;
+    std::string caFile;  // certificate authorities to trust; empty: the system's store
+    std::string proxy;   // proxy URL; empty: the environment's (https_proxy, ...)
 };
 
 enum class HttpOutcome {

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -27,13 +28,14 @@ std::string ReadLink(const std::string& path) {
     return std::string(buffer, static_cast<size_t>(n));
 }
 
-std::string ReadSmallFile(const std::string& path) {
+// At most `cap` bytes (and a piece more) of a file of the process table.
+std::string ReadSmallFile(const std::string& path, size_t cap = 1 << 16) {
     std::string data;
     FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr) return data;
     char buffer[4096];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0 && data.size() < (1 << 16))
+    while (data.size() < cap && (n = std::fread(buffer, 1, sizeof(buffer), f)) > 0)
         data.append(buffer, n);
     std::fclose(f);
     return data;
@@ -44,15 +46,21 @@ std::string ReadSmallFile(const std::string& path) {
 std::string GetExecutablePath() { return ReadLink("/proc/self/exe"); }
 
 bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visit) {
-    DIR* proc = opendir("/proc");
+    return EnumerateProcessesIn("/proc", visit);
+}
+
+bool EnumerateProcessesIn(const std::string& procRoot,
+                          const std::function<void(const ProcessEntry&)>& visit) {
+    DIR* proc = opendir(procRoot.c_str());
     if (proc == nullptr) return false;
     while (dirent* e = readdir(proc)) {
         char* end = nullptr;
         unsigned long id = std::strtoul(e->d_name, &end, 10);
         if (end == e->d_name || *end != '\0' || id == 0 || id > UINT32_MAX) continue;
-        const std::string base = std::string("/proc/") + e->d_name;
+        const std::string base = procRoot + "/" + e->d_name;
         ProcessEntry entry;
         entry.id = static_cast<uint32_t>(id);
+        entry.procDir = base;
         entry.image = ReadLink(base + "/exe");
         std::string args = ReadSmallFile(base + "/cmdline");
         while (!args.empty() && args.back() == '\0') args.pop_back();
@@ -67,6 +75,38 @@ bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visit) {
     }
     closedir(proc);
     return true;
+}
+
+std::string ProcessEnvironmentValue(const ProcessEntry& process, const std::string& name) {
+    if (process.procDir.empty() || name.empty()) return std::string();
+    // Environments beyond a megabyte are not what a game is started with.
+    const std::string environment = ReadSmallFile(process.procDir + "/environ", 1 << 20);
+    const std::string key = name + "=";
+    for (size_t pos = 0; pos < environment.size();) {
+        size_t end = environment.find('\0', pos);
+        if (end == std::string::npos) end = environment.size();
+        if (environment.compare(pos, key.size(), key) == 0)
+            return environment.substr(pos + key.size(), end - pos - key.size());
+        pos = end + 1;
+    }
+    return std::string();
+}
+
+std::string ProcessOwnerHome(const ProcessEntry& process) {
+    if (process.procDir.empty()) return std::string();
+    const std::string status = ReadSmallFile(process.procDir + "/status");
+    const size_t line = status.find("\nUid:");
+    if (line == std::string::npos) return std::string();
+    char* end = nullptr;
+    const unsigned long uid = std::strtoul(status.c_str() + line + 5, &end, 10);
+    if (end == status.c_str() + line + 5) return std::string();
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (getpwuid_r(static_cast<uid_t>(uid), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+        found == nullptr || found->pw_dir == nullptr)
+        return std::string();
+    return found->pw_dir;
 }
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }

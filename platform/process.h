@@ -18,11 +18,23 @@ struct ProcessEntry {
     std::string commandLine;    // arguments joined by single spaces; argv[0] first
     std::string firstArgument;  // argv[0] alone (it may hold spaces)
     std::string name;           // the kernel's short name of the process
+    std::string procDir;        // its folder in the process table ("/proc/ID"); may be empty
 };
 
 // Calls `visit` for every process of the system. A process that vanishes or cannot be
 // read is still reported with whatever could be read. False when /proc cannot be read.
 bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visit);
+// The same for a folder laid out as /proc (tests give one of their own).
+bool EnumerateProcessesIn(const std::string& procRoot,
+                          const std::function<void(const ProcessEntry&)>& visit);
+
+// The value of a variable in the environment a process was started with; empty when it
+// is not set or cannot be read (another user's process, one that has ended).
+std::string ProcessEnvironmentValue(const ProcessEntry& process, const std::string& name);
+
+// The home folder of the user that owns a process (its real user id, from the user
+// database); empty when unknown.
+std::string ProcessOwnerHome(const ProcessEntry& process);
 
 // This process's id.
 uint32_t CurrentProcessId();

@@ -72,6 +72,8 @@ int main(int argc, char** argv) {
     downloader->GetProgress(total, done);
     std::printf("result 0x%08X %s %s/%s\n", state, PhaseName(state), FormatByteSize(done).c_str(),
                 FormatByteSize(total).c_str());
+    if (const int localError = downloader->GetLocalError())
+        std::printf("local error %d: %s\n", localError, std::strerror(localError));
     gDownloader = nullptr;
     downloader.reset();
     platform::DestroyMessageWindow(window);

@@ -13,8 +13,8 @@
 #include "download/part_files.h"
 #include "download/progress_format.h"
 #include "platform/directory_tree.h"
-#include "platform/file_copy.h"
 #include "platform/file_system.h"
+#include "platform/native_files.h"
 #include "platform/native_path.h"
 #include "platform/process.h"
 #include "platform/text_encoding.h"
@@ -337,9 +337,8 @@ bool CLaunchWorker::InstallLauncher(const std::string& image) {
         platform::NativePath(kInstalledLauncherName, nativeInstalled) &&
         AskLauncherVersion(std::string("./") + kCandidateLauncherName, reported, nativeDir) &&
         CompareVersion(ParseVersion(reported), info_.launcherLatest) == Same;
-    int error = 0;
     // Renamed over the old launcher: a failure keeps the old one whole.
-    works = works && platform::MoveFileReplacing(nativeCandidate, nativeInstalled, error);
+    works = works && platform::RenameFileReplacing(nativeCandidate, nativeInstalled) == 0;
     platform::RemoveDirectoryTree(trialDir);
     return works;
 }

@@ -6,8 +6,11 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 
+#include "app/game_check_terminal.h"
 #include "testing/temp_dir.h"
 
 namespace {
@@ -56,6 +59,139 @@ TEST(GameImagePath, JoinsTheClientDirectory) {
     testing_support::ScopedCurrentDir cwd(dir.path());
     std::filesystem::create_directories("Bin");
     EXPECT_EQ(GameImagePath("bin\\qadr.exe"), (dir.path() / "Bin/qadr.exe").string());
+}
+
+namespace fake_proc {
+
+namespace fs = std::filesystem;
+
+struct FakeProcess {
+    uint32_t id;
+    std::string exe;  // target of the "exe" link; empty: unreadable
+    std::vector<std::string> argv;
+    std::vector<std::string> environment;  // "NAME=value"
+};
+
+void Write(const fs::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string Joined(const std::vector<std::string>& parts) {
+    std::string s;
+    for (const std::string& p : parts) s += p + '\0';
+    return s;
+}
+
+// One folder of a process table of the test's own, with the files that are read.
+void Add(const fs::path& procRoot, const FakeProcess& p) {
+    const fs::path dir = procRoot / std::to_string(p.id);
+    fs::create_directories(dir);
+    if (!p.exe.empty()) fs::create_symlink(p.exe, dir / "exe");
+    Write(dir / "cmdline", Joined(p.argv));
+    Write(dir / "comm", "qadr.exe\n");
+    Write(dir / "environ", Joined(p.environment));
+    Write(dir / "status", "Name:\tqadr.exe\nUid:\t0\t0\t0\t0\n");
+}
+
+}  // namespace fake_proc
+
+// A game run through Wine from a drive that its prefix maps: D: by an absolute link,
+// C: by the usual relative one, E: in the default prefix of the process's HOME.
+TEST(IsSameImage, WineDrivesResolvedThroughTheProcessPrefix) {
+    namespace fs = std::filesystem;
+    testing_support::TempDir dir("qg_wine");
+    const fs::path root = dir.path();
+    const fs::path prefix = root / "prefix";
+    const fs::path home = root / "home";
+    fs::create_directories(root / "disk/Client/Bin");
+    fs::create_directories(prefix / "dosdevices");
+    fs::create_directories(prefix / "drive_c/Games");
+    fs::create_directories(home / ".wine/dosdevices");
+    fs::create_directory_symlink(root / "disk", prefix / "dosdevices/d:");
+    fs::create_directory_symlink("../drive_c", prefix / "dosdevices/c:");
+    fs::create_directory_symlink(root / "disk", home / ".wine/dosdevices/e:");
+
+    const std::string onDisk = (root / "disk/Client/Bin/qadr.exe").string();
+    const std::string onC = (prefix / "drive_c/Games/qadr.exe").string();
+    const std::string wine = "/usr/bin/wine64-preloader";
+    const std::string inPrefix = "WINEPREFIX=" + prefix.string();
+    std::string zPath = "Z:" + onDisk;
+    for (char& c : zPath) c = c == '/' ? '\\' : c;
+    struct Case {
+        std::vector<std::string> environment;
+        std::string argv0;
+        std::string game;
+        bool same;
+    } cases[] = {
+        {{inPrefix}, "D:\\Client\\Bin\\qadr.exe", onDisk, true},
+        {{inPrefix}, "d:\\client\\bin\\QADR.EXE", onDisk, true},
+        {{"HOME=" + home.string()}, "E:\\Client\\Bin\\qadr.exe", onDisk, true},
+        {{inPrefix}, "C:\\Games\\qadr.exe", onC, true},
+        {{inPrefix}, "C:\\Client\\Bin\\qadr.exe", onDisk, false},  // C: is another folder
+        {{inPrefix}, "F:\\Client\\Bin\\qadr.exe", onDisk, false},  // no such drive
+        {{inPrefix}, zPath, onDisk, true},                         // Z: without a link: "/"
+        {{"HOME=" + home.string()}, "D:\\Client\\Bin\\qadr.exe", onDisk, false},  // not its D:
+    };
+    uint32_t id = 100;
+    for (const Case& c : cases) {
+        const fs::path proc = root / ("proc" + std::to_string(id));
+        fake_proc::Add(proc, {id, wine, {c.argv0, "-run"}, c.environment});
+        ProcessAccess access;
+        access.procRoot = proc.string();
+        const std::vector<uint32_t> found = FindGameProcesses(c.game, access);
+        EXPECT_EQ(found.size(), c.same ? 1u : 0u) << c.argv0 << " " << c.environment[0];
+        ++id;
+    }
+}
+
+// Force close signals the game and then makes sure it has gone: a game that takes a while
+// to go is waited for, first briefly, then for as long as it is still there.
+TEST(ForceClose, ReturnsOnlyOnceTheGameHasGone) {
+    namespace fs = std::filesystem;
+    testing_support::TempDir dir("qg_force_close");
+    const std::string game = (dir.path() / "client/qadr.exe").string();
+    for (int pausesToDie : {0, 3, 200}) {
+        const fs::path proc = dir.path() / ("proc" + std::to_string(pausesToDie));
+        fake_proc::Add(proc, {300, game, {game}, {}});
+        fake_proc::Add(proc, {301, "/usr/bin/other", {"other"}, {}});
+        int remaining = pausesToDie;
+        std::vector<uint32_t> terminated;
+        ProcessAccess access;
+        access.procRoot = proc.string();
+        auto die = [&] { fs::remove_all(proc / "300"); };
+        access.terminate = [&](uint32_t id) {
+            terminated.push_back(id);
+            if (remaining == 0) die();
+            return true;
+        };
+        access.pause = [&](uint32_t) {
+            if (!terminated.empty() && --remaining == 0) die();
+        };
+        const char answers[] = "f\n";
+        FILE* in = fmemopen(const_cast<char*>(answers), sizeof(answers), "r");
+        FILE* out = std::fopen("/dev/null", "w");
+        EXPECT_FALSE(CheckGameRunningOnTerminal(game, in, out, true, 10, access));
+        std::fclose(in);
+        std::fclose(out);
+        EXPECT_EQ(terminated, std::vector<uint32_t>{300}) << pausesToDie;
+        EXPECT_FALSE(fs::exists(proc / "300")) << "returned while the game was still there";
+        EXPECT_TRUE(fs::exists(proc / "301"));
+    }
+}
+
+TEST(ForceClose, TellsWhenTheGameOutlivesTheBriefCheck) {
+    namespace fs = std::filesystem;
+    testing_support::TempDir dir("qg_force_close_stuck");
+    const std::string game = (dir.path() / "client/qadr.exe").string();
+    fake_proc::Add(dir.path() / "proc", {300, game, {game}, {}});
+    uint32_t paused = 0;
+    ProcessAccess access;
+    access.procRoot = (dir.path() / "proc").string();
+    access.terminate = [](uint32_t) { return true; };
+    access.pause = [&](uint32_t ms) { paused += ms; };
+    EXPECT_FALSE(ForceCloseGame(game, access));
+    EXPECT_GE(paused, kForceCloseCheckMs);
+    EXPECT_LE(paused, kForceCloseCheckMs + 100);
 }
 
 }  // namespace

@@ -28,6 +28,8 @@ uint32_t CAutoDownload_DownAnt::MapManagerState(uint32_t managerState) {
             return DOWNLOAD_FINISHED;
         case DOWNANT::MANAGER_ASSEMBLE_FAILED:
             return DOWNLOAD_FAILED_COPY;
+        case DOWNANT::MANAGER_TOO_LARGE:
+            return DOWNLOAD_FAILED_TOO_LARGE;
         default:
             return DOWNLOAD_IDLE;
     }
@@ -60,7 +62,7 @@ bool CAutoDownload_DownAnt::SetTask(const char* url, const char* localPath,
 void CAutoDownload_DownAnt::Reset() {
     DestroyManager();
     manager_ = new DOWNANT::CDownManager;
-    manager_->SetNoDataTimeout(noDataTimeoutSeconds_);
+    manager_->SetSettings(settings_);
     detached_.store(false);
     awaitingEnd_ = false;
     task_->state.store(GetState());
@@ -96,9 +98,36 @@ bool CAutoDownload_DownAnt::Wait(bool pumpMessages) {
     return manager_->Wait(true);
 }
 
+void CAutoDownload_DownAnt::SetSizeLimit(int64_t maxBytes) {
+    sizeLimit_ = maxBytes < 0 ? 0 : maxBytes;
+    settings_.sizeLimit = sizeLimit_;
+    manager_->SetSettings(settings_);
+}
+
 void CAutoDownload_DownAnt::SetNoDataTimeout(uint32_t seconds) {
-    noDataTimeoutSeconds_ = seconds;
-    manager_->SetNoDataTimeout(seconds);
+    settings_.noDataTimeoutSeconds = seconds;
+    manager_->SetSettings(settings_);
+}
+
+void CAutoDownload_DownAnt::SetMinimumRate(uint32_t bytesPerSecond, uint32_t windowSeconds) {
+    settings_.minimumBytesPerSecond = bytesPerSecond;
+    settings_.minimumRateWindowSeconds = windowSeconds;
+    manager_->SetSettings(settings_);
+}
+
+void CAutoDownload_DownAnt::SetCaFile(const std::string& pemPath) {
+    settings_.caFile = pemPath;
+    manager_->SetSettings(settings_);
+}
+
+void CAutoDownload_DownAnt::SetFileSystem(platform::IFileSystem* files) {
+    settings_.fileSystem = files;
+    manager_->SetSettings(settings_);
+}
+
+void CAutoDownload_DownAnt::SetProxy(const std::string& proxyUrl) {
+    settings_.proxy = proxyUrl;
+    manager_->SetSettings(settings_);
 }
 
 uint32_t CAutoDownload_DownAnt::OnManagerEvent(void* context, uint32_t kind, uintptr_t, uintptr_t) {

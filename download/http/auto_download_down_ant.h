@@ -30,13 +30,22 @@ class CAutoDownload_DownAnt : public CAutoDownload {
     void Start() override;
     void Stop() override;
     bool Wait(bool pumpMessages) override;
+    void SetSizeLimit(int64_t maxBytes) override;
+    int GetLocalError() override { return manager_->LocalError(); }
 
     // The manager's state code mapped to the interface's.
     static uint32_t MapManagerState(uint32_t managerState);
 
-    // For tests and tools: the no-data time-out of the transfers (default 60 seconds);
-    // kept across Reset.
+    // For tests and tools, kept across Reset: the no-data time-out of the transfers
+    // (default 60 seconds); the rate floor (bytes per second over a window of seconds;
+    // default in DOWNANT::TransferSettings); the certificate authorities to trust (a PEM
+    // file; empty: the system's store); the proxy (empty: the environment's).
     void SetNoDataTimeout(uint32_t seconds);
+    void SetMinimumRate(uint32_t bytesPerSecond, uint32_t windowSeconds);
+    void SetCaFile(const std::string& pemPath);
+    void SetProxy(const std::string& proxyUrl);
+    // Where part files are written (null: the system); tests inject failures through it.
+    void SetFileSystem(platform::IFileSystem* files);
     DOWNANT::CDownManager& Manager() { return *manager_; }
 
   private:
@@ -46,6 +55,6 @@ class CAutoDownload_DownAnt : public CAutoDownload {
     DOWNANT::CDownManager* manager_;
     std::atomic<bool> detached_{false};  // set while the manager goes: no more messages
     std::chrono::steady_clock::time_point lastProgress_{};  // pool thread only
-    uint32_t noDataTimeoutSeconds_ = 60;
+    DOWNANT::TransferSettings settings_;
     bool awaitingEnd_ = false;  // started, and its end not yet waited for
 };

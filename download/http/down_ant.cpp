@@ -13,7 +13,7 @@ uint32_t PhaseOfDownState(uint32_t state) {
     if (state <= DOWN_STATE_BAD_TASK) return 0;
     if (state <= DOWN_STATE_RECEIVING) return 1;
     if (state <= DOWN_STATE_STOPPED_COMPLETE) return 2;
-    if (state <= DOWN_STATE_WRITE_FAILED) return 3;
+    if (state <= DOWN_STATE_TOO_LARGE) return 3;
     return 0;
 }
 
@@ -24,10 +24,26 @@ CDownAnt::~CDownAnt() { CloseFile(); }
 void CDownAnt::SetState(uint32_t state) { state_ = state; }
 
 void CDownAnt::CloseFile() {
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        file_ = nullptr;
+    // Only an abandoned file is closed here; its content no longer matters.
+    if (file_) {
+        file_->Close();
+        file_.reset();
     }
+}
+
+void CDownAnt::FailWrite(int error) {
+    CloseFile();
+    localError_ = error;
+    FormatBounded(message_, sizeof(message_), "写本地文件是发生异常, Error:%d", error);
+    SetState(DOWN_STATE_WRITE_FAILED);
+    Notify();
+}
+
+void CDownAnt::FailTooLarge() {
+    FormatBounded(message_, sizeof(message_), "文件超过大小上限: %lld",
+                  static_cast<long long>(settings_.sizeLimit));
+    SetState(DOWN_STATE_TOO_LARGE);
+    Notify();
 }
 
 void CDownAnt::Notify() {
@@ -89,17 +105,22 @@ void CDownAnt::Execute(void*) {
     if (state_ != DOWN_STATE_READY) return;
     startTicks_ = std::chrono::steady_clock::now();
     std::string nativePath;
-    if (!platform::NativePath(localPath_, nativePath) ||
-        (file_ = std::fopen(nativePath.c_str(), "wb")) == nullptr) {
+    platform::IFileSystem& files =
+        settings_.fileSystem != nullptr ? *settings_.fileSystem : platform::PosixFileSystem();
+    // The network delivers pieces of up to 16 KiB: each is written straight through, at
+    // its offset, without a buffer of our own.
+    const int openError =
+        platform::NativePath(localPath_, nativePath)
+            ? files.Open(nativePath, platform::FileOpenMode::kCreateReadWrite, file_)
+            : EINVAL;
+    if (openError != 0) {
+        localError_ = openError;
         FormatBounded(message_, sizeof(message_), "本地文件创建失败: %s, Error:%d", localPath_,
-                      errno);
+                      openError);
         SetState(DOWN_STATE_FILE_CREATE_FAILED);
         Notify();
         return;
     }
-    // The network delivers pieces of up to 16 KiB: writing each straight through saves
-    // copying every byte into a stdio buffer first.
-    std::setvbuf(file_, nullptr, _IONBF, 0);
     if (AbortCheck()) return;
     if (scheme_ != platform::kSchemeHttp && scheme_ != platform::kSchemeHttps) {
         // Only HTTP requests can be opened on a connection of another scheme.
@@ -118,8 +139,12 @@ void CDownAnt::Execute(void*) {
     request.accept = "*/*";
     request.bypassCaches = true;
     request.rangeStart = rangeStart_;
-    request.noDataTimeoutSeconds = noDataTimeoutSeconds_;
-    request.connectTimeoutSeconds = connectTimeoutSeconds_;
+    request.noDataTimeoutSeconds = settings_.noDataTimeoutSeconds;
+    request.connectTimeoutSeconds = settings_.connectTimeoutSeconds;
+    request.minimumBytesPerSecond = settings_.minimumBytesPerSecond;
+    request.minimumRateWindowSeconds = settings_.minimumRateWindowSeconds;
+    request.caFile = settings_.caFile;
+    request.proxy = settings_.proxy;
     Finish(platform::HttpGet(request, *this));
 }
 
@@ -129,17 +154,17 @@ void CDownAnt::Finish(const platform::HttpResult& result) {
     switch (result.outcome) {
         case HttpOutcome::Aborted:
             return;  // the step that stopped it has set and reported its state
-        case HttpOutcome::Complete:
-            // Buffered bytes that cannot be written make the file incomplete.
-            if (std::fflush(file_) != 0 || std::fclose(file_) != 0) {
-                file_ = nullptr;
-                FormatBounded(message_, sizeof(message_), "写本地文件是发生异常, Error:%d", errno);
-                SetState(DOWN_STATE_WRITE_FAILED);
-            } else {
-                file_ = nullptr;
-                SetState(DOWN_STATE_COMPLETE);
-            }
+        case HttpOutcome::Complete: {
+            // The file is complete only once it is durable: it is about to replace the
+            // destination, and a power cut must not leave a renamed empty file there.
+            int error = file_->Sync();
+            const int closeError = file_->Close();
+            file_.reset();
+            if (error == 0) error = closeError;
+            if (error != 0) return FailWrite(error);
+            SetState(DOWN_STATE_COMPLETE);
             break;
+        }
         case HttpOutcome::InitFailed:
             FormatBounded(message_, sizeof(message_), "(::InternetOpen) Error:%d\n", code);
             SetState(DOWN_STATE_OPEN_FAILED);
@@ -215,6 +240,11 @@ bool CDownAnt::OnResponse(long status, int64_t contentLength) {
         Notify();
         return false;
     }
+    if (settings_.sizeLimit > 0 && contentLength > settings_.sizeLimit) {
+        // Refused on the headers: not a byte of it is written.
+        FailTooLarge();
+        return false;
+    }
     if (contentLength >= 0) {
         sizeKnown_ = 1;
         fileSize_ = contentLength;
@@ -232,10 +262,14 @@ bool CDownAnt::OnResponse(long status, int64_t contentLength) {
 
 bool CDownAnt::OnBody(const char* data, size_t size) {
     if (size > 0 && ownerResult_ == OWNER_GO_ON) {
-        if (std::fwrite(data, 1, size, file_) != size) {
-            FormatBounded(message_, sizeof(message_), "写本地文件是发生异常, Error:%d", errno);
-            SetState(DOWN_STATE_WRITE_FAILED);
-            Notify();
+        // A body without a length, or longer than it said, ends at the cap.
+        if (settings_.sizeLimit > 0 &&
+            received_ + static_cast<int64_t>(size) > settings_.sizeLimit) {
+            FailTooLarge();
+            return false;
+        }
+        if (const int error = file_->WriteAt(static_cast<uint64_t>(received_), data, size)) {
+            FailWrite(error);
             return false;
         }
         received_ += static_cast<int64_t>(size);

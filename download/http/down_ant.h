@@ -6,10 +6,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
 
 #include "download/http/thread_pool.h"
+#include "platform/file.h"
 #include "platform/http_transfer.h"
 
 namespace DOWNANT {
@@ -43,7 +44,27 @@ enum DOWN_STATE : uint32_t {
     DOWN_STATE_AUTH_REQUIRED = 23,        // 3 status 401
     DOWN_STATE_BAD_STATUS = 24,           // 3 any other status than 200
     DOWN_STATE_READ_FAILED = 25,          // 3 the body broke off or fell short
-    DOWN_STATE_WRITE_FAILED = 26,         // 3
+    DOWN_STATE_WRITE_FAILED = 26,         // 3 writing, syncing or closing the file failed
+    DOWN_STATE_TOO_LARGE = 27,            // 3 the declared length or the body passed the cap
+};
+
+// How a transfer behaves beyond its task; the owner hands it over before submission.
+struct TransferSettings {
+    // A body that stops arriving ends after this long.
+    uint32_t noDataTimeoutSeconds = 60;
+    uint32_t connectTimeoutSeconds = 30;
+    // A body that arrives, but slower than this on average over a whole window, ends as
+    // timed out too (a server dripping a byte now and then never trips the no-data
+    // time-out). 1 KiB/s over a minute: GPRS and dial-up links stay several times above
+    // it, and a minute absorbs their pauses; a link below it for a whole minute would take
+    // more than a day for a patch package. 0 bytes: no floor.
+    uint32_t minimumBytesPerSecond = 1024;
+    uint32_t minimumRateWindowSeconds = 60;
+    // A declared length or a body past this many bytes fails the transfer; 0: no cap.
+    int64_t sizeLimit = 0;
+    std::string caFile;  // trusted certificate authorities; empty: the system's store
+    std::string proxy;   // empty: the environment's
+    platform::IFileSystem* fileSystem = nullptr;  // where the file is written; null: the system
 };
 
 // Phase of a transfer state.
@@ -83,8 +104,8 @@ class CDownAnt : public CThreadRequest, private platform::HttpTransferEvents {
     // Set-up before submission.
     void SetOwned(uint32_t owned) { owned_ = owned; }
     void SetRangeStart(int64_t rangeStart) { rangeStart_ = rangeStart; }
-    void SetNoDataTimeout(uint32_t seconds) { noDataTimeoutSeconds_ = seconds; }
-    void SetConnectTimeout(uint32_t seconds) { connectTimeoutSeconds_ = seconds; }
+    void SetSettings(const TransferSettings& settings) { settings_ = settings; }
+    void SetNoDataTimeout(uint32_t seconds) { settings_.noDataTimeoutSeconds = seconds; }
 
     uint32_t PartIndex() const { return partIndex_; }
     uint32_t Phase() const { return phase_; }
@@ -94,6 +115,8 @@ class CDownAnt : public CThreadRequest, private platform::HttpTransferEvents {
     int64_t Received() const { return received_; }
     const char* Host() const { return host_; }
     const char* Message() const { return message_; }
+    // errno of the local file operation that failed the transfer; 0 when none did.
+    int LocalError() const { return localError_; }
 
   private:
     void SetState(uint32_t state);
@@ -110,6 +133,9 @@ class CDownAnt : public CThreadRequest, private platform::HttpTransferEvents {
     bool OnBody(const char* data, size_t size) override;
     bool OnTick() override;
     void Finish(const platform::HttpResult& result);
+    // Ends the transfer with state 26 and the errno of the failed file operation.
+    void FailWrite(int error);
+    void FailTooLarge();
 
     uint32_t owned_ = 0;
     const uint32_t partIndex_;
@@ -117,7 +143,8 @@ class CDownAnt : public CThreadRequest, private platform::HttpTransferEvents {
     uint32_t state_ = DOWN_STATE_NONE;
     char url_[2084] = {};
     std::string canonicalUrl_;  // the URL as requested, unsafe bytes escaped
-    char localPath_[260] = {};
+    // The part file's name is the destination's (at most 259 bytes) plus a short suffix.
+    char localPath_[272] = {};
     void* ownerContext_ = nullptr;
     int32_t scheme_ = -1;
     char host_[260] = {};
@@ -127,13 +154,13 @@ class CDownAnt : public CThreadRequest, private platform::HttpTransferEvents {
     std::atomic<uint32_t> stopFlag_{0};
     uint32_t timeoutSeconds_ = kNoTimeout;
     std::chrono::steady_clock::time_point startTicks_{};
-    uint32_t noDataTimeoutSeconds_ = 60;
-    uint32_t connectTimeoutSeconds_ = 30;
+    TransferSettings settings_;
     uint32_t sizeKnown_ = 0;
     int64_t fileSize_ = 0;
     int64_t rangeStart_ = 0;
     int64_t received_ = 0;
-    std::FILE* file_ = nullptr;
+    std::unique_ptr<platform::IFile> file_;
+    int localError_ = 0;
     TransferCallback ownerCallback_ = nullptr;
     char message_[260] = {};
 };

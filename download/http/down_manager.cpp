@@ -3,11 +3,11 @@
 #include <cstring>
 
 #include "download/http/bounded_text.h"
-#include "platform/file_copy.h"
+#include "download/part_files.h"
 #include "platform/http_url.h"
 #include "platform/messages.h"
+#include "platform/native_files.h"
 #include "platform/native_path.h"
-#include "platform/temp_files.h"
 #include "platform/text_encoding.h"
 
 namespace DOWNANT {
@@ -25,6 +25,7 @@ uint32_t PhaseOfManagerState(uint32_t state) {
             return 2;
         case MANAGER_ASSEMBLE_FAILED:
         case MANAGER_TRANSFER_FAILED:
+        case MANAGER_TOO_LARGE:
             return 3;
         default:
             return 0;
@@ -37,8 +38,8 @@ CDownManager::CDownManager() = default;
 
 CDownManager::~CDownManager() {
     Stop(true);
-    if (!partNativePath_.empty()) platform::DeleteNativeFile(partNativePath_);
-    if (!partBaseNativePath_.empty()) platform::DeleteNativeFile(partBaseNativePath_);
+    // A transfer that never ran has left nothing; one that ran has removed or renamed its
+    // part on its way out.
 }
 
 void CDownManager::Call(uint32_t kind, uintptr_t a, uintptr_t b) {
@@ -50,17 +51,13 @@ void CDownManager::Text(const char* gbk) {
     Call(MANAGER_TEXT, 0, reinterpret_cast<uintptr_t>(message_));
 }
 
-void CDownManager::DeleteDestination() {
-    std::string native;
-    if (platform::NativePath(destination_, native)) platform::DeleteNativeFile(native);
-}
-
 void CDownManager::ChangeState(uint32_t state) {
     const uint32_t phase = PhaseOfManagerState(state);
     state_.store(state);
     phase_.store(phase);
-    if (phase == 2 && !partNativePath_.empty()) platform::DeleteNativeFile(partNativePath_);
-    if (phase == 3) DeleteDestination();
+    // The destination is never touched here: it is replaced by a complete part or kept
+    // as it was.
+    if (phase == 3 && !partNativePath_.empty()) platform::DeleteNativeFile(partNativePath_);
     Call(MANAGER_STATE_CHANGED, phase, state);
 }
 
@@ -79,25 +76,25 @@ bool CDownManager::SetTask(const char* url, const char* destination, OwnerCallba
         return false;
     }
     platform::HttpUrl parsed;
+    partNativePath_.clear();
     if (!fits || !platform::ParseDownloadUrl(urlText, 260, 2084, parsed)) {
         FormatBounded(message_, sizeof(message_), "非法的下载地址: %s", url_);
         ChangeState(MANAGER_BAD_ADDRESS);
         return false;
     }
+    // The part lies beside the destination: renaming it over the destination is then one
+    // step on one file system, and a run that was killed leaves it where the next run
+    // looks for it (RemoveStalePartFiles).
+    std::string partGbk;
+    if (!platform::NativePath(destination_, destinationNativePath_) ||
+        !platform::Utf8ToGbk(destinationNativePath_ + kDownloadPartSuffix, partGbk) ||
+        !CopyBounded(part_.path, sizeof(part_.path), partGbk)) {
+        FormatBounded(message_, sizeof(message_), "非法的下载地址: %s", destination_);
+        ChangeState(MANAGER_BAD_ADDRESS);
+        return false;
+    }
+    partNativePath_ = destinationNativePath_ + kDownloadPartSuffix;
     ChangeState(MANAGER_READY);
-
-    // Each manager keeps its own part file for its lifetime, so that downloads running
-    // side by side never write into one file.
-    if (partBaseNativePath_.empty() &&
-        platform::ReserveTempFile("~", ".tmp", partBaseNativePath_)) {
-        partNativePath_ = partBaseNativePath_ + ".0";
-    }
-    if (partNativePath_.empty()) {
-        partNativePath_ = platform::TemporaryDirectory() + "~104.tmp.0";
-    }
-    std::string gbk;
-    if (!platform::Utf8ToGbk(partNativePath_, gbk)) gbk = "/tmp/~104.tmp.0";
-    CopyBounded(part_.path, sizeof(part_.path), gbk);
 
     pool_.Start();
     return true;
@@ -106,7 +103,8 @@ bool CDownManager::SetTask(const char* url, const char* destination, OwnerCallba
 void CDownManager::Start(bool wait) {
     auto* transfer = new CDownAnt(0);
     transfer->SetOwned(1);
-    transfer->SetNoDataTimeout(noDataTimeoutSeconds_);
+    transfer->SetSettings(settings_);
+    localError_.store(0);
     {
         std::lock_guard<std::mutex> lock(partLock_);
         part_.transfer = transfer;
@@ -118,13 +116,14 @@ void CDownManager::Start(bool wait) {
     totalSize_.store(0);
     receivedEstimate_.store(0);
     speed_.store(0);
-    transfer->SetTask(url_, part_.path, &CDownManager::OnTransferEvent, this);
+    const bool accepted = transfer->SetTask(url_, part_.path, &CDownManager::OnTransferEvent, this);
     Call(MANAGER_PART_CREATED, 0, reinterpret_cast<uintptr_t>(transfer));
     // Running before the pool can report anything, and no end left over from an earlier
     // download that nobody waited for.
     doneEvent_.Reset();
     ChangeState(MANAGER_STARTED);
-    if (!pool_.Submit(transfer)) {
+    // A refused transfer would never run, and so never end: it fails here instead.
+    if (!accepted || !pool_.Submit(transfer)) {
         EndPart();
         delete transfer;
         TransferFailed();
@@ -205,7 +204,8 @@ uint32_t CDownManager::HandleTransferEvent(CDownAnt* transfer) {
         Assemble();
     } else if (phase == 3) {
         EndPart();
-        TransferFailed();
+        localError_.store(transfer->LocalError());
+        TransferFailed(state == DOWN_STATE_TOO_LARGE ? MANAGER_TOO_LARGE : MANAGER_TRANSFER_FAILED);
     }
     return OWNER_GO_ON;
 }
@@ -238,10 +238,9 @@ void CDownManager::Assemble() {
     if (copying_ != 0) return;
     copying_ = 1;
     ChangeState(MANAGER_ASSEMBLING);
-    std::string destination;
-    int error = 0;
-    const bool placed = platform::NativePath(destination_, destination) &&
-                        platform::MoveFileReplacing(partNativePath_, destination, error);
+    const int error = platform::RenameFileReplacing(partNativePath_, destinationNativePath_);
+    const bool placed = error == 0;
+    localError_.store(error);
     copying_ = 0;
     char text[260];
     if (placed) {
@@ -256,8 +255,8 @@ void CDownManager::Assemble() {
     doneEvent_.Set();
 }
 
-void CDownManager::TransferFailed() {
-    ChangeState(MANAGER_TRANSFER_FAILED);
+void CDownManager::TransferFailed(uint32_t state) {
+    ChangeState(state);
     char text[260];
     FormatBounded(text, sizeof(text), "下载失败");
     Text(text);

@@ -1,7 +1,8 @@
 // One download of one URL to one local file: checks the address, runs the transfer on its
-// own one-thread pool into a part file in the temporary directory, puts the finished part
-// in place of the destination and signals the end through an event and the owner's
-// callback.
+// own one-thread pool into a part file beside the destination (destination +
+// kDownloadPartSuffix), renames the finished part over the destination and signals the
+// end through an event and the owner's callback. A download that fails removes its part
+// and leaves the destination as it was.
 #pragma once
 
 #include <atomic>
@@ -37,6 +38,7 @@ enum ManagerState : uint32_t {
     MANAGER_DONE = 6,             // 2 the file is complete at the destination
     MANAGER_ASSEMBLE_FAILED = 7,  // 3 the part could not be put in place
     MANAGER_TRANSFER_FAILED = 8,  // 3
+    MANAGER_TOO_LARGE = 9,        // 3 the file passed the size cap
 };
 
 // Thread safety: `SetTask`, `Start`, `Stop`, `Wait` and the destructor belong to one
@@ -47,7 +49,7 @@ class CDownManager {
   public:
     CDownManager();
     // Stops a running transfer, waits for it (handling messages sent to the calling
-    // thread meanwhile) and removes this manager's part file.
+    // thread meanwhile) and removes the part file of an unfinished download.
     virtual ~CDownManager();
     CDownManager(const CDownManager&) = delete;
     CDownManager& operator=(const CDownManager&) = delete;
@@ -70,12 +72,16 @@ class CDownManager {
     int64_t TotalSize() const { return totalSize_.load(); }
     int64_t ReceivedEstimate() const { return receivedEstimate_.load(); }
     uint32_t Speed() const { return speed_.load(); }
-    // Native path of this manager's part file (empty before the first `SetTask`).
+    // Native path of the current task's part file (empty before a successful `SetTask`).
     const std::string& PartFilePath() const { return partNativePath_; }
+    // errno of the local operation (creating, writing, syncing or renaming the file) that
+    // failed the last download; 0 when none did.
+    int LocalError() const { return localError_.load(); }
 
-    // Tuning for tests and tools: a transfer that receives nothing for this long ends
-    // with the time-out state (default 60 seconds).
-    void SetNoDataTimeout(uint32_t seconds) { noDataTimeoutSeconds_ = seconds; }
+    // What the following transfers are given (time-outs, rate floor, size cap, ...).
+    void SetSettings(const TransferSettings& settings) { settings_ = settings; }
+    const TransferSettings& Settings() const { return settings_; }
+    void SetNoDataTimeout(uint32_t seconds) { settings_.noDataTimeoutSeconds = seconds; }
 
   private:
     struct Part {
@@ -83,7 +89,7 @@ class CDownManager {
         int64_t firstBlock = 0;        // in 4096-byte blocks
         int64_t endBlock = 0;          // 0: none
         int64_t blockReached = -1;
-        char path[260] = {};  // GBK
+        char path[272] = {};  // GBK: the destination (at most 259 bytes) and the suffix
     };
 
     static uint32_t OnTransferEvent(void* context, CDownAnt* transfer);
@@ -92,9 +98,8 @@ class CDownManager {
     void ChangeState(uint32_t state);
     void Text(const char* gbk);
     void Assemble();
-    void TransferFailed();
+    void TransferFailed(uint32_t state = MANAGER_TRANSFER_FAILED);
     void EndPart();
-    void DeleteDestination();
     void Call(uint32_t kind, uintptr_t a, uintptr_t b);
 
     std::atomic<uint32_t> phase_{0};
@@ -111,13 +116,14 @@ class CDownManager {
     std::atomic<uint32_t> speed_{0};
     OwnerCallback ownerCallback_ = nullptr;
     char message_[260] = {};
-    std::string partBaseNativePath_;
+    std::string destinationNativePath_;
     std::string partNativePath_;
+    std::atomic<int> localError_{0};
     platform::Event doneEvent_{false, false};
     uint32_t copying_ = 0;
     std::mutex lock_;      // held while a transfer's callback is handled
     std::mutex partLock_;  // guards part_.transfer against the transfer's end
-    uint32_t noDataTimeoutSeconds_ = 60;
+    TransferSettings settings_;
 };
 
 }  // namespace DOWNANT

@@ -2,10 +2,13 @@
 // tasks, texts, stopping, reuse, concurrency, the copy step and the messages.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <thread>
 
 #include "download/create_downloader.h"
 #include "download/http/auto_download_down_ant.h"
+#include "download/part_files.h"
 #include "download/tests/download_observer.h"
 #include "download/tests/scripted_server.h"
 #include "platform/text_encoding.h"
@@ -124,9 +127,10 @@ TEST(DownloadManager, StopDuringTheBodyAbortsAndWakesTheWaiter) {
     EXPECT_TRUE(manager.Wait(true));
     EXPECT_EQ(manager.State(), MANAGER_TRANSFER_FAILED);
     EXPECT_EQ(log.transferStateAtFailure, DOWN_STATE_ABORTED);
-    bool exists = true;
-    ReadFile(folder.Path("f"), &exists);
-    EXPECT_FALSE(exists);
+    EXPECT_EQ(ReadFile(folder.Path("f")), "older");
+    bool partExists = true;
+    ReadFile(manager.PartFilePath(), &partExists);
+    EXPECT_FALSE(partExists);
 }
 
 TEST(DownloadManager, StopBeforeTheResponseStillStops) {
@@ -161,26 +165,46 @@ TEST(DownloadManager, DownloadsSideBySideUseTheirOwnPartFiles) {
     EXPECT_EQ(ReadFile(folder.Path("two")), Pattern(6000));
 }
 
-TEST(DownloadManager, FailedCopyIsAFailureNotDone) {
+TEST(DownloadManager, PartThatCannotBePutInPlaceIsAFailureNotDone) {
+    TempFolder folder;
+    // A folder of the destination's name, with a file in it, cannot be renamed over.
+    const std::string destination = folder.Path("f");
+    std::filesystem::create_directory(destination);
+    WriteFile(destination + "/inside", "kept");
+    ManagerLog log;
+    CDownManager manager;
+    manager.SetTask(Server().Url("/ok/100").c_str(), destination.c_str(), RecordManager, &log);
+    manager.Start(true);
+    EXPECT_EQ(manager.State(), MANAGER_ASSEMBLE_FAILED);
+    EXPECT_EQ(manager.Phase(), 3u);
+    EXPECT_EQ(manager.LocalError(), EISDIR);
+    EXPECT_EQ(log.texts.back(), "下载失败");
+    EXPECT_EQ(CAutoDownload_DownAnt::MapManagerState(manager.State()), DOWNLOAD_FAILED_COPY);
+    EXPECT_EQ(ReadFile(destination + "/inside"), "kept");
+    EXPECT_FALSE(std::filesystem::exists(manager.PartFilePath()));
+}
+
+TEST(DownloadManager, MissingFolderFailsTheTransferAndTellsTheLocalError) {
     TempFolder folder;
     ManagerLog log;
     CDownManager manager;
     manager.SetTask(Server().Url("/ok/100").c_str(), folder.Path("no/such/dir/f").c_str(),
                     RecordManager, &log);
     manager.Start(true);
-    EXPECT_EQ(manager.State(), MANAGER_ASSEMBLE_FAILED);
-    EXPECT_EQ(manager.Phase(), 3u);
-    EXPECT_EQ(log.texts.back(), "下载失败");
-    EXPECT_EQ(CAutoDownload_DownAnt::MapManagerState(manager.State()), DOWNLOAD_FAILED_COPY);
+    EXPECT_EQ(manager.State(), MANAGER_TRANSFER_FAILED);
+    EXPECT_EQ(manager.LocalError(), ENOENT);
 }
 
-TEST(AutoDownload, ReusedDownloaderReplacesThePartAndTheDestination) {
+TEST(AutoDownload, ReusedDownloaderKeepsEachPartBesideItsFile) {
     TempFolder folder;
     CAutoDownload_DownAnt downloader;
+    // A longer part left by a killed run is truncated, not written into.
+    WriteFile(folder.Path("b") + kDownloadPartSuffix, std::string(5000, 'x'));
     RunDownload(downloader, Server().Url("/ok/200000"), folder.Path("a"));
-    const std::string part = downloader.Manager().PartFilePath();
+    EXPECT_EQ(downloader.Manager().PartFilePath(), folder.Path("a") + kDownloadPartSuffix);
     Observed second = RunDownload(downloader, Server().Url("/ok/1000"), folder.Path("b"));
-    EXPECT_EQ(downloader.Manager().PartFilePath(), part);
+    EXPECT_EQ(downloader.Manager().PartFilePath(), folder.Path("b") + kDownloadPartSuffix);
+    EXPECT_FALSE(std::filesystem::exists(folder.Path("a") + kDownloadPartSuffix));
     EXPECT_EQ(downloader.GetState(), DOWNLOAD_FINISHED);
     EXPECT_EQ(ReadFile(folder.Path("b")), Pattern(1000));
     EXPECT_EQ(ReadFile(folder.Path("a")), Pattern(200000));

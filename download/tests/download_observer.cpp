@@ -51,9 +51,16 @@ Observed RunDownload(CAutoDownload_DownAnt& downloader, const std::string& url,
 
 TransferRecord RunTransfer(const std::string& url, const std::string& partPath,
                            uint32_t noDataTimeoutSeconds) {
+    DOWNANT::TransferSettings settings;
+    settings.noDataTimeoutSeconds = noDataTimeoutSeconds;
+    return RunTransfer(url, partPath, settings);
+}
+
+TransferRecord RunTransfer(const std::string& url, const std::string& partPath,
+                           const DOWNANT::TransferSettings& settings) {
     TransferRecord record;
     auto* transfer = new DOWNANT::CDownAnt(0);
-    transfer->SetNoDataTimeout(noDataTimeoutSeconds);
+    transfer->SetSettings(settings);
     transfer->SetTask(url.c_str(), partPath.c_str(), RecordTransfer, &record);
     transfer->Execute(nullptr);
     record.sizeKnown = transfer->SizeKnown();

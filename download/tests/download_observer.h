@@ -46,5 +46,7 @@ struct TransferRecord {
 };
 TransferRecord RunTransfer(const std::string& url, const std::string& partPath,
                            uint32_t noDataTimeoutSeconds);
+TransferRecord RunTransfer(const std::string& url, const std::string& partPath,
+                           const DOWNANT::TransferSettings& settings);
 
 }  // namespace qg_test

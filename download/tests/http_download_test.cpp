@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "download/http/auto_download_down_ant.h"
+#include "download/part_files.h"
 #include "download/tests/download_observer.h"
 #include "download/tests/scripted_server.h"
 
@@ -93,8 +94,9 @@ TEST_P(ScriptedReplies, TransferEndsInItsStateAndWritesNoErrorPage) {
 }
 
 // The whole chain as a worker sees it: the messages at its window and the destination,
-// which held an older file before.
-TEST_P(ScriptedReplies, DestinationHoldsTheWholeFileOrNothing) {
+// which held an older file before: it ends as the whole new file or as the old one, and
+// the part file beside it never outlives the download.
+TEST_P(ScriptedReplies, DestinationHoldsTheWholeFileOrItsOldContent) {
     const Row& row = GetParam();
     TempFolder folder;
     const std::string destination = folder.Path("target.bin");
@@ -108,22 +110,18 @@ TEST_P(ScriptedReplies, DestinationHoldsTheWholeFileOrNothing) {
     ASSERT_FALSE(seen.states.empty());
     EXPECT_EQ(seen.states.front(), DOWNLOAD_READY);
     EXPECT_EQ(seen.states.back(), row.code);
-    bool exists = false;
-    const std::string content = ReadFile(destination, &exists);
+    const std::string content = ReadFile(destination);
     if (row.code == DOWNLOAD_FINISHED) {
-        EXPECT_TRUE(exists);
         EXPECT_EQ(content, Pattern(row.bodySize));
         EXPECT_NE(std::find(seen.states.begin(), seen.states.end(), DOWNLOAD_COPYING),
                   seen.states.end());
     } else {
-        EXPECT_FALSE(exists) << "a failed download removes the destination";
+        EXPECT_EQ(content, "older file") << "a failed download keeps the old destination";
     }
-    // The part file never outlives a finished download.
-    if (row.code == DOWNLOAD_FINISHED) {
-        bool partExists = true;
-        ReadFile(downloader.Manager().PartFilePath(), &partExists);
-        EXPECT_FALSE(partExists);
-    }
+    EXPECT_EQ(downloader.GetLocalError(), 0) << "no local file operation failed";
+    bool partExists = true;
+    ReadFile(destination + kDownloadPartSuffix, &partExists);
+    EXPECT_FALSE(partExists);
 }
 
 INSTANTIATE_TEST_SUITE_P(Http, ScriptedReplies, ::testing::ValuesIn(kRows),

@@ -2,6 +2,8 @@
 """Scripted HTTP server for the downloader tests: the reply is chosen by the path.
 
 Listens on 127.0.0.1 on a free port and prints the port on the first line of stdout.
+With "--tls DIR" it serves HTTPS: it first makes a test certificate authority
+(DIR/ca.pem) and a certificate for 127.0.0.1 signed by it, with openssl.
 
   /ok/N               200, Content-Length N, N bytes of the test pattern
   /chunked/N          200, chunked, N bytes, no Content-Length
@@ -14,10 +16,14 @@ Listens on 127.0.0.1 on a free port and prints the port on the first line of std
   /cut-chunked/N      chunked, N/2 bytes, then closed without the last chunk
   /trickle/N/MS       200, Content-Length N, 100-byte pieces MS milliseconds apart
   /endless            200, no length, a 100-byte piece every 20 ms until the client goes
+  /drip/N/MS          200, Content-Length N, one byte every MS milliseconds
   /echo-headers       200, the request line and headers as the body
 """
 import http.server
+import os
 import socketserver
+import ssl
+import subprocess
 import sys
 import time
 
@@ -126,6 +132,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(0.02)
 
+    def reply_drip(self, n, ms):
+        body = pattern(int(n))
+        self.head(200, len(body))
+        for i in range(len(body)):
+            self.wfile.write(body[i:i + 1])
+            self.wfile.flush()
+            time.sleep(int(ms) / 1000.0)
+
     def reply_echo_headers(self):
         text = (self.requestline + "\r\n" + str(self.headers)).encode("latin-1")
         self.head(200, len(text))
@@ -137,8 +151,32 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     allow_reuse_address = True
 
 
+def make_certificates(folder):
+    """A CA and a server certificate for 127.0.0.1 signed by it; returns (cert, key)."""
+    def run(*args):
+        subprocess.run(["openssl"] + list(args), check=True, cwd=folder,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    run("req", "-x509", *ec, "-keyout", "ca.key", "-out", "ca.pem", "-days", "2",
+        "-subj", "/CN=Quillgate test CA",
+        "-addext", "basicConstraints=critical,CA:TRUE",
+        "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    run("req", *ec, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1")
+    with open(os.path.join(folder, "server.ext"), "w") as ext:
+        ext.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
+                  "extendedKeyUsage=serverAuth\n")
+    run("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+        "-CAcreateserial", "-out", "server.pem", "-days", "2", "-extfile", "server.ext")
+    return os.path.join(folder, "server.pem"), os.path.join(folder, "server.key")
+
+
 def main():
     server = Server(("127.0.0.1", 0), Handler)
+    if len(sys.argv) == 3 and sys.argv[1] == "--tls":
+        cert, key = make_certificates(sys.argv[2])
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     sys.stdout.write("%d\n" % server.server_address[1])
     sys.stdout.flush()
     server.serve_forever()
