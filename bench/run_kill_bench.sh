@@ -94,6 +94,15 @@ holds_version() {
   done < expect/all_files
 }
 
+# The check must tell the versions apart, or every figure below would pass by default.
+for k in 0 1 2; do
+  if holds_version "v$k" $newest >/dev/null; then
+    echo "the exactness check takes version $k for the newest" >&2
+    exit 1
+  fi
+done
+holds_version v$newest $newest >/dev/null || { echo "the newest version fails its own check" >&2; exit 1; }
+
 version_of() {  # client -> the k of "CN.1.0.k" in its .ver, or "none"
   local line
   line=$(head -n1 "$1/.ver" 2>/dev/null | tr -d '\r') || true
@@ -107,11 +116,16 @@ fresh_client() {
     > client/quillgate.cfg
 }
 
-# Starts the launcher in its own process group (the hand-over's copy joins it).
+# Starts the launcher in a session and process group of its own (the hand-over's copy
+# joins it), under a `setsid --wait` that stays in ours: the kill then ends a grandchild,
+# and the shell reports no killed job.
 start_launcher() {  # log
-  setsid bash -c 'cd client && TMPDIR="$1" exec ./quillgate.exe --headless' _ "$work" \
-    > "$1" 2>&1 &
-  launcher_pgid=$!
+  rm -f launcher.pgid
+  setsid --fork --wait bash -c 'echo $$ > launcher.pgid; cd client && TMPDIR="$1" exec ./quillgate.exe --headless' \
+    _ "$work" > "$1" 2>&1 &
+  launcher_waiter=$!
+  until [ -s launcher.pgid ]; do sleep 0.005; done
+  launcher_pgid=$(cat launcher.pgid)
 }
 group_alive() { kill -0 -- "-$launcher_pgid" 2>/dev/null; }
 # Waits for the launcher's exit status; a run still going after $1 seconds is killed.
@@ -120,7 +134,7 @@ finish_launcher() {  # limit -> sets launcher_rc
   while group_alive && [ "$(date +%s)" -lt "$deadline" ]; do sleep 0.05; done
   group_alive && kill -KILL -- "-$launcher_pgid" 2>/dev/null
   launcher_rc=0
-  { wait "$launcher_pgid"; } 2>/dev/null || launcher_rc=$?
+  wait "$launcher_waiter" || launcher_rc=$?
   while group_alive; do sleep 0.05; done
   launcher_pgid=""
 }
