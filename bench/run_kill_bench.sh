@@ -184,8 +184,10 @@ for i in "${!instants[@]}"; do
   else
     converged=$((converged + 1))
   fi
-  printf 'kill %3d at %6s s (.ver then: %s): %s%s\n' $((i + 1)) "$at" "$after" "$outcome" \
-    "${detail:+; $detail}"
+  # What the launcher was doing: the last line it printed before the kill.
+  doing=$(tr '\r' '\n' < killed.log | grep -av '^setsid:' | grep -a . | tail -1 | cut -c1-80)
+  printf 'kill %3d at %6s s [%s] (.ver then: %s): %s%s\n' $((i + 1)) "$at" "$doing" "$after" \
+    "$outcome" "${detail:+; $detail}"
   if [ "$outcome" != converged ] || [ -n "$detail" ]; then
     mkdir -p "$keep/kill$((i + 1))" && cp killed.log rerun.log "$keep/kill$((i + 1))/"
   fi

@@ -10,7 +10,8 @@
 #include "testing/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const testing_support::ScopedCurrentDir inScratch(fuzz_support::Scratch().path());
+    // Current only during the call: libFuzzer reads and writes its corpus by relative paths.
+    const testing_support::ScopedCurrentDir inScratch(fuzz_support::Scratch().path());
     const auto parts = fuzz_support::SplitParts(data, size, 3);
     testing_support::WriteFile(kConfigFileName, parts[0]);
     testing_support::WriteFile("ver.id", parts[1]);
