@@ -11,6 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/nginx_site.sh
 source bench/release_build.sh
+source bench/update_site.sh
 
 runs=${RUNS:-5}
 total_mib=${TOTAL_MIB:-100}
@@ -24,39 +25,10 @@ work=$(mktemp -d /dev/shm/qg-update-bench.XXXXXX)
 trap 'stop_nginx; rm -rf "$work"' EXIT
 cd "$work"
 
-# Version k replaces a third of the content with new incompressible data: each package
-# carries about total/3 MiB.
-per_step_kib=$(( total_mib * 1024 / 3 ))
-make_version() {  # folder seed
-  /usr/bin/python3 - "$1/src" "$2" "$per_step_kib" <<'PY'
-import os, random, sys
-src, seed, kib = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-rng = random.Random(seed)
-count = 200
-for i in range(count):
-    d = os.path.join(src, f"set{i % 4}")
-    os.makedirs(d, exist_ok=True)
-    with open(os.path.join(d, f"f{i}.bin"), "wb") as f:
-        f.write(rng.randbytes(kib * 1024 // count))
-PY
-  "$axp" add "$1/resource/data.pak" "$1/src" --root "$1/src" --type 0 >/dev/null
-  rm -rf "$1/src"
-  printf 'CN.1.0.%s\r\n' "$2" > "$1/.ver"
-}
-echo "making 4 client versions and 3 packages of about $((total_mib / 3)) MiB each..."
-mkdir -p v0/resource && make_version v0 0
-for k in 1 2 3; do cp -r v$((k - 1)) v$k && make_version v$k $k; done
-mkdir -p site
-form=(x sealed scrambled scrambled)
-for k in 1 2 3; do
-  "$qgpatch" diff v$((k - 1)) v$k -o site/p$k.pkg --form ${form[$k]} >/dev/null
-done
-printf 'SERVER_BEGIN\r\n1|east\r\n' > site/server.lst
+make_update_site "$total_mib"
 mkdir -p nginx && start_nginx "$work/site" "$work/nginx"
 url=http://127.0.0.1:$nginx_port
-"$qgpatch" site -o site/patchinfo.txt --latest CN.1.0.3 --quillgate CN.9.0 \
-  --newquillgate "$url/quillgate.zip" --patch CN.1.0.0 CN.1.0.1 "$url/p1.pkg" \
-  --patch CN.1.0.1 CN.1.0.2 "$url/p2.pkg" --patch CN.1.0.2 CN.1.0.3 "$url/p3.pkg" >/dev/null
+publish_patch_info "$url"
 du -sh site | sed 's/^/site: /'
 
 fresh_client() {
