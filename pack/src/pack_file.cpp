@@ -74,9 +74,19 @@ struct PackFile::Impl {
         return hash.Find(HashNormalisedName(NormaliseName(name)));
     }
 
+    // A full disk gets its own code (12), so that the user is told to free space rather
+    // than that the pack is damaged.
+    void WriteFailed(int e) const {
+        if (IsDiskFull(e)) {
+            SetWriteError(kErrWrite, path, e);
+        } else {
+            SetLastError(kErrWrite, "winErr: %d", e);
+        }
+    }
+
     bool WriteAt(uint64_t offset, const void* data, size_t size) {
         if (int e = file->WriteAt(offset, data, size)) {
-            SetLastError(kErrWrite, "winErr: %d", e);
+            WriteFailed(e);
             return false;
         }
         return true;
@@ -157,7 +167,7 @@ struct PackFile::Impl {
 
     bool Sync() {
         if (int e = file->Sync()) {
-            SetLastError(kErrWrite, "winErr: %d", e);
+            WriteFailed(e);
             return false;
         }
         return true;

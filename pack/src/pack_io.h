@@ -14,4 +14,12 @@ namespace AXP {
 // valid GBK the path is used as it is.
 std::string ToNativePath(std::string_view gbkPath);
 
+// True for the errno values of a full disk or quota (ENOSPC, EDQUOT).
+bool IsDiskFull(int error);
+
+// Sets the error of a failed write or create of `path` (errno `error`): 12 "File=%s, disk
+// full (errno=%d)" when the disk or the quota is full, so that callers can tell the user
+// to free space; else `otherwise` with "File=%s, WinErr: %d".
+void SetWriteError(uint32_t otherwise, std::string_view path, int error);
+
 }  // namespace AXP
