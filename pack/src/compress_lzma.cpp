@@ -271,9 +271,9 @@ bool DecodeLzmaBlockStream(platform::IFile& in, uint64_t offset, uint32_t length
         if (rc != LZMA_OK) break;
     }
     if (rc != LZMA_STREAM_END || produced != h.size) {
-        SetLastError(kErrCodec, "LZMA decompress[%d]",
-                     static_cast<int>(rc == LZMA_OK || rc == LZMA_STREAM_END ? LZMA_DATA_ERROR
-                                                                              : rc));
+        SetLastError(
+            kErrCodec, "LZMA decompress[%d]",
+            static_cast<int>(rc == LZMA_OK || rc == LZMA_STREAM_END ? LZMA_DATA_ERROR : rc));
         return false;
     }
     return true;

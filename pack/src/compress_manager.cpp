@@ -100,8 +100,8 @@ void OutputFailed(std::string_view destination, int e) {
     }
 }
 
-bool WriteOrFail(platform::IFile& out, std::string_view destination, uint64_t pos,
-                 const void* data, size_t size) {
+bool WriteOrFail(platform::IFile& out, std::string_view destination, uint64_t pos, const void* data,
+                 size_t size) {
     if (int e = out.WriteAt(pos, data, size)) {
         OutputFailed(destination, e);
         return false;

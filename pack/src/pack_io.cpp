@@ -3,7 +3,6 @@
 #include <errno.h>
 
 #include "axp/error.h"
-
 #include "platform/native_path.h"
 
 namespace AXP {
@@ -21,8 +20,8 @@ void SetWriteError(uint32_t otherwise, std::string_view path, int error) {
         SetLastError(kErrNoSpace, "File=%.*s, disk full (errno=%d)", static_cast<int>(path.size()),
                      path.data(), error);
     } else {
-        SetLastError(otherwise, "File=%.*s, WinErr: %d", static_cast<int>(path.size()),
-                     path.data(), error);
+        SetLastError(otherwise, "File=%.*s, WinErr: %d", static_cast<int>(path.size()), path.data(),
+                     error);
     }
 }
 

@@ -1,7 +1,6 @@
 #include "package_zip.h"
 
 #include <errno.h>
-
 #include <strings.h>
 #include <zlib.h>
 #include <zzip/lib.h>
@@ -73,8 +72,8 @@ bool OpenMember(ZZIP_DIR* dir, std::string_view name, Member& m) {
     m.file.reset(zzip_file_open(dir, key.c_str(), ZZIP_CASELESS | ZZIP_ONLYZIP));
     ZZIP_STAT st{};
     m.record = FindRecord(dir, key);
-    if (!m.file || m.record == nullptr || zzip_dir_stat(dir, key.c_str(), &st, ZZIP_CASELESS) != 0 ||
-        st.st_size < 0) {
+    if (!m.file || m.record == nullptr ||
+        zzip_dir_stat(dir, key.c_str(), &st, ZZIP_CASELESS) != 0 || st.st_size < 0) {
         SetLastError(kErrZip, "ziperr=%d", zzip_error(dir));
         return false;
     }
@@ -95,8 +94,8 @@ bool ShortMember(std::string_view name, uint64_t got, uint32_t size) {
 bool CheckMember(std::string_view name, const Member& m, uint64_t got, uint32_t crc) {
     if (got != m.size || m.record->d_usize != m.size) return ShortMember(name, got, m.size);
     if (m.record->d_compr == 0 && m.record->d_csize != m.size) {
-        SetLastError(kErrZip, "File=%.*s, stored with %u bytes for %u", static_cast<int>(name.size()),
-                     name.data(), m.record->d_csize, m.size);
+        SetLastError(kErrZip, "File=%.*s, stored with %u bytes for %u",
+                     static_cast<int>(name.size()), name.data(), m.record->d_csize, m.size);
         return false;
     }
     if (crc != m.record->d_crc32) {
@@ -230,7 +229,8 @@ bool CheckAllZipMembers(ZZIP_DIR* dir) {
         if (name.empty() || name.back() != '/') {
             Member m;
             if (!OpenMember(dir, name, m) ||
-                !StreamMember(name, m, chunk, [](uint64_t, const uint8_t*, size_t) { return true; })) {
+                !StreamMember(name, m, chunk,
+                              [](uint64_t, const uint8_t*, size_t) { return true; })) {
                 return false;
             }
         }

@@ -82,20 +82,20 @@ bool DecodeSealedPackage(std::string_view source, std::string_view destination, 
         return false;
     };
     std::vector<uint8_t> flipped;
-    const bool decoded = DecodeLzmaBlockStream(
-        *in, kSealedHeaderSize, body, declared,
-        [&](uint64_t offset, const uint8_t* data, size_t n) {
-            if (complement) {
-                flipped.assign(data, data + n);
-                for (uint8_t& b : flipped) b = static_cast<uint8_t>(~b);
-                data = flipped.data();
-            }
-            if (int e = out->WriteAt(offset, data, n)) {
-                SetWriteError(kErrWrite, destination, e);
-                return false;
-            }
-            return true;
-        });
+    const bool decoded = DecodeLzmaBlockStream(*in, kSealedHeaderSize, body, declared,
+                                               [&](uint64_t offset, const uint8_t* data, size_t n) {
+                                                   if (complement) {
+                                                       flipped.assign(data, data + n);
+                                                       for (uint8_t& b : flipped)
+                                                           b = static_cast<uint8_t>(~b);
+                                                       data = flipped.data();
+                                                   }
+                                                   if (int e = out->WriteAt(offset, data, n)) {
+                                                       SetWriteError(kErrWrite, destination, e);
+                                                       return false;
+                                                   }
+                                                   return true;
+                                               });
     if (!decoded) return fail();
     in.reset();
     int e = out->Close();

@@ -14,11 +14,11 @@
 #include "file_crc.h"
 #include "pack_io.h"
 #include "package_zip.h"
-#include "sealed_package.h"
 #include "platform/directory_tree.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
+#include "sealed_package.h"
 
 namespace AXP {
 
@@ -92,8 +92,7 @@ std::string_view FileNameOf(std::string_view path) {
     return path.substr(start);
 }
 
-bool RefuseCommand(std::string_view path, const ScriptCommand& c, uint32_t code,
-                   const char* why) {
+bool RefuseCommand(std::string_view path, const ScriptCommand& c, uint32_t code, const char* why) {
     SetLastError(code, "File=%.*s: %s (pack=\"%s\", entry=\"%s\")", static_cast<int>(path.size()),
                  path.data(), why, c.packName.c_str(), c.entryName.c_str());
     return false;
