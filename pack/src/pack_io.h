@@ -22,4 +22,29 @@ bool IsDiskFull(int error);
 // to free space; else `otherwise` with "File=%s, WinErr: %d".
 void SetWriteError(uint32_t otherwise, std::string_view path, int error);
 
+// A file written beside its target as "<target>.~part" and renamed over the target only
+// once complete: a failed, refused or killed write never leaves a short or wrong target,
+// and the next run writes the same side file again. Failures set the error as
+// SetWriteError does (3 for the create, 5 for writes, 12 for a full disk).
+class PartFile {
+  public:
+    PartFile(platform::IFileSystem& fs, std::string target);
+    ~PartFile() { Discard(); }
+    PartFile(const PartFile&) = delete;
+    PartFile& operator=(const PartFile&) = delete;
+
+    bool Open();
+    bool Write(uint64_t offset, const void* data, size_t size);
+    // Flushes to the disk (with `sync`), closes and renames over the target.
+    bool Commit(bool sync);
+    // Deletes the side file (nothing once committed).
+    void Discard();
+
+  private:
+    platform::IFileSystem& fs_;
+    std::string target_;
+    std::string part_;
+    std::unique_ptr<platform::IFile> file_;
+};
+
 }  // namespace AXP

@@ -182,38 +182,15 @@ bool ExtractZipMemberToFile(ZZIP_DIR* dir, std::string_view name, const std::str
             return false;
         }
     }
-    // The content goes to a file beside the target, which replaces the target only when
-    // it is complete and checked: a failed, killed or damaged extraction never leaves a
-    // short or wrong file, and the next run writes the same side file again and renames
-    // it away.
-    const std::string part = target + ".~part";
-    std::unique_ptr<platform::IFile> out;
-    if (int e = fs.Open(ToNativePath(part), platform::FileOpenMode::kCreateReadWrite, out)) {
-        SetWriteError(kErrOpen, target, e);
-        return false;
-    }
-    auto fail = [&] {
-        out.reset();
-        platform::DeleteFileAt(part);
-        return false;
-    };
+    // The target changes only once the member is complete and checked.
+    PartFile out(fs, target);
+    if (!out.Open()) return false;
     std::vector<uint8_t> chunk(kChunk);
-    const bool read = StreamMember(name, m, chunk, [&](uint64_t at, const uint8_t* data, size_t n) {
-        if (int e = out->WriteAt(at, data, n)) {
-            SetWriteError(kErrWrite, target, e);
-            return false;
-        }
-        return true;
-    });
-    if (!read) return fail();
-    int e = out->Sync();
-    if (e == 0) e = out->Close();
-    if (e == 0) e = platform::RenameReplacing(part, target);
-    if (e != 0) {
-        SetWriteError(kErrWrite, target, e);
-        return fail();
-    }
-    return true;
+    return StreamMember(name, m, chunk,
+                        [&](uint64_t at, const uint8_t* data, size_t n) {
+                            return out.Write(at, data, n);
+                        }) &&
+           out.Commit(true);
 }
 
 bool CheckAllZipMembers(ZZIP_DIR* dir) {

@@ -70,41 +70,20 @@ bool DecodeSealedPackage(std::string_view source, std::string_view destination, 
         return false;
     }
 
-    const std::string part = std::string(destination) + ".~part";
-    std::unique_ptr<platform::IFile> out;
-    if (int e = fs.Open(ToNativePath(part), platform::FileOpenMode::kCreateReadWrite, out)) {
-        SetWriteError(kErrOpen, part, e);
-        return false;
-    }
-    auto fail = [&] {
-        out.reset();
-        platform::DeleteFileAt(part);
-        return false;
-    };
+    PartFile out(platform::PosixFileSystem(), std::string(destination));
+    if (!out.Open()) return false;
     std::vector<uint8_t> flipped;
-    const bool decoded = DecodeLzmaBlockStream(*in, kSealedHeaderSize, body, declared,
-                                               [&](uint64_t offset, const uint8_t* data, size_t n) {
-                                                   if (complement) {
-                                                       flipped.assign(data, data + n);
-                                                       for (uint8_t& b : flipped)
-                                                           b = static_cast<uint8_t>(~b);
-                                                       data = flipped.data();
-                                                   }
-                                                   if (int e = out->WriteAt(offset, data, n)) {
-                                                       SetWriteError(kErrWrite, destination, e);
-                                                       return false;
-                                                   }
-                                                   return true;
-                                               });
-    if (!decoded) return fail();
+    auto write = [&](uint64_t offset, const uint8_t* data, size_t n) {
+        if (complement) {
+            flipped.assign(data, data + n);
+            for (uint8_t& b : flipped) b = static_cast<uint8_t>(~b);
+            data = flipped.data();
+        }
+        return out.Write(offset, data, n);
+    };
+    if (!DecodeLzmaBlockStream(*in, kSealedHeaderSize, body, declared, write)) return false;
     in.reset();
-    int e = out->Close();
-    if (e == 0) e = platform::RenameReplacing(part, destination);
-    if (e != 0) {
-        SetWriteError(kErrWrite, destination, e);
-        return fail();
-    }
-    return true;
+    return out.Commit(false);
 }
 
 }  // namespace AXP
