@@ -78,6 +78,19 @@ bool OpenMember(ZZIP_DIR* dir, std::string_view name, Member& m) {
         return false;
     }
     m.size = static_cast<uint32_t>(st.st_size);
+    // Sizes the package cannot hold are refused before a buffer is sized by them: the
+    // compressed data must lie inside the file, stored data is its own size, and deflate
+    // expands a byte to at most 1032.
+    const zzip_off_t fileSize = dir->io->fd.filesize(dir->fd);
+    const uint64_t maxSize =
+        m.record->d_compr == 0 ? m.record->d_csize : uint64_t{m.record->d_csize} * 1032 + 1024;
+    if (fileSize < 0 || uint64_t{m.record->d_off} + m.record->d_csize > uint64_t(fileSize) ||
+        m.size > maxSize) {
+        SetLastError(kErrZip, "File=%.*s, %u bytes from %u compressed bytes at %u",
+                     static_cast<int>(name.size()), name.data(), m.size, m.record->d_csize,
+                     m.record->d_off);
+        return false;
+    }
     return true;
 }
 

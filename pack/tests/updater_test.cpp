@@ -358,27 +358,42 @@ TEST_F(UpdaterTest, HostileNamesLeaveTheFolderUntouched) {
     }
 }
 
-// A member whose directory entry claims more bytes than it holds: no short file, no
-// short entry; the target keeps its old content.
+// A member whose directory record claims more bytes than it holds (a little more, or
+// 4 GiB from a few compressed bytes, which must not size a buffer): the package is
+// refused, no short file, no short entry; the target keeps its old content.
 TEST_F(UpdaterTest, MemberShorterThanItsDirectoryEntryFails) {
     MakePack(client_ + "/data/ui.pak", {{"a.tga", {"old", 0, 3}}});
     axp_test::WriteFileBytes(client_ + "/a.txt", {'o', 'l', 'd'});
     const std::string content = Text(20000, 9);
-    for (const std::string& script :
-         {std::string("0||a.txt|0|00004E20\n"), std::string("0|data/ui.pak|a.txt|0|00004E20\n")}) {
-        const auto plain = Package("p.zip", script, {{"a.txt", content}}, PackageForm::kPlain);
+    const struct {
+        const char* script;
+        const char* member;
+        uint32_t claimed;
+    } cases[] = {
+        {"0||a.txt|0|00004E20\n", "a.txt", 20000 + 0x10000},
+        {"0|data/ui.pak|a.txt|0|00004E20\n", "a.txt", 20000 + 0x10000},
+        {"0||a.txt|0|00004E20\n", "(command)", 0xFFFFFF00u},
+        {"0|data/ui.pak|a.txt|0|00004E20\n", "a.txt", 0xFFFFFF00u},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.script) + c.member + " " + std::to_string(c.claimed));
+        const auto plain = Package("p.zip", c.script, {{"a.txt", content}}, PackageForm::kPlain);
         auto bytes = axp_test::ReadFileBytes(plain);
-        // The central directory record of "a.txt": its uncompressed size (offset 24) grows.
-        size_t central = 0;
-        for (size_t i = 0; i + 4 < bytes.size(); ++i) {
-            if (std::memcmp(&bytes[i], "PK\1\2", 4) == 0) central = i;
+        // The member's central directory record: its uncompressed size (offset 24).
+        bool found = false;
+        for (size_t i = 0; i + 46 < bytes.size(); ++i) {
+            if (std::memcmp(&bytes[i], "PK\1\2", 4) != 0) continue;
+            const size_t nameLength = bytes[i + 28] | bytes[i + 29] << 8;
+            if (std::string(reinterpret_cast<const char*>(&bytes[i + 46]), nameLength) != c.member)
+                continue;
+            StoreU32(&bytes[i + 24], c.claimed);
+            found = true;
         }
-        ASSERT_GT(central, 0u);
-        bytes[central + 24 + 2] ^= 0x01;  // + 64 KiB
+        ASSERT_TRUE(found);
         axp_test::WriteFileBytes(plain, bytes);
         ASSERT_TRUE(ScramblePackageFile(plain, Path("short.pkg")));
         Updater u;
-        EXPECT_FALSE(u.AddPatchPackage(Path("short.pkg"), ".pak")) << script;
+        EXPECT_FALSE(u.AddPatchPackage(Path("short.pkg"), ".pak"));
         EXPECT_EQ(GetLastErrorCode(), kErrZip) << GetLastErrorText();
         EXPECT_TRUE(u.ApplyPatches(client_, ".pak", ".ver", nullptr));
         EXPECT_EQ(FileText("a.txt"), "old");
