@@ -27,6 +27,16 @@ void SetWriteError(uint32_t otherwise, std::string_view path, int error) {
     }
 }
 
+void SetDirectoryError(std::string_view path, int error) {
+    if (IsDiskFull(error)) {
+        SetLastError(kErrNoSpace, "Path=%.*s, disk full (errno=%d)", static_cast<int>(path.size()),
+                     path.data(), error);
+    } else {
+        SetLastError(kErrOpen, "Path=%.*s, WinErr=%d", static_cast<int>(path.size()), path.data(),
+                     error);
+    }
+}
+
 PartFile::PartFile(platform::IFileSystem& fs, std::string target)
     : fs_(fs), target_(std::move(target)), part_(target_ + ".~part") {}
 

@@ -22,6 +22,10 @@ bool IsDiskFull(int error);
 // to free space; else `otherwise` with "File=%s, WinErr: %d".
 void SetWriteError(uint32_t otherwise, std::string_view path, int error);
 
+// Sets the error of a directory that could not be made: 12 "Path=%s, disk full
+// (errno=%d)" for a full disk or quota, else 3 "Path=%s, WinErr=%d".
+void SetDirectoryError(std::string_view path, int error);
+
 // A file written beside its target as "<target>.~part" and renamed over the target only
 // once complete: a failed, refused or killed write never leaves a short or wrong target,
 // and the next run writes the same side file again. Failures set the error as

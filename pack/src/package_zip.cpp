@@ -191,7 +191,7 @@ bool ExtractZipMemberToFile(ZZIP_DIR* dir, std::string_view name, const std::str
     if (slash != std::string::npos && slash > 0) {
         const std::string parent = target.substr(0, slash);
         if (!CreateDirectoryChain(parent)) {
-            SetWriteError(kErrOpen, parent, errno);
+            SetDirectoryError(parent, errno);
             return false;
         }
     }

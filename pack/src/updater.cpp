@@ -181,14 +181,13 @@ bool Updater::Impl::EnsureTempDirectory() {
     if (tempDir.empty()) {
         if (!platform::CreateUniqueTempDirectory("axu", tempDir)) {
             tempDir.clear();
-            SetLastError(kErrOpen, "Path=%saxu*, WinErr=%d",
-                         platform::SystemTempDirectory().c_str(), errno);
+            SetDirectoryError(platform::SystemTempDirectory() + "axu*", errno);
             return false;
         }
         return true;
     }
     if (platform::IsDirectory(tempDir) || CreateDirectoryChain(tempDir)) return true;
-    SetLastError(kErrOpen, "Path=%s, WinErr=%d", tempDir.c_str(), errno);
+    SetDirectoryError(tempDir, errno);
     return false;
 }
 
