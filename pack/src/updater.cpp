@@ -37,6 +37,17 @@ struct PackageRecord {
     // Scrambled packages carry entries exactly as they are stored in a pack; sealed ones
     // carry plain content that is compressed on the way in.
     bool contentCompressed = false;
+    // readPath is a decoded copy of a sealed package: it goes with its record, so that a
+    // refused package leaves nothing in the temporary folder.
+    bool decoded = false;
+
+    PackageRecord() = default;
+    PackageRecord(const PackageRecord&) = delete;
+    PackageRecord& operator=(const PackageRecord&) = delete;
+    ~PackageRecord() {
+        dir.reset();
+        if (decoded) platform::DeleteFileAt(readPath);
+    }
 };
 
 struct PendingOperation {
@@ -223,6 +234,7 @@ std::unique_ptr<PackageRecord> Updater::Impl::OpenPackage(std::string_view path,
         record->contentCompressed = true;
     } else if (form == PackageForm::kSealed) {
         if (!DecodeSealed(path, record->readPath)) return nullptr;
+        record->decoded = true;
     } else if (anyForm && form != PackageForm::kNone) {
         record->readPath.assign(path);
     } else {

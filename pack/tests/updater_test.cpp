@@ -526,6 +526,9 @@ TEST_P(UpdaterTest, MemberFailingItsCrcRefusesTheWholePackage) {
             EXPECT_EQ(GetLastErrorCode(), kErrZip) << GetLastErrorText();
             EXPECT_NE(GetLastErrorText().find(member), std::string::npos) << GetLastErrorText();
             EXPECT_EQ(u.GetPendingCount(), 0u);
+            if (!u.TempDirectory().empty()) {  // the decoded copy went with the package
+                EXPECT_TRUE(fs::is_empty(u.TempDirectory()));
+            }
             EXPECT_TRUE(u.ApplyPatches(client_, ".pak", ".ver", nullptr));
             const auto after = axp_test::Snapshot(client_);
             EXPECT_TRUE(after == before) << axp_test::Describe(before, after);
