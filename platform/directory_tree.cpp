@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -78,6 +79,16 @@ bool SameFile(std::string_view aGbk, std::string_view bGbk) {
         return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
     }
     return FileNamesEqual(AbsolutePath(a), AbsolutePath(b));
+}
+
+int AvailableDiskSpace(std::string_view gbkDir, uint64_t& bytes) {
+    bytes = 0;
+    std::string native;
+    if (!NativePath(gbkDir, native)) return EINVAL;
+    struct statvfs st;
+    if (statvfs(native.c_str(), &st) != 0) return errno;
+    bytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+    return 0;
 }
 
 }  // namespace platform

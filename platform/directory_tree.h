@@ -5,6 +5,7 @@
 // into their own error texts.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -31,5 +32,9 @@ int RenameReplacing(std::string_view fromGbk, std::string_view toGbk);
 // True when both paths name the same file: the same file on disk when both exist,
 // otherwise the same absolute path, compared as file names are (ASCII case folded).
 bool SameFile(std::string_view aGbk, std::string_view bGbk);
+
+// The bytes an unprivileged process may still write on the file system holding the
+// existing directory `gbkDir`. 0 or an errno value.
+int AvailableDiskSpace(std::string_view gbkDir, uint64_t& bytes);
 
 }  // namespace platform

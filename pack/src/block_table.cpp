@@ -10,6 +10,12 @@ void BlockTable::Load(std::vector<BlockEntry> entries) {
     }
 }
 
+uint32_t BlockTable::FreeBytes() const {
+    uint64_t total = 0;
+    for (const auto& [rounded, index] : freeIndex_) total += rounded;
+    return total > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(total);
+}
+
 void BlockTable::Clear() {
     entries_.clear();
     freeIndex_.clear();
@@ -39,7 +45,7 @@ bool BlockTable::Allocate(uint32_t size, PackHeader& header, Allocation& out) {
         BlockEntry& taken = entries_[index];
         taken.storedSize = size;
         taken.unpackedSize = size;
-        taken.flags = kBlockInUse;
+        taken.flags = (taken.flags & kBlockReservedMask) | kBlockInUse;
         return true;
     }
     if (entries_.size() >= kMaxBlockCount) return false;

@@ -31,9 +31,11 @@ uint32_t ParseDecimal(std::string_view field, uint32_t otherwise) {
     return value;
 }
 
-uint32_t ParseHex(std::string_view field) {
-    uint32_t value = 0;
-    for (char c : field.substr(0, 8)) {
+// One to eight hexadecimal digits and nothing else ("%08X" writes eight).
+bool ParseHex(std::string_view field, uint32_t& value) {
+    if (field.empty() || field.size() > 8) return false;
+    value = 0;
+    for (char c : field) {
         uint32_t digit;
         if (c >= '0' && c <= '9')
             digit = static_cast<uint32_t>(c - '0');
@@ -42,10 +44,10 @@ uint32_t ParseHex(std::string_view field) {
         else if (c >= 'A' && c <= 'F')
             digit = static_cast<uint32_t>(c - 'A' + 10);
         else
-            break;
+            return false;
         value = value << 4 | digit;
     }
-    return value;
+    return true;
 }
 
 }  // namespace
@@ -65,8 +67,13 @@ std::vector<ScriptCommand> ParseCommandScript(std::string_view text) {
         c.operation = ParseDecimal(fields[0], kOpUnknown);
         c.packName = NormaliseName(fields[1]);
         c.entryName = NormaliseName(fields[2]);
-        c.compressType = ParseDecimal(fields[3], 0);
-        c.unpackedSize = ParseHex(fields[4]);
+        // A damaged type or size must not pass as "stored" or as size 0: the whole line
+        // becomes an unknown operation.
+        c.compressType = ParseDecimal(fields[3], kOpUnknown);
+        if (c.compressType == kOpUnknown || !ParseHex(fields[4], c.unpackedSize)) {
+            c.operation = kOpUnknown;
+            c.compressType = 0;
+        }
         commands.push_back(std::move(c));
     }
     return commands;

@@ -10,6 +10,8 @@
 #include "axp/compress_lzo.h"  // ApplyWordMask
 #include "axp/error.h"
 #include "axp/format.h"
+#include "lzma_stream.h"
+#include "platform/file.h"
 
 namespace AXP {
 namespace {
@@ -96,23 +98,25 @@ bool Compress_LZMA::Compress(uint8_t* buffer, uint32_t capacity, uint32_t& lengt
     return true;
 }
 
-bool Compress_LZMA::DecodeBlock(uint8_t* buffer, uint32_t capacity, uint32_t length,
-                                uint32_t& decodedLength) const {
-    if (length < kLzmaHeaderSize) {
-        SetLastError(kErrCodec, "LZMA decompress[%d]", kHeaderTooShort);
-        return false;
-    }
-    ApplyWordMask(buffer, length, kLzmaWordMask);
-    const uint8_t filterFlag = buffer[0];
-    const uint8_t propsByte = buffer[1];
-    const uint32_t dictionary = LoadU32(buffer + 2);
-    const uint32_t size = LoadU32(buffer + 6);
-    if (LoadU32(buffer + 10) != 0) {
+namespace {
+
+// The fields of a block header (after unmasking), checked as DecodeBlock checks them.
+struct BlockHeader {
+    bool x86 = false;
+    uint32_t dictionary = 0;
+    uint32_t size = 0;
+    lzma_options_lzma options{};
+};
+
+// Error 19 for a header the decoder must refuse; `options` is ready for a decoder that
+// never allocates a dictionary larger than the block's size.
+bool ParseBlockHeader(const uint8_t* header, BlockHeader& h) {
+    const uint8_t filterFlag = header[0];
+    const uint8_t propsByte = header[1];
+    h.dictionary = LoadU32(header + 2);
+    h.size = LoadU32(header + 6);
+    if (LoadU32(header + 10) != 0) {
         SetLastError(kErrCodec, "LZMA decompress[%d]", kBadSize);
-        return false;
-    }
-    if (size > capacity) {
-        SetLastError(kErrNoMemory, "LZMA decompress=%d", static_cast<int>(size));
         return false;
     }
     if (filterFlag > 1) {
@@ -124,11 +128,54 @@ bool Compress_LZMA::DecodeBlock(uint8_t* buffer, uint32_t capacity, uint32_t len
         SetLastError(kErrCodec, "LZMA decompress[%d]", kBadProperties);
         return false;
     }
-    if (dictionary > kLzmaDictionarySize) {
+    if (h.dictionary > kLzmaDictionarySize) {
         SetLastError(kErrCodec, "LZMA decompress[%d]", kDictionaryTooLarge);
         return false;
     }
-    if (size == 0) return true;
+    h.x86 = filterFlag == 1;
+    std::memset(&h.options, 0, sizeof(h.options));
+    // Matches never reach before the start of the output, so a dictionary of the output's
+    // size decodes everything; never allocate more than that.
+    h.options.dict_size = std::max(kMinDictionary, std::min(h.dictionary, h.size));
+    h.options.lc = lc;
+    h.options.lp = lp;
+    h.options.pb = pb;
+    h.options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+    h.options.ext_size_low = h.size;
+    h.options.ext_size_high = 0;
+    return true;
+}
+
+// The decoder's filter chain for a header; `filters` has room for 3.
+void FilterChain(BlockHeader& h, lzma_filter* filters) {
+    int n = 0;
+    if (h.x86) filters[n++] = lzma_filter{LZMA_FILTER_X86, nullptr};
+    filters[n++] = lzma_filter{LZMA_FILTER_LZMA1EXT, &h.options};
+    filters[n] = lzma_filter{LZMA_VLI_UNKNOWN, nullptr};
+}
+
+void UnmaskAt(uint8_t* data, size_t size, uint64_t position) {
+    for (size_t i = 0; i < size; ++i) {
+        data[i] ^= static_cast<uint8_t>(kLzmaWordMask >> (8 * ((position + i) & 3)));
+    }
+}
+
+}  // namespace
+
+bool Compress_LZMA::DecodeBlock(uint8_t* buffer, uint32_t capacity, uint32_t length,
+                                uint32_t& decodedLength) const {
+    if (length < kLzmaHeaderSize) {
+        SetLastError(kErrCodec, "LZMA decompress[%d]", kHeaderTooShort);
+        return false;
+    }
+    ApplyWordMask(buffer, length, kLzmaWordMask);
+    BlockHeader h;
+    if (LoadU32(buffer + 10) == 0 && LoadU32(buffer + 6) > capacity) {
+        SetLastError(kErrNoMemory, "LZMA decompress=%d", static_cast<int>(LoadU32(buffer + 6)));
+        return false;
+    }
+    if (!ParseBlockHeader(buffer, h)) return false;
+    if (h.size == 0) return true;
 
     const uint32_t inSize = length - kLzmaHeaderSize;
     std::unique_ptr<uint8_t[]> input(new (std::nothrow) uint8_t[inSize + 1]);
@@ -137,32 +184,98 @@ bool Compress_LZMA::DecodeBlock(uint8_t* buffer, uint32_t capacity, uint32_t len
         return false;
     }
     std::memcpy(input.get(), buffer + kLzmaHeaderSize, inSize);
-
-    lzma_options_lzma options;
-    std::memset(&options, 0, sizeof(options));
-    // Matches never reach before the start of the output, so a dictionary of the output's
-    // size decodes everything; never allocate more than that.
-    options.dict_size = std::max(kMinDictionary, std::min(dictionary, size));
-    options.lc = lc;
-    options.lp = lp;
-    options.pb = pb;
-    options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
-    options.ext_size_low = size;
-    options.ext_size_high = 0;
     lzma_filter filters[3];
-    int n = 0;
-    if (filterFlag == 1) filters[n++] = lzma_filter{LZMA_FILTER_X86, nullptr};
-    filters[n++] = lzma_filter{LZMA_FILTER_LZMA1EXT, &options};
-    filters[n] = lzma_filter{LZMA_VLI_UNKNOWN, nullptr};
+    FilterChain(h, filters);
     size_t inPos = 0, outPos = 0;
     lzma_ret rc = lzma_raw_buffer_decode(filters, nullptr, input.get(), &inPos, inSize, buffer,
-                                         &outPos, size);
-    if (rc != LZMA_OK || outPos != size) {
+                                         &outPos, h.size);
+    if (rc != LZMA_OK || outPos != h.size) {
         SetLastError(kErrCodec, "LZMA decompress[%d]",
                      static_cast<int>(rc == LZMA_OK ? LZMA_DATA_ERROR : rc));
         return false;
     }
-    decodedLength = size;
+    decodedLength = h.size;
+    return true;
+}
+
+bool DecodeLzmaBlockStream(platform::IFile& in, uint64_t offset, uint32_t length,
+                           uint32_t expectedSize, const LzmaChunkSink& sink) {
+    uint8_t header[kLzmaHeaderSize];
+    if (length < kLzmaHeaderSize) {
+        SetLastError(kErrCodec, "LZMA decompress[%d]", kHeaderTooShort);
+        return false;
+    }
+    if (int e = platform::ReadExactAt(in, offset, header, sizeof(header))) {
+        SetLastError(kErrRead, "WinErr=%d", e < 0 ? 0 : e);
+        return false;
+    }
+    UnmaskAt(header, sizeof(header), 0);
+    BlockHeader h;
+    if (!ParseBlockHeader(header, h)) return false;
+    if (h.size != expectedSize) {
+        SetLastError(kErrCorrupt, "LZMA size %u, expected %u", h.size, expectedSize);
+        return false;
+    }
+    // What the data cannot hold is refused before a byte is written (see
+    // GetMaxDecompressedSize).
+    if (h.size > Compress_LZMA().GetMaxDecompressedSize(length - kLzmaHeaderSize)) {
+        SetLastError(kErrCorrupt, "LZMA size %u from %u bytes", h.size, length);
+        return false;
+    }
+    if (h.size == 0) return true;
+    lzma_filter filters[3];
+    FilterChain(h, filters);
+    lzma_stream strm = LZMA_STREAM_INIT;
+    lzma_ret rc = lzma_raw_decoder(&strm, filters);
+    struct End {
+        lzma_stream* s;
+        ~End() { lzma_end(s); }
+    } end{&strm};
+    if (rc != LZMA_OK) {
+        SetLastError(kErrCodec, "LZMA decompress[%d]", static_cast<int>(rc));
+        return false;
+    }
+    constexpr size_t kChunk = 1 << 16;
+    std::unique_ptr<uint8_t[]> inBuf(new (std::nothrow) uint8_t[kChunk]);
+    std::unique_ptr<uint8_t[]> outBuf(new (std::nothrow) uint8_t[kChunk]);
+    if (!inBuf || !outBuf) {
+        SetLastError(kErrNoMemory, "size=%d", static_cast<int>(kChunk));
+        return false;
+    }
+    uint64_t consumed = kLzmaHeaderSize;  // block position of the next input byte
+    uint64_t produced = 0;
+    strm.next_out = outBuf.get();
+    strm.avail_out = kChunk;
+    for (;;) {
+        if (strm.avail_in == 0 && consumed < length) {
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, length - consumed));
+            if (int e = platform::ReadExactAt(in, offset + consumed, inBuf.get(), want)) {
+                SetLastError(kErrRead, "WinErr=%d", e < 0 ? 0 : e);
+                return false;
+            }
+            UnmaskAt(inBuf.get(), want, consumed);
+            consumed += want;
+            strm.next_in = inBuf.get();
+            strm.avail_in = want;
+        }
+        const bool last = strm.avail_in == 0 && consumed >= length;
+        rc = lzma_code(&strm, last ? LZMA_FINISH : LZMA_RUN);
+        const size_t ready = kChunk - strm.avail_out;
+        if (ready > 0 && (strm.avail_out == 0 || rc == LZMA_STREAM_END)) {
+            if (produced + ready > h.size) break;  // the decoder stops at the size; never trusted
+            if (!sink(produced, outBuf.get(), ready)) return false;
+            produced += ready;
+            strm.next_out = outBuf.get();
+            strm.avail_out = kChunk;
+        }
+        if (rc != LZMA_OK) break;
+    }
+    if (rc != LZMA_STREAM_END || produced != h.size) {
+        SetLastError(
+            kErrCodec, "LZMA decompress[%d]",
+            static_cast<int>(rc == LZMA_OK || rc == LZMA_STREAM_END ? LZMA_DATA_ERROR : rc));
+        return false;
+    }
     return true;
 }
 

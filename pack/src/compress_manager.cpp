@@ -91,17 +91,27 @@ ICompress* CompressManager::GetByType(uint8_t type) const {
 namespace {
 
 // Output-file steps of CompressFile and DecompressFile: a failure is error 5.
-bool WriteOrFail(platform::IFile& out, uint64_t pos, const void* data, size_t size) {
-    if (int e = out.WriteAt(pos, data, size)) {
+// A full disk is error 12 (see SetWriteError).
+void OutputFailed(std::string_view destination, int e) {
+    if (IsDiskFull(e)) {
+        SetWriteError(kErrWrite, destination, e);
+    } else {
         SetLastError(kErrWrite, "WinErr=%d", e);
+    }
+}
+
+bool WriteOrFail(platform::IFile& out, std::string_view destination, uint64_t pos, const void* data,
+                 size_t size) {
+    if (int e = out.WriteAt(pos, data, size)) {
+        OutputFailed(destination, e);
         return false;
     }
     return true;
 }
 
-bool CloseOrFail(platform::IFile& out) {
+bool CloseOrFail(platform::IFile& out, std::string_view destination) {
     if (int e = out.Close()) {
-        SetLastError(kErrWrite, "WinErr=%d", e);
+        OutputFailed(destination, e);
         return false;
     }
     return true;
@@ -138,25 +148,29 @@ bool CompressManager::CompressFile(ICompress* codec, std::string_view source,
 
     std::unique_ptr<platform::IFile> out;
     if (int e = fs.Open(ToNativePath(destination), platform::FileOpenMode::kCreateReadWrite, out)) {
-        SetLastError(kErrOpen, "WinErr=%d", e);
+        if (IsDiskFull(e)) {
+            SetWriteError(kErrOpen, destination, e);
+        } else {
+            SetLastError(kErrOpen, "WinErr=%d", e);
+        }
         return false;
     }
     uint64_t pos = 0;
     uint32_t crc = kCrcInit;
     if (headerLength > 0 && header != nullptr) {
-        if (!WriteOrFail(*out, 0, header, headerLength)) return false;
+        if (!WriteOrFail(*out, destination, 0, header, headerLength)) return false;
         crc = CrcUpdate(crc, header, headerLength);
         pos = headerLength;
     }
-    if (!WriteOrFail(*out, pos, buffer.get(), compressedSize)) return false;
+    if (!WriteOrFail(*out, destination, pos, buffer.get(), compressedSize)) return false;
     crc = CrcUpdate(crc, buffer.get(), compressedSize);
     pos += compressedSize;
     if (trailer) {
         uint8_t t[4];
         StoreU32(t, CrcFinal(crc));
-        if (!WriteOrFail(*out, pos, t, 4)) return false;
+        if (!WriteOrFail(*out, destination, pos, t, 4)) return false;
     }
-    if (!CloseOrFail(*out)) return false;
+    if (!CloseOrFail(*out, destination)) return false;
     return true;
 }
 
@@ -172,6 +186,11 @@ bool CompressManager::DecompressFile(ICompress* codec, std::string_view source,
         return false;
     }
     const uint32_t readLength = static_cast<uint32_t>(size - skip - 4);
+    // A size the data cannot hold is refused before anything is allocated for it.
+    if (outputSize > codec->GetMaxDecompressedSize(readLength)) {
+        SetLastError(kErrCorrupt, "Size=%u from %u bytes", outputSize, readLength);
+        return false;
+    }
     const uint32_t capacity = std::max(static_cast<uint32_t>(size), outputSize);
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
     if (!buffer) {
@@ -187,11 +206,15 @@ bool CompressManager::DecompressFile(ICompress* codec, std::string_view source,
     if (!codec->Decompress(buffer.get(), capacity, readLength, 0)) return false;
     std::unique_ptr<platform::IFile> out;
     if (int e = fs.Open(ToNativePath(destination), platform::FileOpenMode::kCreateReadWrite, out)) {
-        SetLastError(kErrOpen, "WinErr=%d", e);
+        if (IsDiskFull(e)) {
+            SetWriteError(kErrOpen, destination, e);
+        } else {
+            SetLastError(kErrOpen, "WinErr=%d", e);
+        }
         return false;
     }
-    if (!WriteOrFail(*out, 0, buffer.get(), outputSize)) return false;
-    if (!CloseOrFail(*out)) return false;
+    if (!WriteOrFail(*out, destination, 0, buffer.get(), outputSize)) return false;
+    if (!CloseOrFail(*out, destination)) return false;
     return true;
 }
 

@@ -69,7 +69,11 @@ bool TransformFile(std::string_view source, const std::string& temp, std::string
     auto fail = [&](int e) {
         out.reset();
         platform::DeleteFileAt(temp);
-        SetLastError(kErrWrite, "WinErr=%d", e);
+        if (IsDiskFull(e)) {
+            SetWriteError(kErrWrite, destination, e);
+        } else {
+            SetLastError(kErrWrite, "WinErr=%d", e);
+        }
         return false;
     };
     std::vector<uint8_t> chunk(kChunk);

@@ -74,9 +74,19 @@ struct PackFile::Impl {
         return hash.Find(HashNormalisedName(NormaliseName(name)));
     }
 
+    // A full disk gets its own code (12), so that the user is told to free space rather
+    // than that the pack is damaged.
+    void WriteFailed(int e) const {
+        if (IsDiskFull(e)) {
+            SetWriteError(kErrWrite, path, e);
+        } else {
+            SetLastError(kErrWrite, "winErr: %d", e);
+        }
+    }
+
     bool WriteAt(uint64_t offset, const void* data, size_t size) {
         if (int e = file->WriteAt(offset, data, size)) {
-            SetLastError(kErrWrite, "winErr: %d", e);
+            WriteFailed(e);
             return false;
         }
         return true;
@@ -157,7 +167,7 @@ struct PackFile::Impl {
 
     bool Sync() {
         if (int e = file->Sync()) {
-            SetLastError(kErrWrite, "winErr: %d", e);
+            WriteFailed(e);
             return false;
         }
         return true;
@@ -174,14 +184,22 @@ struct PackFile::Impl {
             const HashSlot& s = hash.At(i);
             if (s.InUse() && s.BlockIndex() < blocks.Count()) referenced[s.BlockIndex()] = true;
         }
-        bool freed = false;
+        bool changed = false;
         for (uint32_t b = 0; b < blocks.Count(); ++b) {
             if (!blocks.At(b).InUse() || referenced[b]) continue;
             blocks.Free(b, header);
             if (!WriteBlock(b)) return false;
-            freed = true;
+            changed = true;
         }
-        return !freed || (WriteHeader() && Sync());
+        // The header's free-bytes count was kept by running sums; a writer killed between
+        // a block entry and the header left it off (repeated kills can wrap it), so it is
+        // counted again from the free blocks themselves.
+        const uint32_t counted = blocks.FreeBytes();
+        if (header.freeBytes != counted) {
+            header.freeBytes = counted;
+            changed = true;
+        }
+        return !changed || (WriteHeader() && Sync());
     }
 
     void Forget() {
@@ -493,12 +511,13 @@ bool PackFile::AddFile(const void* source, uint32_t bufferSize, std::string_view
         if (RoundSize(oldEntry.storedSize) == RoundSize(size) && oldEntry.InUse()) {
             // Same rounded size: rewrite the content in place.
             BlockEntry& b = m.blocks.At(old);
-            const BlockEntry target{b.offset, size, unpacked, flags};
+            const BlockEntry target{b.offset, size, unpacked,
+                                    (b.flags & kBlockReservedMask) | flags};
             if (!m.WriteContent(target, source, size, fromMemory)) return failed();
-            if (b.storedSize != size || b.unpackedSize != unpacked || b.flags != flags) {
+            if (b.storedSize != size || b.unpackedSize != unpacked || b.flags != target.flags) {
                 b.storedSize = size;
                 b.unpackedSize = unpacked;
-                b.flags = flags;
+                b.flags = target.flags;
                 if (!m.WriteBlock(old)) return failed();
             }
             return !flush || m.Sync();
@@ -513,7 +532,7 @@ bool PackFile::AddFile(const void* source, uint32_t bufferSize, std::string_view
         }
         BlockEntry& b = m.blocks.At(a.block);
         b.unpackedSize = unpacked;
-        b.flags = flags;
+        b.flags = (b.flags & kBlockReservedMask) | flags;
         s.blockRef = (s.blockRef & kSlotPreservedBit) | kSlotInUse | a.block;
         m.hash.Set(slot, s);
         const BlockEntry target = m.blocks.At(a.block);
@@ -535,8 +554,10 @@ bool PackFile::AddFile(const void* source, uint32_t bufferSize, std::string_view
     }
     BlockEntry& b = m.blocks.At(a.block);
     b.unpackedSize = unpacked;
-    b.flags = flags;
-    m.hash.Set(slot, HashSlot{h.hashA, h.hashB, kSlotInUse | a.block});
+    b.flags = (b.flags & kBlockReservedMask) | flags;
+    // A free slot taken again keeps the bits this library does not use.
+    m.hash.Set(slot,
+               HashSlot{h.hashA, h.hashB, (s.blockRef & kSlotPreservedBit) | kSlotInUse | a.block});
     const BlockEntry target = m.blocks.At(a.block);
     if (a.split && !m.WriteBlock(a.remainderBlock)) return failed();
     if (!m.WriteContent(target, source, size, fromMemory)) return failed();

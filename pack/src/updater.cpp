@@ -3,7 +3,6 @@
 #include <errno.h>
 
 #include <map>
-#include <set>
 #include <vector>
 
 #include "axp/command_script.h"
@@ -19,6 +18,7 @@
 #include "platform/file.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
+#include "sealed_package.h"
 
 namespace AXP {
 
@@ -37,6 +37,17 @@ struct PackageRecord {
     // Scrambled packages carry entries exactly as they are stored in a pack; sealed ones
     // carry plain content that is compressed on the way in.
     bool contentCompressed = false;
+    // readPath is a decoded copy of a sealed package: it goes with its record, so that a
+    // refused package leaves nothing in the temporary folder.
+    bool decoded = false;
+
+    PackageRecord() = default;
+    PackageRecord(const PackageRecord&) = delete;
+    PackageRecord& operator=(const PackageRecord&) = delete;
+    ~PackageRecord() {
+        dir.reset();
+        if (decoded) platform::DeleteFileAt(readPath);
+    }
 };
 
 struct PendingOperation {
@@ -92,11 +103,37 @@ std::string_view FileNameOf(std::string_view path) {
     return path.substr(start);
 }
 
-bool ReadHeader(std::string_view path, uint8_t (&header)[kSealedHeaderSize]) {
-    std::unique_ptr<platform::IFile> file;
-    return platform::PosixFileSystem().Open(ToNativePath(path), platform::FileOpenMode::kRead,
-                                            file) == 0 &&
-           platform::ReadExactAt(*file, 0, header, sizeof(header)) == 0;
+bool RefuseCommand(std::string_view path, const ScriptCommand& c, uint32_t code, const char* why) {
+    SetLastError(code, "File=%.*s: %s (pack=\"%s\", entry=\"%s\")", static_cast<int>(path.size()),
+                 path.data(), why, c.packName.c_str(), c.entryName.c_str());
+    return false;
+}
+
+// Every line of the script must be one the apply can carry out: a known operation on a
+// name inside the installation directory, a write with its member in the zip and a codec
+// that exists. Error 10 (operation, names), 14 (member) or 18 (codec).
+bool CheckCommands(std::string_view path, const std::vector<ScriptCommand>& commands,
+                   ZZIP_DIR* dir) {
+    for (const ScriptCommand& c : commands) {
+        if (!IsContainedName(c.entryName) ||
+            (!c.packName.empty() && !IsContainedName(c.packName))) {
+            return RefuseCommand(path, c, kErrInvalidArg,
+                                 "name outside the installation directory");
+        }
+        if (c.operation != kOpWrite && c.operation != kOpRemove) {
+            return RefuseCommand(path, c, kErrInvalidArg, "unknown operation");
+        }
+        if (c.operation != kOpWrite) continue;
+        if (!HasZipMember(dir, c.entryName)) {
+            return RefuseCommand(path, c, kErrZip, "no member for the entry");
+        }
+        if (!c.packName.empty() && c.compressType != 0 &&
+            (c.compressType > 0xFF ||
+             GetCompressManager().GetByType(static_cast<uint8_t>(c.compressType)) == nullptr)) {
+            return RefuseCommand(path, c, kErrUnknownCompress, "unknown compression type");
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -104,7 +141,7 @@ bool ReadHeader(std::string_view path, uint8_t (&header)[kSealedHeaderSize]) {
 struct Updater::Impl {
     platform::IFileSystem* fs;
     PackageZipIo io;
-    std::set<std::string> added;
+    std::vector<std::string> added;  // the paths of the packages in the plan
     std::map<std::string, PendingOperation> plainPlan;
     std::map<std::string, PackPlan> packPlan;
     std::string tempDir;
@@ -155,14 +192,13 @@ bool Updater::Impl::EnsureTempDirectory() {
     if (tempDir.empty()) {
         if (!platform::CreateUniqueTempDirectory("axu", tempDir)) {
             tempDir.clear();
-            SetLastError(kErrOpen, "Path=%saxu*, WinErr=%d",
-                         platform::SystemTempDirectory().c_str(), errno);
+            SetDirectoryError(platform::SystemTempDirectory() + "axu*", errno);
             return false;
         }
         return true;
     }
     if (platform::IsDirectory(tempDir) || CreateDirectoryChain(tempDir)) return true;
-    SetLastError(kErrOpen, "Path=%s, WinErr=%d", tempDir.c_str(), errno);
+    SetDirectoryError(tempDir, errno);
     return false;
 }
 
@@ -177,13 +213,14 @@ bool Updater::Impl::DecodeSealed(std::string_view path, std::string& decoded) {
     for (int n = 1; platform::PathExists(decoded); ++n) {
         decoded = JoinPath(tempDir, std::string(name) + "." + std::to_string(n) + ".~patch");
     }
-    uint8_t header[kSealedHeaderSize];
-    ICompress* lzma = GetCompressManager().GetByType(kLzmaType);
-    if (!ReadHeader(path, header) || lzma == nullptr ||
-        !GetCompressManager().DecompressFile(lzma, path, decoded, kSealedHeaderSize,
-                                             LoadU32(header + 4))) {
-        SetLastError(kErrCorrupt, "File=%.*s(sealed package cannot be decoded)",
-                     static_cast<int>(path.size()), path.data());
+    if (!DecodeSealedPackage(path, decoded, false)) {
+        // A full disk or an unwritable temporary folder keeps its own code: the package
+        // itself may be sound, and the user is told what to fix.
+        const uint32_t code = GetLastErrorCode();
+        if (code == kErrNoSpace || code == kErrWrite || code == kErrOpen) return false;
+        const std::string text = GetLastErrorText();
+        SetLastError(kErrCorrupt, "File=%.*s(sealed package cannot be decoded: %s)",
+                     static_cast<int>(path.size()), path.data(), text.c_str());
         return false;
     }
     return true;
@@ -197,6 +234,7 @@ std::unique_ptr<PackageRecord> Updater::Impl::OpenPackage(std::string_view path,
         record->contentCompressed = true;
     } else if (form == PackageForm::kSealed) {
         if (!DecodeSealed(path, record->readPath)) return nullptr;
+        record->decoded = true;
     } else if (anyForm && form != PackageForm::kNone) {
         record->readPath.assign(path);
     } else {
@@ -250,8 +288,11 @@ bool Updater::AddPatchPackage(std::string_view path, std::string_view packExtens
         SetLastError(kErrInvalidArg);
         return false;
     }
-    const std::string key = NormaliseName(path);
-    if (m.added.count(key) != 0) return true;
+    // The same file under another spelling (case, slashes, "./", a link) is the same
+    // package: adding it again would apply it twice.
+    for (const std::string& added : m.added) {
+        if (platform::SameFile(added, path)) return true;
+    }
 
     std::unique_ptr<PackageRecord> record = m.OpenPackage(path, false);
     if (!record) return false;
@@ -259,23 +300,16 @@ bool Updater::AddPatchPackage(std::string_view path, std::string_view packExtens
     if (!ExtractZipMember(record->dir.get(), kCommandEntryName, m.buffer, size)) return false;
     const std::vector<ScriptCommand> commands =
         ParseCommandScript(std::string_view(reinterpret_cast<const char*>(m.buffer.data()), size));
-
-    // Every name is checked before any enters the plan: a package with one name that leads
-    // out of the installation directory is refused as a whole.
-    for (const ScriptCommand& c : commands) {
-        if (!IsContainedName(c.entryName) ||
-            (!c.packName.empty() && !IsContainedName(c.packName))) {
-            SetLastError(kErrInvalidArg,
-                         "File=%.*s: name outside the installation directory (pack=\"%s\", "
-                         "entry=\"%s\")",
-                         static_cast<int>(path.size()), path.data(), c.packName.c_str(),
-                         c.entryName.c_str());
-            return false;
-        }
+    // The whole package is checked before any of it enters the plan, so that a package
+    // that cannot be applied to the end is never applied in part.
+    if (!CheckCommands(path, commands, record->dir.get()) ||
+        !CheckAllZipMembers(record->dir.get())) {
+        return false;
     }
+
     const PackageRecord* package = record.get();
     m.packages.push_back(std::move(record));
-    m.added.insert(key);
+    m.added.emplace_back(path);
     for (const ScriptCommand& c : commands) {
         PendingOperation op{c.operation, c.packName,     c.entryName,
                             package,     c.compressType, c.unpackedSize};
@@ -460,16 +494,7 @@ bool Updater::ConvertPackageForm(std::string_view source, std::string_view desti
         return GetCompressManager().CompressFile(lzma, destination, destination, unpacked, header,
                                                  sizeof(header), true, packed);
     }
-    if (form == PackageForm::kSealed) {
-        uint8_t header[kSealedHeaderSize];
-        if (!ReadHeader(destination, header)) {
-            SetLastError(kErrCorrupt);
-            return false;
-        }
-        return GetCompressManager().DecompressFile(lzma, destination, destination,
-                                                   kSealedHeaderSize, LoadU32(header + 4)) &&
-               ComplementFileInPlace(destination);
-    }
+    if (form == PackageForm::kSealed) return DecodeSealedPackage(destination, destination, true);
     SetLastError(kErrCorrupt, "File=%.*s, form=%s", static_cast<int>(destination.size()),
                  destination.data(), PackageFormName(form));
     return false;

@@ -6,6 +6,7 @@
 
 #include "axp/crc.h"
 #include "axp/error.h"
+#include "axp/format.h"
 #include "axp/pak_file.h"
 #include "platform/file_fault.h"
 #include "test_util.h"
@@ -76,6 +77,31 @@ TEST_F(CrashRecoveryTest, NextWriterFreesTheBlockADeadWriterLeftBehind) {
         PackInfo info;
         ASSERT_TRUE(p.GetInfo(info));
         EXPECT_EQ(info.usedBlocks, info.usedSlots);
+    }
+}
+
+// The header's free-bytes count of a pack whose writer died is whatever the running sums
+// reached (repeated kills can wrap it to near 4 GiB); the next writer counts it again.
+TEST_F(CrashRecoveryTest, NextWriterRecountsTheFreeBytesADeadWriterLeftWrong) {
+    MakePack(std::string(1000, 'o'));
+    {
+        PackFile p;
+        ASSERT_TRUE(p.Open(Path("t.pak"), false));
+        ASSERT_TRUE(p.AddFile("x", 1, "b", true, false, 0, 0));
+        ASSERT_TRUE(p.RemoveFile("a", true));  // frees 1024 bytes
+        ASSERT_TRUE(p.Close());
+    }
+    auto bytes = axp_test::ReadFileBytes(Path("t.pak"));
+    ASSERT_EQ(LoadU32(bytes.data() + 36), 1024u);
+    for (uint32_t drifted : {0xFFFFFF00u, 0u, 4096u}) {
+        SCOPED_TRACE(drifted);
+        StoreU32(bytes.data() + 8, 1);  // editing: the writer was killed
+        StoreU32(bytes.data() + 36, drifted);
+        axp_test::WriteFileBytes(Path("t.pak"), bytes);
+        PackFile p;
+        ASSERT_TRUE(p.Open(Path("t.pak"), false)) << GetLastErrorText();
+        ASSERT_TRUE(p.Close());
+        EXPECT_EQ(LoadU32(axp_test::ReadFileBytes(Path("t.pak")).data() + 36), 1024u);
     }
 }
 

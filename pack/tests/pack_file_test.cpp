@@ -1,5 +1,3 @@
-#include "axp/pak_file.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +6,7 @@
 #include "axp/error.h"
 #include "axp/format.h"
 #include "axp/name_hash.h"
+#include "axp/pak_file.h"
 #include "platform/file_fault.h"
 #include "test_util.h"
 
@@ -20,7 +19,7 @@ using axp_test::WriteFileBytes;
 namespace fs = std::filesystem;
 
 class PackFileTest : public axp_test::TempDirTest {
-protected:
+  protected:
     std::string pak() const { return Path("test.pak"); }
 
     bool AddMem(PackFile& p, const std::string& name, const std::vector<uint8_t>& data,
@@ -54,8 +53,8 @@ protected:
                           Crc(data.data(), data.size()));
             text += n + line;
         }
-        ASSERT_TRUE(p.AddFile(text.data(), static_cast<uint32_t>(text.size()), "(list)", true, false,
-                              0, 0));
+        ASSERT_TRUE(p.AddFile(text.data(), static_cast<uint32_t>(text.size()), "(list)", true,
+                              false, 0, 0));
     }
 };
 
@@ -94,9 +93,15 @@ TEST_F(PackFileTest, GbkNamesKeepTheirTrailBytes) {
     ASSERT_TRUE(p.Create(pak()));
     // "数据\A.TXT" in GBK, and a name whose trail byte is 0x5C ("\") and one with 'A'.
     const std::string n1 = "\xCA\xFD\xBE\xDD\\A.TXT";
-    const std::string n2 = "\x81\x5C" "b";
-    const std::string n3 = "\x81\x41" "x";
-    const std::string n4 = "\x81\x61" "x";  // differs from n3 only in the trail byte's case
+    const std::string n2 =
+        "\x81\x5C"
+        "b";
+    const std::string n3 =
+        "\x81\x41"
+        "x";
+    const std::string n4 =
+        "\x81\x61"
+        "x";  // differs from n3 only in the trail byte's case
     ASSERT_TRUE(AddMem(p, n1, {1}));
     ASSERT_TRUE(AddMem(p, n2, {2}));
     ASSERT_TRUE(AddMem(p, n3, {3}));
@@ -329,8 +334,8 @@ TEST_F(PackFileTest, ConsistencyCheckPassesAndReportsEachFault) {
     EXPECT_EQ(counts.slots, 3);
     EXPECT_EQ(counts.blocks, 3);
     // A callback returning false stops the check.
-    EXPECT_FALSE(p.CheckConsistency(nullptr, [](void*, const char*, IStream*) { return false; },
-                                    nullptr, nullptr));
+    EXPECT_FALSE(p.CheckConsistency(
+        nullptr, [](void*, const char*, IStream*) { return false; }, nullptr, nullptr));
 
     // An unlisted entry.
     ASSERT_TRUE(p.Open(pak(), false));
@@ -400,7 +405,7 @@ TEST_F(PackFileTest, CloseReleasesOpenStreams) {
 // ---- Corrupt packs are refused at Open (sound behaviour). ----
 
 class CorruptPackTest : public PackFileTest {
-protected:
+  protected:
     void SetUp() override {
         PackFileTest::SetUp();
         PackFile p;
@@ -491,22 +496,74 @@ TEST_F(CorruptPackTest, SameLengthEntryClaimingMoreThanItStores) {
 
 // ---- Failure injection through the platform file layer. ----
 
-TEST_F(PackFileTest, FailedWriteReportsErrorFiveAndLeavesAReadablePack) {
-    platform::FaultInjectingFileSystem faults;
-    PackFile p(&faults);
-    ASSERT_TRUE(p.Create(pak()));
-    ASSERT_TRUE(AddMem(p, "a", RandomBytes(100, 1)));
-    // The writes of a new entry: content, padding, block entry, hash slot, header.
-    faults.FailWriteNumber(3, 28 /* ENOSPC */);
-    EXPECT_FALSE(AddMem(p, "b", RandomBytes(100, 2)));
-    EXPECT_EQ(GetLastErrorCode(), 5u);
-    EXPECT_EQ(GetLastErrorText(), "winErr: 28");
-    faults.FailWriteNumber(0);
-    ASSERT_TRUE(p.Close());
+// A full disk (ENOSPC, EDQUOT) is error 12 naming the errno, so that the user is told to
+// free space; any other write failure stays error 5.
+TEST_F(PackFileTest, FailedWriteReportsItsCauseAndLeavesAReadablePack) {
+    struct Case {
+        int error;
+        uint32_t code;
+        std::string text;
+    } cases[] = {{5 /* EIO */, 5, "winErr: 5"},
+                 {28 /* ENOSPC */, 12, "File=" + pak() + ", disk full (errno=28)"},
+                 {122 /* EDQUOT */, 12, "File=" + pak() + ", disk full (errno=122)"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        platform::FaultInjectingFileSystem faults;
+        PackFile p(&faults);
+        ASSERT_TRUE(p.Create(pak()));
+        ASSERT_TRUE(AddMem(p, "a", RandomBytes(100, 1)));
+        // The writes of a new entry: content, padding, block entry, hash slot, header.
+        faults.FailWriteNumber(3, c.error);
+        EXPECT_FALSE(AddMem(p, "b", RandomBytes(100, 2)));
+        EXPECT_EQ(GetLastErrorCode(), c.code);
+        EXPECT_EQ(GetLastErrorText(), c.text);
+        faults.FailWriteNumber(0);
+        ASSERT_TRUE(p.Close());
+        PackFile r;
+        ASSERT_TRUE(r.Open(pak(), true));
+        EXPECT_TRUE(r.Exists("a"));
+        EXPECT_FALSE(r.Exists("b"));  // its hash slot was never written
+    }
+}
+
+// Bits this library does not use (bit 30 of a slot's block reference, bits 8-30 of a block
+// entry's flags) survive a rewrite in place, a move to a new block and a slot taken again.
+TEST_F(CorruptPackTest, ReservedBitsAreKeptAsRead) {
+    // The slots of "a" (block 0) and "b" (block 1).
+    uint8_t* slotOf[2] = {nullptr, nullptr};
+    for (uint32_t i = 0; i < kHashSlotCount; ++i) {
+        uint8_t* slot = bytes_.data() + kHashTableOffset + kHashSlotSize * i;
+        const uint32_t ref = LoadU32(slot + 8);
+        if ((ref & kSlotInUse) != 0 && (ref & kSlotBlockMask) < 2)
+            slotOf[ref & kSlotBlockMask] = slot;
+    }
+    ASSERT_TRUE(slotOf[0] != nullptr && slotOf[1] != nullptr);
+    for (int i = 0; i < 2; ++i) {
+        StoreU32(slotOf[i] + 8, LoadU32(slotOf[i] + 8) | kSlotPreservedBit);
+        StoreU32(Block(i) + 12, LoadU32(Block(i) + 12) | (0x00AB0000u << i));
+    }
+    WriteFileBytes(pak(), bytes_);
+    {
+        PackFile p;
+        ASSERT_TRUE(p.Open(pak(), false));
+        ASSERT_TRUE(AddMem(p, "a", RandomBytes(1010, 3)));  // same rounded size: in place
+        ASSERT_TRUE(p.RemoveFile("b", true));
+        ASSERT_TRUE(AddMem(p, "b", RandomBytes(20, 4)));  // the same slot and block again
+        ASSERT_TRUE(p.Close());
+    }
+    const auto after = ReadFileBytes(pak());
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        const size_t slot = static_cast<size_t>(slotOf[i] - bytes_.data());
+        EXPECT_EQ(LoadU32(after.data() + slot + 8), kSlotInUse | kSlotPreservedBit | i);
+        EXPECT_EQ(LoadU32(after.data() + kBlockTableOffset + 16 * i + 12),
+                  kBlockInUse | (0x00AB0000u << i));
+    }
     PackFile r;
     ASSERT_TRUE(r.Open(pak(), true));
-    EXPECT_TRUE(r.Exists("a"));
-    EXPECT_FALSE(r.Exists("b"));  // its hash slot was never written
+    std::vector<uint8_t> b(20);
+    ASSERT_TRUE(r.ReadFileData("b", true, b.data(), 20));
+    EXPECT_EQ(b, RandomBytes(20, 4));
 }
 
 TEST_F(PackFileTest, KilledWriterLeavesTheEditingFlagSet) {

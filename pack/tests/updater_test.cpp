@@ -7,8 +7,10 @@
 
 #include "axp/command_script.h"
 #include "axp/error.h"
+#include "axp/format.h"
 #include "axp/xor_key.h"
 #include "package_util.h"
+#include "platform/file_fault.h"
 
 namespace AXP {
 namespace {
@@ -27,6 +29,30 @@ void RecordProgress(const char* pack, const char* entry, uint32_t op) {
 std::string Text(size_t n, uint32_t seed) {
     auto bytes = axp_test::TextBytes(n, seed);
     return std::string(bytes.begin(), bytes.end());
+}
+
+// Flips one byte in the middle of the stored data of zip member `name` (found through its
+// local header); the zip's records, CRC-32 included, stay as they were.
+void FlipMemberByte(std::vector<uint8_t>& zip, const std::string& name) {
+    for (size_t i = 0; i + 30 < zip.size(); ++i) {
+        if (std::memcmp(&zip[i], "PK\3\4", 4) != 0) continue;
+        const uint32_t csize = LoadU32(&zip[i + 18]);
+        const size_t nameLength = zip[i + 26] | zip[i + 27] << 8;
+        const size_t extra = zip[i + 28] | zip[i + 29] << 8;
+        if (std::string(reinterpret_cast<const char*>(&zip[i + 30]), nameLength) != name) continue;
+        zip[i + 30 + nameLength + extra + csize / 2] ^= 0x20;
+        return;
+    }
+    ADD_FAILURE() << "no member " << name;
+}
+
+// Writes `zip` (plain) in `form` with a sound trailer.
+void Seal(const std::string& zip, const std::string& path, PackageForm form) {
+    if (form == PackageForm::kScrambled) {
+        ASSERT_TRUE(ScramblePackageFile(zip, path));
+    } else {
+        ASSERT_TRUE(Updater().ConvertPackageForm(zip, path));
+    }
 }
 
 class UpdaterTest : public axp_test::TempDirTest,
@@ -220,14 +246,23 @@ TEST_F(UpdaterTest, LaterPackagesWinAndAReplacedPackDropsItsPendingEntries) {
     EXPECT_EQ(Entry("data/other.pak", "x").content, "p2");
 }
 
+// A package added again under another spelling of its path (case, slashes, "./", "..", a
+// link) is not read again: read again, it would win over the packages added after it.
 TEST_F(UpdaterTest, SamePackageAddedTwiceIsReadOnce) {
     fs::create_directories(Path("Dl"));
-    const auto p = Package("Dl/P1.pkg", "0||a.txt|0|00000001\n", {{"a.txt", "a"}});
+    const auto p1 = Package("Dl/P1.pkg", "0||a.txt|0|00000001\n", {{"a.txt", "1"}});
+    const auto p2 = Package("p2.pkg", "0||a.txt|0|00000001\n", {{"a.txt", "2"}});
+    fs::create_symlink(p1, Path("link.pkg"));
     Updater u;
-    ASSERT_TRUE(u.AddPatchPackage(p, ".pak"));
-    std::string other = Path("dl\\p1.PKG");
-    ASSERT_TRUE(u.AddPatchPackage(other, ".pak"));
+    ASSERT_TRUE(u.AddPatchPackage(p1, ".pak"));
+    ASSERT_TRUE(u.AddPatchPackage(p2, ".pak"));
+    for (const std::string& other :
+         {Path("dl\\p1.PKG"), Path("Dl/./P1.pkg"), Path("Dl/../Dl/P1.pkg"), Path("link.pkg")}) {
+        ASSERT_TRUE(u.AddPatchPackage(other, ".pak")) << other;
+    }
     EXPECT_EQ(u.GetPendingCount(), 1u);
+    ASSERT_TRUE(u.ApplyPatches(client_, ".pak", ".ver", nullptr)) << GetLastErrorText();
+    EXPECT_EQ(FileText("a.txt"), "2");
 }
 
 TEST_F(UpdaterTest, RefusesOtherFormsAndReportsBadInput) {
@@ -250,13 +285,47 @@ TEST_F(UpdaterTest, RefusesOtherFormsAndReportsBadInput) {
     EXPECT_FALSE(u.AddPatchPackage(noScript, ".pak"));
     EXPECT_FALSE(u.ApplyPatches("", ".pak", ".ver", nullptr));
     EXPECT_EQ(GetLastErrorCode(), kErrInvalidArg);
+}
 
-    // An unknown operation fails when applied.
-    const auto unknown = Package("op.pkg", "7||a.txt|0|00000001\n", {{"a.txt", "a"}});
-    ASSERT_TRUE(u.AddPatchPackage(unknown, ".pak"));
-    EXPECT_FALSE(u.ApplyPatches(client_, ".pak", ".ver", nullptr));
-    EXPECT_EQ(GetLastErrorCode(), kErrInvalidArg);
-    EXPECT_FALSE(fs::exists(client_ + "/a.txt"));
+// A script line the apply could not carry out refuses the whole package when it is added:
+// applied, it would fail halfway with the lines before it done.
+TEST_F(UpdaterTest, ScriptThatCannotBeCarriedOutRefusesThePackage) {
+    MakePack(client_ + "/data/ui.pak", {{"a.tga", {"old", 0, 3}}});
+    axp_test::WriteFileBytes(client_ + "/.ver", {'1'});
+    const auto before = axp_test::Snapshot(client_);
+    const struct {
+        const char* line;
+        uint32_t code;
+    } cases[] = {
+        {"7||a.txt|0|00000001", kErrInvalidArg},   // unknown operation
+        {"0||a.txt|x|00000001", kErrInvalidArg},   // type not a number
+        {"0||a.txt| 0|00000001", kErrInvalidArg},  // padded type
+        {"0||a.txt||00000001", kErrInvalidArg},    // no type
+        {"0||a.txt|0| 0000001", kErrInvalidArg},   // padded size
+        {"0||a.txt|0|0000001 ", kErrInvalidArg},   // padded size
+        {"0||a.txt|0|", kErrInvalidArg},           // no size
+        {"0||a.txt|0|100000000", kErrInvalidArg},  // nine digits
+        {"0||missing.txt|0|00000001", kErrZip},    // no member for a write
+        {"0|data/ui.pak|a.txt|9|00000001", kErrUnknownCompress},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const auto p = Package("bad.pkg",
+                               "0||.ver|0|00000001\r\n0|data/ui.pak|a.tga|0|00000001\r\n" +
+                                   std::string(c.line) + "\r\n",
+                               {{".ver", "2"}, {"a.tga", "x"}, {"a.txt", "a"}});
+        Updater u;
+        EXPECT_FALSE(u.AddPatchPackage(p, ".pak"));
+        EXPECT_EQ(GetLastErrorCode(), c.code) << GetLastErrorText();
+        EXPECT_EQ(u.GetPendingCount(), 0u);
+        EXPECT_TRUE(u.ApplyPatches(client_, ".pak", ".ver", nullptr));
+        const auto after = axp_test::Snapshot(client_);
+        EXPECT_TRUE(after == before) << axp_test::Describe(before, after);
+    }
+    // A removal needs no member.
+    const auto removal = Package("rm.pkg", "1||gone.txt|0|00000000\r\n", {});
+    Updater u;
+    EXPECT_TRUE(u.AddPatchPackage(removal, ".pak")) << GetLastErrorText();
 }
 
 TEST_F(UpdaterTest, HostileNamesLeaveTheFolderUntouched) {
@@ -289,29 +358,44 @@ TEST_F(UpdaterTest, HostileNamesLeaveTheFolderUntouched) {
     }
 }
 
-// A member whose directory entry claims more bytes than it holds: no short file, no
-// short entry; the target keeps its old content.
+// A member whose directory record claims more bytes than it holds (a little more, or
+// 4 GiB from a few compressed bytes, which must not size a buffer): the package is
+// refused, no short file, no short entry; the target keeps its old content.
 TEST_F(UpdaterTest, MemberShorterThanItsDirectoryEntryFails) {
     MakePack(client_ + "/data/ui.pak", {{"a.tga", {"old", 0, 3}}});
     axp_test::WriteFileBytes(client_ + "/a.txt", {'o', 'l', 'd'});
     const std::string content = Text(20000, 9);
-    for (const std::string& script :
-         {std::string("0||a.txt|0|00004E20\n"), std::string("0|data/ui.pak|a.txt|0|00004E20\n")}) {
-        const auto plain = Package("p.zip", script, {{"a.txt", content}}, PackageForm::kPlain);
+    const struct {
+        const char* script;
+        const char* member;
+        uint32_t claimed;
+    } cases[] = {
+        {"0||a.txt|0|00004E20\n", "a.txt", 20000 + 0x10000},
+        {"0|data/ui.pak|a.txt|0|00004E20\n", "a.txt", 20000 + 0x10000},
+        {"0||a.txt|0|00004E20\n", "(command)", 0xFFFFFF00u},
+        {"0|data/ui.pak|a.txt|0|00004E20\n", "a.txt", 0xFFFFFF00u},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.script) + c.member + " " + std::to_string(c.claimed));
+        const auto plain = Package("p.zip", c.script, {{"a.txt", content}}, PackageForm::kPlain);
         auto bytes = axp_test::ReadFileBytes(plain);
-        // The central directory record of "a.txt": its uncompressed size (offset 24) grows.
-        size_t central = 0;
-        for (size_t i = 0; i + 4 < bytes.size(); ++i) {
-            if (std::memcmp(&bytes[i], "PK\1\2", 4) == 0) central = i;
+        // The member's central directory record: its uncompressed size (offset 24).
+        bool found = false;
+        for (size_t i = 0; i + 46 < bytes.size(); ++i) {
+            if (std::memcmp(&bytes[i], "PK\1\2", 4) != 0) continue;
+            const size_t nameLength = bytes[i + 28] | bytes[i + 29] << 8;
+            if (std::string(reinterpret_cast<const char*>(&bytes[i + 46]), nameLength) != c.member)
+                continue;
+            StoreU32(&bytes[i + 24], c.claimed);
+            found = true;
         }
-        ASSERT_GT(central, 0u);
-        bytes[central + 24 + 2] ^= 0x01;  // + 64 KiB
+        ASSERT_TRUE(found);
         axp_test::WriteFileBytes(plain, bytes);
         ASSERT_TRUE(ScramblePackageFile(plain, Path("short.pkg")));
         Updater u;
-        ASSERT_TRUE(u.AddPatchPackage(Path("short.pkg"), ".pak"));
-        EXPECT_FALSE(u.ApplyPatches(client_, ".pak", ".ver", nullptr)) << script;
+        EXPECT_FALSE(u.AddPatchPackage(Path("short.pkg"), ".pak"));
         EXPECT_EQ(GetLastErrorCode(), kErrZip) << GetLastErrorText();
+        EXPECT_TRUE(u.ApplyPatches(client_, ".pak", ".ver", nullptr));
         EXPECT_EQ(FileText("a.txt"), "old");
         EXPECT_FALSE(fs::exists(client_ + "/a.txt.~part"));
         EXPECT_EQ(Entry("data/ui.pak", "a.txt").content, "<absent>");
@@ -411,6 +495,140 @@ TEST_F(UpdaterTest, CreateDirectoryChainMakesParentsFirst) {
     axp_test::WriteFileBytes(Path("file"), {1});
     EXPECT_FALSE(CreateDirectoryChain(Path("file/sub")));
     EXPECT_FALSE(CreateDirectoryChain(""));
+}
+
+// A member with one flipped byte in a package whose trailer was computed after the flip:
+// the trailer passes, the member's CRC-32 does not, and nothing of the package is applied,
+// not even the members before it (here a pack entry, a plain file and ".ver").
+TEST_P(UpdaterTest, MemberFailingItsCrcRefusesTheWholePackage) {
+    MakePack(client_ + "/data/a.pak", {{"x", {"old", 0, 3}}});
+    MakePack(client_ + "/data/b.pak", {{"y", {"old", 0, 3}}});
+    axp_test::WriteFileBytes(client_ + "/a.txt", {'o', 'l', 'd'});
+    axp_test::WriteFileBytes(client_ + "/.ver", {'1'});
+    const auto before = axp_test::Snapshot(client_);
+    const std::string y = Text(3000, 7);
+    for (bool deflate : {false, true}) {
+        for (const char* member : {"y", "a.txt"}) {
+            SCOPED_TRACE(std::string(member) + (deflate ? " deflated" : " stored"));
+            const std::string zip = Path("p.zip");
+            ASSERT_TRUE(WritePackage(zip, PackageForm::kPlain,
+                                     "0|data/a.pak|x|0|00000003\n0|data/b.pak|y|0|00000BB8\n"
+                                     "0||a.txt|0|00000BB8\n0||.ver|0|00000001\n",
+                                     {{"x", "new"}, {"y", y}, {"a.txt", y}, {".ver", "2"}},
+                                     deflate));
+            auto bytes = axp_test::ReadFileBytes(zip);
+            FlipMemberByte(bytes, member);
+            axp_test::WriteFileBytes(zip, bytes);
+            Seal(zip, Path("p.pkg"), GetParam());
+            Updater u;
+            ASSERT_TRUE(u.VerifyPackageFile(Path("p.pkg")));
+            EXPECT_FALSE(u.AddPatchPackage(Path("p.pkg"), ".pak"));
+            EXPECT_EQ(GetLastErrorCode(), kErrZip) << GetLastErrorText();
+            EXPECT_NE(GetLastErrorText().find(member), std::string::npos) << GetLastErrorText();
+            EXPECT_EQ(u.GetPendingCount(), 0u);
+            if (!u.TempDirectory().empty()) {  // the decoded copy went with the package
+                EXPECT_TRUE(fs::is_empty(u.TempDirectory()));
+            }
+            EXPECT_TRUE(u.ApplyPatches(client_, ".pak", ".ver", nullptr));
+            const auto after = axp_test::Snapshot(client_);
+            EXPECT_TRUE(after == before) << axp_test::Describe(before, after);
+        }
+    }
+}
+
+// The package file may change between AddPatchPackage and ApplyPatches: every member is
+// checked again as it is extracted, before its target changes.
+TEST_F(UpdaterTest, PackageDamagedAfterItWasAddedFailsBeforeTheTargetChanges) {
+    const std::string content = Text(3000, 8);
+    for (const char* member : {"y", "a.txt"}) {
+        SCOPED_TRACE(member);
+        MakePack(client_ + "/data/b.pak", {{"y", {"old", 0, 3}}});
+        axp_test::WriteFileBytes(client_ + "/a.txt", {'o', 'l', 'd'});
+        const std::string zip = Path("p.zip");
+        ASSERT_TRUE(WritePackage(zip, PackageForm::kPlain,
+                                 "0|data/b.pak|y|0|00000BB8\n0||a.txt|0|00000BB8\n",
+                                 {{"y", content}, {"a.txt", content}}, false));
+        Seal(zip, Path("p.pkg"), PackageForm::kScrambled);
+        Updater u;
+        ASSERT_TRUE(u.AddPatchPackage(Path("p.pkg"), ".pak")) << GetLastErrorText();
+        auto bytes = axp_test::ReadFileBytes(zip);
+        FlipMemberByte(bytes, member);
+        axp_test::WriteFileBytes(zip, bytes);
+        // Rewritten in place (same file, same length), as the open zip directory reads it.
+        Seal(zip, Path("damaged.pkg"), PackageForm::kScrambled);
+        axp_test::WriteFileBytes(Path("p.pkg"), axp_test::ReadFileBytes(Path("damaged.pkg")));
+        EXPECT_FALSE(u.ApplyPatches(client_, ".pak", ".ver", nullptr));
+        EXPECT_EQ(GetLastErrorCode(), kErrZip) << GetLastErrorText();
+        EXPECT_EQ(Entry("data/b.pak", "y").content, std::string(member) == "y" ? "old" : content);
+        EXPECT_EQ(FileText("a.txt"), "old");
+        EXPECT_FALSE(fs::exists(client_ + "/a.txt.~part"));
+    }
+}
+
+// A sealed package whose header claims more than its data can hold is refused before a
+// byte is written or a buffer of that size is taken (a 205-byte package claiming 4 GiB);
+// so is one whose header disagrees with its LZMA block.
+TEST_F(UpdaterTest, SealedSizeItsDataCannotHoldIsRefusedBeforeWriting) {
+    const auto sound = Package("s.pkg", "0||a|0|00000001\n", {{"a", "a"}}, PackageForm::kSealed);
+    const auto original = axp_test::ReadFileBytes(sound);
+    const uint32_t real = LoadU32(original.data() + 4);
+    for (uint32_t claimed : {0xFFFFFFF0u, real + 1, real - 1}) {
+        SCOPED_TRACE(claimed);
+        fs::create_directories(Path("tmp"));  // each Updater deletes its temporary folder
+        auto bytes = original;
+        StoreU32(bytes.data() + 4, claimed);
+        StoreU32(bytes.data() + bytes.size() - 4, Crc(bytes.data(), bytes.size() - 4));
+        axp_test::WriteFileBytes(Path("bomb.pkg"), bytes);
+        Updater u;
+        ASSERT_TRUE(u.SetTempDirectory(Path("tmp")));
+        ASSERT_TRUE(u.VerifyPackageFile(Path("bomb.pkg")));
+        EXPECT_FALSE(u.AddPatchPackage(Path("bomb.pkg"), ".pak"));
+        EXPECT_EQ(GetLastErrorCode(), kErrCorrupt) << GetLastErrorText();
+        EXPECT_TRUE(fs::is_empty(Path("tmp")));
+        EXPECT_FALSE(u.ConvertPackageForm(Path("bomb.pkg"), Path("bomb.zip")));
+        EXPECT_EQ(GetLastErrorCode(), kErrCorrupt) << GetLastErrorText();
+        EXPECT_FALSE(fs::exists(Path("bomb.zip.~part")));
+    }
+    // The codec manager's whole-file decode refuses it as well.
+    ICompress* lzma = GetCompressManager().GetByType(3);
+    EXPECT_FALSE(GetCompressManager().DecompressFile(lzma, sound, Path("out"), 8, 0xFFFFFFF0u));
+    EXPECT_EQ(GetLastErrorCode(), kErrCorrupt);
+    EXPECT_FALSE(fs::exists(Path("out")));
+}
+
+// A full disk while a sealed package is decoded or a member is written is error 12 naming
+// errno 28, never "cannot be decoded" (which would make the launcher delete a sound
+// package); the target keeps its old content and no side file stays behind.
+TEST_F(UpdaterTest, FullDiskIsReportedAsAFullDisk) {
+    const auto sealed =
+        Package("p.pkg", "0||a.txt|0|00000001\n", {{"a.txt", "a"}}, PackageForm::kSealed);
+    fs::create_directories(Path("tmp"));
+    fs::create_symlink("/dev/full", Path("tmp/p.~patch.~part"));  // writes fail with ENOSPC
+    {
+        Updater u;
+        ASSERT_TRUE(u.SetTempDirectory(Path("tmp")));
+        EXPECT_FALSE(u.AddPatchPackage(sealed, ".pak"));
+        EXPECT_EQ(GetLastErrorCode(), kErrNoSpace) << GetLastErrorText();
+        EXPECT_NE(GetLastErrorText().find("errno=28"), std::string::npos) << GetLastErrorText();
+        EXPECT_FALSE(fs::exists(Path("tmp/p.~patch")));
+    }
+    MakePack(client_ + "/data/ui.pak", {{"b", {"old", 0, 3}}});
+    axp_test::WriteFileBytes(client_ + "/a.txt", {'o', 'l', 'd'});
+    const auto before = axp_test::Snapshot(client_);
+    for (const char* script : {"0||a.txt|0|00000001\n", "0|data/ui.pak|b|0|00000001\n"}) {
+        SCOPED_TRACE(script);
+        const auto p = Package("s.pkg", script, {{"a.txt", "a"}, {"b", "b"}});
+        platform::FaultInjectingFileSystem faults;
+        Updater u(&faults);
+        ASSERT_TRUE(u.AddPatchPackage(p, ".pak"));
+        faults.FailWriteNumber(1, 28);
+        EXPECT_FALSE(u.ApplyPatches(client_, ".pak", ".ver", nullptr));
+        EXPECT_EQ(GetLastErrorCode(), kErrNoSpace) << GetLastErrorText();
+        EXPECT_NE(GetLastErrorText().find("errno=28"), std::string::npos) << GetLastErrorText();
+        faults.FailWriteNumber(0);
+        const auto after = axp_test::Snapshot(client_);
+        EXPECT_TRUE(after == before) << axp_test::Describe(before, after);
+    }
 }
 
 }  // namespace

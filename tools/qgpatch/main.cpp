@@ -41,8 +41,9 @@ constexpr char kHelp[] =
     "      it writes, under the entry's name (scrambled: compressed entries as stored in\n"
     "      the pack; sealed: plain content)\n"
     "  qgpatch apply PACKAGE... [--dir CLIENT]\n"
-    "      adds the packages in order and applies them to CLIENT (default: the current\n"
-    "      folder), \".ver\" last\n"
+    "      checks every package (trailer, members) and applies them in order to CLIENT\n"
+    "      (default: the current folder), \".ver\" last; nothing of a refused package\n"
+    "      is applied\n"
     "  qgpatch verify PACKAGE\n"
     "      checks the CRC trailer\n"
     "  qgpatch show PACKAGE\n"
@@ -158,6 +159,9 @@ int CmdApply(const Options& o) {
     for (const std::string& p : o.positional) {
         std::string gbk;
         if (!cli::PathToGbk(p, gbk)) return 2;
+        // As the launcher does: a package whose trailer does not match is damaged or
+        // incomplete, and none of it is applied.
+        if (!updater.VerifyPackageFile(gbk)) return LibraryFailure("verify " + p);
         if (!updater.AddPatchPackage(gbk, kPackExtension)) return LibraryFailure("add " + p);
     }
     std::string dir;

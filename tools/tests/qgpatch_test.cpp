@@ -169,18 +169,25 @@ class QgpatchBinaryTest : public QgpatchTest {
         err_.assign(e.begin(), e.end());
         return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     }
+    // Client folders v1 and v2 (the first two versions).
+    void WriteV1AndV2() {
+        const auto versions = Versions();
+        versions[0].Write(Path("v1"));
+        versions[1].Write(Path("v2"));
+    }
+    void ClientFromV1() {
+        fs::remove_all(Path("client"));
+        fs::copy(Path("v1"), Path("client"), fs::copy_options::recursive);
+    }
     std::string err_;
 };
 
 TEST_F(QgpatchBinaryTest, DiffThenApplyReproducesTheNewClient) {
-    const auto versions = Versions();
-    versions[0].Write(Path("v1"));
-    versions[1].Write(Path("v2"));
+    WriteV1AndV2();
     for (const std::string form : {"scrambled", "sealed"}) {
         SCOPED_TRACE(form);
         ASSERT_EQ(Run("diff v1 v2 -o p.pkg --form " + form), 0) << err_;
-        fs::remove_all(Path("client"));
-        fs::copy(Path("v1"), Path("client"), fs::copy_options::recursive);
+        ClientFromV1();
         ASSERT_EQ(Run("apply p.pkg --dir client"), 0) << err_;
         EXPECT_NE(err_.find("remove data/ui.pak:d.tga"), std::string::npos) << err_;
         ExpectSameClient("client", "v2");
@@ -223,6 +230,24 @@ TEST_F(QgpatchBinaryTest, BuildFromAScriptAndFailures) {
     EXPECT_EQ(Run("apply missing.pkg"), 1);
     EXPECT_EQ(Run("diff v1"), 2);
     EXPECT_EQ(Run("frobnicate"), 2);
+}
+
+// A package whose trailer does not match (one byte of it changed) is refused by apply as
+// by verify, before anything of it or of the packages after it is applied.
+TEST_F(QgpatchBinaryTest, ApplyRefusesAPackageWhoseTrailerIsWrong) {
+    WriteV1AndV2();
+    for (const std::string form : {"scrambled", "sealed"}) {
+        SCOPED_TRACE(form);
+        ASSERT_EQ(Run("diff v1 v2 -o p.pkg --form " + form), 0) << err_;
+        auto bytes = axp_test::ReadFileBytes(Path("p.pkg"));
+        bytes.back() ^= 0x01;
+        axp_test::WriteFileBytes(Path("p.pkg"), bytes);
+        EXPECT_EQ(Run("verify p.pkg"), 1);
+        ClientFromV1();
+        EXPECT_EQ(Run("apply p.pkg --dir client"), 1);
+        EXPECT_NE(err_.find("error 2"), std::string::npos) << err_;
+        ExpectSameClient("client", "v1");
+    }
 }
 
 }  // namespace

@@ -414,8 +414,8 @@ TEST_F(LaunchWorkerTest, FailuresShowTheirMessageAndResult) {
          48, kResultFailed},
         {"apply fails",
          [](LaunchWorkerTest& t) {
-             MakePackage(t.site_ / "patch/bad.jzq", {"7||x.txt|0|00000001\r\n", {{"x.txt", "x"}}},
-                         true);
+             MakePackage(t.site_ / "patch/bad.jzq",
+                         {"0|absent.pak|x.txt|0|00000001\r\n", {{"x.txt", "x"}}}, true);
              t.WritePatchInfo("CN.1.0.1",
                               t.PatchSection("patch_1", "CN.1.0.0", "CN.1.0.1", "bad.jzq"));
          },

@@ -6,7 +6,8 @@
 //   operation (decimal: 0 write, 1 remove) | pack name ("" = a plain file) |
 //   entry name (also the zip entry holding the content) | compression type (decimal) |
 //   unpacked size ("%08X")
-// Names are normalised (axp/name_hash.h).
+// Names are normalised (axp/name_hash.h). A type that is not bare decimal digits or a size
+// that is not one to eight bare hexadecimal digits makes the line's operation kOpUnknown.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +20,8 @@ namespace AXP {
 inline constexpr char kCommandEntryName[] = "(command)";
 inline constexpr uint32_t kOpWrite = 0;
 inline constexpr uint32_t kOpRemove = 1;
-// The operation of a field that is not a decimal number; fails when applied (error 10).
+// The operation of a line whose operation, type or size field is malformed; a package
+// holding one is refused (error 10).
 inline constexpr uint32_t kOpUnknown = 0xFFFFFFFFu;
 
 struct ScriptCommand {

@@ -15,10 +15,10 @@ inline constexpr uint32_t kHashSlotCount = 36353;  // prime
 inline constexpr uint32_t kHashSlotSize = 12;
 inline constexpr uint32_t kBlockEntrySize = 16;
 inline constexpr uint32_t kMaxBlockCount = 65536;
-inline constexpr uint32_t kHashTableOffset = kHeaderSize;                          // 40
-inline constexpr uint32_t kHashTableSize = kHashSlotCount * kHashSlotSize;         // 436236
-inline constexpr uint32_t kBlockTableOffset = kHashTableOffset + kHashTableSize;   // 436276
-inline constexpr uint32_t kBlockTableAreaSize = kMaxBlockCount * kBlockEntrySize;  // 1048576
+inline constexpr uint32_t kHashTableOffset = kHeaderSize;                             // 40
+inline constexpr uint32_t kHashTableSize = kHashSlotCount * kHashSlotSize;            // 436236
+inline constexpr uint32_t kBlockTableOffset = kHashTableOffset + kHashTableSize;      // 436276
+inline constexpr uint32_t kBlockTableAreaSize = kMaxBlockCount * kBlockEntrySize;     // 1048576
 inline constexpr uint32_t kDataAreaOffset = kBlockTableOffset + kBlockTableAreaSize;  // 1484852
 inline constexpr uint32_t kEmptyPackSize = kDataAreaOffset;
 
@@ -29,6 +29,7 @@ inline constexpr uint32_t kSlotBlockMask = 0x3FFFFFFFu;
 // Block entry flag bits.
 inline constexpr uint32_t kBlockInUse = 0x80000000u;
 inline constexpr uint32_t kBlockTypeMask = 0xFFu;
+inline constexpr uint32_t kBlockReservedMask = ~(kBlockInUse | kBlockTypeMask);  // kept as read
 
 inline constexpr char kListFileName[] = "(list)";
 inline constexpr uint32_t kMaxListLine = 1039;

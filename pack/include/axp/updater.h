@@ -10,9 +10,23 @@
 // end.
 //
 // Command script: the zip entry "(command)", one "op|pack|entry|type|%08X size" line per
-// entry. A name that would leave the installation directory (absolute, a drive letter, a
-// ".." component) makes AddPatchPackage fail with error 10 and nothing of that package
-// enters the plan.
+// entry.
+//
+// AddPatchPackage checks the whole package before any of it enters the plan, so that a
+// package that could not be applied to its end is never applied in part: a sealed
+// package is decoded (to disk, in bounded chunks; a decoded size its data cannot hold is
+// refused first), every zip member is read through in bounded chunks and its size and
+// CRC-32 compared with the zip's records, and every script line must be carried out:
+// a known operation (else 10), names inside the installation directory (else 10), a
+// write's member present (else 14) and its codec known (else 18). ApplyPatches checks
+// each member again as it extracts it (the file may have changed since), before its
+// target changes.
+//
+// Error codes, for callers that must tell a bad package from a local failure:
+//   the package itself is bad: 2 (form, trailer, sealed header or decode), 10 (script),
+//     14 (zip structure, member size or CRC-32), 18 (codec), 19 (LZMA data);
+//   the disk is full (ENOSPC, EDQUOT): 12, text "... disk full ... (errno=28)";
+//   another write or create failed: 3 or 5, with the errno in the text; 4: a read failed.
 //
 // Ownership: the Updater owns its package records (open zip directories), the decoded
 // sealed packages and its temporary directory; the destructor deletes that directory.
@@ -47,9 +61,10 @@ class IUpdater {
     // True when the file's last 4 bytes (u32 LE) equal the CRC of all bytes before them.
     // Empty path: error 10.
     virtual bool VerifyPackageFile(std::string_view path) = 0;
-    // Reads the package's script into the plan. Only scrambled and sealed packages are
-    // accepted (others: error 2). A path added before (any case or slash form) is not read
-    // again. `packExtension` is the extension of pack files (".pak").
+    // Checks the whole package (see above) and reads its script into the plan. Only
+    // scrambled and sealed packages are accepted (others: error 2). A package added before
+    // (the same file under any spelling of its path) is not read again. `packExtension` is
+    // the extension of pack files (".pak"). False: nothing of the package is in the plan.
     virtual bool AddPatchPackage(std::string_view path, std::string_view packExtension) = 0;
     // Entries in the plan: the number of progress calls ApplyPatches will make.
     virtual uint32_t GetPendingCount() = 0;
