@@ -5,7 +5,7 @@
 
 #include "app/game_processes.h"
 #include "app/launcher_config.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/profile.h"

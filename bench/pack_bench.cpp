@@ -18,7 +18,7 @@
 #include "axp/crc.h"
 #include "axp/hash_table.h"
 #include "axp/name_hash.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 
 namespace {
 

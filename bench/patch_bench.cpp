@@ -15,7 +15,7 @@
 #include "axp/command_script.h"
 #include "axp/error.h"
 #include "axp/package_form.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "axp/updater.h"
 #include "axp/zip_writer.h"
 

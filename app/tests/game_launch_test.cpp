@@ -12,7 +12,7 @@
 #include "app/game_check_terminal.h"
 #include "app/launcher_config.h"
 #include "axp/error.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "testing/temp_dir.h"

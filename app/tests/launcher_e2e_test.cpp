@@ -10,7 +10,7 @@
 
 #include "app/launch_app.h"
 #include "app/message_table.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "axp/stream.h"
 #include "axp/updater.h"
 #include "axp/zip_writer.h"

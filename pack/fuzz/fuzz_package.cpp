@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "axp/updater.h"
 #include "platform/directory_tree.h"
 #include "platform/file_system.h"

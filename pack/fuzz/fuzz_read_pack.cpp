@@ -6,7 +6,7 @@
 
 #include "axp/error.h"
 #include "axp/format.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "memory_file_system.h"
 
 namespace axp_fuzz {

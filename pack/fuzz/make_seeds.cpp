@@ -7,7 +7,7 @@
 
 #include "axp/compress.h"
 #include "axp/crc.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "fuzz_read_pack.h"
 #include "memory_file_system.h"
 

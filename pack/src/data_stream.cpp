@@ -7,7 +7,7 @@
 #include "axp/compress.h"
 #include "axp/crc.h"
 #include "axp/error.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "platform/file.h"
 
 namespace AXP {

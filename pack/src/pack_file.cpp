@@ -14,7 +14,7 @@
 #include "axp/error.h"
 #include "axp/hash_table.h"
 #include "axp/name_hash.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "pack_io.h"
 #include "platform/file.h"
 

@@ -10,7 +10,7 @@
 #include "axp/error.h"
 #include "axp/name_hash.h"
 #include "axp/package_form.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "file_crc.h"
 #include "pack_io.h"
 #include "package_zip.h"

@@ -7,7 +7,7 @@
 #include "axp/crc.h"
 #include "axp/error.h"
 #include "axp/format.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "platform/file_fault.h"
 #include "test_util.h"
 

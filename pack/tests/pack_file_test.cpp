@@ -6,7 +6,7 @@
 #include "axp/error.h"
 #include "axp/format.h"
 #include "axp/name_hash.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "platform/file_fault.h"
 #include "test_util.h"
 

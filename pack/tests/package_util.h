@@ -13,7 +13,7 @@
 #include "axp/compress.h"
 #include "axp/crc.h"
 #include "axp/package_form.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "axp/updater.h"
 #include "axp/zip_writer.h"
 #include "test_util.h"

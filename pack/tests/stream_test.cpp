@@ -4,7 +4,7 @@
 
 #include "axp/crc.h"
 #include "axp/error.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "axp/xor_key.h"
 #include "test_util.h"
 

@@ -6,7 +6,7 @@
 
 #include "axp/compress.h"
 #include "axp/crc.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "test_util.h"
 
 namespace AXP {

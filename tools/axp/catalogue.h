@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 
 namespace axp_tool {
 

@@ -14,7 +14,7 @@
 #include "axp/error.h"
 #include "axp/format.h"
 #include "axp/name_hash.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "catalogue.h"
 #include "common/cli.h"
 #include "platform/text_encoding.h"

@@ -11,7 +11,7 @@
 #include "axp/error.h"
 #include "axp/format.h"
 #include "axp/name_hash.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "platform/text_encoding.h"
 
 namespace qgpatch {

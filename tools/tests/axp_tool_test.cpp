@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "axp/crc.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 
 namespace {
 

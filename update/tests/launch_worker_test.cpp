@@ -13,7 +13,7 @@
 #include "app/message_table.h"
 #include "axp/error.h"
 #include "axp/package_form.h"
-#include "axp/pak_file.h"
+#include "axp/pack_file.h"
 #include "axp/stream.h"
 #include "axp/updater.h"
 #include "axp/zip_writer.h"
