@@ -30,7 +30,7 @@ PackEntry E(std::string content, uint8_t type) {
     return PackEntry{std::move(content), type, size};
 }
 
-struct ClientSpec {
+struct ClientVersion {
     std::map<std::string, Entries> packs;
     std::map<std::string, std::string> files;
 
@@ -50,8 +50,8 @@ struct ClientSpec {
 // Four client versions; each step changes, adds and removes pack entries (types changing
 // too), packs and loose files, and changes ".ver". Version 2 changes "shared.tga" in two
 // packs to different content, so one of them must travel whole.
-std::vector<ClientSpec> Versions() {
-    ClientSpec v1;
+std::vector<ClientVersion> Versions() {
+    ClientVersion v1;
     v1.packs["data/ui.pak"] = {{"a.tga", E(Text(3000, 1), 0)},
                                {"b.tga", E(Text(9000, 2), 2)},
                                {"c.tga", E(Text(5000, 3), 3)},
@@ -66,7 +66,7 @@ std::vector<ClientSpec> Versions() {
                 {"bin/game.cfg", "cfg"},
                 {"gone.txt", "bye"},
                 {".ver", "1.0.0"}};
-    ClientSpec v2 = v1;
+    ClientVersion v2 = v1;
     auto& ui = v2.packs["data/ui.pak"];
     ui["a.tga"] = E(Text(3100, 11), 0);
     ui["b.tga"] = E(Text(9000, 12), 3);  // new content and type
@@ -81,12 +81,12 @@ std::vector<ClientSpec> Versions() {
     v2.files.erase("gone.txt");
     v2.files["bin/new/tool.dll"] = Random(5000, 16);
     v2.files[".ver"] = "2.0.0";
-    ClientSpec v3 = v2;
+    ClientVersion v3 = v2;
     v3.packs["data/ui.pak"]["big.dat"] = E(Random(600000, 21), 0);
     v3.packs["data/new.pak"]["n2"] = E(Text(2000, 22), 2);
     v3.packs["data/ui.pak"].erase("a.tga");
     v3.files[".ver"] = "3.0.0";
-    ClientSpec v4 = v3;
+    ClientVersion v4 = v3;
     v4.packs["data/ui.pak"]["a.tga"] = E(Text(100, 31), 3);  // back again
     v4.packs["data/sound.pak"].erase("s1.wav");
     v4.files.erase("bin/game.cfg");

@@ -156,13 +156,13 @@ class FullDiskUpdater : public AXP::IUpdater {
 };
 
 // One package: a command script and the contents it names.
-struct PackageSpec {
+struct PackageContents {
     std::string script;
     std::map<std::string, std::string> members;
 };
 
 // The package with the ".ver" of the version it leads to, as every published one has.
-PackageSpec Versioned(PackageSpec spec, const std::string& version) {
+PackageContents Versioned(PackageContents spec, const std::string& version) {
     char line[64];
     std::snprintf(line, sizeof(line), "0||.ver|0|%08X\r\n", static_cast<unsigned>(version.size()));
     spec.script += line;
@@ -188,7 +188,7 @@ class LaunchWorkerTest : public ::testing::Test {
     }
 
     // Makes a package in `folder`: sealed (the default) or scrambled.
-    static void MakePackage(const std::string& path, const PackageSpec& spec, bool sealed) {
+    static void MakePackage(const std::string& path, const PackageContents& spec, bool sealed) {
         const std::string zip = path + ".zip";
         AXP::ZipWriter writer;
         ASSERT_TRUE(writer.Create(zip));
