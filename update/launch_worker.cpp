@@ -287,7 +287,7 @@ uint32_t CLaunchWorker::SelfUpdate() {
     phase_ = 3;
     const CompareResult own =
         CompareVersion(ParseVersion(LauncherVersionText()), info_.launcherLatest);
-    if (own == Same || own == Newer) return 0;
+    if (own == CompareResult::Same || own == CompareResult::Newer) return 0;
     if (!hooks_.selfUpdateAllowed) return 0;  // this run replaced the launcher already
     Status(Message(51));
     if (!DownloadFile(info_.newLauncherUrl, newLauncherZipPath_, kTagLauncher, true, false,
@@ -336,7 +336,7 @@ bool CLaunchWorker::InstallLauncher(const std::string& image) {
         platform::NativePath(candidate, nativeCandidate) &&
         platform::NativePath(kInstalledLauncherName, nativeInstalled) &&
         AskLauncherVersion(std::string("./") + kCandidateLauncherName, reported, nativeDir) &&
-        CompareVersion(ParseVersion(reported), info_.launcherLatest) == Same;
+        CompareVersion(ParseVersion(reported), info_.launcherLatest) == CompareResult::Same;
     // Renamed over the old launcher: a failure keeps the old one whole.
     works = works && platform::RenameFileReplacing(nativeCandidate, nativeInstalled) == 0;
     platform::RemoveDirectoryTree(trialDir);
@@ -458,8 +458,8 @@ bool CLaunchWorker::CheckInstalledVersion() {
     std::string nowRaw;
     const bool readable = ReadVersionFileText(kLocalVersionFile, nowRaw);
     const VersionNumber now = ParseVersion(nowRaw);
-    if (readable && CompareVersion(now, planned) == Same &&
-        CompareVersion(now, info_.latestVersion) != Older)
+    if (readable && CompareVersion(now, planned) == CompareResult::Same &&
+        CompareVersion(now, info_.latestVersion) != CompareResult::Older)
         return true;
     Error(Message(38) + " " +
           Message(68, Shown(info_.latestRaw).c_str(), Shown(readable ? nowRaw : "?").c_str()));

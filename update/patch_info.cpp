@@ -48,19 +48,22 @@ bool ReadPatchInfoFile(std::string_view path, PatchInfo& info) {
 ChainResult ChooseChain(const VersionNumber& installed, const VersionNumber& latest,
                         const std::vector<PatchStep>& patches, std::vector<PatchStep>& chain) {
     chain.clear();
-    if (CompareVersion(installed, latest) == Incomparable) return ChainResult::Incomparable;
+    if (CompareVersion(installed, latest) == CompareResult::Incomparable)
+        return ChainResult::Incomparable;
     VersionNumber current = installed;
-    while (CompareVersion(current, latest) == Older) {
+    while (CompareVersion(current, latest) == CompareResult::Older) {
         const PatchStep* best = nullptr;
         for (const PatchStep& p : patches) {
-            if (CompareVersion(current, p.from) != Same) continue;
-            if (CompareVersion(p.to, p.from) != Newer) continue;  // would walk back or stand still
-            if (best != nullptr && CompareVersion(p.to, best->to) != Newer) continue;
+            if (CompareVersion(current, p.from) != CompareResult::Same) continue;
+            if (CompareVersion(p.to, p.from) != CompareResult::Newer)
+                continue;  // would walk back or stand still
+            if (best != nullptr && CompareVersion(p.to, best->to) != CompareResult::Newer) continue;
             best = &p;
         }
         if (best == nullptr) break;
         chain.push_back(*best);
         current = best->to;
     }
-    return CompareVersion(current, latest) == Older ? ChainResult::NoWayForward : ChainResult::Ok;
+    return CompareVersion(current, latest) == CompareResult::Older ? ChainResult::NoWayForward
+                                                                   : ChainResult::Ok;
 }

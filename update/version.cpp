@@ -64,14 +64,14 @@ VersionNumber ParseVersion(std::string_view text) {
 }
 
 CompareResult CompareVersion(const VersionNumber& a, const VersionNumber& b) {
-    if (a.tag != b.tag) return Incomparable;
+    if (a.tag != b.tag) return CompareResult::Incomparable;
     std::array<long long, 3> x{}, y{};
     if (SplitNumber(a.number, x) && SplitNumber(b.number, y)) {
-        if (x == y) return Same;
-        return x < y ? Older : Newer;
+        if (x == y) return CompareResult::Same;
+        return x < y ? CompareResult::Older : CompareResult::Newer;
     }
     // Not of the printed form (an empty number, for one): plain byte comparison.
     int r = std::strcmp(a.number.c_str(), b.number.c_str());
-    if (r == 0) return Same;
-    return r < 0 ? Older : Newer;
+    if (r == 0) return CompareResult::Same;
+    return r < 0 ? CompareResult::Older : CompareResult::Newer;
 }

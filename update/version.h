@@ -13,7 +13,7 @@ struct VersionNumber {
     std::string number;  // "%05d.%05d.%05d"; empty means no version is known
 };
 
-enum CompareResult {
+enum class CompareResult {
     Incomparable = 0,  // the tags differ
     Older = 1,         // same tag, left number lower
     Same = 2,

@@ -84,7 +84,7 @@ int Site(const std::vector<std::string>& args) {
         const Patch& p = patches[k];
         if (!SafeValue(p.from) || !SafeValue(p.to) || !SafeValue(p.url))
             return Usage("site: --patch values must be single lines");
-        if (CompareVersion(ParseVersion(p.to), ParseVersion(p.from)) != Newer) {
+        if (CompareVersion(ParseVersion(p.to), ParseVersion(p.from)) != CompareResult::Newer) {
             std::fprintf(stderr, "qgpatch: site: patch %s -> %s does not lead forward\n",
                          p.from.c_str(), p.to.c_str());
             return 1;

@@ -16,13 +16,14 @@ void CheckChain(const VersionNumber& installed, const PatchInfo& info) {
     const ChainResult result = ChooseChain(installed, info.latestVersion, info.patches, chain);
     VersionNumber current = installed;
     for (const PatchStep& step : chain) {
-        fuzz_support::Require(CompareVersion(current, step.from) == Same,
+        fuzz_support::Require(CompareVersion(current, step.from) == CompareResult::Same,
                               "a step starts where the chain stands");
-        fuzz_support::Require(CompareVersion(step.to, step.from) == Newer, "a step moves forward");
+        fuzz_support::Require(CompareVersion(step.to, step.from) == CompareResult::Newer,
+                              "a step moves forward");
         current = step.to;
     }
     if (result == ChainResult::Ok) {
-        fuzz_support::Require(CompareVersion(current, info.latestVersion) != Older,
+        fuzz_support::Require(CompareVersion(current, info.latestVersion) != CompareResult::Older,
                               "an Ok chain reaches the newest version");
     }
 }

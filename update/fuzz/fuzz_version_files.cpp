@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz_support::Require(version.tag.size() <= kVersionTagMax, "the tag is bounded");
         fuzz_support::Require(version.number.size() <= kVersionNumberMax, "the number is bounded");
         if (!version.number.empty()) {
-            fuzz_support::Require(CompareVersion(version, version) == Same,
+            fuzz_support::Require(CompareVersion(version, version) == CompareResult::Same,
                                   "a version is the same as itself");
         }
     }

@@ -39,21 +39,21 @@ TEST(CompareVersion, Table) {
         const char* b;
         CompareResult result;
     } cases[] = {
-        {"CN.9.0", "cn.9.0.0", Same},
-        {"CN.9.0", "KR.9.0", Incomparable},
-        {"CN.10.0", "CN.9.99", Newer},
-        {"CN.9.99", "CN.10.0", Older},
-        {"CN.1.2.3", "CN.1.2.4", Older},
-        {"CN.99999", "CN.100000", Older},  // beyond five digits, still numeric
-        {"CN.-1", "CN.0", Older},
-        {"CN.-1", "CN.-2", Newer},
+        {"CN.9.0", "cn.9.0.0", CompareResult::Same},
+        {"CN.9.0", "KR.9.0", CompareResult::Incomparable},
+        {"CN.10.0", "CN.9.99", CompareResult::Newer},
+        {"CN.9.99", "CN.10.0", CompareResult::Older},
+        {"CN.1.2.3", "CN.1.2.4", CompareResult::Older},
+        {"CN.99999", "CN.100000", CompareResult::Older},  // beyond five digits, still numeric
+        {"CN.-1", "CN.0", CompareResult::Older},
+        {"CN.-1", "CN.-2", CompareResult::Newer},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CompareVersion(ParseVersion(c.a), ParseVersion(c.b)), c.result)
             << c.a << " vs " << c.b;
     }
-    EXPECT_EQ(CompareVersion(VersionNumber{}, VersionNumber{}), Same);
-    EXPECT_EQ(CompareVersion(VersionNumber{"CN", ""}, ParseVersion("CN.0")), Older);
+    EXPECT_EQ(CompareVersion(VersionNumber{}, VersionNumber{}), CompareResult::Same);
+    EXPECT_EQ(CompareVersion(VersionNumber{"CN", ""}, ParseVersion("CN.0")), CompareResult::Older);
 }
 
 TEST(PositionKey, KnownBitsAndSelfInverse) {
