@@ -1,7 +1,7 @@
 #include "app/game_check_terminal.h"
 
 #include "app/game_processes.h"
-#include "app/message_table.h"
+#include "update/message_table.h"
 
 namespace {
 
@@ -23,12 +23,13 @@ bool CheckGameRunningOnTerminal(const std::string& gamePath, FILE* in, FILE* out
                                 unsigned pollMs, const ProcessAccess& access) {
     if (FindGameProcesses(gamePath, access).empty()) return false;
     if (!interactive) {
-        std::fprintf(out, "%s\n", GetMessageText(54));
+        std::fprintf(out, "%s\n", GetMessageText(MessageId::kGameRunning));
         return true;
     }
-    std::fprintf(out, "%s\n", GetMessageText(78));
+    std::fprintf(out, "%s\n", GetMessageText(MessageId::kGameRunningPressOk));
     for (;;) {
-        std::fprintf(out, "[w] wait for the game to end  [f] %s  [c] cancel: ", GetMessageText(75));
+        std::fprintf(out, "[w] wait for the game to end  [f] %s  [c] cancel: ",
+                     GetMessageText(MessageId::kForceClose));
         std::fflush(out);
         switch (ReadAnswer(in)) {
             case 'w':
@@ -47,7 +48,7 @@ bool CheckGameRunningOnTerminal(const std::string& gamePath, FILE* in, FILE* out
                 return false;
             case 'c':
             case 0: {
-                std::fprintf(out, "%s [y/n] ", GetMessageText(69));
+                std::fprintf(out, "%s [y/n] ", GetMessageText(MessageId::kConfirmCancel));
                 std::fflush(out);
                 const char answer = ReadAnswer(in);
                 if (answer == 'y' || answer == 0) return true;

@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "app/game_processes.h"
-#include "app/launcher_config.h"
 #include "axp/pack_file.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/profile.h"
+#include "update/launcher_config.h"
 
 namespace {
 

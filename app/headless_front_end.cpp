@@ -10,14 +10,14 @@
 #include "app/game_processes.h"
 #include "app/launch_app.h"
 #include "app/launch_dialog_model.h"
-#include "app/launch_messages.h"
-#include "app/message_table.h"
 #include "app/terminal_view.h"
 #include "axp/updater.h"
 #include "platform/file_lock.h"
 #include "platform/messages.h"
 #include "platform/process.h"
+#include "update/launch_messages.h"
 #include "update/launch_worker.h"
+#include "update/message_table.h"
 
 namespace {
 
@@ -87,6 +87,7 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
     bool afterSelfUpdate = false;
     for (const std::string& a : options.args) afterSelfUpdate |= a == kAfterSelfUpdateOption;
     hooks.selfUpdateAllowed = !afterSelfUpdate;
+    if (!options.launcherVersion.empty()) hooks.launcherVersion = options.launcherVersion;
     // Tests and demonstrations can claim a free-space figure for the launcher's drive.
     if (const char* fake = std::getenv("QUILLGATE_FAKE_FREE_BYTES")) {
         const uint64_t bytes = std::strtoull(fake, nullptr, 10);
@@ -104,7 +105,8 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
     platform::DestroyMessageWindow(window);
 
     if (fe.manualDownload) {
-        std::printf("%s: %s\n", GetMessageText(72), GetMessageText(kOperatorSiteMessage));
+        std::printf("%s: %s\n", GetMessageText(MessageId::kGoToOperatorSite),
+                    GetMessageText(MessageId::kOperatorSite));
         return 1;
     }
     if (fe.restartLauncher) {

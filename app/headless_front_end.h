@@ -14,6 +14,7 @@ struct HeadlessOptions {
     bool startGame = false;              // start the game once the client is up to date
     std::vector<std::string> args;       // the launcher's own arguments, for a restart
     platform::FileLock* lock = nullptr;  // the client's lock, handed to a restarted launcher
+    std::string launcherVersion;         // this launcher's built-in version
 };
 
 // Runs the update to its end. Returns the process exit code: 0 when the client is up to

@@ -2,7 +2,6 @@
 
 #include <sstream>
 
-#include "app/process_settings.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "update/version_files.h"

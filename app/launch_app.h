@@ -41,8 +41,10 @@ class CLaunchApp {
     // The command line from the first "/V:" on, handed to "quillgate.bin" as its whole
     // command line. At most kPlatformArgsMax characters.
     std::string PlatformArgs;
+    // True when "-direct" occurs anywhere in the command line: the hand-over is skipped.
+    bool DirectMode = false;
 
-    // Reads "-direct" (sets DirectMode), keeps the platform arguments when running as the
+    // Reads "-direct" (into DirectMode), keeps the platform arguments when running as the
     // installed copy, and, as the platform edition's running copy ("ver.id" says "tarvo"),
     // checks the platform login and exports it to the environment. False means the
     // launcher must not start; `errorText` (UTF-8) says why.

@@ -2,13 +2,13 @@
 
 #include <cstdio>
 
-#include "app/launch_messages.h"
-#include "app/message_table.h"
+#include "update/launch_messages.h"
+#include "update/message_table.h"
 
 namespace {
 
 // The spinner frame shown last; kept between marquee periods for the whole process.
-uint32_t g_spinnerIndex = 80;
+uint32_t g_spinnerIndex = static_cast<uint32_t>(MessageId::kRepairSpinnerFirst);
 
 const char* Text(uintptr_t wParam) {
     const char* text = reinterpret_cast<const char*>(wParam);
@@ -101,7 +101,9 @@ void LaunchDialogModel::SetUpperBar(uintptr_t value) {
 
 void LaunchDialogModel::OnMarqueeTick() {
     if (!marquee_) return;
-    g_spinnerIndex = g_spinnerIndex >= 82 ? 80 : g_spinnerIndex + 1;
+    constexpr auto first = static_cast<uint32_t>(MessageId::kRepairSpinnerFirst);
+    constexpr auto last = static_cast<uint32_t>(MessageId::kRepairSpinnerLast);
+    g_spinnerIndex = g_spinnerIndex >= last ? first : g_spinnerIndex + 1;
     HandleMessage(WM_REPAIR_DETAIL, reinterpret_cast<uintptr_t>(GetMessageText(g_spinnerIndex)), 0);
 }
 
@@ -136,10 +138,8 @@ bool LaunchDialogModel::StartRepair() {
 
 void LaunchDialogModel::OnRepairDone() {
     repairRunning_ = false;
-    char text[512];
-    std::snprintf(text, sizeof(text), GetMessageText(4),
-                  callbacks_.repairedCount ? callbacks_.repairedCount() : 0);
-    status_ = text;
+    status_ = FormatMessage<MessageId::kRepairDone>(
+        callbacks_.repairedCount ? callbacks_.repairedCount() : 0);
     detail_.clear();
     startEnabled_ = configToolEnabled_ = repairEnabled_ = true;
     Changed();

@@ -13,11 +13,11 @@
 
 #include "app/headless_front_end.h"
 #include "app/launch_app.h"
-#include "app/process_settings.h"
 #include "platform/file_lock.h"
 #include "platform/http_global.h"
 #include "platform/process.h"
-#include "update/launcher_version.h"
+#include "update/message_table.h"
+#include "update/version.h"
 
 namespace {
 
@@ -31,6 +31,13 @@ constexpr const char* kUsage =
     "  --start     then start the game\n"
     "  --help      print this text and end\n"
     "  --version   print the launcher's version and end\n";
+
+// The version this build claims; the tests build a "newer" launcher with another one.
+#ifdef QG_LAUNCHER_VERSION
+constexpr const char* kBuiltInVersion = QG_LAUNCHER_VERSION;
+#else
+constexpr const char* kBuiltInVersion = kLauncherVersionText;
+#endif
 
 bool HasArgument(const std::vector<std::string>& args, const char* option) {
     for (const std::string& a : args)
@@ -48,11 +55,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (HasArgument(args, "--version")) {
-        std::printf("%s\n", LauncherVersionText());
+        std::printf("%s\n", kBuiltInVersion);
         return 0;
     }
 
-    LanguageCodePage = 936;
+    SetMessageLanguage(936);
     const std::string exePath = platform::GetExecutablePath();
     const std::string commandLine = JoinCommandLine(argc, argv);
 
@@ -74,7 +81,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    if (CLaunchApp::DecideRole(exePath, DirectMode) == LaunchRole::HandOver) {
+    if (CLaunchApp::DecideRole(exePath, app.DirectMode) == LaunchRole::HandOver) {
         lock.ShareWithNextProcess();
         if (!headless) return app.PerformHandOver() ? 0 : 1;
         // On a terminal the copy carries on in the same terminal, and its verdict is the
@@ -87,7 +94,7 @@ int main(int argc, char** argv) {
         uint32_t id = 0;
         return app.PerformHandOver(options, &id) ? platform::WaitForProcess(id) : 1;
     }
-    if (!DirectMode) platform::SleepMilliseconds(100);  // let the installed copy end
+    if (!app.DirectMode) platform::SleepMilliseconds(100);  // let the installed copy end
     platform::SetEnvironmentVariable("CodeName", "Brevane");
     if (!platform::EnsureHttpGlobalInit()) {
         std::fprintf(stderr, "%s\n", kNetworkInitFailed);
@@ -95,5 +102,6 @@ int main(int argc, char** argv) {
     }
 
     // The window needs a desktop session; the terminal front end works everywhere.
-    return RunHeadless(app, HeadlessOptions{HasArgument(args, "--start"), args, &lock});
+    return RunHeadless(app,
+                       HeadlessOptions{HasArgument(args, "--start"), args, &lock, kBuiltInVersion});
 }

@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/launch_messages.h"
-#include "app/message_table.h"
 #include "axp/error.h"
 #include "axp/updater.h"
 #include "download/create_downloader.h"
@@ -18,9 +16,10 @@
 #include "platform/native_path.h"
 #include "platform/process.h"
 #include "platform/text_encoding.h"
+#include "update/launch_messages.h"
 #include "update/launcher_archive.h"
 #include "update/launcher_check.h"
-#include "update/launcher_version.h"
+#include "update/message_table.h"
 #include "update/server_list.h"
 #include "update/url.h"
 #include "update/version_files.h"
@@ -35,26 +34,8 @@ constexpr const char* kInstalledLauncherName = "quillgate.exe";
 // it is renamed into place.
 constexpr const char* kLauncherTrialFolder = "launcher-check";
 constexpr const char* kCandidateLauncherName = "quillgate.new";
-constexpr const char* kLauncherAccessError = "Access error: quillgate.exe";
 // URLs are held in buffers of 2084 bytes.
 constexpr size_t kMaxUrlLength = 2083;
-
-// The one worker of the process, for the updater's progress callback.
-std::atomic<CLaunchWorker*> g_worker{nullptr};
-
-// A message-table format filled with printf arguments.
-template <typename... Args>
-std::string Message(uint32_t index, Args... args) {
-    char text[2048];
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-#pragma GCC diagnostic ignored "-Wformat-security"
-    std::snprintf(text, sizeof(text), GetMessageText(index), args...);
-#pragma GCC diagnostic pop
-    return text;
-}
-
-std::string Message(uint32_t index) { return GetMessageText(index); }
 
 // GBK names and library texts shown in UTF-8 messages.
 std::string Shown(const std::string& gbk) { return platform::GbkToUtf8Lossy(gbk); }
@@ -118,13 +99,11 @@ std::string StepCacheName(const PatchStep& step, const std::string& fileName) {
 
 }  // namespace
 
-CLaunchWorker::CLaunchWorker() { g_worker.store(this); }
+CLaunchWorker::CLaunchWorker() = default;
 
 CLaunchWorker::~CLaunchWorker() {
     Join();
     downloader_.reset();
-    CLaunchWorker* self = this;
-    g_worker.compare_exchange_strong(self, nullptr);
 }
 
 void CLaunchWorker::Join() {
@@ -136,7 +115,7 @@ bool CLaunchWorker::Start(platform::WindowHandle dialog, AXP::IUpdater* updater,
     dialogWindow_ = dialog;
     configFileName_ = configFileName;
     if (!LoadLauncherConfig(configFileName, config_)) {
-        Error(Message(79));
+        Error(FormatMessage<MessageId::kConfigLoadFailed>());
         return false;
     }
     downloader_ = hooks_.createDownloader ? hooks_.createDownloader() : CreateDownloader(0);
@@ -229,92 +208,90 @@ bool CLaunchWorker::CheckDiskSpace() {
             free = bytes;
     }
     if (free && *free <= kRequiredFreeBytes) {
-        Error(Message(46));
+        Error(FormatMessage<MessageId::kNoDiskSpace>());
         return false;
     }
     return true;  // a failed query lets the update go on
 }
 
 bool CLaunchWorker::FetchPatchInfo() {
-    phase_ = 1;
-    Status(Message(1));
+    Status(FormatMessage<MessageId::kFetchingPatchInfo>());
     // A configuration without a source, or with one no downloader takes, is not a
     // network problem: say which it is.
     if (config_.verInfoUrl.empty()) {
-        Error(Message(9));
+        Error(FormatMessage<MessageId::kConfigBad>());
         return false;
     }
     if (!UsableUrl(config_.verInfoUrl)) {
-        Error(Message(11));
+        Error(FormatMessage<MessageId::kDownloadUrlBad>());
         return false;
     }
     if (!platform::CreateDirectoryIfMissing(config_.downloadDir)) {
-        Error(std::string("Access error: ") + Shown(config_.downloadDir));
+        Error(FormatMessage<MessageId::kAccessError>(Shown(config_.downloadDir)));
         return false;
     }
     if (!DownloadFile(config_.verInfoUrl, config_.patchInfoPath, kTagFile, true, false,
                       kPatchInfoMaxBytes)) {
         const std::string local = LocalFailureText(config_.patchInfoPath);
-        Error(local.empty() ? Message(2) : local);
+        Error(local.empty() ? FormatMessage<MessageId::kPatchInfoFetchFailed>() : local);
         return false;
     }
-    Status(Message(29));
+    Status(FormatMessage<MessageId::kPatchInfoFetched>());
     return true;
 }
 
 bool CLaunchWorker::PlanUpdate() {
     if (!ReadVersionFileText(kLocalVersionFile, installedRaw_)) {
-        Error(Message(5));
+        Error(FormatMessage<MessageId::kLocalVersionFileBad>());
         return false;
     }
     installedVersion_ = ParseVersion(installedRaw_);
     if (!ReadPatchInfoFile(config_.patchInfoPath, info_)) {
-        Error(Message(7));
+        Error(FormatMessage<MessageId::kPatchInfoBad>());
         return false;
     }
     newLauncherZipPath_ = config_.downloadDir + "quillgate.zip";
     if (ChooseChain(installedVersion_, info_.latestVersion, info_.patches, chain_) !=
         ChainResult::Ok) {
-        Error(Message(8));
+        Error(FormatMessage<MessageId::kNoWayToLatest>());
         return false;
     }
     Send(WM_LAUNCH_STATUS2,
-         Message(68, Shown(info_.latestRaw).c_str(), Shown(installedRaw_).c_str()), "");
+         FormatMessage<MessageId::kVersions>(Shown(info_.latestRaw), Shown(installedRaw_)), "");
     return true;
 }
 
 uint32_t CLaunchWorker::SelfUpdate() {
-    phase_ = 3;
     const CompareResult own =
-        CompareVersion(ParseVersion(LauncherVersionText()), info_.launcherLatest);
+        CompareVersion(ParseVersion(hooks_.launcherVersion), info_.launcherLatest);
     if (own == CompareResult::Same || own == CompareResult::Newer) return 0;
     if (!hooks_.selfUpdateAllowed) return 0;  // this run replaced the launcher already
-    Status(Message(51));
+    Status(FormatMessage<MessageId::kFetchingLauncher>());
     if (!DownloadFile(info_.newLauncherUrl, newLauncherZipPath_, kTagLauncher, true, false,
                       kLauncherArchiveMaxBytes)) {
-        Status(Message(60));
+        Status(FormatMessage<MessageId::kLauncherFetchFailed>());
         return 1;
     }
-    Status(Message(61));
+    Status(FormatMessage<MessageId::kLauncherDownloaded>());
     std::string launcher;
     switch (ReadArchiveMember(newLauncherZipPath_, kInstalledLauncherName, launcher)) {
         case ArchiveResult::Ok:
             break;
         case ArchiveResult::CannotOpenArchive:
-            Error(Message(15, "New"));
+            Error(FormatMessage<MessageId::kNoPatchFile>("New"));
             return 1;
         case ArchiveResult::NoMember:
-            Error(Message(19, "newquillgate.zip", ""));
+            Error(FormatMessage<MessageId::kPatchFileBad>("newquillgate.zip", ""));
             return 1;
         case ArchiveResult::ReadFailed:
-            Error(kLauncherAccessError);
+            Error(FormatMessage<MessageId::kLauncherAccessError>());
             return 1;
     }
     if (!InstallLauncher(launcher)) {
-        Error(kLauncherAccessError);
+        Error(FormatMessage<MessageId::kLauncherAccessError>());
         return 1;
     }
-    Status(Message(53));
+    Status(FormatMessage<MessageId::kLauncherFetched>());
     return 2;
 }
 
@@ -344,10 +321,9 @@ bool CLaunchWorker::InstallLauncher(const std::string& image) {
 }
 
 bool CLaunchWorker::FetchPatches() {
-    phase_ = 2;
     auto finish = [&] {
         SendValue(WM_LAUNCH_PROGRESS, 100);
-        Status(Message(41));
+        Status(FormatMessage<MessageId::kDownloadsFinished>());
         Send(WM_LAUNCH_DETAIL, "");
     };
     if (chain_.empty()) {
@@ -357,7 +333,7 @@ bool CLaunchWorker::FetchPatches() {
     const std::string cacheDir = config_.downloadDir + "cache";
     platform::CreateDirectoryIfMissing(cacheDir);
     if (!updater_->SetTempDirectory(cacheDir.c_str())) {
-        Error("Create cache path error!");
+        Error(FormatMessage<MessageId::kCacheFolderFailed>());
         return false;
     }
     const int n = static_cast<int>(chain_.size());
@@ -366,10 +342,10 @@ bool CLaunchWorker::FetchPatches() {
         UrlParts parts;
         const std::string name = SplitUrl(step.url, parts) ? PackageFileName(parts.object) : "";
         if (name.empty()) {
-            Error(Message(11));
+            Error(FormatMessage<MessageId::kDownloadUrlBad>());
             return false;
         }
-        Status(Message(1034, n, k));
+        Status(FormatMessage<MessageId::kDownloadingStep>(n, k));
         const std::string local = config_.downloadDir + StepCacheName(step, name);
         if (platform::PathExists(local)) {
             const bool reusable =
@@ -377,7 +353,7 @@ bool CLaunchWorker::FetchPatches() {
             if (!reusable) {
                 platform::MakeWritable(local);
                 if (!platform::DeleteFileAt(local)) {
-                    Error(Message(56, Shown(local).c_str()));
+                    Error(FormatMessage<MessageId::kDeleteFailed>(Shown(local)));
                     return false;
                 }
             }
@@ -390,20 +366,20 @@ bool CLaunchWorker::FetchPatches() {
                     Error(localFailure);
                     return false;
                 }
-                Error(Message(12, Shown(name).c_str()));
+                Error(FormatMessage<MessageId::kDownloadFailed>(Shown(name)));
                 platform::PostMessage(dialogWindow_, WM_LAUNCH_MANUAL_DOWNLOAD, 0, 0);
                 return false;
             }
-            Status(Message(40, Shown(name).c_str()));
+            Status(FormatMessage<MessageId::kDownloaded>(Shown(name)));
         }
         if (!updater_->AddPatchPackage(local.c_str(), kPackExtension)) {
             const uint32_t code = AXP::GetLastErrorCode();
             if (code == AXP::kErrNoSpace) {
-                Error(Message(46));
+                Error(FormatMessage<MessageId::kNoDiskSpace>());
                 return false;
             }
-            Error(Message(57, Shown(local).c_str(), static_cast<int>(code),
-                          Shown(AXP::GetLastErrorText()).c_str()));
+            Error(FormatMessage<MessageId::kPackageRefused>(Shown(local), static_cast<int>(code),
+                                                            Shown(AXP::GetLastErrorText())));
             // A bad copy would be refused again on every later run: fetch it anew then.
             if (PackageItselfIsBad(code)) {
                 platform::MakeWritable(local);
@@ -419,35 +395,35 @@ bool CLaunchWorker::FetchPatches() {
 }
 
 bool CLaunchWorker::ApplyPatches() {
-    phase_ = 5;
     if (chain_.empty()) {
-        Status(Message(32));
+        Status(FormatMessage<MessageId::kUpdateSucceeded>());
         SendValue(WM_LAUNCH_TOTAL_PROGRESS, 100);
         return true;
     }
     applyTotal_ = updater_->GetPendingCount();
     applyCounter_ = 0;
     if (hooks_.checkGameRunning && hooks_.checkGameRunning()) {
-        Error(Message(54));
+        Error(FormatMessage<MessageId::kGameRunning>());
         return false;
     }
-    Status(Message(31));
+    Status(FormatMessage<MessageId::kUpdateStarting>());
     Send(WM_LAUNCH_DETAIL, "");
     SendValue(WM_LAUNCH_DISABLE_CLOSE, 0);
-    if (!updater_->ApplyPatches(".", kPackExtension, kLocalVersionFile, &ApplyProgress)) {
+    if (!updater_->ApplyPatches(".", kPackExtension, kLocalVersionFile, &ApplyProgress, this)) {
         const uint32_t code = AXP::GetLastErrorCode();
         Error(code == AXP::kErrNoSpace
-                  ? Message(46)
-                  : Message(25, static_cast<int>(code), Shown(AXP::GetLastErrorText()).c_str()));
+                  ? FormatMessage<MessageId::kNoDiskSpace>()
+                  : FormatMessage<MessageId::kUpdateFailedCode>(static_cast<int>(code),
+                                                                Shown(AXP::GetLastErrorText())));
         SendValue(WM_LAUNCH_TOTAL_PROGRESS, 0);
         SendValue(WM_LAUNCH_ENABLE_CLOSE, 0);
         return false;
     }
-    Status(Message(32));
+    Status(FormatMessage<MessageId::kUpdateSucceeded>());
     SendValue(WM_LAUNCH_TOTAL_PROGRESS, 100);
     SendValue(WM_LAUNCH_ENABLE_CLOSE, 0);
     Send(WM_LAUNCH_STATUS2,
-         Message(68, Shown(info_.latestRaw).c_str(), Shown(info_.latestRaw).c_str()), "");
+         FormatMessage<MessageId::kVersions>(Shown(info_.latestRaw), Shown(info_.latestRaw)), "");
     return true;
 }
 
@@ -461,30 +437,29 @@ bool CLaunchWorker::CheckInstalledVersion() {
     if (readable && CompareVersion(now, planned) == CompareResult::Same &&
         CompareVersion(now, info_.latestVersion) != CompareResult::Older)
         return true;
-    Error(Message(38) + " " +
-          Message(68, Shown(info_.latestRaw).c_str(), Shown(readable ? nowRaw : "?").c_str()));
+    Error(FormatMessage<MessageId::kUpdateFailed>() + " " +
+          FormatMessage<MessageId::kVersions>(Shown(info_.latestRaw),
+                                              Shown(readable ? nowRaw : "?")));
     return false;
 }
 
-void CLaunchWorker::ApplyProgress(const char*, const char*, uint32_t) {
-    CLaunchWorker* self = g_worker.load();
-    if (self == nullptr) return;
+void CLaunchWorker::ApplyProgress(void* context, const char*, const char*, uint32_t) {
+    auto* self = static_cast<CLaunchWorker*>(context);
     // An empty plan reports no steps; never divide by it.
     const uint32_t total = self->applyTotal_ == 0 ? 1 : self->applyTotal_;
     uint32_t percent = static_cast<uint32_t>(self->applyCounter_ * 100.0 / total + 0.5);
     if (percent > 100) percent = 100;
     ++self->applyCounter_;
-    self->Status("正在更新文件...");
+    self->Status(FormatMessage<MessageId::kUpdatingFiles>());
     self->SendValue(WM_LAUNCH_TOTAL_PROGRESS, percent);
 }
 
 bool CLaunchWorker::FetchServerList() {
-    phase_ = 4;
-    Status(Message(47));
+    Status(FormatMessage<MessageId::kPreparingGame>());
     // The configuration is read again: the section may name another list than at start.
     LauncherConfig fresh;
     if (!LoadLauncherConfig(configFileName_, fresh)) {
-        Error(Message(79));
+        Error(FormatMessage<MessageId::kConfigLoadFailed>());
         return false;
     }
     config_.serverListUrl = fresh.serverListUrl;
@@ -495,20 +470,22 @@ bool CLaunchWorker::FetchServerList() {
     if (config_.serverListUrl.empty() ||
         !DownloadFile(config_.serverListUrl, fetched, kTagFile, true, false, kServerListMaxBytes)) {
         const std::string local = LocalFailureText(fetched);
-        Error(local.empty() ? Message(48) : local);
+        Error(local.empty() ? FormatMessage<MessageId::kServerListUnavailable>() : local);
         return false;
     }
     switch (StoreServerList(fetched, config_.serverListPath)) {
         case ServerListStore::Stored:
             break;
         case ServerListStore::NoList:
-            Error(Message(48));
+            Error(FormatMessage<MessageId::kServerListUnavailable>());
             return false;
         case ServerListStore::CannotWrite:
-            Error(Message(48) + " (Access error: " + Shown(config_.serverListPath) + ")");
+            Error(
+                FormatMessage<MessageId::kServerListUnavailable>() + " " +
+                FormatMessage<MessageId::kAccessErrorParenthesised>(Shown(config_.serverListPath)));
             return false;
     }
-    Status(Message(49));
+    Status(FormatMessage<MessageId::kServerListFetched>());
     Send(WM_LAUNCH_DETAIL, "");
     SendValue(WM_LAUNCH_DONE, 0);
     return true;
@@ -555,8 +532,10 @@ bool CLaunchWorker::DownloadFile(const std::string& url, const std::string& loca
 
 std::string CLaunchWorker::LocalFailureText(const std::string& localPath) const {
     if (lastLocalError_ == 0) return std::string();
-    if (lastLocalError_ == ENOSPC || lastLocalError_ == EDQUOT) return Message(46);
-    return "Access error: " + Shown(localPath) + " (" + std::strerror(lastLocalError_) + ")";
+    if (lastLocalError_ == ENOSPC || lastLocalError_ == EDQUOT)
+        return FormatMessage<MessageId::kNoDiskSpace>();
+    return FormatMessage<MessageId::kAccessErrorBecause>(Shown(localPath),
+                                                         std::strerror(lastLocalError_));
 }
 
 intptr_t CLaunchWorker::CommandWindowProc(platform::WindowHandle window, uint32_t message,
@@ -574,9 +553,9 @@ intptr_t CLaunchWorker::CommandWindowProc(platform::WindowHandle window, uint32_
     }
     const uint64_t now = TickMilliseconds();
     if (now - self->lastDetailTick_ > 1000) {
-        self->Send(WM_LAUNCH_DETAIL,
-                   Message(28, FormatByteSize(done).c_str(), FormatByteSize(total).c_str(),
-                           FormatByteSize(self->downloader_->GetSpeed()).c_str()));
+        self->Send(WM_LAUNCH_DETAIL, FormatMessage<MessageId::kDownloadProgress>(
+                                         FormatByteSize(done), FormatByteSize(total),
+                                         FormatByteSize(self->downloader_->GetSpeed())));
         self->lastDetailTick_ = now;
     }
     return 1;

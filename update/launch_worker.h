@@ -1,7 +1,7 @@
 // The update pipeline: on a thread of its own it checks free disk space, fetches the
 // patch-information file, plans the patch chain, replaces the launcher when a newer one
 // is published, downloads and applies the patch packages and fetches the server list.
-// It reports every step to the main window by synchronous messages (app/launch_messages.h)
+// It reports every step to the main window by synchronous messages (update/launch_messages.h)
 // and leaves a result that the window reads when WM_LAUNCH_DONE arrives.
 #pragma once
 
@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/launcher_config.h"
 #include "download/auto_download.h"
 #include "platform/messages.h"
+#include "update/launcher_config.h"
 #include "update/patch_info.h"
 #include "update/version.h"
 
@@ -52,6 +52,8 @@ class CLaunchWorker {
         // False in a launcher restarted by a self-update of this run: it never replaces
         // itself again, so a faulty publication cannot restart launchers without end.
         bool selfUpdateAllowed = true;
+        // The running launcher's own version, compared with the newest published one.
+        std::string launcherVersion = kLauncherVersionText;
         // Called on the pipeline thread as its very last step, whatever the result.
         std::function<void()> finished;
     };
@@ -65,7 +67,7 @@ class CLaunchWorker {
 
     // Loads the configuration (on the caller's thread, which owns `dialog`), creates the
     // downloader and starts the pipeline thread. When the configuration cannot be loaded
-    // it sends WM_LAUNCH_ERROR with message 79 and starts nothing (false).
+    // it sends WM_LAUNCH_ERROR with MessageId::kConfigLoadFailed and starts nothing (false).
     bool Start(platform::WindowHandle dialog, AXP::IUpdater* updater, const char* configFileName);
 
     // Waits for the pipeline thread to end (if it was started).
@@ -102,7 +104,8 @@ class CLaunchWorker {
 
     static intptr_t CommandWindowProc(platform::WindowHandle window, uint32_t message,
                                       uintptr_t wParam, intptr_t lParam);
-    static void ApplyProgress(const char* packName, const char* entryName, uint32_t operation);
+    static void ApplyProgress(void* context, const char* packName, const char* entryName,
+                              uint32_t operation);
 
     Hooks hooks_;
     LauncherConfig config_;
@@ -111,7 +114,6 @@ class CLaunchWorker {
     AXP::IUpdater* updater_ = nullptr;
     std::unique_ptr<CAutoDownload> downloader_;
     std::thread thread_;
-    int phase_ = 0;
     std::atomic<int> result_{-1};
 
     std::string configFileName_;

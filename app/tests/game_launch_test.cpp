@@ -10,12 +10,12 @@
 #include <thread>
 
 #include "app/game_check_terminal.h"
-#include "app/launcher_config.h"
 #include "axp/error.h"
 #include "axp/pack_file.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "testing/temp_dir.h"
+#include "update/launcher_config.h"
 
 namespace {
 

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/process_settings.h"
 #include "testing/temp_dir.h"
 #include "update/position_key.h"
 
@@ -20,11 +19,9 @@ using testing_support::WriteFile;
 class LaunchAppTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        DirectMode = false;
         unsetenv("TARVO_USER_ID");
         unsetenv("TARVO_SESSION_ID");
     }
-    void TearDown() override { DirectMode = false; }
     static void WriteEdition(std::string id) {
         ScrambleBuffer(id.data(), id.size());
         WriteFile("ver.id", id);
@@ -53,12 +50,11 @@ TEST_F(LaunchAppTest, InstalledCopyKeepsTheTailFromTheSessionToken) {
         {"/V:" + std::string(2000, 's'), "/c/quillgate.exe", "/V:" + std::string(1020, 's'), false},
     };
     for (const Case& c : cases) {
-        DirectMode = false;
         CLaunchApp app;
         std::string error;
         EXPECT_TRUE(app.ParseCommandLine(c.commandLine, c.exePath, error)) << c.commandLine;
         EXPECT_EQ(app.PlatformArgs, c.platformArgs) << c.commandLine;
-        EXPECT_EQ(DirectMode, c.direct) << c.commandLine;
+        EXPECT_EQ(app.DirectMode, c.direct) << c.commandLine;
     }
 }
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/launch_messages.h"
-#include "app/message_table.h"
+#include "update/launch_messages.h"
+#include "update/message_table.h"
 
 namespace {
 

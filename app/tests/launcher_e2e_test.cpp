@@ -9,7 +9,6 @@
 #include <set>
 
 #include "app/launch_app.h"
-#include "app/message_table.h"
 #include "axp/pack_file.h"
 #include "axp/stream.h"
 #include "axp/updater.h"
@@ -18,6 +17,7 @@
 #include "platform/process.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
+#include "update/message_table.h"
 #include "update/position_key.h"
 
 namespace {

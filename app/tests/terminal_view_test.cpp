@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "app/launch_messages.h"
+#include "update/launch_messages.h"
 
 namespace {
 

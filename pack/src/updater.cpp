@@ -157,12 +157,19 @@ struct Updater::Impl {
     // Opens a scrambled or sealed package (any form with `anyForm`) for reading.
     std::unique_ptr<PackageRecord> OpenPackage(std::string_view path, bool anyForm);
     bool DecodeSealed(std::string_view path, std::string& decoded);
+    // The progress callback of one ApplyPatches call with its context.
+    struct Progress {
+        UpdateProgressContextCallback callback = nullptr;
+        void* context = nullptr;
+        void operator()(const char* packName, const char* entryName, uint32_t operation) const {
+            if (callback != nullptr) callback(context, packName, entryName, operation);
+        }
+    };
+
     bool InstallPlain(std::string_view installDir, const PendingOperation& op,
-                      UpdateProgressCallback callback);
-    bool ApplyPackEntry(PackFile& pack, const PendingOperation& op,
-                        UpdateProgressCallback callback);
-    bool ApplyPack(std::string_view installDir, const PackPlan& plan,
-                   UpdateProgressCallback callback);
+                      const Progress& progress);
+    bool ApplyPackEntry(PackFile& pack, const PendingOperation& op, const Progress& progress);
+    bool ApplyPack(std::string_view installDir, const PackPlan& plan, const Progress& progress);
     void RemoveTempDirectory() {
         if (!tempDir.empty()) platform::RemoveDirectoryTree(tempDir);
     }
@@ -346,8 +353,8 @@ bool Updater::SetTempDirectory(std::string_view path) {
 }
 
 bool Updater::Impl::InstallPlain(std::string_view installDir, const PendingOperation& op,
-                                 UpdateProgressCallback callback) {
-    if (callback != nullptr) callback("", op.entryName.c_str(), op.operation);
+                                 const Progress& progress) {
+    progress("", op.entryName.c_str(), op.operation);
     const std::string target = JoinPath(installDir, op.entryName);
     if (op.operation == kOpWrite) {
         return ExtractZipMemberToFile(op.package->dir.get(), op.entryName, target, *fs);
@@ -362,8 +369,8 @@ bool Updater::Impl::InstallPlain(std::string_view installDir, const PendingOpera
 }
 
 bool Updater::Impl::ApplyPackEntry(PackFile& pack, const PendingOperation& op,
-                                   UpdateProgressCallback callback) {
-    if (callback != nullptr) callback(op.packName.c_str(), op.entryName.c_str(), op.operation);
+                                   const Progress& progress) {
+    progress(op.packName.c_str(), op.entryName.c_str(), op.operation);
     if (op.operation == kOpRemove) {
         if (pack.RemoveFile(op.entryName, true)) return true;
         return GetLastErrorCode() == kErrNotFound;  // already gone: nothing to do
@@ -394,7 +401,7 @@ bool Updater::Impl::ApplyPackEntry(PackFile& pack, const PendingOperation& op,
 }
 
 bool Updater::Impl::ApplyPack(std::string_view installDir, const PackPlan& plan,
-                              UpdateProgressCallback callback) {
+                              const Progress& progress) {
     PackFile pack(fs);
     if (!pack.Open(JoinPath(installDir, plan.packName), false)) return false;
     // Removals first, so that the space they free can take the new entries.
@@ -402,7 +409,7 @@ bool Updater::Impl::ApplyPack(std::string_view installDir, const PackPlan& plan,
         for (const auto& [name, op] : plan.entries) {
             const bool removal = op.operation == kOpRemove;
             if (removal != (operation == kOpRemove)) continue;
-            if (!ApplyPackEntry(pack, op, callback)) {
+            if (!ApplyPackEntry(pack, op, progress)) {
                 const uint32_t code = GetLastErrorCode();
                 const std::string text = GetLastErrorText();
                 pack.Close();
@@ -416,7 +423,20 @@ bool Updater::Impl::ApplyPack(std::string_view installDir, const PackPlan& plan,
 
 bool Updater::ApplyPatches(std::string_view installDir, std::string_view packExtension,
                            std::string_view lastFile, UpdateProgressCallback callback) {
+    if (callback == nullptr)
+        return ApplyPatches(installDir, packExtension, lastFile, nullptr, nullptr);
+    auto plain = [](void* context, const char* packName, const char* entryName,
+                    uint32_t operation) {
+        (*static_cast<UpdateProgressCallback*>(context))(packName, entryName, operation);
+    };
+    return ApplyPatches(installDir, packExtension, lastFile, plain, &callback);
+}
+
+bool Updater::ApplyPatches(std::string_view installDir, std::string_view packExtension,
+                           std::string_view lastFile, UpdateProgressContextCallback callback,
+                           void* context) {
     Impl& m = *impl_;
+    const Impl::Progress progress{callback, context};
     if (installDir.empty()) {
         SetLastError(kErrInvalidArg);
         return false;
@@ -425,12 +445,12 @@ bool Updater::ApplyPatches(std::string_view installDir, std::string_view packExt
     // replaced, and later entries apply to the new file.
     for (const auto& [name, op] : m.plainPlan) {
         if (EqualIgnoringAsciiCase(ExtensionOf(name), packExtension) &&
-            !m.InstallPlain(installDir, op, callback)) {
+            !m.InstallPlain(installDir, op, progress)) {
             return false;
         }
     }
     for (const auto& [name, plan] : m.packPlan) {
-        if (!m.ApplyPack(installDir, plan, callback)) return false;
+        if (!m.ApplyPack(installDir, plan, progress)) return false;
     }
     const PendingOperation* last = nullptr;
     for (const auto& [name, op] : m.plainPlan) {
@@ -439,11 +459,11 @@ bool Updater::ApplyPatches(std::string_view installDir, std::string_view packExt
             last = &op;
             continue;
         }
-        if (!m.InstallPlain(installDir, op, callback)) return false;
+        if (!m.InstallPlain(installDir, op, progress)) return false;
     }
     // The version file goes last: the installed version changes only once every other
     // file of the patch is in place.
-    if (last != nullptr && !m.InstallPlain(installDir, *last, callback)) return false;
+    if (last != nullptr && !m.InstallPlain(installDir, *last, progress)) return false;
     m.RemoveTempDirectory();
     return true;
 }
@@ -457,10 +477,6 @@ bool Updater::ComputeFileCrc(std::string_view path, uint32_t& crc, bool skipTrai
         return false;
     }
     return true;
-}
-
-zzip_plugin_io_t Updater::GetZipIo(std::string_view path) {
-    return impl_->io.For(DetectPackageFormOfFile(path));
 }
 
 bool Updater::ConvertPackageForm(std::string_view source, std::string_view destination) {

@@ -9,7 +9,7 @@
 #include "axp/format.h"
 #include "axp/pack_file.h"
 #include "platform/file_fault.h"
-#include "test_util.h"
+#include "testing/pack_test_util.h"
 
 namespace AXP {
 namespace {

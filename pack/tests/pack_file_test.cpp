@@ -1,3 +1,5 @@
+#include "axp/pack_file.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,9 +8,8 @@
 #include "axp/error.h"
 #include "axp/format.h"
 #include "axp/name_hash.h"
-#include "axp/pack_file.h"
 #include "platform/file_fault.h"
-#include "test_util.h"
+#include "testing/pack_test_util.h"
 
 namespace AXP {
 namespace {

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "../fuzz/fuzz_read_pack.h"
-#include "test_util.h"
+#include "testing/pack_test_util.h"
 
 namespace AXP {
 namespace {

@@ -6,7 +6,7 @@
 #include "axp/error.h"
 #include "axp/pack_file.h"
 #include "axp/xor_key.h"
-#include "test_util.h"
+#include "testing/pack_test_util.h"
 
 namespace AXP {
 namespace {

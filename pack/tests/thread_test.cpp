@@ -7,7 +7,7 @@
 #include "axp/compress.h"
 #include "axp/crc.h"
 #include "axp/pack_file.h"
-#include "test_util.h"
+#include "testing/pack_test_util.h"
 
 namespace AXP {
 namespace {

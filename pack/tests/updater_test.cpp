@@ -5,12 +5,13 @@
 #include <cstring>
 #include <thread>
 
+#include "../src/package_zip.h"
 #include "axp/command_script.h"
 #include "axp/error.h"
 #include "axp/format.h"
 #include "axp/xor_key.h"
-#include "package_util.h"
 #include "platform/file_fault.h"
+#include "testing/package_builder.h"
 
 namespace AXP {
 namespace {
@@ -482,10 +483,12 @@ TEST_F(UpdaterTest, ConvertPackageFormRoundTrip) {
     EXPECT_EQ(GetLastErrorCode(), kErrCorrupt);
     EXPECT_FALSE(u.ConvertPackageForm("", Path("out.pkg")));
     EXPECT_EQ(GetLastErrorCode(), kErrInvalidArg);
-    EXPECT_EQ(u.GetZipIo(plain), zzip_get_default_io());
-    EXPECT_NE(u.GetZipIo(scrambled), nullptr);
-    EXPECT_EQ(u.GetZipIo(Path("sealed.pkg")), zzip_get_default_io());
-    EXPECT_EQ(u.GetZipIo(Path("missing")), nullptr);
+    // The zip reader of each form: the hooked one for scrambled bytes, none for no zip.
+    const PackageZipIo io;
+    EXPECT_EQ(io.For(DetectPackageFormOfFile(plain)), zzip_get_default_io());
+    EXPECT_NE(io.For(DetectPackageFormOfFile(scrambled)), nullptr);
+    EXPECT_EQ(io.For(DetectPackageFormOfFile(Path("sealed.pkg"))), zzip_get_default_io());
+    EXPECT_EQ(io.For(DetectPackageFormOfFile(Path("missing"))), nullptr);
 }
 
 TEST_F(UpdaterTest, CreateDirectoryChainMakesParentsFirst) {

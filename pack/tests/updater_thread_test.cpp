@@ -8,7 +8,7 @@
 #include "axp/error.h"
 #include "axp/updater.h"
 #include "axp/zip_writer.h"
-#include "package_util.h"
+#include "testing/package_builder.h"
 
 namespace AXP {
 namespace {

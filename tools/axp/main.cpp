@@ -15,7 +15,7 @@
 #include "axp/format.h"
 #include "axp/name_hash.h"
 #include "axp/pack_file.h"
-#include "catalogue.h"
+#include "common/catalogue.h"
 #include "common/cli.h"
 #include "platform/text_encoding.h"
 

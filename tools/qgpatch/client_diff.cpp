@@ -6,12 +6,12 @@
 #include <map>
 #include <optional>
 
-#include "../axp/catalogue.h"
 #include "axp/crc.h"
 #include "axp/error.h"
 #include "axp/format.h"
 #include "axp/name_hash.h"
 #include "axp/pack_file.h"
+#include "common/catalogue.h"
 #include "platform/text_encoding.h"
 
 namespace qgpatch {

@@ -13,6 +13,7 @@
 
 #include "axp/crc.h"
 #include "axp/pack_file.h"
+#include "testing/temp_dir.h"
 
 namespace {
 
@@ -30,15 +31,7 @@ std::string Quote(const std::string& s) {
 }
 
 class AxpToolTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() / ("axp_tool_" + std::to_string(getpid()) + "_" + info->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
+  protected:
     // Runs axp with the arguments in dir_; stdout captured, stderr to `err_`.
     Result Run(const std::vector<std::string>& args) {
         std::string cmd = "cd " + Quote(dir_.string()) + " && " + Quote(AXP_BINARY);
@@ -61,7 +54,8 @@ protected:
         std::ofstream(dir_ / rel, std::ios::binary) << data;
     }
 
-    fs::path dir_;
+    testing_support::TempDir temp_{"axp_tool"};
+    const fs::path& dir_ = temp_.path();
     std::string err_;
 };
 

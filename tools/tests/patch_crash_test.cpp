@@ -8,8 +8,8 @@
 
 #include "axp/error.h"
 #include "axp/updater.h"
-#include "pack/tests/package_util.h"
 #include "platform/file_fault.h"
+#include "testing/package_builder.h"
 #include "tools/qgpatch/client_diff.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "axp/error.h"
 #include "axp/updater.h"
-#include "pack/tests/package_util.h"
+#include "testing/package_builder.h"
 #include "tools/qgpatch/client_diff.h"
 
 namespace {

@@ -9,11 +9,9 @@
 #include <filesystem>
 #include <map>
 
-#include "app/launch_messages.h"
-#include "app/message_table.h"
 #include "axp/error.h"
-#include "axp/package_form.h"
 #include "axp/pack_file.h"
+#include "axp/package_form.h"
 #include "axp/stream.h"
 #include "axp/updater.h"
 #include "axp/zip_writer.h"
@@ -22,6 +20,8 @@
 #include "platform/messages.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
+#include "update/launch_messages.h"
+#include "update/message_table.h"
 #include "update/position_key.h"
 
 namespace {
@@ -138,10 +138,13 @@ class FullDiskUpdater : public AXP::IUpdater {
                       AXP::UpdateProgressCallback) override {
         return Full();
     }
+    bool ApplyPatches(std::string_view, std::string_view, std::string_view,
+                      AXP::UpdateProgressContextCallback, void*) override {
+        return Full();
+    }
     bool ComputeFileCrc(std::string_view path, uint32_t& crc, bool skipTrailer) override {
         return inner_.ComputeFileCrc(path, crc, skipTrailer);
     }
-    zzip_plugin_io_t GetZipIo(std::string_view path) override { return inner_.GetZipIo(path); }
     bool ConvertPackageForm(std::string_view from, std::string_view to) override {
         return inner_.ConvertPackageForm(from, to);
     }

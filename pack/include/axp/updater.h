@@ -37,9 +37,6 @@
 // completes it (writes and removals are idempotent).
 #pragma once
 
-#include <zzip/plugin.h>
-#include <zzip/zzip.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -55,6 +52,9 @@ namespace AXP {
 // entry name, operation (0 write, 1 remove).
 using UpdateProgressCallback = void (*)(const char* packName, const char* entryName,
                                         uint32_t operation);
+// The same with the caller's context, so that the callback needs no global to find it.
+using UpdateProgressContextCallback = void (*)(void* context, const char* packName,
+                                               const char* entryName, uint32_t operation);
 
 class IUpdater {
   public:
@@ -75,12 +75,13 @@ class IUpdater {
     // installed after everything else. `callback` may be null.
     virtual bool ApplyPatches(std::string_view installDir, std::string_view packExtension,
                               std::string_view lastFile, UpdateProgressCallback callback) = 0;
+    // The same, with `context` passed back to `callback` on every call.
+    virtual bool ApplyPatches(std::string_view installDir, std::string_view packExtension,
+                              std::string_view lastFile, UpdateProgressContextCallback callback,
+                              void* context) = 0;
     // CRC of the whole file, or of all but its last 4 bytes. A file that cannot be opened:
     // false, error 4 "winErr=%d", `crc` = 0xFFFFFFFF.
     virtual bool ComputeFileCrc(std::string_view path, uint32_t& crc, bool skipTrailer) = 0;
-    // The zziplib reader for a package of form 1, 2 or 3; null for other forms. The table
-    // belongs to the Updater.
-    virtual zzip_plugin_io_t GetZipIo(std::string_view path) = 0;
     // Copies `source` to `destination` and turns a plain package into a sealed one or a
     // sealed one into a plain one (other forms: error 2). Both may name the same file.
     virtual bool ConvertPackageForm(std::string_view source, std::string_view destination) = 0;
@@ -91,8 +92,8 @@ class IUpdater {
 class Updater final : public IUpdater {
   public:
     // `fileSystem` (not owned, must outlive the Updater) is where pack files and plain
-    // files are written; null means platform::PosixFileSystem(). Packages are read with
-    // zziplib directly.
+    // files are written; null means platform::PosixFileSystem(). Packages are read in
+    // place (a sealed one is decoded to the temporary directory first).
     explicit Updater(platform::IFileSystem* fileSystem = nullptr);
     ~Updater() override;
     Updater(const Updater&) = delete;
@@ -104,8 +105,10 @@ class Updater final : public IUpdater {
     bool SetTempDirectory(std::string_view path) override;
     bool ApplyPatches(std::string_view installDir, std::string_view packExtension,
                       std::string_view lastFile, UpdateProgressCallback callback) override;
+    bool ApplyPatches(std::string_view installDir, std::string_view packExtension,
+                      std::string_view lastFile, UpdateProgressContextCallback callback,
+                      void* context) override;
     bool ComputeFileCrc(std::string_view path, uint32_t& crc, bool skipTrailer) override;
-    zzip_plugin_io_t GetZipIo(std::string_view path) override;
     bool ConvertPackageForm(std::string_view source, std::string_view destination) override;
 
     // For tools: reads one member of a package of any form (a sealed one is decoded into

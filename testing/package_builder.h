@@ -12,11 +12,11 @@
 
 #include "axp/compress.h"
 #include "axp/crc.h"
-#include "axp/package_form.h"
 #include "axp/pack_file.h"
+#include "axp/package_form.h"
 #include "axp/updater.h"
 #include "axp/zip_writer.h"
-#include "test_util.h"
+#include "testing/pack_test_util.h"
 
 namespace axp_test {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/simple_ini.h"
+#include "update/simple_ini.h"
 
 inline constexpr const char* kConfigFileName = "quillgate.cfg";
 inline constexpr const char* kStyleFileName = "style.cfg";

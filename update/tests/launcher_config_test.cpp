@@ -1,4 +1,4 @@
-#include "app/launcher_config.h"
+#include "update/launcher_config.h"
 
 #include <gtest/gtest.h>
 

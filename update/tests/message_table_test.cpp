@@ -1,22 +1,21 @@
-#include "app/message_table.h"
+#include "update/message_table.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "app/process_settings.h"
-
 namespace {
 
 class MessageTableTest : public ::testing::TestWithParam<uint32_t> {
   protected:
-    void SetUp() override { LanguageCodePage = GetParam(); }
-    void TearDown() override { LanguageCodePage = 936; }
+    void SetUp() override { SetMessageLanguage(GetParam()); }
+    void TearDown() override { SetMessageLanguage(936); }
 };
 
 TEST_P(MessageTableTest, EveryListedIndexHasTextAndOthersAreEmpty) {
     for (uint32_t i = 0; i <= 82; ++i) EXPECT_STRNE(GetMessageText(i), "") << i;
     for (uint32_t i : {101u, 103u, 1033u, 1034u}) EXPECT_STRNE(GetMessageText(i), "") << i;
+    for (uint32_t i = 2001; i <= 2006; ++i) EXPECT_STRNE(GetMessageText(i), "") << i;
     for (uint32_t i = 83; i <= 100; ++i) EXPECT_STREQ(GetMessageText(i), "") << i;
     for (uint32_t i : {102u, 104u, 1032u, 1035u, 5000u, 0xFFFFFFFFu})
         EXPECT_STREQ(GetMessageText(i), "") << i;
@@ -34,6 +33,36 @@ TEST_P(MessageTableTest, RepeatedEntriesAndSpinnerFrames) {
         EXPECT_EQ(frames[k].back(), "\\-/"[k]);
     }
     EXPECT_STREQ(GetMessageText(101), "About Quillgate(&A)...");
+}
+
+// The printf conversions of every entry, in both tables, are the kinds its id declares,
+// which is what FormatMessage checks its callers' arguments against.
+TEST_P(MessageTableTest, EveryFormatTakesTheDeclaredArguments) {
+    for (uint32_t i = 0; i < 4096; ++i) {
+        const std::string text = GetMessageText(i);
+        std::string kinds;
+        for (size_t k = 0; k < text.size(); ++k) {
+            if (text[k] != '%') continue;
+            ++k;
+            while (k < text.size() &&
+                   std::string_view("-+ #0123456789.").find(text[k]) != std::string_view::npos)
+                ++k;
+            if (k < text.size() && text[k] != '%') kinds.push_back(text[k]);
+        }
+        EXPECT_EQ(kinds, MessageArgumentKinds(static_cast<MessageId>(i))) << i << ": " << text;
+    }
+}
+
+TEST(MessageTable, FormatFillsTheTableText) {
+    SetMessageLanguage(950);
+    EXPECT_EQ(FormatMessage<MessageId::kPackageRefused>("p1.jzq", 14, "ziperr=3"),
+              "更新檔錯誤p1.jzq(CODE=14,ziperr=3)");
+    EXPECT_EQ(FormatMessage<MessageId::kAccessErrorBecause>(std::string("download"), "No space"),
+              "Access error: download (No space)");
+    SetMessageLanguage(936);
+    EXPECT_EQ(FormatMessage<MessageId::kDownloadingStep>(3, 1),
+              "有3个文件需要下载，正在下载第1个。");
+    EXPECT_EQ(FormatMessage<MessageId::kUpdateSucceeded>(), "更新成功!");
 }
 
 INSTANTIATE_TEST_SUITE_P(BothTables, MessageTableTest, ::testing::Values(936u, 950u));
@@ -55,14 +84,14 @@ TEST(MessageTable, CodePageSelectsTheTable) {
         {1034, "有%d个文件需要下载，正在下载第%d个。", "有%d個檔需要下載，正在下載第%d個。"},
     };
     for (const Case& c : cases) {
-        LanguageCodePage = 936;
+        SetMessageLanguage(936);
         EXPECT_STREQ(GetMessageText(c.index), c.simplified) << c.index;
-        LanguageCodePage = 1258;  // any other code page reads the simplified table
+        SetMessageLanguage(1258);  // any other code page reads the simplified table
         EXPECT_STREQ(GetMessageText(c.index), c.simplified) << c.index;
-        LanguageCodePage = 950;
+        SetMessageLanguage(950);
         EXPECT_STREQ(GetMessageText(c.index), c.traditional) << c.index;
     }
-    LanguageCodePage = 936;
+    SetMessageLanguage(936);
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ bool ReadCatalogue(AXP::IPakFile& pack, Catalogue& out) {
         const size_t b = a == std::string::npos ? a : text.find('|', a + 1);
         if (b == std::string::npos) continue;
         CatalogueEntry e;
-        e.size = static_cast<uint32_t>(std::strtoul(text.substr(a + 1, b - a - 1).c_str(), nullptr, 16));
+        e.size =
+            static_cast<uint32_t>(std::strtoul(text.substr(a + 1, b - a - 1).c_str(), nullptr, 16));
         e.crc = static_cast<uint32_t>(std::strtoul(text.substr(b + 1).c_str(), nullptr, 16));
         out[text.substr(0, a)] = e;
     }

@@ -1,4 +1,5 @@
-// Shared helpers of the pack tests: a per-test temporary directory and byte patterns.
+// Helpers of the tests of packs and patch packages: a per-test temporary directory and
+// byte patterns.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,27 +12,19 @@
 #include <string>
 #include <vector>
 
+#include "testing/temp_dir.h"
+
 namespace axp_test {
 
 namespace fs = std::filesystem;
 
+// A test with a fresh temporary directory of its own (testing_support::TempDir).
 class TempDirTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               ("axp_" + std::to_string(getpid()) + "_" + info->test_suite_name() + "_" +
-                info->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  protected:
+    std::string Path(const std::string& name) const { return temp_ / name; }
 
-    fs::path dir_;
+    testing_support::TempDir temp_{"axp"};
+    const fs::path& dir_ = temp_.path();
 };
 
 // prefix + number (built by appending: GCC 12 warns falsely (-Wrestrict) on
@@ -51,8 +44,8 @@ inline std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
 
 // Compressible bytes: words from a small vocabulary with some noise.
 inline std::vector<uint8_t> TextBytes(size_t n, uint32_t seed) {
-    static const char* words[] = {"pack ", "entry ", "block ", "hash ", "slot ", "data\r\n",
-                                  "launcher ", "quillgate ", "0123456789 "};
+    static const char* words[] = {"pack ",    "entry ",    "block ",     "hash ",      "slot ",
+                                  "data\r\n", "launcher ", "quillgate ", "0123456789 "};
     std::mt19937 rng(seed);
     std::vector<uint8_t> v;
     v.reserve(n);
@@ -71,7 +64,8 @@ inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 
 inline void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
 }
 
 }  // namespace axp_test

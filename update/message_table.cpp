@@ -1,11 +1,12 @@
-#include "app/message_table.h"
+#include "update/message_table.h"
 
 #include <algorithm>
 #include <iterator>
 
-#include "app/process_settings.h"
-
 namespace {
+
+// Written once at start-up, before the threads that read it exist.
+uint32_t g_codePage = 936;
 
 struct Entry {
     uint32_t index;
@@ -196,6 +197,14 @@ const Entry kTraditional[] = {
     {1034, "有%d個檔需要下載，正在下載第%d個。"},
 };
 
+// The launcher's own texts, the same in both languages.
+constexpr uint32_t kFirstOwnIndex = 2001;
+const Entry kOwn[] = {
+    {2001, "Access error: %s"},   {2002, "Access error: %s (%s)"},
+    {2003, "(Access error: %s)"}, {2004, "Create cache path error!"},
+    {2005, "正在更新文件..."},    {2006, "Access error: quillgate.exe"},
+};
+
 template <size_t N>
 const char* Lookup(const Entry (&table)[N], uint32_t index) {
     const Entry* end = table + N;
@@ -206,6 +215,9 @@ const char* Lookup(const Entry (&table)[N], uint32_t index) {
 
 }  // namespace
 
+void SetMessageLanguage(uint32_t codePage) { g_codePage = codePage; }
+
 const char* GetMessageText(uint32_t index) {
-    return LanguageCodePage == 950 ? Lookup(kTraditional, index) : Lookup(kSimplified, index);
+    if (index >= kFirstOwnIndex) return Lookup(kOwn, index);
+    return g_codePage == 950 ? Lookup(kTraditional, index) : Lookup(kSimplified, index);
 }

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/launcher_config.h"
 #include "testing/fuzz_support.h"
+#include "update/launcher_config.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Current only during the call: libFuzzer reads and writes its corpus by relative paths.

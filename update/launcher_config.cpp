@@ -1,4 +1,4 @@
-#include "app/launcher_config.h"
+#include "update/launcher_config.h"
 
 #include "platform/file_system.h"
 #include "platform/profile.h"
