@@ -62,14 +62,14 @@ TEST(ServerList, AFailedStoreKeepsTheLastGoodList) {
 
 class LauncherArchiveTest : public ::testing::Test {
   protected:
-    // Zips `member` holding `content` with the zip tool.
+    // Zips `member` holding `content` with the zip tool ("-0" stores it as it is).
     std::string MakeZip(const std::string& name, const std::string& member,
-                        const std::string& content) {
+                        const std::string& content, const std::string& level = "-9") {
         std::filesystem::create_directories(dir_.path() / "src");
         WriteFile(dir_ / ("src/" + member), content);
         const std::string zip = dir_ / name;
-        const std::string cmd = "cd '" + (dir_ / "src") + "' && zip -q -9 '" + zip + "' '" +
-                                member + "' && rm -f '" + member + "'";
+        const std::string cmd = "cd '" + (dir_ / "src") + "' && zip -q " + level + " '" + zip +
+                                "' '" + member + "' && rm -f '" + member + "'";
         EXPECT_EQ(std::system(cmd.c_str()), 0);
         return zip;
     }
@@ -113,6 +113,16 @@ TEST_F(LauncherArchiveTest, RefusesMissingBrokenAndDamagedArchives) {
     for (size_t i = 200; i < 400; ++i) bytes[i] = static_cast<char>(~bytes[i]);
     WriteFile(zip, bytes);
     EXPECT_NE(ReadArchiveMember(zip, "quillgate.exe", data), ArchiveResult::Ok);
+    EXPECT_TRUE(data.empty());
+
+    // A stored member changed in place keeps every size: only its CRC-32 tells.
+    const std::string stored = MakeZip("stored.zip", "quillgate.exe", content, "-0");
+    bytes = ReadFile(stored);
+    const size_t at = bytes.find(content.substr(1000, 64));
+    ASSERT_NE(at, std::string::npos);
+    bytes[at] = static_cast<char>(bytes[at] ^ 1);
+    WriteFile(stored, bytes);
+    EXPECT_EQ(ReadArchiveMember(stored, "quillgate.exe", data), ArchiveResult::ReadFailed);
     EXPECT_TRUE(data.empty());
 }
 
