@@ -314,8 +314,34 @@ TEST_F(LaunchWorkerTest, ChainOfSealedAndScrambledPackagesWithABackupServer) {
     for (const Recorded& r : recorder_.messages)
         if (r.message == WM_LAUNCH_DONE) doneResults.push_back(r.result);
     EXPECT_EQ(doneResults, (std::vector<int>{kResultRunning, kResultUpToDate}));
-    EXPECT_TRUE(recorder_.HasStatus(GetMessageText(32)));
+    EXPECT_TRUE(recorder_.HasStatus(GetMessageText(MessageId::kUpdateSucceeded)));
     EXPECT_EQ(recorder_.Texts(WM_LAUNCH_TOTAL_PROGRESS).back(), "100");
+}
+
+// Each worker hears the progress of its own apply, even while another worker exists (a
+// second launcher window, a test's idle worker): the progress is never routed through a
+// process-wide "current worker".
+TEST_F(LaunchWorkerTest, ApplyProgressReachesItsOwnWorker) {
+    MakePackage(site_ / "patch/p1.jzq",
+                {"0||a.txt|0|00000001\r\n0||b.txt|0|00000001\r\n0||.ver|0|00000008\r\n",
+                 {{"a.txt", "a"}, {"b.txt", "b"}, {".ver", "CN.1.0.1"}}},
+                true);
+    WritePatchInfo("CN.1.0.1", PatchSection("patch_1", "CN.1.0.0", "CN.1.0.1", "p1.jzq"));
+    std::optional<CLaunchWorker> bystander;
+    CLaunchWorker::Hooks hooks;
+    // Asked just before the apply starts: the bystander is the newest worker from here on.
+    hooks.checkGameRunning = [&] {
+        bystander.emplace();
+        return false;
+    };
+    EXPECT_EQ(Run(hooks), kResultUpToDate);
+    int updatingFiles = 0;
+    for (const std::string& status : recorder_.Texts(WM_LAUNCH_STATUS))
+        updatingFiles += status == GetMessageText(MessageId::kUpdatingFiles);
+    EXPECT_EQ(updatingFiles, 3);  // one per entry of the plan
+    const std::vector<std::string> total = recorder_.Texts(WM_LAUNCH_TOTAL_PROGRESS);
+    EXPECT_NE(std::find(total.begin(), total.end(), "33"), total.end());
+    EXPECT_NE(std::find(total.begin(), total.end(), "67"), total.end());
 }
 
 TEST_F(LaunchWorkerTest, CachedPackagesAreReusedAndDamagedOnesFetchedAgain) {
@@ -351,7 +377,7 @@ TEST_F(LaunchWorkerTest, SelfUpdateReplacesTheInstalledLauncher) {
     EXPECT_TRUE(ReadFile("quillgate.exe") == next);
     EXPECT_FALSE(fs::exists("download/launcher-check"));
     EXPECT_EQ(recorder_.Count(WM_LAUNCH_DONE), 1);
-    EXPECT_TRUE(recorder_.HasStatus(GetMessageText(53)));
+    EXPECT_TRUE(recorder_.HasStatus(GetMessageText(MessageId::kLauncherFetched)));
     EXPECT_NE(fs::status("quillgate.exe").permissions() & fs::perms::owner_exec, fs::perms::none);
 }
 
@@ -360,7 +386,7 @@ TEST_F(LaunchWorkerTest, SelfUpdateFailuresLetTheUpdateGoOn) {
     WritePatchInfo("CN.1.0.0", "", "CN.9.5");
     // No archive on any server: a status line only.
     EXPECT_EQ(Run(), kResultUpToDate);
-    EXPECT_TRUE(recorder_.HasStatus(GetMessageText(60)));
+    EXPECT_TRUE(recorder_.HasStatus(GetMessageText(MessageId::kLauncherFetchFailed)));
 
     // An archive without the launcher: message 19, and the update still completes.
     recorder_.messages.clear();
@@ -369,9 +395,9 @@ TEST_F(LaunchWorkerTest, SelfUpdateFailuresLetTheUpdateGoOn) {
     ASSERT_TRUE(zip.Add("readme.txt", "x", 1, false));
     ASSERT_TRUE(zip.Finish());
     EXPECT_EQ(Run(), kResultUpToDate);
-    char expected[512];
-    std::snprintf(expected, sizeof(expected), GetMessageText(19), "newquillgate.zip", "");
-    EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR), std::vector<std::string>{expected});
+    EXPECT_EQ(
+        recorder_.Texts(WM_LAUNCH_ERROR),
+        std::vector<std::string>{FormatMessage<MessageId::kPatchFileBad>("newquillgate.zip", "")});
     EXPECT_EQ(ReadFile("quillgate.exe"), "old launcher");
 }
 
@@ -379,42 +405,44 @@ TEST_F(LaunchWorkerTest, FailuresShowTheirMessageAndResult) {
     struct Case {
         const char* name;
         std::function<void(LaunchWorkerTest&)> arrange;
-        uint32_t message;  // message-table index of the error; 0 for a fixed text
+        MessageId message;  // the error shown
         int result;
-        const char* fixedText = nullptr;  // the start of the error when it is no message
     } cases[] = {
         {"verinfo missing on every server",
-         [](LaunchWorkerTest& t) { fs::remove(t.site_ / "patchinfo.txt"); }, 2, kResultFailed},
+         [](LaunchWorkerTest& t) { fs::remove(t.site_ / "patchinfo.txt"); },
+         MessageId::kPatchInfoFetchFailed, kResultFailed},
         {"patchinfo without latest",
          [](LaunchWorkerTest& t) {
              WriteFile(t.site_ / "patchinfo.txt", "[latest]\r\nquillgate=CN.9\r\n");
          },
-         7, kResultFailed},
+         MessageId::kPatchInfoBad, kResultFailed},
         {"installed version of another tag",
-         [](LaunchWorkerTest&) { WriteFile(".ver", "KR.1.0.0"); }, 8, kResultFailed},
-        {"no way forward", [](LaunchWorkerTest& t) { t.WritePatchInfo("CN.1.0.5", ""); }, 8,
+         [](LaunchWorkerTest&) { WriteFile(".ver", "KR.1.0.0"); }, MessageId::kNoWayToLatest,
          kResultFailed},
-        {"no .ver", [](LaunchWorkerTest&) { fs::remove(".ver"); }, 5, kResultFailed},
+        {"no way forward", [](LaunchWorkerTest& t) { t.WritePatchInfo("CN.1.0.5", ""); },
+         MessageId::kNoWayToLatest, kResultFailed},
+        {"no .ver", [](LaunchWorkerTest&) { fs::remove(".ver"); }, MessageId::kLocalVersionFileBad,
+         kResultFailed},
         {"patch on no server",
          [](LaunchWorkerTest& t) {
              t.WritePatchInfo("CN.1.0.1",
                               t.PatchSection("patch_1", "CN.1.0.0", "CN.1.0.1", "p1.jzq"));
          },
-         12, kResultFailed},
+         MessageId::kDownloadFailed, kResultFailed},
         {"patch url without a file name",
          [](LaunchWorkerTest& t) {
              t.WritePatchInfo("CN.1.0.1", "[patch_1]\r\nfrom=CN.1.0.0\r\nto=CN.1.0.1\r\nurl=" +
                                               t.primary_.Url("/") + "\r\n");
          },
-         11, kResultFailed},
-        {"no server list", [](LaunchWorkerTest& t) { fs::remove(t.site_ / "server.lst"); }, 48,
-         kResultFailed},
+         MessageId::kDownloadUrlBad, kResultFailed},
+        {"no server list", [](LaunchWorkerTest& t) { fs::remove(t.site_ / "server.lst"); },
+         MessageId::kServerListUnavailable, kResultFailed},
         {"no serverlist key",
          [](LaunchWorkerTest& t) {
              WriteFile("quillgate.cfg",
                        "[quillgate]\r\nverinfo=" + t.primary_.Url("/patchinfo.txt") + "\r\n");
          },
-         48, kResultFailed},
+         MessageId::kServerListUnavailable, kResultFailed},
         {"apply fails",
          [](LaunchWorkerTest& t) {
              MakePackage(t.site_ / "patch/bad.jzq",
@@ -422,7 +450,7 @@ TEST_F(LaunchWorkerTest, FailuresShowTheirMessageAndResult) {
              t.WritePatchInfo("CN.1.0.1",
                               t.PatchSection("patch_1", "CN.1.0.0", "CN.1.0.1", "bad.jzq"));
          },
-         25, kResultApplyFailed},
+         MessageId::kUpdateFailedCode, kResultApplyFailed},
         {"a package whose version file lags behind its step",
          [](LaunchWorkerTest& t) {
              MakePackage(t.site_ / "patch/p5.jzq",
@@ -430,23 +458,23 @@ TEST_F(LaunchWorkerTest, FailuresShowTheirMessageAndResult) {
              t.WritePatchInfo("CN.1.0.5",
                               t.PatchSection("patch_1", "CN.1.0.0", "CN.1.0.5", "p5.jzq"));
          },
-         38, kResultApplyFailed},
-        {"empty quillgate.cfg", [](LaunchWorkerTest&) { WriteFile("quillgate.cfg", ""); }, 9,
-         kResultFailed},
+         MessageId::kUpdateFailed, kResultApplyFailed},
+        {"empty quillgate.cfg", [](LaunchWorkerTest&) { WriteFile("quillgate.cfg", ""); },
+         MessageId::kConfigBad, kResultFailed},
         {"binary quillgate.cfg",
          [](LaunchWorkerTest&) {
              WriteFile("quillgate.cfg", std::string("\x7f\0\x01\xfe\xff\x80", 6));
          },
-         9, kResultFailed},
+         MessageId::kConfigBad, kResultFailed},
         {"over-long verinfo URL",
          [](LaunchWorkerTest& t) {
              WriteFile("quillgate.cfg", "[quillgate]\r\nverinfo=" +
                                             t.primary_.Url("/" + std::string(2100, 'a')) + "\r\n");
          },
-         11, kResultFailed},
+         MessageId::kDownloadUrlBad, kResultFailed},
         {"no download folder can be made",
-         [](LaunchWorkerTest&) { WriteFile("download", "a file in the way"); }, 0, kResultFailed,
-         "Access error: "},
+         [](LaunchWorkerTest&) { WriteFile("download", "a file in the way"); },
+         MessageId::kAccessError, kResultFailed},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -460,11 +488,12 @@ TEST_F(LaunchWorkerTest, FailuresShowTheirMessageAndResult) {
         EXPECT_EQ(Run(), c.result);
         const std::vector<std::string> errors = recorder_.Texts(WM_LAUNCH_ERROR);
         ASSERT_EQ(errors.size(), 1u);
-        const std::string format = c.fixedText ? c.fixedText : GetMessageText(c.message);
+        const std::string format = GetMessageText(c.message);
         const std::string start = format.substr(0, format.find('%'));
         EXPECT_EQ(errors[0].substr(0, start.size()), start);
         EXPECT_EQ(recorder_.Count(WM_LAUNCH_DONE), 0);
-        EXPECT_EQ(recorder_.Count(WM_LAUNCH_MANUAL_DOWNLOAD), c.message == 12 ? 1 : 0);
+        EXPECT_EQ(recorder_.Count(WM_LAUNCH_MANUAL_DOWNLOAD),
+                  c.message == MessageId::kDownloadFailed ? 1 : 0);
     }
 }
 
@@ -475,19 +504,22 @@ TEST_F(LaunchWorkerTest, DiskSpaceGameCheckAndConfiguration) {
     CLaunchWorker::Hooks exactly100MiB;
     exactly100MiB.freeDiskBytes = [] { return std::optional<uint64_t>(kRequiredFreeBytes); };
     EXPECT_EQ(Run(exactly100MiB), kResultNoDiskSpace);
-    EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR), std::vector<std::string>{GetMessageText(46)});
+    EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR),
+              std::vector<std::string>{GetMessageText(MessageId::kNoDiskSpace)});
 
     recorder_.messages.clear();
     CLaunchWorker::Hooks gameRuns;
     gameRuns.checkGameRunning = [] { return true; };  // the user cancels
     EXPECT_EQ(Run(gameRuns), kResultApplyFailed);
-    EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR), std::vector<std::string>{GetMessageText(54)});
+    EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR),
+              std::vector<std::string>{GetMessageText(MessageId::kGameRunning)});
     EXPECT_FALSE(fs::exists("x.txt"));
 
     recorder_.messages.clear();
     fs::remove("quillgate.cfg");
     EXPECT_EQ(Run(), kResultNotStarted);
-    EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR), std::vector<std::string>{GetMessageText(79)});
+    EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR),
+              std::vector<std::string>{GetMessageText(MessageId::kConfigLoadFailed)});
 }
 
 TEST_F(LaunchWorkerTest, SelfUpdateRefusesALauncherThatCannotServe) {
@@ -528,7 +560,7 @@ TEST_F(LaunchWorkerTest, ARestartedLauncherDoesNotReplaceItselfAgain) {
     CLaunchWorker::Hooks restarted;
     restarted.selfUpdateAllowed = false;
     EXPECT_EQ(Run(restarted), kResultUpToDate);
-    EXPECT_FALSE(recorder_.HasStatus(GetMessageText(51)));
+    EXPECT_FALSE(recorder_.HasStatus(GetMessageText(MessageId::kFetchingLauncher)));
     EXPECT_FALSE(fs::exists("download/quillgate.zip"));
     EXPECT_EQ(ReadFile("quillgate.exe"), "old launcher");
 }
@@ -622,7 +654,8 @@ TEST_F(LaunchWorkerTest, AFullDiskIsNamedAndSendsNobodyToTheWebsite) {
         return std::make_unique<RecordingDownloader>(&tasks, "p1.jzq");
     };
     EXPECT_EQ(Run(hooks), kResultFailed);
-    EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR), std::vector<std::string>{GetMessageText(46)});
+    EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR),
+              std::vector<std::string>{GetMessageText(MessageId::kNoDiskSpace)});
     EXPECT_EQ(recorder_.Count(WM_LAUNCH_MANUAL_DOWNLOAD), 0);
     // Nor does a full disk while the package is unpacked or applied blame the package.
     MakePackage(site_ / "patch/p1.jzq",
@@ -631,7 +664,8 @@ TEST_F(LaunchWorkerTest, AFullDiskIsNamedAndSendsNobodyToTheWebsite) {
         recorder_.messages.clear();
         FullDiskUpdater full(whileAdding);
         EXPECT_EQ(Run({}, &full), whileAdding ? kResultFailed : kResultApplyFailed);
-        EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR), std::vector<std::string>{GetMessageText(46)});
+        EXPECT_EQ(recorder_.Texts(WM_LAUNCH_ERROR),
+                  std::vector<std::string>{GetMessageText(MessageId::kNoDiskSpace)});
     }
     // No backup server can mend a full disk.
     EXPECT_EQ(
