@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 #include "axp/error.h"
 #include "axp/pack_file.h"
