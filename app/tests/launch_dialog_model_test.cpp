@@ -128,7 +128,7 @@ TEST_F(LaunchDialogModelTest, RepairAndCloseRules) {
     m.HandleMessage(WM_REPAIR_DONE, 0, 0);
     EXPECT_FALSE(m.repairRunning());
     char expected[256];
-    std::snprintf(expected, sizeof(expected), GetMessageText(4), 3);
+    std::snprintf(expected, sizeof(expected), GetMessageText(MessageId::kRepairDone), 3);
     EXPECT_EQ(m.status(), expected);
     EXPECT_TRUE(m.startEnabled());
     EXPECT_TRUE(m.repairEnabled());

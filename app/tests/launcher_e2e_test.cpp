@@ -98,7 +98,8 @@ TEST_F(LauncherProgramTest, SelfUpdateRestartsTheNewLauncherWhichCompletesTheUpd
     const std::string next = ReadFile(QG_NEXT_LAUNCHER_BINARY);
     EXPECT_TRUE(ReadFile(client_ / "quillgate.exe") == next);
     EXPECT_TRUE(ReadFile(client_ / "quillgate.bin") == next);
-    EXPECT_NE(output.find(GetMessageText(53)), std::string::npos) << output;
+    EXPECT_NE(output.find(GetMessageText(MessageId::kLauncherFetched)), std::string::npos)
+        << output;
     EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.1");
     EXPECT_EQ(ReadFile(client_ / "readme.txt"), "new");
     std::string list = ReadFile(client_ / "download/server.lst");
@@ -111,16 +112,17 @@ TEST_F(LauncherProgramTest, DirectRunReportsFailuresWithANonZeroExit) {
     PublishLauncher("CN.9.0");
     std::string output;
     EXPECT_EQ(Launch("-direct --headless", output, "QUILLGATE_FAKE_FREE_BYTES=1000"), 1);
-    EXPECT_NE(output.find(GetMessageText(46)), std::string::npos) << output;
+    EXPECT_NE(output.find(GetMessageText(MessageId::kNoDiskSpace)), std::string::npos) << output;
     EXPECT_NE(output.find("result -5"), std::string::npos) << output;
     EXPECT_FALSE(fs::exists(client_ / "quillgate.bin")) << "-direct skips the hand-over";
 
     fs::remove(site_ / "p1.jzq");
     EXPECT_EQ(Launch("-direct --headless", output), 1);
     char expected[256];
-    std::snprintf(expected, sizeof(expected), GetMessageText(12), "p1.jzq");
+    std::snprintf(expected, sizeof(expected), GetMessageText(MessageId::kDownloadFailed), "p1.jzq");
     EXPECT_NE(output.find(expected), std::string::npos) << output;
-    EXPECT_NE(output.find(GetMessageText(72)), std::string::npos) << "the manual-download hint";
+    EXPECT_NE(output.find(GetMessageText(MessageId::kGoToOperatorSite)), std::string::npos)
+        << "the manual-download hint";
     EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.0");
 }
 
@@ -160,7 +162,8 @@ TEST_F(LauncherProgramTest, ALauncherPublishedUnderAnotherVersionIsNotInstalled)
     EXPECT_NE(output.find("Access error: quillgate.exe"), std::string::npos) << output;
     EXPECT_TRUE(ReadFile(client_ / "quillgate.exe") == ReadFile(QG_LAUNCHER_BINARY));
     EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.1");
-    EXPECT_EQ(Occurrences(output, GetMessageText(51)), 1u) << "one self-update attempt";
+    EXPECT_EQ(Occurrences(output, GetMessageText(MessageId::kFetchingLauncher)), 1u)
+        << "one self-update attempt";
 }
 
 TEST_F(LauncherProgramTest, ARestartedLauncherNeverFetchesAnotherLauncher) {
@@ -193,7 +196,7 @@ TEST_F(LauncherProgramTest, ARunningGameIsReportedOnceWhenNobodyCanBeAsked) {
     EXPECT_EQ(Launch("-direct --headless", output), 1);
     platform::TerminateProcessById(game);
     platform::WaitForProcess(game);
-    EXPECT_EQ(Occurrences(output, GetMessageText(54)), 1u) << output;
+    EXPECT_EQ(Occurrences(output, GetMessageText(MessageId::kGameRunning)), 1u) << output;
     EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.0");
 }
 
