@@ -166,12 +166,12 @@ struct PackageContents {
 };
 
 // The package with the ".ver" of the version it leads to, as every published one has.
-PackageContents Versioned(PackageContents spec, const std::string& version) {
+PackageContents Versioned(PackageContents package, const std::string& version) {
     char line[64];
     std::snprintf(line, sizeof(line), "0||.ver|0|%08X\r\n", static_cast<unsigned>(version.size()));
-    spec.script += line;
-    spec.members[".ver"] = version;
-    return spec;
+    package.script += line;
+    package.members[".ver"] = version;
+    return package;
 }
 
 class LaunchWorkerTest : public ::testing::Test {
@@ -192,12 +192,12 @@ class LaunchWorkerTest : public ::testing::Test {
     }
 
     // Makes a package in `folder`: sealed (the default) or scrambled.
-    static void MakePackage(const std::string& path, const PackageContents& spec, bool sealed) {
+    static void MakePackage(const std::string& path, const PackageContents& package, bool sealed) {
         const std::string zip = path + ".zip";
         AXP::ZipWriter writer;
         ASSERT_TRUE(writer.Create(zip));
-        ASSERT_TRUE(writer.Add("(command)", spec.script.data(), spec.script.size(), true));
-        for (const auto& [name, content] : spec.members)
+        ASSERT_TRUE(writer.Add("(command)", package.script.data(), package.script.size(), true));
+        for (const auto& [name, content] : package.members)
             ASSERT_TRUE(writer.Add(name, content.data(), content.size(), true));
         ASSERT_TRUE(writer.Finish());
         if (sealed) {
