@@ -25,7 +25,7 @@ struct ProcessEntry {
 // read is still reported with whatever could be read. False when /proc cannot be read.
 bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visit);
 // The same for a folder laid out as /proc (tests give one of their own).
-bool EnumerateProcessesIn(const std::string& procRoot,
+bool EnumerateProcessesIn(const std::string& nativeProcRoot,
                           const std::function<void(const ProcessEntry&)>& visit);
 
 // The value of a variable in the environment a process was started with; empty when it
@@ -42,12 +42,12 @@ uint32_t CurrentProcessId();
 // Ends a process at once. False when it could not be signalled.
 bool TerminateProcessById(uint32_t id);
 
-// Starts `path` with `args` (argv[1..]) in `workingDir` (empty: the current directory),
-// without waiting for it. A path without "/" is looked up in PATH; a relative path with
-// "/" is taken relative to `workingDir`. The child inherits the environment. False when
-// it could not be started.
-bool StartProcess(const std::string& path, const std::vector<std::string>& args,
-                  const std::string& workingDir = "", uint32_t* id = nullptr);
+// Starts `nativePath` with `args` (argv[1..]) in `nativeWorkingDir` (empty: the current
+// directory), without waiting for it. A path without "/" is looked up in PATH; a relative
+// path with "/" is taken relative to `nativeWorkingDir`. The child inherits the
+// environment. False when it could not be started.
+bool StartProcess(const std::string& nativePath, const std::vector<std::string>& args,
+                  const std::string& nativeWorkingDir = "", uint32_t* id = nullptr);
 
 // Sets a variable of this process's environment, inherited by processes started later.
 bool SetEnvironmentVariable(const std::string& name, const std::string& value);

@@ -13,8 +13,8 @@
 #include "download/part_files.h"
 #include "download/progress_format.h"
 #include "platform/directory_tree.h"
+#include "platform/file.h"
 #include "platform/file_system.h"
-#include "platform/native_files.h"
 #include "platform/native_path.h"
 #include "platform/process.h"
 #include "platform/text_encoding.h"
@@ -225,7 +225,7 @@ bool CLaunchWorker::CheckDiskSpace() {
         const size_t slash = exe.rfind('/');
         uint64_t bytes = 0;
         if (slash != std::string::npos &&
-            platform::FreeDiskBytes(platform::Utf8ToGbkLossy(exe.substr(0, slash + 1)), bytes))
+            platform::AvailableDiskSpace(platform::Utf8ToGbkLossy(exe.substr(0, slash + 1)), bytes))
             free = bytes;
     }
     if (free && *free <= kRequiredFreeBytes) {
@@ -338,7 +338,7 @@ bool CLaunchWorker::InstallLauncher(const std::string& image) {
         AskLauncherVersion(std::string("./") + kCandidateLauncherName, reported, nativeDir) &&
         CompareVersion(ParseVersion(reported), info_.launcherLatest) == Same;
     // Renamed over the old launcher: a failure keeps the old one whole.
-    works = works && platform::RenameFileReplacing(nativeCandidate, nativeInstalled) == 0;
+    works = works && platform::PosixFileSystem().Rename(nativeCandidate, nativeInstalled) == 0;
     platform::RemoveDirectoryTree(trialDir);
     return works;
 }

@@ -76,7 +76,7 @@ class IUpdater {
     virtual bool ApplyPatches(std::string_view installDir, std::string_view packExtension,
                               std::string_view lastFile, UpdateProgressCallback callback) = 0;
     // CRC of the whole file, or of all but its last 4 bytes. A file that cannot be opened:
-    // false, error 4 "winErr=%d", `crc` = 0xFFFFFFFF.
+    // false, error 4 "errno=%d", `crc` = 0xFFFFFFFF.
     virtual bool ComputeFileCrc(std::string_view path, uint32_t& crc, bool skipTrailer) = 0;
     // The zziplib reader for a package of form 1, 2 or 3; null for other forms. The table
     // belongs to the Updater.
