@@ -29,11 +29,11 @@ void ClearPackWriterFlags() {
     std::vector<platform::DirectoryEntry> entries;
     if (!platform::ListDirectory(".\\resource", entries)) return;
     for (const platform::DirectoryEntry& e : entries) {
-        if (e.isDirectory || e.name.empty() || e.name[0] == '.' ||
-            !EndsWithIgnoringCase(e.name, ".pak"))
+        if (e.isDirectory || e.gbkName.empty() || e.gbkName[0] == '.' ||
+            !EndsWithIgnoringCase(e.gbkName, ".pak"))
             continue;
         AXP::PackFile pack;
-        pack.Open(".\\resource\\" + e.name, false);  // a pack that cannot be opened is skipped
+        pack.Open(".\\resource\\" + e.gbkName, false);  // a pack that cannot be opened is skipped
     }
 }
 

@@ -13,7 +13,9 @@
 // default; tests give a folder laid out as /proc and functions of their own.
 struct ProcessAccess {
     std::string procRoot = "/proc";
-    std::function<bool(uint32_t id)> terminate = platform::TerminateProcessById;
+    std::function<bool(uint32_t id)> terminate = [](uint32_t id) {
+        return platform::TerminateProcessById(id).ok();
+    };
     std::function<void(uint32_t ms)> pause = platform::SleepMilliseconds;
 };
 const ProcessAccess& SystemProcesses();

@@ -116,7 +116,7 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
         if (options.lock != nullptr) options.lock->ShareWithNextProcess();
         uint32_t id = 0;
         const bool started =
-            platform::StartProcess(std::string("./") + kInstalledLauncher, args, "", &id);
+            platform::StartProcess(std::string("./") + kInstalledLauncher, args, "", &id).ok();
         if (options.lock != nullptr) options.lock->StopSharing();
         return started ? platform::WaitForProcess(id) : 1;
     }

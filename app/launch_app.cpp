@@ -110,5 +110,5 @@ bool CLaunchApp::PerformHandOver(const std::vector<std::string>& extraArgs,
     std::istringstream in(PlatformArgs);
     for (std::string token; in >> token;) args.push_back(token);
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    return platform::StartProcess(std::string("./") + kRunningLauncher, args, "", startedId);
+    return platform::StartProcess(std::string("./") + kRunningLauncher, args, "", startedId).ok();
 }

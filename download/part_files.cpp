@@ -13,13 +13,13 @@ int RemoveStalePartFiles(const std::string& gbkDirectory) {
     if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/') prefix += '\\';
     int removed = 0;
     for (const platform::DirectoryEntry& entry : entries) {
-        const std::string_view name = entry.name;
+        const std::string_view name = entry.gbkName;
         // The suffix alone is no part file of anything; a folder is never one.
         if (entry.isDirectory || name.size() <= suffix.size() ||
             name.substr(name.size() - suffix.size()) != suffix) {
             continue;
         }
-        if (platform::DeleteFileAt(prefix + entry.name)) ++removed;
+        if (platform::DeleteFileAt(prefix + entry.gbkName)) ++removed;
     }
     return removed;
 }

@@ -6,11 +6,9 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <vector>
 
-#include "platform/file_system.h"
 #include "platform/native_path.h"
 #include "platform/text_encoding.h"
 
@@ -22,58 +20,38 @@ bool IsDirectory(std::string_view gbkPath) {
     return NativePath(gbkPath, native) && stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-namespace {
-
-std::string NativeTempDirectory() {
+SysStatus CreateUniqueTempDirectory(std::string_view gbkPrefix, std::string& gbkPath) {
+    gbkPath.clear();
     const char* env = getenv("TMPDIR");
-    std::string dir = env != nullptr && env[0] != '\0' ? env : "/tmp";
-    if (dir.back() != '/') dir += '/';
-    return dir;
-}
-
-}  // namespace
-
-std::string SystemTempDirectory() {
-    std::string gbk;
-    if (!Utf8ToGbk(NativeTempDirectory(), gbk)) return "/tmp/";
-    return gbk;
-}
-
-bool CreateUniqueTempDirectory(std::string_view prefix, std::string& gbkPath) {
-    std::string native;
-    if (!GbkToUtf8(prefix, native)) return false;
-    std::string pattern = NativeTempDirectory() + native + "XXXXXX";
+    std::string pattern = env != nullptr && env[0] != '\0' ? env : "/tmp";
+    if (pattern.back() != '/') pattern += '/';
+    std::string prefix;
+    if (!GbkToUtf8(gbkPrefix, prefix)) return SysStatus::Failed("decode path", EINVAL);
+    pattern += prefix + "XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) return false;
-    if (Utf8ToGbk(buffer.data(), gbkPath)) return true;
+    if (mkdtemp(buffer.data()) == nullptr) {
+        const int error = errno;
+        if (!Utf8ToGbk(pattern, gbkPath)) gbkPath.assign(gbkPrefix);
+        return SysStatus::Failed("mkdtemp", error);
+    }
+    if (Utf8ToGbk(buffer.data(), gbkPath)) return SysStatus::Ok();
     rmdir(buffer.data());
-    return false;
+    gbkPath.assign(gbkPrefix);
+    return SysStatus::Failed("encode path", EILSEQ);
 }
 
-bool RemoveDirectoryTree(std::string_view gbkPath) {
+SysStatus RemoveDirectoryTree(std::string_view gbkPath) {
     std::string native;
-    if (!NativePath(gbkPath, native)) return false;
+    if (!NativePath(gbkPath, native)) return SysStatus::Failed("decode path", EINVAL);
     std::error_code ec;
     std::filesystem::remove_all(native, ec);
-    return !ec;
+    return ec ? SysStatus::Failed("remove tree", ec.value()) : SysStatus::Ok();
 }
 
-int RenameReplacing(std::string_view fromGbk, std::string_view toGbk) {
-    std::string from, to;
-    if (!NativePath(fromGbk, from) || !NativePath(toGbk, to)) return EINVAL;
-    if (rename(from.c_str(), to.c_str()) == 0) return 0;
-    if (errno != EXDEV) return errno;
-    // Another file system (the system's temporary directory often is one): copy, then drop
-    // the source.
-    if (!CopyFileOver(fromGbk, toGbk)) return errno != 0 ? errno : EIO;
-    unlink(from.c_str());
-    return 0;
-}
-
-bool SameFile(std::string_view aGbk, std::string_view bGbk) {
+bool SameFile(std::string_view aGbkPath, std::string_view bGbkPath) {
     std::string a, b;
-    if (!NativePath(aGbk, a) || !NativePath(bGbk, b)) return aGbk == bGbk;
+    if (!NativePath(aGbkPath, a) || !NativePath(bGbkPath, b)) return aGbkPath == bGbkPath;
     struct stat sa, sb;
     if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) {
         return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
@@ -81,14 +59,16 @@ bool SameFile(std::string_view aGbk, std::string_view bGbk) {
     return FileNamesEqual(AbsolutePath(a), AbsolutePath(b));
 }
 
-int AvailableDiskSpace(std::string_view gbkDir, uint64_t& bytes) {
+SysStatus AvailableDiskSpace(std::string_view gbkDir, uint64_t& bytes) {
     bytes = 0;
     std::string native;
-    if (!NativePath(gbkDir, native)) return EINVAL;
+    if (!NativePath(gbkDir, native)) return SysStatus::Failed("decode path", EINVAL);
     struct statvfs st;
-    if (statvfs(native.c_str(), &st) != 0) return errno;
+    if (statvfs(native.empty() ? "." : native.c_str(), &st) != 0) {
+        return SysStatus::Failed("statvfs", errno);
+    }
     bytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
-    return 0;
+    return SysStatus::Ok();
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,6 +106,44 @@ class PosixFileSystemImpl final : public IFileSystem {
         size = static_cast<uint64_t>(st.st_size);
         isDirectory = S_ISDIR(st.st_mode);
         return 0;
+    }
+
+    int Rename(const std::string& fromNativePath, const std::string& toNativePath) override {
+        return ::rename(fromNativePath.c_str(), toNativePath.c_str()) == 0 ? 0 : errno;
+    }
+
+    int Remove(const std::string& nativePath) override {
+        return ::unlink(nativePath.c_str()) == 0 ? 0 : errno;
+    }
+
+    int CreateDirectory(const std::string& nativePath) override {
+        if (::mkdir(nativePath.c_str(), 0755) == 0) return 0;
+        const int error = errno;
+        struct stat st;
+        if (error == EEXIST && ::stat(nativePath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return 0;
+        return error;
+    }
+
+    int List(const std::string& nativePath, std::vector<NativeDirectoryEntry>& entries) override {
+        entries.clear();
+        DIR* dir = ::opendir(nativePath.empty() ? "." : nativePath.c_str());
+        if (dir == nullptr) return errno;
+        const std::string prefix =
+            nativePath.empty() || nativePath.back() == '/' ? nativePath : nativePath + "/";
+        errno = 0;
+        while (dirent* e = ::readdir(dir)) {
+            const std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            struct stat st;
+            const bool isDirectory =
+                ::stat((prefix + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+            entries.push_back({name, isDirectory});
+            errno = 0;
+        }
+        const int error = errno;
+        ::closedir(dir);
+        return error;
     }
 };
 

@@ -1,13 +1,17 @@
-// A small file abstraction for the libraries that keep their own file formats (the pack
-// archive library first): open or create by native path, positional reads and writes,
-// size, truncate/extend, sync and close.
+// The one file-system seam: open or create by native path, positional reads and writes,
+// size, truncate/extend, sync and close, and stat, rename, remove, directory creation and
+// listing.
 //
-// Files are reached through an IFileSystem so that tests can put a wrapper in between
-// (platform/file_fault.h fails the Nth write, simulates a killed process, ...). The
-// default is PosixFileSystem().
+// Everything that changes files on disk in the pack library and the updater goes through
+// an IFileSystem so that tests can put a wrapper in between (platform/file_fault.h fails
+// the Nth write or rename, simulates a killed process, ...). The default is
+// PosixFileSystem().
 //
-// Errors: every operation returns 0 on success or a system error number (errno value)
-// on failure; callers put that number into their own error texts.
+// Paths: every path here is native (UTF-8, "/" separators); platform::NativePath turns
+// the system's GBK paths into native ones. Parameters are named nativePath to say so.
+//
+// Errors: every operation returns 0 on success or the errno value of its failure; the
+// operation is the method called, so callers put the number into their own error texts.
 //
 // Thread safety: ReadAt and WriteAt are positional (pread/pwrite): several threads may
 // call them on one IFile at the same time; they share no file position. GetSize, SetSize,
@@ -18,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -46,6 +51,11 @@ class IFile {
     virtual int Close() = 0;
 };
 
+struct NativeDirectoryEntry {
+    std::string name;  // UTF-8
+    bool isDirectory = false;
+};
+
 class IFileSystem {
   public:
     virtual ~IFileSystem() = default;
@@ -55,6 +65,16 @@ class IFileSystem {
                      std::unique_ptr<IFile>& out) = 0;
     // Size of an existing file without opening it for reading; ENOENT when absent.
     virtual int Stat(const std::string& nativePath, uint64_t& size, bool& isDirectory) = 0;
+    // Renames `fromNativePath` over `toNativePath` in one step (an existing file there is
+    // replaced), so that the target is either the old or the new file, never a part. Both
+    // must lie on one file system: nothing is copied (EXDEV otherwise).
+    virtual int Rename(const std::string& fromNativePath, const std::string& toNativePath) = 0;
+    // Deletes a file; ENOENT when there is none.
+    virtual int Remove(const std::string& nativePath) = 0;
+    // Creates one directory (not its parents); 0 when it exists already as a directory.
+    virtual int CreateDirectory(const std::string& nativePath) = 0;
+    // The entries of a directory, without "." and ".."; empty path: the current directory.
+    virtual int List(const std::string& nativePath, std::vector<NativeDirectoryEntry>& entries) = 0;
 };
 
 // The process-wide POSIX implementation (stateless, thread safe, never destroyed).

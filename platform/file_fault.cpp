@@ -48,15 +48,32 @@ int FaultInjectingFileSystem::Open(const std::string& nativePath, FileOpenMode m
     return 0;
 }
 
-int FaultInjectingFileSystem::OnWrite() {
+int FaultInjectingFileSystem::Rename(const std::string& fromNativePath,
+                                     const std::string& toNativePath) {
+    if (int e = Count(renames_, failRenameAt_, renameError_, killOnRename_)) return e;
+    return inner_.Rename(fromNativePath, toNativePath);
+}
+
+int FaultInjectingFileSystem::Remove(const std::string& nativePath) {
+    if (int e = Count(removes_, failRemoveAt_, removeError_, killOnRemove_)) return e;
+    return inner_.Remove(nativePath);
+}
+
+int FaultInjectingFileSystem::Count(std::atomic<uint64_t>& count,
+                                    const std::atomic<uint64_t>& failAt,
+                                    const std::atomic<int>& error, const std::atomic<bool>& kill) {
     if (killed_) return EIO;
-    uint64_t n = ++writes_;
-    uint64_t at = failWriteAt_;
+    const uint64_t n = ++count;
+    const uint64_t at = failAt;
     if (at != 0 && n == at) {
-        if (killOnWrite_) killed_ = true;
-        return writeError_;
+        if (kill) killed_ = true;
+        return error;
     }
     return 0;
+}
+
+int FaultInjectingFileSystem::OnWrite() {
+    return Count(writes_, failWriteAt_, writeError_, killOnWrite_);
 }
 
 int FaultInjectingFileSystem::OnRead() {

@@ -1,26 +1,52 @@
 #include "platform/file_system.h"
 
-#include <dirent.h>
 #include <errno.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
 
-#include <cstdio>
+#include <functional>
 #include <string>
 
 #include "platform/native_path.h"
 #include "platform/text_encoding.h"
 
 namespace platform {
+namespace {
 
-bool CreateDirectoryIfMissing(std::string_view gbkPath) {
+// The native path of a GBK path, or the status of bytes that are not GBK.
+SysStatus ToNative(std::string_view gbkPath, std::string& native) {
+    return NativePath(gbkPath, native) ? SysStatus::Ok() : SysStatus::Failed("decode path", EINVAL);
+}
+
+// Writes a new file beside `nativeTarget` with `write`, flushes it to the disk, gives it
+// `mode` and renames it over the target, so a crash at any point leaves the target whole
+// (old or new). The side file goes again on failure.
+SysStatus ReplaceFile(IFileSystem& fs, const std::string& nativeTarget, mode_t mode,
+                      const std::function<SysStatus(IFile&)>& write) {
+    const std::string part = nativeTarget + ".part";
+    std::unique_ptr<IFile> file;
+    if (int e = fs.Open(part, FileOpenMode::kCreateReadWrite, file)) {
+        return SysStatus::Failed("create", e);
+    }
+    SysStatus status = write(*file);
+    if (status.ok()) {
+        if (int e = file->Sync()) status = SysStatus::Failed("sync", e);
+    }
+    if (int e = file->Close(); e != 0 && status.ok()) status = SysStatus::Failed("close", e);
+    if (status.ok() && chmod(part.c_str(), mode) != 0) status = SysStatus::Failed("chmod", errno);
+    if (status.ok()) {
+        if (int e = fs.Rename(part, nativeTarget)) status = SysStatus::Failed("rename", e);
+    }
+    if (!status.ok()) fs.Remove(part);
+    return status;
+}
+
+}  // namespace
+
+SysStatus CreateDirectoryIfMissing(std::string_view gbkPath) {
     std::string native;
-    if (!NativePath(gbkPath, native)) return false;
-    if (mkdir(native.c_str(), 0755) == 0) return true;
-    struct stat st;
-    return errno == EEXIST && stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (SysStatus s = ToNative(gbkPath, native); !s) return s;
+    if (int e = PosixFileSystem().CreateDirectory(native)) return SysStatus::Failed("mkdir", e);
+    return SysStatus::Ok();
 }
 
 bool PathExists(std::string_view gbkPath) {
@@ -29,30 +55,26 @@ bool PathExists(std::string_view gbkPath) {
     return NativePath(gbkPath, native) && stat(native.c_str(), &st) == 0;
 }
 
-bool DeleteFileAt(std::string_view gbkPath) {
+SysStatus DeleteFileAt(std::string_view gbkPath) {
     std::string native;
-    return NativePath(gbkPath, native) && unlink(native.c_str()) == 0;
+    if (SysStatus s = ToNative(gbkPath, native); !s) return s;
+    if (int e = PosixFileSystem().Remove(native)) return SysStatus::Failed("unlink", e);
+    return SysStatus::Ok();
 }
 
-bool ListDirectory(std::string_view gbkPath, std::vector<DirectoryEntry>& entries) {
+SysStatus ListDirectory(std::string_view gbkPath, std::vector<DirectoryEntry>& entries) {
     entries.clear();
     std::string native;
-    if (!NativePath(gbkPath, native)) return false;
-    DIR* dir = opendir(native.empty() ? "." : native.c_str());
-    if (dir == nullptr) return false;
-    while (dirent* e = readdir(dir)) {
-        const std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
+    if (SysStatus s = ToNative(gbkPath, native); !s) return s;
+    std::vector<NativeDirectoryEntry> found;
+    if (int e = PosixFileSystem().List(native, found)) return SysStatus::Failed("readdir", e);
+    for (const NativeDirectoryEntry& f : found) {
         DirectoryEntry entry;
-        if (!Utf8ToGbk(name, entry.name)) continue;
-        struct stat st;
-        const std::string full =
-            (native.empty() || native.back() == '/' ? native : native + "/") + name;
-        entry.isDirectory = stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        if (!Utf8ToGbk(f.name, entry.gbkName)) continue;
+        entry.isDirectory = f.isDirectory;
         entries.push_back(std::move(entry));
     }
-    closedir(dir);
-    return true;
+    return SysStatus::Ok();
 }
 
 bool FileSizeAtLeast(std::string_view gbkPath, uint64_t bytes) {
@@ -62,85 +84,47 @@ bool FileSizeAtLeast(std::string_view gbkPath, uint64_t bytes) {
            static_cast<uint64_t>(st.st_size) >= bytes;
 }
 
-bool MakeWritable(std::string_view gbkPath) {
+SysStatus MakeWritable(std::string_view gbkPath) {
     std::string native;
+    if (SysStatus s = ToNative(gbkPath, native); !s) return s;
     struct stat st;
-    if (!NativePath(gbkPath, native) || stat(native.c_str(), &st) != 0) return false;
-    return chmod(native.c_str(), st.st_mode | S_IWUSR) == 0;
+    if (stat(native.c_str(), &st) != 0) return SysStatus::Failed("stat", errno);
+    if (chmod(native.c_str(), st.st_mode | S_IWUSR) != 0) return SysStatus::Failed("chmod", errno);
+    return SysStatus::Ok();
 }
 
-bool CopyFileOver(std::string_view fromGbk, std::string_view toGbk) {
+SysStatus CopyFileOver(std::string_view fromGbkPath, std::string_view toGbkPath, IFileSystem& fs) {
     std::string from, to;
-    if (!NativePath(fromGbk, from) || !NativePath(toGbk, to)) return false;
-    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
+    if (SysStatus s = ToNative(fromGbkPath, from); !s) return s;
+    if (SysStatus s = ToNative(toGbkPath, to); !s) return s;
+    std::unique_ptr<IFile> in;
+    if (int e = fs.Open(from, FileOpenMode::kRead, in)) return SysStatus::Failed("open", e);
     struct stat st;
-    if (fstat(in, &st) != 0) {
-        close(in);
-        return false;
-    }
-    const std::string temp = to + ".part";
-    int out = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 07777);
-    if (out < 0) {
-        close(in);
-        return false;
-    }
-    bool ok = true;
-    char buffer[1 << 16];
-    for (;;) {
-        ssize_t n = read(in, buffer, sizeof(buffer));
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        for (ssize_t done = 0; done < n;) {
-            ssize_t w = write(out, buffer + done, static_cast<size_t>(n - done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) {
-                ok = false;
-                break;
+    if (stat(from.c_str(), &st) != 0) return SysStatus::Failed("stat", errno);
+    return ReplaceFile(fs, to, st.st_mode & 07777, [&](IFile& out) {
+        std::string buffer(1 << 16, '\0');
+        for (uint64_t offset = 0;;) {
+            size_t got = 0;
+            if (int e = in->ReadAt(offset, buffer.data(), buffer.size(), got)) {
+                return SysStatus::Failed("read", e);
             }
-            done += w;
+            if (got == 0) return SysStatus::Ok();
+            if (int e = out.WriteAt(offset, buffer.data(), got)) {
+                return SysStatus::Failed("write", e);
+            }
+            offset += got;
         }
-        if (!ok) break;
-    }
-    close(in);
-    ok = fchmod(out, st.st_mode & 07777) == 0 && ok;
-    ok = close(out) == 0 && ok;
-    if (ok) ok = rename(temp.c_str(), to.c_str()) == 0;
-    if (!ok) unlink(temp.c_str());
-    return ok;
+    });
 }
 
-bool WriteFileReplacing(std::string_view gbkPath, std::string_view data, bool executable) {
+SysStatus WriteFileReplacing(std::string_view gbkPath, std::string_view data, bool executable,
+                             IFileSystem& fs) {
     std::string native;
-    if (!NativePath(gbkPath, native)) return false;
-    const std::string temp = native + ".part";
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, executable ? 0755 : 0644);
-    if (fd < 0) return false;
-    bool ok = true;
-    for (size_t done = 0; ok && done < data.size();) {
-        ssize_t w = write(fd, data.data() + done, data.size() - done);
-        if (w < 0 && errno == EINTR) continue;
-        ok = w > 0;
-        if (ok) done += static_cast<size_t>(w);
-    }
-    ok = fsync(fd) == 0 && ok;
-    ok = close(fd) == 0 && ok;
-    if (ok) ok = rename(temp.c_str(), native.c_str()) == 0;
-    if (!ok) unlink(temp.c_str());
-    return ok;
-}
-
-bool FreeDiskBytes(std::string_view gbkPath, uint64_t& bytes) {
-    std::string native;
-    if (!NativePath(gbkPath, native)) return false;
-    struct statvfs vfs;
-    if (statvfs(native.empty() ? "." : native.c_str(), &vfs) != 0) return false;
-    bytes = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
-    return true;
+    if (SysStatus s = ToNative(gbkPath, native); !s) return s;
+    return ReplaceFile(fs, native, executable ? 0755 : 0644, [&](IFile& out) {
+        if (int e = out.WriteAt(0, data.data(), data.size())) return SysStatus::Failed("write", e);
+        return SysStatus::Ok();
+    });
 }
 
 }  // namespace platform

@@ -16,7 +16,7 @@ namespace platform {
 //     about to be created gets exactly the name it was given).
 // Relative paths stay relative to the current directory. Returns false when the bytes
 // are not valid GBK.
-bool NativePath(std::string_view gbkPath, std::string& out);
+bool NativePath(std::string_view gbkPath, std::string& nativePath);
 
 // The same for a path that is already UTF-8 (for example from the command line): "\"
 // becomes "/" and components are resolved case-insensitively.

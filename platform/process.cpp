@@ -111,13 +111,14 @@ std::string ProcessOwnerHome(const ProcessEntry& process) {
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
 
-bool TerminateProcessById(uint32_t id) {
-    if (id == 0 || id > static_cast<uint32_t>(INT_MAX)) return false;
-    return kill(static_cast<pid_t>(id), SIGKILL) == 0;
+SysStatus TerminateProcessById(uint32_t id) {
+    if (id == 0 || id > static_cast<uint32_t>(INT_MAX)) return SysStatus::Failed("kill", ESRCH);
+    if (kill(static_cast<pid_t>(id), SIGKILL) != 0) return SysStatus::Failed("kill", errno);
+    return SysStatus::Ok();
 }
 
-bool StartProcess(const std::string& path, const std::vector<std::string>& args,
-                  const std::string& workingDir, uint32_t* id) {
+SysStatus StartProcess(const std::string& path, const std::vector<std::string>& args,
+                       const std::string& workingDir, uint32_t* id) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(path.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -129,13 +130,14 @@ bool StartProcess(const std::string& path, const std::vector<std::string>& args,
     pid_t pid = 0;
     int rc = posix_spawnp(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return false;
+    if (rc != 0) return SysStatus::Failed("posix_spawnp", rc);
     if (id != nullptr) *id = static_cast<uint32_t>(pid);
-    return true;
+    return SysStatus::Ok();
 }
 
-bool SetEnvironmentVariable(const std::string& name, const std::string& value) {
-    return setenv(name.c_str(), value.c_str(), 1) == 0;
+SysStatus SetEnvironmentVariable(const std::string& name, const std::string& value) {
+    if (setenv(name.c_str(), value.c_str(), 1) != 0) return SysStatus::Failed("setenv", errno);
+    return SysStatus::Ok();
 }
 
 int WaitForProcess(uint32_t id) {

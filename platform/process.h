@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sys_status.h"
+
 namespace platform {
 
 // Full native path of the running executable; empty when it cannot be read.
@@ -25,7 +27,7 @@ struct ProcessEntry {
 // read is still reported with whatever could be read. False when /proc cannot be read.
 bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visit);
 // The same for a folder laid out as /proc (tests give one of their own).
-bool EnumerateProcessesIn(const std::string& procRoot,
+bool EnumerateProcessesIn(const std::string& nativeProcRoot,
                           const std::function<void(const ProcessEntry&)>& visit);
 
 // The value of a variable in the environment a process was started with; empty when it
@@ -39,18 +41,18 @@ std::string ProcessOwnerHome(const ProcessEntry& process);
 // This process's id.
 uint32_t CurrentProcessId();
 
-// Ends a process at once. False when it could not be signalled.
-bool TerminateProcessById(uint32_t id);
+// Ends a process at once. Fails when it could not be signalled.
+SysStatus TerminateProcessById(uint32_t id);
 
-// Starts `path` with `args` (argv[1..]) in `workingDir` (empty: the current directory),
-// without waiting for it. A path without "/" is looked up in PATH; a relative path with
-// "/" is taken relative to `workingDir`. The child inherits the environment. False when
-// it could not be started.
-bool StartProcess(const std::string& path, const std::vector<std::string>& args,
-                  const std::string& workingDir = "", uint32_t* id = nullptr);
+// Starts `nativePath` with `args` (argv[1..]) in `nativeWorkingDir` (empty: the current
+// directory), without waiting for it. A path without "/" is looked up in PATH; a relative
+// path with "/" is taken relative to `nativeWorkingDir`. The child inherits the
+// environment. Fails ("posix_spawnp" and its error) when it could not be started.
+SysStatus StartProcess(const std::string& nativePath, const std::vector<std::string>& args,
+                       const std::string& nativeWorkingDir = "", uint32_t* id = nullptr);
 
 // Sets a variable of this process's environment, inherited by processes started later.
-bool SetEnvironmentVariable(const std::string& name, const std::string& value);
+SysStatus SetEnvironmentVariable(const std::string& name, const std::string& value);
 
 // Waits for a process started by StartProcess to end; its exit code, or 128 + the signal
 // that ended it; -1 when it cannot be waited for.

@@ -16,13 +16,13 @@ enum class RunOutcome {
     Crashed,      // a signal ended it
 };
 
-// Runs `path` with `args` in `workingDir` (native; empty: the current directory; a
-// relative `path` is taken from there), stdin and stderr on /dev/null, and
+// Runs `nativePath` with `args` in `nativeWorkingDir` (empty: the current directory; a
+// relative `nativePath` is taken from there), stdin and stderr on /dev/null, and
 // collects its standard output (at most `maxOutput` bytes). Waits at most `timeoutMs`;
 // a program still running then is killed. The program inherits no descriptor of ours
 // beyond the three standard ones.
-RunOutcome RunForOutput(const std::string& path, const std::vector<std::string>& args,
+RunOutcome RunForOutput(const std::string& nativePath, const std::vector<std::string>& args,
                         uint32_t timeoutMs, size_t maxOutput, std::string& output, int& exitCode,
-                        const std::string& workingDir = "");
+                        const std::string& nativeWorkingDir = "");
 
 }  // namespace platform

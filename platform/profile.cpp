@@ -87,7 +87,7 @@ std::string FoldName(std::string_view name) {
 
 bool ProfileDocument::Load(std::string_view gbkPath) {
     std::string data;
-    const bool read = ReadWholeFile(gbkPath, data);
+    const bool read = ReadWholeFile(gbkPath, data).ok();
     Parse(read ? data : std::string());
     return read;
 }

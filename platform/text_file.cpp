@@ -1,5 +1,6 @@
 #include "platform/text_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -13,18 +14,19 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-FilePtr OpenForRead(std::string_view gbkPath) {
+SysStatus OpenForRead(std::string_view gbkPath, FilePtr& file) {
     std::string native;
-    if (!NativePath(gbkPath, native)) return nullptr;
-    return FilePtr(std::fopen(native.c_str(), "rb"));
+    if (!NativePath(gbkPath, native)) return SysStatus::Failed("decode path", EINVAL);
+    file.reset(std::fopen(native.c_str(), "rb"));
+    return file ? SysStatus::Ok() : SysStatus::Failed("fopen", errno);
 }
 
 }  // namespace
 
-bool ReadFirstLine(std::string_view gbkPath, size_t maxChars, std::string& line) {
+SysStatus ReadFirstLine(std::string_view gbkPath, size_t maxChars, std::string& line) {
     line.clear();
-    FilePtr f = OpenForRead(gbkPath);
-    if (!f) return false;
+    FilePtr f;
+    if (SysStatus s = OpenForRead(gbkPath, f); !s) return s;
     int c;
     while (line.size() < maxChars && (c = std::fgetc(f.get())) != EOF) {
         if (c == '\r') {
@@ -37,17 +39,18 @@ bool ReadFirstLine(std::string_view gbkPath, size_t maxChars, std::string& line)
         line.push_back(static_cast<char>(c));
         if (c == '\n') break;
     }
-    return true;
+    return SysStatus::Ok();
 }
 
-bool ReadWholeFile(std::string_view gbkPath, std::string& data) {
+SysStatus ReadWholeFile(std::string_view gbkPath, std::string& data) {
     data.clear();
-    FilePtr f = OpenForRead(gbkPath);
-    if (!f) return false;
+    FilePtr f;
+    if (SysStatus s = OpenForRead(gbkPath, f); !s) return s;
     char buffer[65536];
     size_t n;
     while ((n = std::fread(buffer, 1, sizeof(buffer), f.get())) > 0) data.append(buffer, n);
-    return !std::ferror(f.get());
+    if (std::ferror(f.get())) return SysStatus::Failed("fread", errno);
+    return SysStatus::Ok();
 }
 
 }  // namespace platform

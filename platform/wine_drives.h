@@ -6,8 +6,8 @@
 
 namespace platform {
 
-// The native folder that drive `letter` of the Wine prefix `prefix` maps to, with every
-// link resolved; empty when the prefix has no such drive.
-std::string WineDriveRoot(const std::string& prefix, char letter);
+// The native folder that drive `letter` of the Wine prefix `nativePrefix` maps to, with
+// every link resolved; empty when the prefix has no such drive.
+std::string WineDriveRoot(const std::string& nativePrefix, char letter);
 
 }  // namespace platform

@@ -23,7 +23,7 @@ std::vector<std::string> InputsOf(const std::string& path) {
     std::vector<std::string> files;
     if (!platform::ListDirectory(path, entries)) return files;
     for (const auto& entry : entries) {
-        if (!entry.isDirectory) files.push_back(path + "/" + entry.name);
+        if (!entry.isDirectory) files.push_back(path + "/" + entry.gbkName);
     }
     std::sort(files.begin(), files.end());
     return files;

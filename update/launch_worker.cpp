@@ -11,8 +11,8 @@
 #include "download/part_files.h"
 #include "download/progress_format.h"
 #include "platform/directory_tree.h"
+#include "platform/file.h"
 #include "platform/file_system.h"
-#include "platform/native_files.h"
 #include "platform/native_path.h"
 #include "platform/process.h"
 #include "platform/text_encoding.h"
@@ -204,7 +204,7 @@ bool CLaunchWorker::CheckDiskSpace() {
         const size_t slash = exe.rfind('/');
         uint64_t bytes = 0;
         if (slash != std::string::npos &&
-            platform::FreeDiskBytes(platform::Utf8ToGbkLossy(exe.substr(0, slash + 1)), bytes))
+            platform::AvailableDiskSpace(platform::Utf8ToGbkLossy(exe.substr(0, slash + 1)), bytes))
             free = bytes;
     }
     if (free && *free <= kRequiredFreeBytes) {
@@ -315,7 +315,7 @@ bool CLaunchWorker::InstallLauncher(const std::string& image) {
         AskLauncherVersion(std::string("./") + kCandidateLauncherName, reported, nativeDir) &&
         CompareVersion(ParseVersion(reported), info_.launcherLatest) == CompareResult::Same;
     // Renamed over the old launcher: a failure keeps the old one whole.
-    works = works && platform::RenameFileReplacing(nativeCandidate, nativeInstalled) == 0;
+    works = works && platform::PosixFileSystem().Rename(nativeCandidate, nativeInstalled) == 0;
     platform::RemoveDirectoryTree(trialDir);
     return works;
 }

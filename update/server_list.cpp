@@ -8,7 +8,7 @@
 
 ServerListStore StoreServerList(std::string_view downloadedPath, std::string_view listPath) {
     std::string data;
-    const bool read = platform::ReadWholeFile(downloadedPath, data);
+    const bool read = platform::ReadWholeFile(downloadedPath, data).ok();
     platform::DeleteFileAt(downloadedPath);
     // An empty answer is no list: the game would find no server at all.
     if (!read || data.empty()) return ServerListStore::NoList;

@@ -124,7 +124,7 @@ void CDownAnt::Execute(void*) {
     if (AbortCheck()) return;
     if (scheme_ != platform::kSchemeHttp && scheme_ != platform::kSchemeHttps) {
         // Only HTTP requests can be opened on a connection of another scheme.
-        FormatBounded(message_, sizeof(message_), "(::HttpOpenRequest), Error:%d\n", 1);
+        FormatBounded(message_, sizeof(message_), "(URL scheme check), Error:%d\n", 1);
         SetState(DOWN_STATE_REQUEST_FAILED);
         Notify();
         return;
@@ -166,26 +166,26 @@ void CDownAnt::Finish(const platform::HttpResult& result) {
             break;
         }
         case HttpOutcome::InitFailed:
-            FormatBounded(message_, sizeof(message_), "(::InternetOpen) Error:%d\n", code);
+            FormatBounded(message_, sizeof(message_), "(curl_easy_init), Error:%d\n", code);
             SetState(DOWN_STATE_OPEN_FAILED);
             break;
         case HttpOutcome::SetupFailed:
-            FormatBounded(message_, sizeof(message_), "(::InternetSetStatusCallback), Error:%d\n",
-                          code);
+            FormatBounded(message_, sizeof(message_), "(curl_easy_setopt), Error:%d\n", code);
             SetState(DOWN_STATE_CALLBACK_FAILED);
             break;
         case HttpOutcome::Unsupported:
-            FormatBounded(message_, sizeof(message_), "(::HttpOpenRequest), Error:%d\n", code);
+            FormatBounded(message_, sizeof(message_),
+                          "(curl_easy_perform: unsupported scheme), Error:%d\n", code);
             SetState(DOWN_STATE_REQUEST_FAILED);
             break;
         case HttpOutcome::SendFailed:
-            FormatBounded(message_, sizeof(message_), "(::HttpSendRequest), Error:%d\n", code);
+            FormatBounded(message_, sizeof(message_),
+                          "(curl_easy_perform: connect or send), Error:%d\n", code);
             SetState(DOWN_STATE_SEND_FAILED);
             break;
         case HttpOutcome::NoStatus:
             FormatBounded(message_, sizeof(message_),
-                          "Failed in call to HttpQueryInfo for HTTP query status code, Error:%d\n",
-                          code);
+                          "(curl_easy_perform: no status line), Error:%d\n", code);
             SetState(DOWN_STATE_STATUS_UNREADABLE);
             break;
         case HttpOutcome::TooManyRedirects:
@@ -196,7 +196,8 @@ void CDownAnt::Finish(const platform::HttpResult& result) {
             SetState(DOWN_STATE_TIMED_OUT);
             break;
         case HttpOutcome::ReadFailed:
-            FormatBounded(message_, sizeof(message_), "(::InternetReadFile), Error:%d\n", code);
+            FormatBounded(message_, sizeof(message_), "(curl_easy_perform: receive), Error:%d\n",
+                          code);
             SetState(DOWN_STATE_READ_FAILED);
             break;
     }

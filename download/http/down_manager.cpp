@@ -4,9 +4,9 @@
 
 #include "download/http/bounded_text.h"
 #include "download/part_files.h"
+#include "platform/file.h"
 #include "platform/http_url.h"
 #include "platform/messages.h"
-#include "platform/native_files.h"
 #include "platform/native_path.h"
 #include "platform/text_encoding.h"
 
@@ -57,7 +57,7 @@ void CDownManager::ChangeState(uint32_t state) {
     phase_.store(phase);
     // The destination is never touched here: it is replaced by a complete part or kept
     // as it was.
-    if (phase == 3 && !partNativePath_.empty()) platform::DeleteNativeFile(partNativePath_);
+    if (phase == 3 && !partNativePath_.empty()) platform::PosixFileSystem().Remove(partNativePath_);
     Call(MANAGER_STATE_CHANGED, phase, state);
 }
 
@@ -238,7 +238,7 @@ void CDownManager::Assemble() {
     if (copying_ != 0) return;
     copying_ = 1;
     ChangeState(MANAGER_ASSEMBLING);
-    const int error = platform::RenameFileReplacing(partNativePath_, destinationNativePath_);
+    const int error = platform::PosixFileSystem().Rename(partNativePath_, destinationNativePath_);
     const bool placed = error == 0;
     localError_.store(error);
     copying_ = 0;

@@ -48,12 +48,12 @@ const Row kRows[] = {
      DOWNLOAD_IDLE, 0},
     {"StallBeforeHeaders", "/stall-headers", DOWN_STATE_TIMED_OUT, "", MANAGER_TRANSFER_FAILED,
      DOWNLOAD_IDLE, 0},
-    {"CutMidBody", "/cut/100000", DOWN_STATE_READ_FAILED, "(::InternetReadFile), Error:18\n",
-     MANAGER_TRANSFER_FAILED, DOWNLOAD_IDLE, 0},
+    {"CutMidBody", "/cut/100000", DOWN_STATE_READ_FAILED,
+     "(curl_easy_perform: receive), Error:18\n", MANAGER_TRANSFER_FAILED, DOWNLOAD_IDLE, 0},
     {"CutMidChunked", "/cut-chunked/100000", DOWN_STATE_READ_FAILED, "", MANAGER_TRANSFER_FAILED,
      DOWNLOAD_IDLE, 0},
-    {"ConnectionRefused", "refused", DOWN_STATE_SEND_FAILED, "(::HttpSendRequest), Error:7\n",
-     MANAGER_TRANSFER_FAILED, DOWNLOAD_IDLE, 0},
+    {"ConnectionRefused", "refused", DOWN_STATE_SEND_FAILED,
+     "(curl_easy_perform: connect or send), Error:7\n", MANAGER_TRANSFER_FAILED, DOWNLOAD_IDLE, 0},
 };
 
 // Keeps test listings readable: a row prints as its name.

@@ -22,7 +22,7 @@ std::set<std::string> NamesIn(const std::string& folder) {
     std::vector<platform::DirectoryEntry> entries;
     std::set<std::string> names;
     if (platform::ListDirectory(folder, entries)) {
-        for (const auto& e : entries) names.insert(e.name);
+        for (const auto& e : entries) names.insert(e.gbkName);
     }
     return names;
 }

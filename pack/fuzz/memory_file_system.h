@@ -1,5 +1,5 @@
 // An in-memory platform::IFileSystem for the fuzz target and tests: files are byte
-// vectors kept by path. Not thread safe.
+// vectors kept by path; directories are not kept. Not thread safe.
 #pragma once
 
 #include <cerrno>
@@ -44,6 +44,29 @@ public:
         if (it == files_.end()) return ENOENT;
         size = it->second->size();
         isDirectory = false;
+        return 0;
+    }
+    int Rename(const std::string& from, const std::string& to) override {
+        auto it = files_.find(from);
+        if (it == files_.end()) return ENOENT;
+        auto bytes = it->second;
+        files_.erase(it);
+        files_[to] = std::move(bytes);
+        return 0;
+    }
+    int Remove(const std::string& path) override { return files_.erase(path) ? 0 : ENOENT; }
+    // Directories are implied by the paths of files: every one exists; only files are listed.
+    int CreateDirectory(const std::string&) override { return 0; }
+    int List(const std::string& path,
+             std::vector<platform::NativeDirectoryEntry>& entries) override {
+        entries.clear();
+        const std::string prefix = path.empty() || path.back() == '/' ? path : path + "/";
+        for (const auto& [name, bytes] : files_) {
+            if (name.compare(0, prefix.size(), prefix) == 0 &&
+                name.find('/', prefix.size()) == std::string::npos) {
+                entries.push_back({name.substr(prefix.size()), false});
+            }
+        }
         return 0;
     }
 

@@ -206,7 +206,7 @@ bool DecodeLzmaBlockStream(platform::IFile& in, uint64_t offset, uint32_t length
         return false;
     }
     if (int e = platform::ReadExactAt(in, offset, header, sizeof(header))) {
-        SetLastError(kErrRead, "WinErr=%d", e < 0 ? 0 : e);
+        SetLastError(kErrRead, "errno=%d", e < 0 ? 0 : e);
         return false;
     }
     UnmaskAt(header, sizeof(header), 0);
@@ -250,7 +250,7 @@ bool DecodeLzmaBlockStream(platform::IFile& in, uint64_t offset, uint32_t length
         if (strm.avail_in == 0 && consumed < length) {
             const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, length - consumed));
             if (int e = platform::ReadExactAt(in, offset + consumed, inBuf.get(), want)) {
-                SetLastError(kErrRead, "WinErr=%d", e < 0 ? 0 : e);
+                SetLastError(kErrRead, "errno=%d", e < 0 ? 0 : e);
                 return false;
             }
             UnmaskAt(inBuf.get(), want, consumed);

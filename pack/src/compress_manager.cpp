@@ -25,11 +25,11 @@ bool OpenSource(platform::IFileSystem& fs, const ICompress* codec, std::string_v
         return false;
     }
     if (int e = fs.Open(ToNativePath(source), platform::FileOpenMode::kRead, in)) {
-        SetLastError(kErrRead, "winErr=%d", e);
+        SetLastError(kErrRead, "errno=%d", e);
         return false;
     }
     if (int e = in->GetSize(size)) {
-        SetLastError(kErrRead, "winErr=%d", e);
+        SetLastError(kErrRead, "errno=%d", e);
         return false;
     }
     return true;
@@ -96,26 +96,62 @@ void OutputFailed(std::string_view destination, int e) {
     if (IsDiskFull(e)) {
         SetWriteError(kErrWrite, destination, e);
     } else {
-        SetLastError(kErrWrite, "WinErr=%d", e);
+        SetLastError(kErrWrite, "errno=%d", e);
     }
 }
 
-bool WriteOrFail(platform::IFile& out, std::string_view destination, uint64_t pos, const void* data,
-                 size_t size) {
-    if (int e = out.WriteAt(pos, data, size)) {
-        OutputFailed(destination, e);
-        return false;
+// The output of CompressFile and DecompressFile, written beside the destination and
+// renamed over it once flushed: the destination may be the source itself, and a failed
+// or killed write must leave it as it was.
+class OutputFile {
+  public:
+    OutputFile(platform::IFileSystem& fs, std::string_view destination)
+        : fs_(fs),
+          destination_(destination),
+          native_(ToNativePath(destination)),
+          part_(native_ + ".~part") {}
+    ~OutputFile() {
+        if (file_) {
+            file_.reset();
+            fs_.Remove(part_);
+        }
     }
-    return true;
-}
 
-bool CloseOrFail(platform::IFile& out, std::string_view destination) {
-    if (int e = out.Close()) {
-        OutputFailed(destination, e);
-        return false;
+    bool Open() {
+        if (int e = fs_.Open(part_, platform::FileOpenMode::kCreateReadWrite, file_)) {
+            if (IsDiskFull(e)) {
+                SetWriteError(kErrOpen, destination_, e);
+            } else {
+                SetLastError(kErrOpen, "errno=%d", e);
+            }
+            return false;
+        }
+        return true;
     }
-    return true;
-}
+    bool Write(uint64_t pos, const void* data, size_t size) {
+        return Check(file_->WriteAt(pos, data, size));
+    }
+    bool Commit() {
+        if (!Check(file_->Sync()) || !Check(file_->Close())) return false;
+        file_.reset();
+        if (int e = fs_.Rename(part_, native_)) {
+            fs_.Remove(part_);
+            return Check(e);
+        }
+        return true;
+    }
+
+  private:
+    bool Check(int e) {
+        if (e != 0) OutputFailed(destination_, e);
+        return e == 0;
+    }
+    platform::IFileSystem& fs_;
+    std::string_view destination_;
+    std::string native_;
+    std::string part_;
+    std::unique_ptr<platform::IFile> file_;
+};
 
 }  // namespace
 
@@ -139,39 +175,31 @@ bool CompressManager::CompressFile(ICompress* codec, std::string_view source,
         return false;
     }
     if (int e = platform::ReadExactAt(*in, 0, buffer.get(), unpackedSize)) {
-        SetLastError(kErrRead, "WinErr=%d", e < 0 ? 0 : e);
+        SetLastError(kErrRead, "errno=%d", e < 0 ? 0 : e);
         return false;
     }
     in.reset();
     compressedSize = unpackedSize;
     if (!codec->Compress(buffer.get(), capacity, compressedSize)) return false;
 
-    std::unique_ptr<platform::IFile> out;
-    if (int e = fs.Open(ToNativePath(destination), platform::FileOpenMode::kCreateReadWrite, out)) {
-        if (IsDiskFull(e)) {
-            SetWriteError(kErrOpen, destination, e);
-        } else {
-            SetLastError(kErrOpen, "WinErr=%d", e);
-        }
-        return false;
-    }
+    OutputFile out(fs, destination);
+    if (!out.Open()) return false;
     uint64_t pos = 0;
     uint32_t crc = kCrcInit;
     if (headerLength > 0 && header != nullptr) {
-        if (!WriteOrFail(*out, destination, 0, header, headerLength)) return false;
+        if (!out.Write(0, header, headerLength)) return false;
         crc = CrcUpdate(crc, header, headerLength);
         pos = headerLength;
     }
-    if (!WriteOrFail(*out, destination, pos, buffer.get(), compressedSize)) return false;
+    if (!out.Write(pos, buffer.get(), compressedSize)) return false;
     crc = CrcUpdate(crc, buffer.get(), compressedSize);
     pos += compressedSize;
     if (trailer) {
         uint8_t t[4];
         StoreU32(t, CrcFinal(crc));
-        if (!WriteOrFail(*out, destination, pos, t, 4)) return false;
+        if (!out.Write(pos, t, 4)) return false;
     }
-    if (!CloseOrFail(*out, destination)) return false;
-    return true;
+    return out.Commit();
 }
 
 bool CompressManager::DecompressFile(ICompress* codec, std::string_view source,
@@ -199,23 +227,15 @@ bool CompressManager::DecompressFile(ICompress* codec, std::string_view source,
     }
     std::memset(buffer.get(), 0, capacity);
     if (int e = platform::ReadExactAt(*in, skip, buffer.get(), readLength)) {
-        SetLastError(kErrRead, "WinErr=%d", e < 0 ? 0 : e);
+        SetLastError(kErrRead, "errno=%d", e < 0 ? 0 : e);
         return false;
     }
     in.reset();
     if (!codec->Decompress(buffer.get(), capacity, readLength, 0)) return false;
-    std::unique_ptr<platform::IFile> out;
-    if (int e = fs.Open(ToNativePath(destination), platform::FileOpenMode::kCreateReadWrite, out)) {
-        if (IsDiskFull(e)) {
-            SetWriteError(kErrOpen, destination, e);
-        } else {
-            SetLastError(kErrOpen, "WinErr=%d", e);
-        }
-        return false;
-    }
-    if (!WriteOrFail(*out, destination, 0, buffer.get(), outputSize)) return false;
-    if (!CloseOrFail(*out, destination)) return false;
-    return true;
+    OutputFile out(fs, destination);
+    if (!out.Open()) return false;
+    if (!out.Write(0, buffer.get(), outputSize)) return false;
+    return out.Commit();
 }
 
 }  // namespace AXP

@@ -41,7 +41,7 @@ bool DataStream::Preload() {
         return false;
     }
     if (int e = platform::ReadExactAt(*file_, dataOffset_, preload_.get(), storedSize_)) {
-        SetLastError(kErrRead, "WinErr=%d", e < 0 ? 0 : e);
+        SetLastError(kErrRead, "errno=%d", e < 0 ? 0 : e);
         preload_.reset();
         return false;
     }
@@ -74,7 +74,7 @@ bool DataStream::ReadAt(uint32_t position, uint8_t* out, uint32_t n) {
     // Only same-length entries get here, and unpacked size <= stored size holds for them
     // (checked at OpenFile), so the read stays inside the stored bytes.
     if (int e = platform::ReadExactAt(*file_, dataOffset_ + position, out, n)) {
-        SetLastError(kErrRead, "WinErr=%d", e < 0 ? 0 : e);
+        SetLastError(kErrRead, "errno=%d", e < 0 ? 0 : e);
         return false;
     }
     if (codec_ != nullptr && !codec_->Decompress(out, n, n, position)) return false;

@@ -2,42 +2,32 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <mutex>
 
 namespace AXP {
 namespace {
 
-std::mutex g_mutex;
-uint32_t g_code = 0;
-char g_text[kMaxErrorText + 1] = {};
+// Per thread, so that a reader failing on one thread never replaces the error another
+// thread is about to read; no lock is needed.
+thread_local uint32_t t_code = 0;
+thread_local char t_text[kMaxErrorText + 1] = {};
 
 }  // namespace
 
-uint32_t GetLastErrorCode() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_code;
-}
+uint32_t GetLastErrorCode() { return t_code; }
 
-std::string GetLastErrorText() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_text;
-}
+std::string GetLastErrorText() { return t_text; }
 
 void SetLastError(uint32_t code, const char* format, ...) {
-    char text[kMaxErrorText + 1];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof(text), format, args);
+    std::vsnprintf(t_text, sizeof(t_text), format, args);
     va_end(args);
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_code = code;
-    std::snprintf(g_text, sizeof(g_text), "%s", text);
+    t_code = code;
 }
 
 void SetLastError(uint32_t code) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_code = code;
-    g_text[0] = '\0';
+    t_code = code;
+    t_text[0] = '\0';
 }
 
 }  // namespace AXP

@@ -10,9 +10,7 @@
 #include "axp/error.h"
 #include "axp/format.h"
 #include "pack_io.h"
-#include "platform/directory_tree.h"
 #include "platform/file.h"
-#include "platform/file_system.h"
 #include "platform/process.h"
 
 namespace AXP {
@@ -58,21 +56,21 @@ bool TransformFile(std::string_view source, const std::string& temp, std::string
     platform::IFileSystem& fs = platform::PosixFileSystem();
     std::unique_ptr<platform::IFile> in, out;
     if (int e = fs.Open(ToNativePath(source), platform::FileOpenMode::kRead, in)) {
-        SetLastError(kErrOpen, "File=%.*s, WinErr=%d", static_cast<int>(source.size()),
+        SetLastError(kErrOpen, "File=%.*s, errno=%d", static_cast<int>(source.size()),
                      source.data(), e);
         return false;
     }
     if (int e = fs.Open(ToNativePath(temp), platform::FileOpenMode::kCreateReadWrite, out)) {
-        SetLastError(kErrOpen, "File=%s, WinErr=%d", temp.c_str(), e);
+        SetLastError(kErrOpen, "File=%s, errno=%d", temp.c_str(), e);
         return false;
     }
     auto fail = [&](int e) {
         out.reset();
-        platform::DeleteFileAt(temp);
+        fs.Remove(ToNativePath(temp));
         if (IsDiskFull(e)) {
             SetWriteError(kErrWrite, destination, e);
         } else {
-            SetLastError(kErrWrite, "WinErr=%d", e);
+            SetLastError(kErrWrite, "errno=%d", e);
         }
         return false;
     };
@@ -94,22 +92,24 @@ bool TransformFile(std::string_view source, const std::string& temp, std::string
         for (int i = 0; i < 4; ++i) tail[i] = static_cast<uint8_t>(crc >> (8 * i));
         if (int e = out->WriteAt(pos, tail, sizeof(tail))) return fail(e);
     }
+    // Flushed before the rename, so that a power cut cannot leave the destination named
+    // over a file whose content never reached the disk.
+    if (int e = out->Sync()) return fail(e);
     if (int e = out->Close()) return fail(e);
     out.reset();
     in.reset();
-    if (int e = platform::RenameReplacing(temp, destination)) return fail(e);
+    if (int e = fs.Rename(ToNativePath(temp), ToNativePath(destination))) return fail(e);
     return true;
 }
 
 bool ComplementFileInPlace(std::string_view path) {
-    // The process id and a counter keep two conversions of files of one name, in this
-    // process or another, from sharing the temporary file.
+    // Beside the file, so that the rename never crosses file systems; the process id and
+    // a counter keep two conversions of one file, in this process or another, from
+    // sharing the temporary file.
     static std::atomic<uint32_t> counter{0};
-    const size_t slash = path.find_last_of('/');
-    const std::string temp =
-        platform::SystemTempDirectory() +
-        std::string(slash == std::string_view::npos ? path : path.substr(slash + 1)) + "." +
-        std::to_string(platform::CurrentProcessId()) + "-" + std::to_string(counter++) + ".tmp";
+    const std::string temp = std::string(path) + "." +
+                             std::to_string(platform::CurrentProcessId()) + "-" +
+                             std::to_string(counter++) + ".tmp";
     return TransformFile(
         path, temp, path,
         [](uint8_t* data, size_t size, uint64_t) {

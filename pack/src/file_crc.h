@@ -19,14 +19,15 @@ using ByteTransform = void (*)(uint8_t* data, size_t size, uint64_t position);
 
 // Copies `source` through `temp`, each chunk passed through `transform` (with the file
 // position of its first byte), optionally followed by the CRC trailer of what was
-// written; then `temp` replaces `destination`. Errors: 3 "File=%s, WinErr=%d" (cannot
-// open), 5 "WinErr=%d" (read, write or move; the temporary file is deleted).
+// written; then `temp`, flushed, is renamed over `destination` (both must lie on one file
+// system). Errors: 3 "File=%s, errno=%d" (cannot
+// open), 5 "errno=%d" (read, write or move; the temporary file is deleted).
 bool TransformFile(std::string_view source, const std::string& temp, std::string_view destination,
                    ByteTransform transform, bool appendTrailer);
 
-// Complements every byte of a file through "<system temp>/<name>.tmp", which then
-// replaces the file. Errors: 3 "File=%s, WinErr=%d" (cannot open), 5 "WinErr=%d" (read,
-// write or move; the file is unchanged unless the move itself failed midway).
+// Complements every byte of a file through "<path>.<pid>-<n>.tmp" beside it, which then
+// replaces the file. Errors: 3 "File=%s, errno=%d" (cannot open), 5 "errno=%d" (read,
+// write or rename; the file is unchanged).
 bool ComplementFileInPlace(std::string_view path);
 
 }  // namespace AXP

@@ -54,11 +54,11 @@ struct PackFile::Impl {
         return true;
     }
     // Entries change only in a pack opened for writing whose memory still matches its file
-    // (a broken pack: error 5 "winErr: EIO").
+    // (a broken pack: error 5 "errno=EIO").
     bool CheckEntriesWritable() const {
         if (!CheckNotConstMode()) return false;
         if (broken) {
-            SetLastError(kErrWrite, "winErr: %d", EIO);
+            SetLastError(kErrWrite, "errno=%d", EIO);
             return false;
         }
         return true;
@@ -80,7 +80,7 @@ struct PackFile::Impl {
         if (IsDiskFull(e)) {
             SetWriteError(kErrWrite, path, e);
         } else {
-            SetLastError(kErrWrite, "winErr: %d", e);
+            SetLastError(kErrWrite, "errno=%d", e);
         }
     }
 
@@ -145,7 +145,7 @@ struct PackFile::Impl {
             const char* sourcePath = static_cast<const char*>(source);
             std::unique_ptr<platform::IFile> in;
             if (int e = fs->Open(ToNativePath(sourcePath), platform::FileOpenMode::kRead, in)) {
-                SetLastError(kErrOpen, "Open file: %s, WinErr=%d", sourcePath, e);
+                SetLastError(kErrOpen, "Open file: %s, errno=%d", sourcePath, e);
                 return false;
             }
             uint8_t chunk[kCopyChunk];
@@ -228,12 +228,12 @@ bool LoadTables(platform::IFile& file, bool constMode, PackHeader& header,
                 std::vector<HashSlot>& slots, std::vector<BlockEntry>& entries) {
     uint64_t fileSize = 0;
     if (int e = file.GetSize(fileSize)) {
-        SetLastError(kErrRead, "WinErr=%d", e);
+        SetLastError(kErrRead, "errno=%d", e);
         return false;
     }
     uint8_t headerBytes[kHeaderSize];
     if (int e = platform::ReadExactAt(file, 0, headerBytes, kHeaderSize)) {
-        SetLastError(kErrRead, "WinErr=%d", e < 0 ? 0 : e);
+        SetLastError(kErrRead, "errno=%d", e < 0 ? 0 : e);
         return false;
     }
     header = DecodeHeader(headerBytes);
@@ -258,7 +258,7 @@ bool LoadTables(platform::IFile& file, bool constMode, PackHeader& header,
     }
     std::vector<uint8_t> bytes(kHashTableSize);
     if (int e = platform::ReadExactAt(file, header.hashTableOffset, bytes.data(), bytes.size())) {
-        SetLastError(kErrRead, "WinErr=%d", e < 0 ? 0 : e);
+        SetLastError(kErrRead, "errno=%d", e < 0 ? 0 : e);
         return false;
     }
     slots.assign(kHashSlotCount, HashSlot{});
@@ -271,7 +271,7 @@ bool LoadTables(platform::IFile& file, bool constMode, PackHeader& header,
     }
     bytes.assign(size_t{header.blockCount} * kBlockEntrySize, 0);
     if (int e = platform::ReadExactAt(file, header.blockTableOffset, bytes.data(), bytes.size())) {
-        SetLastError(kErrRead, "WinErr=%d", e < 0 ? 0 : e);
+        SetLastError(kErrRead, "errno=%d", e < 0 ? 0 : e);
         return false;
     }
     // The data area ends inside the file: new blocks are placed at its end, so a larger
@@ -327,7 +327,7 @@ bool PackFile::Open(std::string_view path, bool constMode) {
     if (int e = m.fs->Open(
             ToNativePath(path),
             constMode ? platform::FileOpenMode::kRead : platform::FileOpenMode::kReadWrite, file)) {
-        SetLastError(kErrOpen, "File=%s, WinErr=%d", m.path.c_str(), e);
+        SetLastError(kErrOpen, "File=%s, errno=%d", m.path.c_str(), e);
         return false;
     }
     PackHeader header;
@@ -363,7 +363,7 @@ bool PackFile::Create(std::string_view path) {
     m.path.assign(path);
     std::unique_ptr<platform::IFile> file;
     if (int e = m.fs->Open(ToNativePath(path), platform::FileOpenMode::kCreateReadWrite, file)) {
-        SetLastError(kErrOpen, "WinErr=%d", e);
+        SetLastError(kErrOpen, "errno=%d", e);
         return false;
     }
     m.file = std::move(file);
@@ -406,7 +406,7 @@ bool PackFile::Close() {
         ok = m.Sync() && ok;
     }
     if (int e = m.file->Close()) {
-        if (ok) SetLastError(kErrWrite, "WinErr=%d", e);
+        if (ok) SetLastError(kErrWrite, "errno=%d", e);
         ok = false;
     }
     m.Forget();
@@ -446,7 +446,7 @@ bool PackFile::GetInfo(PackInfo& info) const {
     info.header = m.header;
     info.constMode = m.constMode;
     if (int e = m.file->GetSize(info.fileSize)) {
-        SetLastError(kErrRead, "WinErr=%d", e);
+        SetLastError(kErrRead, "errno=%d", e);
         return false;
     }
     for (uint32_t i = 0; i < m.blocks.Count(); ++i) {
@@ -669,7 +669,7 @@ bool PackFile::ReadFileData(std::string_view name, bool decode, void* buffer, ui
             return false;
         }
         if (int e = platform::ReadExactAt(*m.file, b.offset, buffer, count)) {
-            SetLastError(kErrRead, "WinErr=%d", e < 0 ? 0 : e);
+            SetLastError(kErrRead, "errno=%d", e < 0 ? 0 : e);
             return false;
         }
         return true;

@@ -3,8 +3,6 @@
 #include <errno.h>
 
 #include "axp/error.h"
-#include "platform/directory_tree.h"
-#include "platform/file_system.h"
 #include "platform/native_path.h"
 
 namespace AXP {
@@ -22,7 +20,7 @@ void SetWriteError(uint32_t otherwise, std::string_view path, int error) {
         SetLastError(kErrNoSpace, "File=%.*s, disk full (errno=%d)", static_cast<int>(path.size()),
                      path.data(), error);
     } else {
-        SetLastError(otherwise, "File=%.*s, WinErr: %d", static_cast<int>(path.size()), path.data(),
+        SetLastError(otherwise, "File=%.*s, errno=%d", static_cast<int>(path.size()), path.data(),
                      error);
     }
 }
@@ -32,7 +30,7 @@ void SetDirectoryError(std::string_view path, int error) {
         SetLastError(kErrNoSpace, "Path=%.*s, disk full (errno=%d)", static_cast<int>(path.size()),
                      path.data(), error);
     } else {
-        SetLastError(kErrOpen, "Path=%.*s, WinErr=%d", static_cast<int>(path.size()), path.data(),
+        SetLastError(kErrOpen, "Path=%.*s, errno=%d", static_cast<int>(path.size()), path.data(),
                      error);
     }
 }
@@ -60,7 +58,7 @@ bool PartFile::Commit(bool sync) {
     int e = sync ? file_->Sync() : 0;
     if (e == 0) e = file_->Close();
     file_.reset();
-    if (e == 0) e = platform::RenameReplacing(part_, target_);
+    if (e == 0) e = fs_.Rename(ToNativePath(part_), ToNativePath(target_));
     if (e != 0) {
         SetWriteError(kErrWrite, target_, e);
         Discard();
@@ -72,7 +70,7 @@ bool PartFile::Commit(bool sync) {
 
 void PartFile::Discard() {
     file_.reset();
-    if (!part_.empty()) platform::DeleteFileAt(part_);
+    if (!part_.empty()) fs_.Remove(ToNativePath(part_));
     part_.clear();
 }
 

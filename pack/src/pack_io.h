@@ -19,12 +19,17 @@ bool IsDiskFull(int error);
 
 // Sets the error of a failed write or create of `path` (errno `error`): 12 "File=%s, disk
 // full (errno=%d)" when the disk or the quota is full, so that callers can tell the user
-// to free space; else `otherwise` with "File=%s, WinErr: %d".
+// to free space; else `otherwise` with "File=%s, errno=%d".
 void SetWriteError(uint32_t otherwise, std::string_view path, int error);
 
 // Sets the error of a directory that could not be made: 12 "Path=%s, disk full
-// (errno=%d)" for a full disk or quota, else 3 "Path=%s, WinErr=%d".
+// (errno=%d)" for a full disk or quota, else 3 "Path=%s, errno=%d".
 void SetDirectoryError(std::string_view path, int error);
+
+// Makes the directory `gbkPath` through `fs` when it is missing, parents first. 0, or the
+// errno value of the directory that could not be made (EINVAL for an empty path).
+// Defined with the updater, whose path helpers it uses.
+int MakeDirectoryChain(platform::IFileSystem& fs, std::string_view gbkPath);
 
 // A file written beside its target as "<target>.~part" and renamed over the target only
 // once complete: a failed, refused or killed write never leaves a short or wrong target,

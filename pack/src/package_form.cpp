@@ -61,7 +61,7 @@ bool ReadPackageTrailer(std::string_view path, uint32_t& stored, uint32_t& compu
         SetLastError(kErrCorrupt, "File=%.*s(shorter than its trailer)",
                      static_cast<int>(path.size()), path.data());
     } else {
-        SetLastError(kErrRead, "winErr=%d", error);
+        SetLastError(kErrRead, "errno=%d", error);
     }
     return false;
 }

@@ -190,8 +190,8 @@ bool ExtractZipMemberToFile(ZZIP_DIR* dir, std::string_view name, const std::str
     const size_t slash = target.find_last_of('/');
     if (slash != std::string::npos && slash > 0) {
         const std::string parent = target.substr(0, slash);
-        if (!CreateDirectoryChain(parent)) {
-            SetDirectoryError(parent, errno);
+        if (int e = MakeDirectoryChain(fs, parent)) {
+            SetDirectoryError(parent, e);
             return false;
         }
     }

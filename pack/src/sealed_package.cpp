@@ -38,12 +38,12 @@ bool DecodeSealedPackage(std::string_view source, std::string_view destination, 
     std::unique_ptr<platform::IFile> in;
     uint64_t size = 0;
     if (int e = fs.Open(ToNativePath(source), platform::FileOpenMode::kRead, in)) {
-        SetLastError(kErrRead, "File=%.*s, WinErr=%d", static_cast<int>(source.size()),
+        SetLastError(kErrRead, "File=%.*s, errno=%d", static_cast<int>(source.size()),
                      source.data(), e);
         return false;
     }
     if (int e = in->GetSize(size)) {
-        SetLastError(kErrRead, "WinErr=%d", e);
+        SetLastError(kErrRead, "errno=%d", e);
         return false;
     }
     uint8_t header[kSealedHeaderSize];
@@ -63,7 +63,7 @@ bool DecodeSealedPackage(std::string_view source, std::string_view destination, 
     }
     const std::string directory = DirectoryOf(destination);
     uint64_t available = 0;
-    if (platform::AvailableDiskSpace(directory, available) == 0 && available < declared) {
+    if (platform::AvailableDiskSpace(directory, available).ok() && available < declared) {
         SetLastError(kErrNoSpace, "File=%.*s, disk full: %u bytes needed, %llu free (errno=%d)",
                      static_cast<int>(destination.size()), destination.data(), declared,
                      static_cast<unsigned long long>(available), ENOSPC);

@@ -175,14 +175,23 @@ struct Updater::Impl {
     }
 };
 
+int MakeDirectoryChain(platform::IFileSystem& fs, std::string_view gbkPath) {
+    if (gbkPath.empty()) return EINVAL;
+    if (platform::IsDirectory(gbkPath)) return 0;
+    const std::string native = ToNativePath(gbkPath);
+    const int error = fs.CreateDirectory(native);
+    if (error != ENOENT) return error;
+    const std::string_view name = FileNameOf(gbkPath);
+    if (name.size() == gbkPath.size()) return error;
+    std::string_view parent = gbkPath.substr(0, gbkPath.size() - name.size() - 1);
+    if (parent.empty()) return error;  // the root itself could not be made
+    if (int e = MakeDirectoryChain(fs, parent)) return e;
+    // The parent existed under another case: the native path changes with it.
+    return fs.CreateDirectory(ToNativePath(gbkPath));
+}
+
 bool CreateDirectoryChain(std::string_view path) {
-    if (path.empty()) return false;
-    if (platform::IsDirectory(path) || platform::CreateDirectoryIfMissing(path)) return true;
-    const std::string_view name = FileNameOf(path);
-    if (name.size() == path.size()) return false;
-    std::string_view parent = path.substr(0, path.size() - name.size() - 1);
-    if (parent.empty()) return false;  // the root itself could not be made
-    return CreateDirectoryChain(parent) && platform::CreateDirectoryIfMissing(path);
+    return MakeDirectoryChain(platform::PosixFileSystem(), path) == 0;
 }
 
 Updater::Updater(platform::IFileSystem* fileSystem)
@@ -197,16 +206,18 @@ const std::string& Updater::TempDirectory() const { return impl_->tempDir; }
 
 bool Updater::Impl::EnsureTempDirectory() {
     if (tempDir.empty()) {
-        if (!platform::CreateUniqueTempDirectory("axu", tempDir)) {
+        if (platform::SysStatus s = platform::CreateUniqueTempDirectory("axu", tempDir); !s) {
+            SetDirectoryError(tempDir, s.error);
             tempDir.clear();
-            SetDirectoryError(platform::SystemTempDirectory() + "axu*", errno);
             return false;
         }
         return true;
     }
-    if (platform::IsDirectory(tempDir) || CreateDirectoryChain(tempDir)) return true;
-    SetDirectoryError(tempDir, errno);
-    return false;
+    if (int e = MakeDirectoryChain(*fs, tempDir)) {
+        SetDirectoryError(tempDir, e);
+        return false;
+    }
+    return true;
 }
 
 bool Updater::Impl::DecodeSealed(std::string_view path, std::string& decoded) {
@@ -360,8 +371,10 @@ bool Updater::Impl::InstallPlain(std::string_view installDir, const PendingOpera
         return ExtractZipMemberToFile(op.package->dir.get(), op.entryName, target, *fs);
     }
     if (op.operation == kOpRemove) {
-        if (platform::DeleteFileAt(target) || !platform::PathExists(target)) return true;
-        SetLastError(kErrWrite, "File=%s, WinErr: %d", target.c_str(), errno);
+        // Already gone counts as done: a killed run may have removed it.
+        const int e = fs->Remove(ToNativePath(target));
+        if (e == 0 || e == ENOENT) return true;
+        SetLastError(kErrWrite, "File=%s, errno=%d", target.c_str(), e);
         return false;
     }
     SetLastError(kErrInvalidArg, "operation %u (file %s)", op.operation, op.entryName.c_str());
@@ -473,7 +486,7 @@ bool Updater::ComputeFileCrc(std::string_view path, uint32_t& crc, bool skipTrai
     int error = 0;
     if (!CrcOfFile(path, skipTrailer, crc, error)) {
         crc = 0xFFFFFFFFu;
-        SetLastError(kErrRead, "winErr=%d", error);
+        SetLastError(kErrRead, "errno=%d", error);
         return false;
     }
     return true;
@@ -484,10 +497,12 @@ bool Updater::ConvertPackageForm(std::string_view source, std::string_view desti
         SetLastError(kErrInvalidArg);
         return false;
     }
-    if (!platform::SameFile(source, destination) && !platform::CopyFileOver(source, destination)) {
-        SetLastError(kErrWrite, "File=%.*s, WinErr: %d", static_cast<int>(destination.size()),
-                     destination.data(), errno);
-        return false;
+    if (!platform::SameFile(source, destination)) {
+        if (platform::SysStatus s = platform::CopyFileOver(source, destination); !s) {
+            SetLastError(kErrWrite, "File=%.*s, %s: errno=%d", static_cast<int>(destination.size()),
+                         destination.data(), s.operation, s.error);
+            return false;
+        }
     }
     ICompress* lzma = GetCompressManager().GetByType(kLzmaType);
     if (lzma == nullptr) return false;

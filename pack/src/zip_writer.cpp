@@ -58,7 +58,7 @@ bool ZipWriter::Create(std::string_view path) {
     if (int e = platform::PosixFileSystem().Open(ToNativePath(path),
                                                  platform::FileOpenMode::kCreateReadWrite, file_)) {
         failed_ = true;
-        SetLastError(kErrOpen, "File=%.*s, WinErr=%d", static_cast<int>(path.size()), path.data(),
+        SetLastError(kErrOpen, "File=%.*s, errno=%d", static_cast<int>(path.size()), path.data(),
                      e);
         return false;
     }
@@ -73,7 +73,7 @@ bool ZipWriter::Write(const void* data, size_t size) {
     }
     if (int e = file_->WriteAt(position_, data, size)) {
         failed_ = true;
-        SetLastError(kErrWrite, "WinErr=%d", e);
+        SetLastError(kErrWrite, "errno=%d", e);
         return false;
     }
     position_ += size;
@@ -161,7 +161,7 @@ bool ZipWriter::Finish() {
     file_.reset();
     if (e != 0) {
         failed_ = true;
-        SetLastError(kErrWrite, "WinErr=%d", e);
+        SetLastError(kErrWrite, "errno=%d", e);
         return false;
     }
     return true;

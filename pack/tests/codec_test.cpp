@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 #include "axp/compress.h"
 #include "axp/compress_lzma.h"
@@ -248,6 +252,31 @@ TEST_F(CompressFileTest, DecompressFileOfExactlySkipPlusFourBytesIsCorrupt) {
     EXPECT_FALSE(m.CompressFile(m.GetByType(2), Path("missing"), Path("out"), a, nullptr, 0,
                                 false, b));
     EXPECT_EQ(GetLastErrorCode(), 4u);
+}
+
+// Compressing a file onto itself: a write that fails part-way (here the file-size limit,
+// as a full disk would) leaves the file as it was instead of cut short.
+TEST_F(CompressFileTest, FailedWriteInPlaceKeepsTheSource) {
+    const auto in = axp_test::RandomBytes(40000, 8);  // grows when compressed
+    axp_test::WriteFileBytes(Path("f"), in);
+    ICompressMgr& m = GetCompressManager();
+    const uint8_t header[8] = {'J', 'Z', 'Q', '1', 0x40, 0x9C, 0, 0};
+    uint32_t unpacked = 0, compressed = 0;
+    void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limit = saved;
+    limit.rlim_cur = in.size();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const bool ok =
+        m.CompressFile(m.GetByType(3), Path("f"), Path("f"), unpacked, header, 8, true, compressed);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(GetLastErrorCode(), 5u);
+    EXPECT_EQ(GetLastErrorText(), "errno=" + std::to_string(EFBIG));
+    EXPECT_EQ(axp_test::ReadFileBytes(Path("f")), in);
+    EXPECT_FALSE(std::filesystem::exists(Path("f.~part")));
 }
 
 class CodecPackTest : public axp_test::TempDirTest {};

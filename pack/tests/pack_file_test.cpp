@@ -241,7 +241,7 @@ TEST_F(PackFileTest, ErrorsOfTheOperations) {
     EXPECT_EQ(GetLastErrorCode(), 10u);
     EXPECT_FALSE(p.Open(Path("missing.pak"), true));
     EXPECT_EQ(GetLastErrorCode(), 3u);
-    EXPECT_NE(GetLastErrorText().find("WinErr=2"), std::string::npos);  // ENOENT
+    EXPECT_NE(GetLastErrorText().find("errno=2"), std::string::npos);  // ENOENT
     EXPECT_FALSE(p.Create(""));
     EXPECT_EQ(GetLastErrorCode(), 10u);
     // No pack open.
@@ -504,7 +504,7 @@ TEST_F(PackFileTest, FailedWriteReportsItsCauseAndLeavesAReadablePack) {
         int error;
         uint32_t code;
         std::string text;
-    } cases[] = {{5 /* EIO */, 5, "winErr: 5"},
+    } cases[] = {{5 /* EIO */, 5, "errno=5"},
                  {28 /* ENOSPC */, 12, "File=" + pak() + ", disk full (errno=28)"},
                  {122 /* EDQUOT */, 12, "File=" + pak() + ", disk full (errno=122)"}};
     for (const Case& c : cases) {
@@ -599,13 +599,13 @@ TEST_F(PackFileTest, FailedOpenAndReadReportTheirCodes) {
     faults.FailOpens(13 /* EACCES */);
     EXPECT_FALSE(p.Open(pak(), true));
     EXPECT_EQ(GetLastErrorCode(), 3u);
-    EXPECT_EQ(GetLastErrorText(), "File=" + pak() + ", WinErr=13");
+    EXPECT_EQ(GetLastErrorText(), "File=" + pak() + ", errno=13");
     faults.FailOpens(0);
     ASSERT_TRUE(p.Open(pak(), true));
     faults.FailReadNumber(1);
     EXPECT_EQ(p.OpenFile("a"), nullptr);
     EXPECT_EQ(GetLastErrorCode(), 4u);
-    EXPECT_EQ(GetLastErrorText(), "WinErr=5");
+    EXPECT_EQ(GetLastErrorText(), "errno=5");
     EXPECT_NE(p.OpenFile("a"), nullptr);
 }
 

@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <barrier>
+#include <string>
 #include <thread>
 
 #include "axp/compress.h"
 #include "axp/crc.h"
+#include "axp/error.h"
 #include "axp/pack_file.h"
 #include "testing/pack_test_util.h"
 
@@ -69,6 +72,51 @@ TEST_F(ThreadedReadTest, ConstModeReadersShareOnePack) {
     }
     for (auto& th : threads) th.join();
     EXPECT_EQ(failures.load(), 0);
+}
+
+// Each thread fails its own operation, waits until the other has failed too, then reads
+// the last error: it must be its own, and the main thread's error stays untouched.
+TEST_F(ThreadedReadTest, ConcurrentFailuresEachReadTheirOwnError) {
+    SetLastError(kErrZip, "main thread");
+    struct Seen {
+        uint32_t code = 0;
+        std::string text;
+    } missing, corrupt;
+    const std::string missingPath = Path("missing.pak");
+    const std::string corruptPath = Path("corrupt.pak");
+    {
+        PackFile p;
+        ASSERT_TRUE(p.Create(corruptPath));
+        ASSERT_TRUE(p.Close());
+    }
+    {
+        // A bad magic.
+        FILE* f = std::fopen(corruptPath.c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        std::fputs("XXXX", f);
+        std::fclose(f);
+    }
+    std::barrier bothFailed(2);
+    std::thread a([&] {
+        PackFile p;
+        EXPECT_FALSE(p.Open(missingPath, true));
+        bothFailed.arrive_and_wait();
+        missing = {GetLastErrorCode(), GetLastErrorText()};
+    });
+    std::thread b([&] {
+        PackFile p;
+        EXPECT_FALSE(p.Open(corruptPath, true));
+        bothFailed.arrive_and_wait();
+        corrupt = {GetLastErrorCode(), GetLastErrorText()};
+    });
+    a.join();
+    b.join();
+    EXPECT_EQ(missing.code, uint32_t{kErrOpen});
+    EXPECT_NE(missing.text.find("errno=2"), std::string::npos) << missing.text;  // ENOENT
+    EXPECT_EQ(corrupt.code, uint32_t{kErrCorrupt});
+    EXPECT_EQ(corrupt.text, "");
+    EXPECT_EQ(GetLastErrorCode(), uint32_t{kErrZip});
+    EXPECT_EQ(GetLastErrorText(), "main thread");
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
 // Crash safety of applying a patch: a child process applying a package is killed
-// (SIGKILL) before its Nth file write, for kill points spread over the whole apply; the
-// same apply run again must then give exactly the target client with consistent packs.
+// (SIGKILL) before its Nth change to the disk (a write, rename or removal), for kill
+// points spread over the whole apply and at every rename and removal; the same apply run
+// again must then give exactly the target client with consistent packs.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "axp/error.h"
 #include "axp/updater.h"
@@ -17,25 +23,47 @@ namespace {
 namespace fs = std::filesystem;
 using axp_test::PackEntry;
 
-// Passes everything to the real file system and kills the process just before write
-// number `killAt` (WriteAt or SetSize, counted over all files).
+// Passes everything to the real file system and kills the process just before change
+// number `killAt` (a write, size change, rename, removal or new directory, counted over
+// all files); with `killAt` 0 it only records the kind of each change.
 class KillingFileSystem final : public platform::IFileSystem {
   public:
+    enum class Change { kWrite, kRename, kRemove, kDirectory };
+
     explicit KillingFileSystem(uint64_t killAt) : killAt_(killAt) {}
     int Open(const std::string& path, platform::FileOpenMode mode,
              std::unique_ptr<platform::IFile>& out) override {
         std::unique_ptr<platform::IFile> inner;
-        if (int e = platform::PosixFileSystem().Open(path, mode, inner)) return e;
+        if (int e = real().Open(path, mode, inner)) return e;
         out = std::make_unique<File>(*this, std::move(inner));
         return 0;
     }
     int Stat(const std::string& path, uint64_t& size, bool& isDirectory) override {
-        return platform::PosixFileSystem().Stat(path, size, isDirectory);
+        return real().Stat(path, size, isDirectory);
+    }
+    int Rename(const std::string& from, const std::string& to) override {
+        Before(Change::kRename);
+        return real().Rename(from, to);
+    }
+    int Remove(const std::string& path) override {
+        Before(Change::kRemove);
+        return real().Remove(path);
+    }
+    int CreateDirectory(const std::string& path) override {
+        Before(Change::kDirectory);
+        return real().CreateDirectory(path);
+    }
+    int List(const std::string& path, std::vector<platform::NativeDirectoryEntry>& e) override {
+        return real().List(path, e);
     }
 
+    const std::vector<Change>& changes() const { return changes_; }
+
   private:
-    void BeforeWrite() {
-        if (++writes_ == killAt_) kill(getpid(), SIGKILL);
+    static platform::IFileSystem& real() { return platform::PosixFileSystem(); }
+    void Before(Change change) {
+        changes_.push_back(change);
+        if (changes_.size() == killAt_) kill(getpid(), SIGKILL);
     }
     class File final : public platform::IFile {
       public:
@@ -45,12 +73,12 @@ class KillingFileSystem final : public platform::IFileSystem {
             return inner_->ReadAt(o, d, n, got);
         }
         int WriteAt(uint64_t o, const void* d, size_t n) override {
-            fs_.BeforeWrite();
+            fs_.Before(Change::kWrite);
             return inner_->WriteAt(o, d, n);
         }
         int GetSize(uint64_t& size) override { return inner_->GetSize(size); }
         int SetSize(uint64_t size) override {
-            fs_.BeforeWrite();
+            fs_.Before(Change::kWrite);
             return inner_->SetSize(size);
         }
         int Sync() override { return inner_->Sync(); }
@@ -61,7 +89,7 @@ class KillingFileSystem final : public platform::IFileSystem {
         std::unique_ptr<platform::IFile> inner_;
     };
     uint64_t killAt_;
-    uint64_t writes_ = 0;
+    std::vector<Change> changes_;
 };
 
 std::string Bytes(size_t n, uint32_t seed, bool text) {
@@ -107,6 +135,8 @@ class PatchCrashTest : public axp_test::TempDirTest {
             axp_test::MakePack(Path(std::string(dir) + "/data/model.pak"), packModel);
             axp_test::WriteFileBytes(Path(std::string(dir) + "/.ver"), {uint8_t(ver[0])});
             const std::string e = extra;
+            // The helper writes no folders: without this the loose files were never there.
+            fs::create_directories(Path(std::string(dir) + "/bin"));
             axp_test::WriteFileBytes(Path(std::string(dir) + "/bin/extra.dat"),
                                      std::vector<uint8_t>(e.begin(), e.end()));
         }
@@ -121,6 +151,18 @@ class PatchCrashTest : public axp_test::TempDirTest {
         return u.AddPatchPackage(Path("p.pkg"), ".pak") &&
                u.ApplyPatches(Path("client"), ".pak", ".ver", nullptr);
     }
+    void MakePackage() {
+        qgpatch::PatchContent content;
+        std::string error;
+        ASSERT_TRUE(qgpatch::DiffClients(Path("old"), Path("new"), true, content, error)) << error;
+        ASSERT_TRUE(
+            qgpatch::WritePatchPackage(Path("p.pkg"), AXP::PackageForm::kScrambled, content));
+    }
+    void ExpectClient(const axp_test::ClientSnapshot& target) {
+        const auto got = axp_test::Snapshot(Path("client"));
+        EXPECT_TRUE(got == target) << axp_test::Describe(got, target);
+        EXPECT_TRUE(got.inconsistent.empty()) << got.inconsistent.front();
+    }
     void FreshClient() {
         fs::remove_all(Path("client"));
         fs::copy(Path("old"), Path("client"), fs::copy_options::recursive);
@@ -129,25 +171,38 @@ class PatchCrashTest : public axp_test::TempDirTest {
 
 TEST_F(PatchCrashTest, KilledApplyCompletesOnTheNextRun) {
     MakeClients();
-    qgpatch::PatchContent content;
-    std::string error;
-    ASSERT_TRUE(qgpatch::DiffClients(Path("old"), Path("new"), true, content, error)) << error;
-    ASSERT_TRUE(qgpatch::WritePatchPackage(Path("p.pkg"), AXP::PackageForm::kScrambled, content));
+    MakePackage();
     // model.pak travels whole (its "(list)" clashes with ui.pak's), ui.pak entry by entry.
     const auto target = axp_test::Snapshot(Path("new"));
 
     FreshClient();
-    platform::FaultInjectingFileSystem counter;
-    ASSERT_TRUE(Apply(&counter)) << AXP::GetLastErrorText();
-    const uint64_t writes = counter.writeCount();
-    ASSERT_GT(writes, 500u);
+    KillingFileSystem recorder(0);
+    ASSERT_TRUE(Apply(&recorder)) << AXP::GetLastErrorText();
+    const std::vector<KillingFileSystem::Change>& changes = recorder.changes();
+    const uint64_t total = changes.size();
+    ASSERT_GT(total, 500u);
 
+    // Points spread over the apply, off any regular stride of the write pattern, and every
+    // rename and removal: a file put in place or taken away is where a plain file changes.
+    std::set<uint64_t> killPoints;
     constexpr uint64_t kPoints = 16;
-    for (uint64_t i = 0; i < kPoints; ++i) {
-        // Spread over the apply, off any regular stride of the write pattern.
-        const uint64_t killAt = 1 + (writes - 1) * i / kPoints + (i * 7) % 5;
-        SCOPED_TRACE("killed before write " + std::to_string(killAt) + " of " +
-                     std::to_string(writes));
+    for (uint64_t i = 0; i < kPoints; ++i)
+        killPoints.insert(1 + (total - 1) * i / kPoints + (i * 7) % 5);
+    size_t renames = 0, removals = 0;
+    for (uint64_t n = 1; n <= total; ++n) {
+        const KillingFileSystem::Change c = changes[n - 1];
+        renames += c == KillingFileSystem::Change::kRename;
+        removals += c == KillingFileSystem::Change::kRemove;
+        if (c == KillingFileSystem::Change::kRename || c == KillingFileSystem::Change::kRemove) {
+            killPoints.insert(n);
+        }
+    }
+    ASSERT_GE(renames, 4u);  // the pack that travels whole, two loose files, ".ver"
+    ASSERT_GE(removals, 1u);
+
+    for (const uint64_t killAt : killPoints) {
+        SCOPED_TRACE("killed before change " + std::to_string(killAt) + " of " +
+                     std::to_string(total));
         FreshClient();
         const pid_t child = fork();
         ASSERT_GE(child, 0);
@@ -160,9 +215,50 @@ TEST_F(PatchCrashTest, KilledApplyCompletesOnTheNextRun) {
         ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
 
         ASSERT_TRUE(Apply(nullptr)) << AXP::GetLastErrorText();
-        const auto got = axp_test::Snapshot(Path("client"));
-        EXPECT_TRUE(got == target) << axp_test::Describe(got, target);
-        EXPECT_TRUE(got.inconsistent.empty()) << got.inconsistent.front();
+        ExpectClient(target);
+    }
+}
+
+// A rename or removal that fails (or is the last thing a dying process does) fails the
+// apply with the system's error, and the next run completes it.
+TEST_F(PatchCrashTest, FailedRenameOrRemovalFailsTheApplyAndTheNextRunCompletes) {
+    MakeClients();
+    MakePackage();
+    const auto target = axp_test::Snapshot(Path("new"));
+    FreshClient();
+    platform::FaultInjectingFileSystem counter;
+    ASSERT_TRUE(Apply(&counter)) << AXP::GetLastErrorText();
+    const uint64_t renames = counter.renameCount(), removals = counter.removeCount();
+    ASSERT_GE(renames, 4u);
+    ASSERT_GE(removals, 1u);
+
+    struct Case {
+        bool rename;
+        uint64_t number;
+        int error;
+        bool kill;
+    };
+    const Case cases[] = {{true, 1, EACCES, false},
+                          {true, 1, EXDEV, true},
+                          {true, renames, EIO, true},
+                          {false, 1, EACCES, false},
+                          {false, removals, EIO, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.rename ? "rename " : "removal ") + std::to_string(c.number) +
+                     (c.kill ? " killed" : " failed"));
+        FreshClient();
+        platform::FaultInjectingFileSystem faulty;
+        if (c.rename) {
+            faulty.FailRenameNumber(c.number, c.error, c.kill);
+        } else {
+            faulty.FailRemoveNumber(c.number, c.error, c.kill);
+        }
+        EXPECT_FALSE(Apply(&faulty));
+        EXPECT_NE(AXP::GetLastErrorText().find("errno=" + std::to_string(c.error)),
+                  std::string::npos)
+            << AXP::GetLastErrorText();
+        ASSERT_TRUE(Apply(nullptr)) << AXP::GetLastErrorText();
+        ExpectClient(target);
     }
 }
 

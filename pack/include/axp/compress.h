@@ -58,7 +58,9 @@ public:
     // Compresses the file `source` (GBK path) into `destination`: the header bytes (if any),
     // the compressed bytes, then with `trailer` set the CRC of everything written as 4
     // bytes little-endian. `unpackedSize` gets the source size, `compressedSize` the
-    // compressed size (header and trailer excluded).
+    // compressed size (header and trailer excluded). The output is written beside
+    // `destination`, flushed and renamed over it, so `destination` may be `source`, and a
+    // failed write leaves it as it was (also for DecompressFile).
     virtual bool CompressFile(ICompress* codec, std::string_view source,
                               std::string_view destination, uint32_t& unpackedSize,
                               const void* header, uint32_t headerLength, bool trailer,

@@ -1,9 +1,9 @@
-// The library-wide last error: one code and one text (at most 1024 characters)
-// for the whole library, overwritten by every failing operation. It is not per thread;
-// reading and writing it is internally locked, so concurrent failures never tear it, but
-// with several threads failing the value read is the one written last.
+// The last error of the calling thread: one code and one text (at most 1024 characters),
+// overwritten by every failing operation on that thread. Each thread has its own, so
+// threads that fail at the same time each read their own error; an error set on one
+// thread is never seen on another.
 //
-// System error numbers in the texts ("WinErr=%d") are errno values.
+// System error numbers in the texts ("errno=%d") are errno values.
 #pragma once
 
 #include <cstdint>

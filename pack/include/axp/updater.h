@@ -80,7 +80,7 @@ class IUpdater {
                               std::string_view lastFile, UpdateProgressContextCallback callback,
                               void* context) = 0;
     // CRC of the whole file, or of all but its last 4 bytes. A file that cannot be opened:
-    // false, error 4 "winErr=%d", `crc` = 0xFFFFFFFF.
+    // false, error 4 "errno=%d", `crc` = 0xFFFFFFFF.
     virtual bool ComputeFileCrc(std::string_view path, uint32_t& crc, bool skipTrailer) = 0;
     // Copies `source` to `destination` and turns a plain package into a sealed one or a
     // sealed one into a plain one (other forms: error 2). Both may name the same file.
