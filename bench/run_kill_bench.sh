@@ -185,7 +185,8 @@ for i in "${!instants[@]}"; do
     converged=$((converged + 1))
   fi
   # What the launcher was doing: the last line it printed before the kill.
-  doing=$(tr '\r' '\n' < killed.log | grep -av '^setsid:' | grep -a . | tail -1 | cut -c1-80)
+  # (A kill before the first line leaves an empty log: nothing to show, not a failure.)
+  doing=$(tr '\r' '\n' < killed.log | grep -av '^setsid:' | grep -a . | tail -1 | cut -c1-80 || true)
   printf 'kill %3d at %6s s [%s] (.ver then: %s): %s%s\n' $((i + 1)) "$at" "$doing" "$after" \
     "$outcome" "${detail:+; $detail}"
   if [ "$outcome" != converged ] || [ -n "$detail" ]; then
