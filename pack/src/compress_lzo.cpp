@@ -20,12 +20,21 @@ bool EnsureLzoInit() {
 }  // namespace
 
 void ApplyWordMask(uint8_t* data, uint32_t size, uint32_t mask) {
-    uint8_t m[4];
-    m[0] = static_cast<uint8_t>(mask);
-    m[1] = static_cast<uint8_t>(mask >> 8);
-    m[2] = static_cast<uint8_t>(mask >> 16);
-    m[3] = static_cast<uint8_t>(mask >> 24);
-    for (uint32_t i = 0; i < size; ++i) data[i] ^= m[i & 3];
+    // Eight bytes at a time: this pass runs over every stored byte of each entry read, and
+    // a byte loop costs a visible share of the decoder's own time. The mask is laid out as
+    // bytes, so the words need no byte order.
+    uint8_t m[8];
+    for (int i = 0; i < 8; ++i) m[i] = static_cast<uint8_t>(mask >> (8 * (i & 3)));
+    uint64_t m64;
+    std::memcpy(&m64, m, sizeof(m64));
+    uint32_t i = 0;
+    for (; size - i >= 8; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, data + i, sizeof(w));
+        w ^= m64;
+        std::memcpy(data + i, &w, sizeof(w));
+    }
+    for (; i < size; ++i) data[i] ^= m[i & 3];
 }
 
 uint32_t Compress_LZO::GetMaxCompressedSize(uint32_t size) const {
@@ -70,23 +79,15 @@ bool Compress_LZO::Compress(uint8_t* buffer, uint32_t capacity, uint32_t& length
     return true;
 }
 
-bool Compress_LZO::DecodeBlock(uint8_t* buffer, uint32_t capacity, uint32_t length,
+bool Compress_LZO::DecodeBlock(uint8_t* input, uint32_t length, uint8_t* out, uint32_t capacity,
                                uint32_t& decodedLength) const {
     if (!EnsureLzoInit()) {
         SetLastError(kErrCodec, "lzo_err=%d", LZO_E_ERROR);
         return false;
     }
-    const uint64_t padded = (uint64_t{length} + 3) & ~uint64_t{3};
-    std::unique_ptr<uint8_t[]> input(new (std::nothrow) uint8_t[padded]);
-    if (!input) {
-        SetLastError(kErrNoMemory, "size=%d", static_cast<int>(padded));
-        return false;
-    }
-    std::memcpy(input.get(), buffer, length);
-    std::memset(input.get() + length, 0, padded - length);
-    ApplyWordMask(input.get(), length, kLzoWordMask);
+    ApplyWordMask(input, length, kLzoWordMask);
     lzo_uint outLength = capacity;
-    int rc = lzo1x_decompress_safe(input.get(), length, buffer, &outLength, nullptr);
+    int rc = lzo1x_decompress_safe(input, length, out, &outLength, nullptr);
     if (rc != LZO_E_OK) {
         SetLastError(kErrCodec, "lzo_err=%d", rc);
         return false;
