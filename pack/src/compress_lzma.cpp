@@ -3,6 +3,7 @@
 #include <lzma.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -154,10 +155,11 @@ void FilterChain(BlockHeader& h, lzma_filter* filters) {
     filters[n] = lzma_filter{LZMA_VLI_UNKNOWN, nullptr};
 }
 
+// Byte i of a chunk that starts at `position` of the block takes mask byte
+// (position + i) mod 4: the mask turned by the start's phase (size at most a chunk).
 void UnmaskAt(uint8_t* data, size_t size, uint64_t position) {
-    for (size_t i = 0; i < size; ++i) {
-        data[i] ^= static_cast<uint8_t>(kLzmaWordMask >> (8 * ((position + i) & 3)));
-    }
+    ApplyWordMask(data, static_cast<uint32_t>(size),
+                  std::rotr(kLzmaWordMask, static_cast<int>(8 * (position & 3))));
 }
 
 }  // namespace
