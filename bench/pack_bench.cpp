@@ -7,8 +7,11 @@
 #include <lzo/lzo1x.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -39,8 +42,8 @@ std::string EntryName(int i) {
 
 // Semi-compressible payload (words with noise), like game text and tables.
 std::vector<uint8_t> Payload(size_t n) {
-    static const char* words[] = {"vertex ", "normal ", "uv ", "bone ", "0.5 ", "1.25 ",
-                                  "-3.75 ", "\r\n", "material ", "texture "};
+    static const char* words[] = {"vertex ", "normal ", "uv ",  "bone ",     "0.5 ",
+                                  "1.25 ",   "-3.75 ",  "\r\n", "material ", "texture "};
     std::mt19937 rng(42);
     std::vector<uint8_t> v;
     v.reserve(n);
@@ -49,7 +52,8 @@ std::vector<uint8_t> Payload(size_t n) {
             v.push_back(static_cast<uint8_t>(rng()));
             continue;
         }
-        for (const char* w = words[rng() % 10]; *w && v.size() < n; ++w) v.push_back(static_cast<uint8_t>(*w));
+        for (const char* w = words[rng() % 10]; *w && v.size() < n; ++w)
+            v.push_back(static_cast<uint8_t>(*w));
     }
     return v;
 }
@@ -66,7 +70,8 @@ std::string PackWith(int count) {
         const int n = std::snprintf(content, sizeof(content), "entry %d payload", i);
         p.AddFile(content, static_cast<uint32_t>(n), EntryName(i), true, false, 0, 0);
         char line[32];
-        std::snprintf(line, sizeof(line), "|%08X|%08X\r\n", static_cast<unsigned>(n), AXP::Crc(content, n));
+        std::snprintf(line, sizeof(line), "|%08X|%08X\r\n", static_cast<unsigned>(n),
+                      AXP::Crc(content, n));
         list += EntryName(i) + line;
     }
     p.AddFile(list.data(), static_cast<uint32_t>(list.size()), "(list)", true, false, 0, 0);
@@ -104,7 +109,8 @@ AXP::HashTable& TableOf30000() {
         AXP::HashTable t;
         for (int i = 0; i < 30000; ++i) {
             const AXP::NameHashes h = AXP::HashNormalisedName(EntryName(i));
-            t.Set(static_cast<uint32_t>(t.FindForInsert(h)), AXP::HashSlot{h.hashA, h.hashB, AXP::kSlotInUse});
+            t.Set(static_cast<uint32_t>(t.FindForInsert(h)),
+                  AXP::HashSlot{h.hashA, h.hashB, AXP::kSlotInUse});
         }
         return t;
     }();
@@ -116,7 +122,8 @@ void BM_HashTable(benchmark::State& state) {
     AXP::HashTable& t = TableOf30000();
     std::vector<AXP::NameHashes> hashes;
     for (int i = 0; i < 1000; ++i) {
-        hashes.push_back(AXP::HashNormalisedName(kPresent ? EntryName(i * 29) : "absent/" + std::to_string(i)));
+        hashes.push_back(
+            AXP::HashNormalisedName(kPresent ? EntryName(i * 29) : "absent/" + std::to_string(i)));
     }
     size_t i = 0;
     for (auto _ : state) {
@@ -149,7 +156,8 @@ void BM_PackAdd(benchmark::State& state) {
             buf.resize(codec->GetMaxCompressedSize(len));
             codec->Compress(buf.data(), static_cast<uint32_t>(buf.size()), len);
         }
-        if (!p.AddFile(buf.data(), len, "entry", true, false, type, static_cast<uint32_t>(data.size()))) {
+        if (!p.AddFile(buf.data(), len, "entry", true, false, type,
+                       static_cast<uint32_t>(data.size()))) {
             state.SkipWithError("AddFile failed");
         }
     }
@@ -159,23 +167,26 @@ void BM_PackAdd(benchmark::State& state) {
 }
 BENCHMARK(BM_PackAdd)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
 
+// A pack at `path` holding `data` as the one entry "entry", compressed with `type`.
+void WriteReadPack(const std::string& path, uint8_t type, const std::vector<uint8_t>& data) {
+    AXP::PackFile w;
+    w.Create(path);
+    std::vector<uint8_t> buf = data;
+    uint32_t len = static_cast<uint32_t>(data.size());
+    if (type) {
+        AXP::ICompress* codec = AXP::GetCompressManager().GetByType(type);
+        buf.resize(codec->GetMaxCompressedSize(len));
+        codec->Compress(buf.data(), static_cast<uint32_t>(buf.size()), len);
+    }
+    w.AddFile(buf.data(), len, "entry", true, false, type, static_cast<uint32_t>(data.size()));
+    w.Close();
+}
+
 void BM_PackRead(benchmark::State& state) {
     const uint8_t type = static_cast<uint8_t>(state.range(0));
     const auto data = Payload(kPayload);
     const std::string path = (WorkDir() / ("read_" + std::to_string(type) + ".pak")).string();
-    {
-        AXP::PackFile w;
-        w.Create(path);
-        std::vector<uint8_t> buf = data;
-        uint32_t len = static_cast<uint32_t>(data.size());
-        if (type) {
-            AXP::ICompress* codec = AXP::GetCompressManager().GetByType(type);
-            buf.resize(codec->GetMaxCompressedSize(len));
-            codec->Compress(buf.data(), static_cast<uint32_t>(buf.size()), len);
-        }
-        w.AddFile(buf.data(), len, "entry", true, false, type, static_cast<uint32_t>(data.size()));
-        w.Close();
-    }
+    WriteReadPack(path, type, data);
     AXP::PackFile p;
     p.Open(path, true);
     std::vector<uint8_t> out(data.size());
@@ -193,10 +204,12 @@ BENCHMARK(BM_PackRead)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillise
 void BM_RawLzoCompress(benchmark::State& state) {
     const auto data = Payload(kPayload);
     lzo_init();
-    std::vector<uint8_t> out(data.size() + data.size() / 16 + 67), work(LZO1X_999_MEM_COMPRESS), back(data.size());
+    std::vector<uint8_t> out(data.size() + data.size() / 16 + 67), work(LZO1X_999_MEM_COMPRESS),
+        back(data.size());
     for (auto _ : state) {
         lzo_uint n = out.size();
-        lzo1x_999_compress_level(data.data(), data.size(), out.data(), &n, work.data(), nullptr, 0, nullptr, 8);
+        lzo1x_999_compress_level(data.data(), data.size(), out.data(), &n, work.data(), nullptr, 0,
+                                 nullptr, 8);
         lzo_uint m = back.size();
         lzo1x_optimize(out.data(), n, back.data(), &m, nullptr);
     }
@@ -207,9 +220,11 @@ BENCHMARK(BM_RawLzoCompress)->Unit(benchmark::kMillisecond);
 void BM_RawLzoDecompress(benchmark::State& state) {
     const auto data = Payload(kPayload);
     lzo_init();
-    std::vector<uint8_t> out(data.size() + data.size() / 16 + 67), work(LZO1X_999_MEM_COMPRESS), back(data.size());
+    std::vector<uint8_t> out(data.size() + data.size() / 16 + 67), work(LZO1X_999_MEM_COMPRESS),
+        back(data.size());
     lzo_uint n = out.size();
-    lzo1x_999_compress_level(data.data(), data.size(), out.data(), &n, work.data(), nullptr, 0, nullptr, 8);
+    lzo1x_999_compress_level(data.data(), data.size(), out.data(), &n, work.data(), nullptr, 0,
+                             nullptr, 8);
     for (auto _ : state) {
         lzo_uint m = back.size();
         lzo1x_decompress_safe(out.data(), n, back.data(), &m, nullptr);
@@ -253,13 +268,116 @@ void BM_RawLzmaDecompress(benchmark::State& state) {
 }
 BENCHMARK(BM_RawLzmaDecompress)->Unit(benchmark::kMillisecond);
 
+// ---- Entry read against the raw decoder, interleaved ----
+//
+// BM_PackRead and BM_Raw*Decompress run one after the other, so on a machine shared with
+// other work their ratio carries the load's drift between the two. Here each iteration
+// times a short block of pack reads and a block of raw decodes of the same payload, in
+// alternating order, and the counters are the medians of the per-iteration ratios
+// (process CPU time and wall time).
+
+// The raw codec's compressed form of `data` and a decoder of it, as the baselines use them.
+struct RawDecoder {
+    std::vector<uint8_t> stream;
+    std::vector<uint8_t> out;
+    bool lzo = true;
+
+    RawDecoder(uint8_t type, const std::vector<uint8_t>& data) : out(data.size()), lzo(type == 2) {
+        if (lzo) {
+            lzo_init();
+            std::vector<uint8_t> work(LZO1X_999_MEM_COMPRESS);
+            stream.resize(data.size() + data.size() / 16 + 67);
+            lzo_uint n = stream.size();
+            lzo1x_999_compress_level(data.data(), data.size(), stream.data(), &n, work.data(),
+                                     nullptr, 0, nullptr, 8);
+            stream.resize(n);
+        } else {
+            lzma_options_lzma o = LzmaOptions();
+            lzma_filter f[2] = {{LZMA_FILTER_LZMA1, &o}, {LZMA_VLI_UNKNOWN, nullptr}};
+            stream.resize(data.size() * 2);
+            size_t n = 0;
+            lzma_raw_buffer_encode(f, nullptr, data.data(), data.size(), stream.data(), &n,
+                                   stream.size());
+            stream.resize(n);
+        }
+    }
+    void Decode() {
+        if (lzo) {
+            lzo_uint m = out.size();
+            lzo1x_decompress_safe(stream.data(), stream.size(), out.data(), &m, nullptr);
+        } else {
+            lzma_options_lzma o = LzmaOptions();
+            lzma_filter f[2] = {{LZMA_FILTER_LZMA1, &o}, {LZMA_VLI_UNKNOWN, nullptr}};
+            size_t in = 0, pos = 0;
+            lzma_raw_buffer_decode(f, nullptr, stream.data(), &in, stream.size(), out.data(), &pos,
+                                   out.size());
+        }
+    }
+};
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void BM_ReadOverRaw(benchmark::State& state) {
+    const uint8_t type = static_cast<uint8_t>(state.range(0));
+    const auto data = Payload(kPayload);
+    const std::string path =
+        (WorkDir() / ("interleaved_" + std::to_string(type) + ".pak")).string();
+    WriteReadPack(path, type, data);
+    AXP::PackFile p;
+    p.Open(path, true);
+    RawDecoder raw(type, data);
+    std::vector<uint8_t> out(data.size());
+    const int block = type == 2 ? 8 : 2;  // about 10 ms of work per block
+    struct Times {
+        double cpu, wall;
+    };
+    auto timed = [&](auto&& work) {
+        const std::clock_t c0 = std::clock();
+        const auto w0 = std::chrono::steady_clock::now();
+        for (int i = 0; i < block; ++i) work();
+        const auto w1 = std::chrono::steady_clock::now();
+        const std::clock_t c1 = std::clock();
+        return Times{static_cast<double>(c1 - c0), std::chrono::duration<double>(w1 - w0).count()};
+    };
+    auto readEntry = [&] {
+        if (!p.ReadFileData("entry", true, out.data(), static_cast<uint32_t>(out.size()))) {
+            state.SkipWithError("read failed");
+        }
+    };
+    auto decodeRaw = [&] { raw.Decode(); };
+    std::vector<double> cpuRatios, wallRatios;
+    bool readFirst = true;
+    for (auto _ : state) {
+        Times r, d;
+        if (readFirst) {
+            r = timed(readEntry);
+            d = timed(decodeRaw);
+        } else {
+            d = timed(decodeRaw);
+            r = timed(readEntry);
+        }
+        readFirst = !readFirst;
+        if (d.cpu > 0) cpuRatios.push_back(r.cpu / d.cpu);
+        if (d.wall > 0) wallRatios.push_back(r.wall / d.wall);
+    }
+    if (out != data || raw.out != data) state.SkipWithError("content differs");
+    state.counters["cpu_ratio"] = Median(cpuRatios);
+    state.counters["wall_ratio"] = Median(wallRatios);
+}
+BENCHMARK(BM_ReadOverRaw)->Arg(2)->Arg(3)->Iterations(40)->Unit(benchmark::kMillisecond);
+
 // Plain file copy of the same bytes: write to a file, read it back.
 void BM_PlainFileWrite(benchmark::State& state) {
     const auto data = Payload(kPayload);
     const std::string path = (WorkDir() / "plain.bin").string();
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
     for (auto _ : state) {
-        if (::pwrite(fd, data.data(), data.size(), 0) != static_cast<ssize_t>(data.size())) state.SkipWithError("write");
+        if (::pwrite(fd, data.data(), data.size(), 0) != static_cast<ssize_t>(data.size()))
+            state.SkipWithError("write");
     }
     ::close(fd);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
@@ -277,7 +395,8 @@ void BM_PlainFileRead(benchmark::State& state) {
     const int fd = ::open(path.c_str(), O_RDONLY);
     std::vector<uint8_t> out(data.size());
     for (auto _ : state) {
-        if (::pread(fd, out.data(), out.size(), 0) != static_cast<ssize_t>(out.size())) state.SkipWithError("read");
+        if (::pread(fd, out.data(), out.size(), 0) != static_cast<ssize_t>(out.size()))
+            state.SkipWithError("read");
     }
     ::close(fd);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
@@ -299,7 +418,8 @@ void BM_CheckConsistency10000(benchmark::State& state) {
     AXP::PackFile p;
     p.Open(PackWith(10000), true);
     for (auto _ : state) {
-        if (!p.CheckConsistency(nullptr, nullptr, nullptr, nullptr)) state.SkipWithError("check failed");
+        if (!p.CheckConsistency(nullptr, nullptr, nullptr, nullptr))
+            state.SkipWithError("check failed");
     }
 }
 BENCHMARK(BM_CheckConsistency10000)->Unit(benchmark::kMillisecond);

@@ -1,5 +1,9 @@
 #include "axp/block_codec.h"
 
+#include <cstring>
+#include <memory>
+#include <new>
+
 #include "axp/error.h"
 
 namespace AXP {
@@ -22,7 +26,24 @@ bool BlockCodec::DecompressEx(uint8_t* buffer, uint32_t capacity, uint32_t lengt
         return false;
     }
     if (length == 0) return true;
-    return DecodeBlock(buffer, capacity, length, decodedLength);
+    std::unique_ptr<uint8_t[]> input(new (std::nothrow) uint8_t[length]);
+    if (!input) {
+        SetLastError(kErrNoMemory, "size=%d", static_cast<int>(length));
+        return false;
+    }
+    std::memcpy(input.get(), buffer, length);
+    return DecodeBlock(input.get(), length, buffer, capacity, decodedLength);
+}
+
+bool BlockCodec::DecodeInto(uint8_t* input, uint32_t length, uint8_t* out, uint32_t capacity,
+                            uint32_t& decodedLength) const {
+    decodedLength = 0;
+    if (length != 0 && (input == nullptr || out == nullptr)) {
+        SetLastError(kErrInvalidArg);
+        return false;
+    }
+    if (length == 0) return true;
+    return DecodeBlock(input, length, out, capacity, decodedLength);
 }
 
 }  // namespace AXP

@@ -3,6 +3,7 @@
 #include <lzma.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -154,41 +155,35 @@ void FilterChain(BlockHeader& h, lzma_filter* filters) {
     filters[n] = lzma_filter{LZMA_VLI_UNKNOWN, nullptr};
 }
 
+// Byte i of a chunk that starts at `position` of the block takes mask byte
+// (position + i) mod 4: the mask turned by the start's phase (size at most a chunk).
 void UnmaskAt(uint8_t* data, size_t size, uint64_t position) {
-    for (size_t i = 0; i < size; ++i) {
-        data[i] ^= static_cast<uint8_t>(kLzmaWordMask >> (8 * ((position + i) & 3)));
-    }
+    ApplyWordMask(data, static_cast<uint32_t>(size),
+                  std::rotr(kLzmaWordMask, static_cast<int>(8 * (position & 3))));
 }
 
 }  // namespace
 
-bool Compress_LZMA::DecodeBlock(uint8_t* buffer, uint32_t capacity, uint32_t length,
+bool Compress_LZMA::DecodeBlock(uint8_t* input, uint32_t length, uint8_t* out, uint32_t capacity,
                                 uint32_t& decodedLength) const {
     if (length < kLzmaHeaderSize) {
         SetLastError(kErrCodec, "LZMA decompress[%d]", kHeaderTooShort);
         return false;
     }
-    ApplyWordMask(buffer, length, kLzmaWordMask);
+    ApplyWordMask(input, length, kLzmaWordMask);
     BlockHeader h;
-    if (LoadU32(buffer + 10) == 0 && LoadU32(buffer + 6) > capacity) {
-        SetLastError(kErrNoMemory, "LZMA decompress=%d", static_cast<int>(LoadU32(buffer + 6)));
+    if (LoadU32(input + 10) == 0 && LoadU32(input + 6) > capacity) {
+        SetLastError(kErrNoMemory, "LZMA decompress=%d", static_cast<int>(LoadU32(input + 6)));
         return false;
     }
-    if (!ParseBlockHeader(buffer, h)) return false;
+    if (!ParseBlockHeader(input, h)) return false;
     if (h.size == 0) return true;
 
-    const uint32_t inSize = length - kLzmaHeaderSize;
-    std::unique_ptr<uint8_t[]> input(new (std::nothrow) uint8_t[inSize + 1]);
-    if (!input) {
-        SetLastError(kErrNoMemory, "size=%d", static_cast<int>(inSize));
-        return false;
-    }
-    std::memcpy(input.get(), buffer + kLzmaHeaderSize, inSize);
     lzma_filter filters[3];
     FilterChain(h, filters);
     size_t inPos = 0, outPos = 0;
-    lzma_ret rc = lzma_raw_buffer_decode(filters, nullptr, input.get(), &inPos, inSize, buffer,
-                                         &outPos, h.size);
+    lzma_ret rc = lzma_raw_buffer_decode(filters, nullptr, input + kLzmaHeaderSize, &inPos,
+                                         length - kLzmaHeaderSize, out, &outPos, h.size);
     if (rc != LZMA_OK || outPos != h.size) {
         SetLastError(kErrCodec, "LZMA decompress[%d]",
                      static_cast<int>(rc == LZMA_OK ? LZMA_DATA_ERROR : rc));

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "axp/block_codec.h"
 #include "axp/compress.h"
 #include "axp/crc.h"
 #include "axp/error.h"
@@ -27,6 +28,10 @@ DataStream::DataStream(PackFile* pack, const ICompress* codec, platform::IFile* 
       unpackedSize_(unpackedSize) {}
 
 DataStream::~DataStream() = default;
+
+bool DataStream::NeedsPreload() const {
+    return unpackedSize_ < kPreloadLimit || (codec_ != nullptr && !codec_->CanStream());
+}
 
 bool DataStream::Preload() {
     const uint64_t capacity64 = uint64_t{std::max(storedSize_, unpackedSize_)} + 4;
@@ -60,6 +65,31 @@ bool DataStream::Preload() {
         }
     }
     return true;
+}
+
+bool DataStream::ReadWhole(uint8_t* out) {
+    if (codec_ != nullptr && !codec_->CanStream()) {
+        const auto* block = dynamic_cast<const BlockCodec*>(codec_);
+        if (block != nullptr && DecodeStraight(*block, out)) {
+            position_ = unpackedSize_;
+            return true;
+        }
+        // A fault, or a codec that decodes only in place: the preloading read, which reports
+        // every fault exactly as an opened stream does, runs on the rare failure alone.
+        if (!Preload()) return false;
+    }
+    if (!ReadAt(0, out, unpackedSize_)) return false;
+    position_ = unpackedSize_;
+    return true;
+}
+
+bool DataStream::DecodeStraight(const BlockCodec& codec, uint8_t* out) {
+    std::unique_ptr<uint8_t[]> stored(new (std::nothrow) uint8_t[storedSize_]);
+    if (!stored) return false;
+    if (platform::ReadExactAt(*file_, dataOffset_, stored.get(), storedSize_) != 0) return false;
+    uint32_t decoded = 0;
+    return codec.DecodeInto(stored.get(), storedSize_, out, unpackedSize_, decoded) &&
+           decoded == unpackedSize_;
 }
 
 bool DataStream::ReadAt(uint32_t position, uint8_t* out, uint32_t n) {

@@ -67,6 +67,9 @@ struct PackFile::Impl {
     // on disk (the last error is kept). When that fails the pack is marked broken: further
     // writes are refused and Close leaves the header (and its editing flag) alone.
     bool Resync();
+    // A stream over the entry `name` of `owner`, neither preloaded nor registered yet (the
+    // caller holds the mutex); null with the last error set when the entry cannot be read.
+    DataStream* NewStream(PackFile* owner, std::string_view name);
 
     // Finds the slot of a name in use; -1 when absent or the name is empty.
     int64_t FindSlot(std::string_view name) const {
@@ -592,19 +595,17 @@ bool PackFile::RemoveFile(std::string_view name, bool flush) {
     return !flush || m.Sync();
 }
 
-IStream* PackFile::OpenFile(std::string_view name) {
-    Impl& m = *impl_;
-    std::lock_guard<std::mutex> lock(m.mutex);
-    if (name.empty() || !m.IsOpen()) {
+DataStream* PackFile::Impl::NewStream(PackFile* owner, std::string_view name) {
+    if (name.empty() || !IsOpen()) {
         SetLastError(kErrInvalidArg);
         return nullptr;
     }
-    const int64_t slot = m.FindSlot(name);
+    const int64_t slot = FindSlot(name);
     if (slot < 0) {
         SetLastError(kErrNotFound, "%.*s", static_cast<int>(name.size()), name.data());
         return nullptr;
     }
-    const BlockEntry b = m.blocks.At(m.hash.At(static_cast<uint32_t>(slot)).BlockIndex());
+    const BlockEntry b = blocks.At(hash.At(static_cast<uint32_t>(slot)).BlockIndex());
     const ICompress* codec = nullptr;
     if (b.Type() != 0) {
         codec = GetCompressManager().GetByType(b.Type());
@@ -613,25 +614,33 @@ IStream* PackFile::OpenFile(std::string_view name) {
             return nullptr;
         }
     }
-    const bool streams = codec == nullptr || codec->CanStream();
+    const bool sameLength = codec == nullptr || codec->CanStream();
     // Sound behaviour: a same-length entry cannot decode to more bytes than it stores.
-    if (streams && b.unpackedSize > b.storedSize) {
+    if (sameLength && b.unpackedSize > b.storedSize) {
         SetLastError(kErrCorrupt, "file=%.*s", static_cast<int>(name.size()), name.data());
         return nullptr;
     }
     // Sound behaviour: an entry claiming more than its stored bytes can decode to is refused
     // before its preload buffer is allocated.
-    if (!streams && b.unpackedSize > codec->GetMaxDecompressedSize(b.storedSize)) {
+    if (!sameLength && b.unpackedSize > codec->GetMaxDecompressedSize(b.storedSize)) {
         SetLastError(kErrCorrupt, "file=%.*s", static_cast<int>(name.size()), name.data());
         return nullptr;
     }
     auto* stream = new (std::nothrow)
-        DataStream(this, codec, m.file.get(), b.offset, b.storedSize, b.unpackedSize);
+        DataStream(owner, codec, file.get(), b.offset, b.storedSize, b.unpackedSize);
     if (stream == nullptr) {
         SetLastError(kErrNoMemory, "size=%d", static_cast<int>(sizeof(DataStream)));
         return nullptr;
     }
-    if ((b.unpackedSize < kPreloadLimit || !streams) && !stream->Preload()) {
+    return stream;
+}
+
+IStream* PackFile::OpenFile(std::string_view name) {
+    Impl& m = *impl_;
+    std::lock_guard<std::mutex> lock(m.mutex);
+    DataStream* stream = m.NewStream(this, name);
+    if (stream == nullptr) return nullptr;
+    if (stream->NeedsPreload() && !stream->Preload()) {
         delete stream;
         return nullptr;
     }
@@ -674,15 +683,30 @@ bool PackFile::ReadFileData(std::string_view name, bool decode, void* buffer, ui
         }
         return true;
     }
-    IStream* stream = OpenFile(name);
-    if (stream == nullptr) return false;
-    const uint32_t got = count == 0 ? 0 : stream->Read(buffer, count);
-    stream->Release();
-    if (got != count) {
-        SetLastError(kErrRead, "file=%.*s", static_cast<int>(name.size()), name.data());
-        return false;
+    DataStream* stream;
+    bool whole;
+    {
+        std::lock_guard<std::mutex> lock(m.mutex);
+        stream = m.NewStream(this, name);
+        if (stream == nullptr) return false;
+        whole = count != 0 && count == stream->GetSize();
+        if (!whole && stream->NeedsPreload() && !stream->Preload()) {
+            delete stream;
+            return false;
+        }
+        m.streams.push_back(stream);
     }
-    return true;
+    // The whole entry is decoded straight into the caller's buffer, outside the pack's lock;
+    // a part of it goes through the stream as any reader's would.
+    bool ok = true;
+    if (whole) {
+        ok = stream->ReadWhole(static_cast<uint8_t*>(buffer));
+    } else if (count != 0 && stream->Read(buffer, count) != count) {
+        SetLastError(kErrRead, "file=%.*s", static_cast<int>(name.size()), name.data());
+        ok = false;
+    }
+    stream->Release();
+    return ok;
 }
 
 namespace {

@@ -2,10 +2,12 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
+#include "axp/block_codec.h"
 #include "axp/compress.h"
 #include "axp/compress_lzma.h"
 #include "axp/compress_lzo.h"
@@ -136,6 +138,67 @@ TEST(Codecs, LzoOutputIsMaskedWordWise) {
     EXPECT_EQ(stored[stored.size() - 3], 0x11);
     EXPECT_EQ(stored[stored.size() - 2], 0x00);
     EXPECT_EQ(stored[stored.size() - 1], 0x00);
+}
+
+TEST(Codecs, WordMaskMatchesTheByteRuleAtEverySizeAndAlignment) {
+    // The mask is applied eight bytes at a time; every size and start alignment must give
+    // byte i XOR mask byte (i mod 4), and nothing outside the range may change.
+    const auto original = RandomBytes(64, 3);
+    for (uint32_t mask : {kLzoWordMask, kLzmaWordMask}) {
+        for (uint32_t offset = 0; offset < 8; ++offset) {
+            for (uint32_t size = 0; size + offset <= 48; ++size) {
+                auto data = original;
+                ApplyWordMask(data.data() + offset, size, mask);
+                for (uint32_t i = 0; i < data.size(); ++i) {
+                    const bool inside = i >= offset && i < offset + size;
+                    const uint8_t key =
+                        inside ? static_cast<uint8_t>(mask >> (8 * ((i - offset) & 3))) : 0;
+                    ASSERT_EQ(data[i], original[i] ^ key)
+                        << "mask " << mask << " offset " << offset << " size " << size;
+                }
+            }
+        }
+    }
+}
+
+TEST(Codecs, DecodeIntoFillsAnExactBufferAndNeverPassesIt) {
+    // Whole entries are decoded straight into the caller's buffer, which holds exactly the
+    // entry's size: the decoder must fit it and refuse one byte less.
+    struct Case {
+        const BlockCodec* codec;
+        uint32_t tooSmallCode;  // LZO: decoder overrun; LZMA: header size above capacity
+    };
+    const Compress_LZO lzo;
+    const Compress_LZMA lzma;
+    for (const Case& c : {Case{&lzo, 19u}, Case{&lzma, 9u}}) {
+        SCOPED_TRACE(static_cast<int>(c.codec->GetType()));
+        for (size_t n : {1, 777, 70000}) {
+            const auto in = TextBytes(n, static_cast<uint32_t>(n));
+            const auto stored = Encode(*c.codec, in);
+            auto input = stored;
+            std::vector<uint8_t> out(n);
+            uint32_t decoded = 0;
+            ASSERT_TRUE(c.codec->DecodeInto(input.data(), static_cast<uint32_t>(input.size()),
+                                            out.data(), static_cast<uint32_t>(n), decoded))
+                << GetLastErrorText();
+            EXPECT_EQ(decoded, n);
+            EXPECT_EQ(out, in);
+            input = stored;
+            std::vector<uint8_t> small(std::max<size_t>(n - 1, 1));  // never a null pointer
+            EXPECT_FALSE(c.codec->DecodeInto(input.data(), static_cast<uint32_t>(input.size()),
+                                             small.data(), static_cast<uint32_t>(n - 1), decoded));
+            EXPECT_EQ(GetLastErrorCode(), c.tooSmallCode);
+            EXPECT_EQ(decoded, 0u);
+        }
+        uint8_t byte = 0;
+        uint32_t decoded = 7;
+        EXPECT_TRUE(c.codec->DecodeInto(nullptr, 0, nullptr, 0, decoded));
+        EXPECT_EQ(decoded, 0u);
+        EXPECT_FALSE(c.codec->DecodeInto(nullptr, 4, &byte, 1, decoded));
+        EXPECT_EQ(GetLastErrorCode(), 10u);
+        EXPECT_FALSE(c.codec->DecodeInto(&byte, 1, nullptr, 4, decoded));
+        EXPECT_EQ(GetLastErrorCode(), 10u);
+    }
 }
 
 TEST(Codecs, LzmaHeaderFields) {
@@ -312,6 +375,54 @@ TEST_F(CodecPackTest, CompressedEntriesReadBackThroughThePack) {
                           false, 3, 1001));
     EXPECT_EQ(p.OpenFile("liar2"), nullptr);
     EXPECT_EQ(GetLastErrorCode(), 2u);
+}
+
+TEST_F(CodecPackTest, WholeEntryReadsReportFaultsAsAnOpenedStreamDoes) {
+    // A read of the whole entry decodes into the caller's buffer; a read of a part goes
+    // through the preloaded stream. Both must refuse what OpenFile refuses, with its error.
+    PackFile p;
+    ASSERT_TRUE(p.Create(Path("f.pak")));
+    ICompressMgr& m = GetCompressManager();
+    const auto in = TextBytes(5000, 7);
+    struct Case {
+        const char* name;
+        uint8_t type;
+        uint32_t recordedSize;  // the pack's unpacked size; the content decodes to 5000
+        bool garbage;
+    };
+    const Case cases[] = {
+        {"lzo_short", 2, 4999, false},  {"lzo_long", 2, 5001, false},
+        {"lzma_short", 3, 4999, false}, {"lzma_long", 3, 5001, false},
+        {"lzo_garbage", 2, 5000, true}, {"lzma_garbage", 3, 5000, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto stored = c.garbage ? RandomBytes(3000, 11) : Encode(*m.GetByType(c.type), in);
+        ASSERT_TRUE(p.AddFile(stored.data(), static_cast<uint32_t>(stored.size()), c.name, true,
+                              false, c.type, c.recordedSize));
+        EXPECT_EQ(p.OpenFile(c.name), nullptr);
+        const uint32_t openCode = GetLastErrorCode();
+        const std::string openText = GetLastErrorText();
+        for (uint32_t count : {c.recordedSize, c.recordedSize / 2}) {
+            std::vector<uint8_t> out(count);
+            EXPECT_FALSE(p.ReadFileData(c.name, true, out.data(), count)) << count;
+            EXPECT_EQ(GetLastErrorCode(), openCode) << count;
+            EXPECT_EQ(GetLastErrorText(), openText) << count;
+        }
+    }
+    // A sound entry: the whole of it, and a part of it, read back.
+    for (uint8_t type : {2, 3}) {
+        const auto stored = Encode(*m.GetByType(type), in);
+        const std::string name = axp_test::Numbered("ok", type);
+        ASSERT_TRUE(p.AddFile(stored.data(), static_cast<uint32_t>(stored.size()), name, true,
+                              false, type, 5000));
+        std::vector<uint8_t> part(1234);
+        ASSERT_TRUE(p.ReadFileData(name, true, part.data(), 1234)) << GetLastErrorText();
+        EXPECT_TRUE(std::equal(part.begin(), part.end(), in.begin()));
+        std::vector<uint8_t> whole(5000);
+        ASSERT_TRUE(p.ReadFileData(name, true, whole.data(), 5000)) << GetLastErrorText();
+        EXPECT_EQ(whole, in);
+    }
 }
 
 }  // namespace

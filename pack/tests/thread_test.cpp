@@ -65,6 +65,13 @@ TEST_F(ThreadedReadTest, ConstModeReadersShareOnePack) {
                     if (n != got.size() || got != expect) ++failures;
                     if (s->GetCrc() != Crc(expect.data(), expect.size())) ++failures;
                     s->Release();
+                    // The whole entry at once: decoded into this buffer outside the lock.
+                    std::vector<uint8_t> whole(expect.size());
+                    if (!p.ReadFileData(name, true, whole.data(),
+                                        static_cast<uint32_t>(whole.size())) ||
+                        whole != expect) {
+                        ++failures;
+                    }
                     if (!p.Exists(name) || p.GetFileSize(name, false) != expect.size()) ++failures;
                 }
             }

@@ -38,7 +38,7 @@ class Compress_LZMA final : public BlockCodec {
     // error 19 "LZMA decompress[%d]"; a size above capacity: error 9 "LZMA decompress=%d".
     // The decoder never allocates a dictionary larger than the block's uncompressed size
     // (at least 4 KiB).
-    bool DecodeBlock(uint8_t* buffer, uint32_t capacity, uint32_t length,
+    bool DecodeBlock(uint8_t* input, uint32_t length, uint8_t* out, uint32_t capacity,
                      uint32_t& decodedLength) const override;
 };
 

@@ -25,9 +25,9 @@ class Compress_LZO final : public BlockCodec {
 
   private:
     // Argument faults (error 10) are BlockCodec's. Decoder error (output that would not
-    // fit in capacity included): error 19 "lzo_err=%d". Bytes of the buffer past the
-    // decoded output are left as they are.
-    bool DecodeBlock(uint8_t* buffer, uint32_t capacity, uint32_t length,
+    // fit in capacity included): error 19 "lzo_err=%d". Bytes of the output past the
+    // decoded ones are left as they are.
+    bool DecodeBlock(uint8_t* input, uint32_t length, uint8_t* out, uint32_t capacity,
                      uint32_t& decodedLength) const override;
 };
 
