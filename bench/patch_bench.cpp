@@ -14,8 +14,8 @@
 
 #include "axp/command_script.h"
 #include "axp/error.h"
-#include "axp/package_form.h"
 #include "axp/pack_file.h"
+#include "axp/package_form.h"
 #include "axp/updater.h"
 #include "axp/zip_writer.h"
 
@@ -26,14 +26,16 @@ using Clock = std::chrono::steady_clock;
 
 // Semi-compressible content (words with noise), like game tables and scripts.
 std::string Content(size_t n, uint32_t seed) {
-    static const char* words[] = {"model ", "texture ", "frame ", "bone ", "0.125 ", "\r\n",
-                                  "quillgate ", "scene ", "-1 "};
+    static const char* words[] = {"model ", "texture ",   "frame ", "bone ", "0.125 ",
+                                  "\r\n",   "quillgate ", "scene ", "-1 "};
     std::mt19937 rng(seed);
     std::string s;
     s.reserve(n);
     while (s.size() < n) {
-        if (rng() % 8 == 0) s += static_cast<char>(rng());
-        else s += words[rng() % 9];
+        if (rng() % 8 == 0)
+            s += static_cast<char>(rng());
+        else
+            s += words[rng() % 9];
     }
     s.resize(n);
     return s;
@@ -76,7 +78,8 @@ int main(int argc, char** argv) {
         if (!p.Create(pack) || !w.Create(zip)) return Fail("create") ? 0 : 1;
         std::vector<std::string> names;
         for (int i = 0; i < entries; ++i) {
-            const std::string name = "models/set" + std::to_string(i % 50) + "/m" + std::to_string(i);
+            const std::string name =
+                "models/set" + std::to_string(i % 50) + "/m" + std::to_string(i);
             const size_t size = average / 2 + (static_cast<size_t>(i) * 7919) % average;
             const std::string old = Content(size, static_cast<uint32_t>(i));
             if (!p.AddFile(old.data(), static_cast<uint32_t>(size), name, true, false, 0, 0)) {

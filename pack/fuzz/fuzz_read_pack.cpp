@@ -120,7 +120,8 @@ void ReadPackBytes(const uint8_t* data, size_t size) {
         PackFile pack(&fs);
         if (pack.Open(kPath, true)) {
             names = ListedNames(pack);
-            for (const char* fixed : {"(list)", "a", "b", "c", "data/a.txt"}) names.push_back(fixed);
+            for (const char* fixed : {"(list)", "a", "b", "c", "data/a.txt"})
+                names.push_back(fixed);
             for (const auto& name : names) ReadEntry(pack, name);
             (void)pack.CheckConsistency(nullptr, nullptr, nullptr, nullptr);
             PackInfo info;

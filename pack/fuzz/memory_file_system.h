@@ -14,7 +14,7 @@
 namespace axp_fuzz {
 
 class MemoryFileSystem final : public platform::IFileSystem {
-public:
+  public:
     static constexpr uint64_t kMaxFileSize = 64u << 20;  // keeps the fuzzer's memory bounded
 
     using Bytes = std::vector<uint8_t>;
@@ -70,10 +70,11 @@ public:
         return 0;
     }
 
-private:
+  private:
     class File final : public platform::IFile {
-    public:
-        File(std::shared_ptr<Bytes> bytes, bool writable) : bytes_(std::move(bytes)), writable_(writable) {}
+      public:
+        File(std::shared_ptr<Bytes> bytes, bool writable)
+            : bytes_(std::move(bytes)), writable_(writable) {}
         int ReadAt(uint64_t offset, void* data, size_t size, size_t& got) override {
             got = 0;
             if (!bytes_) return EBADF;
@@ -108,7 +109,7 @@ private:
             return 0;
         }
 
-    private:
+      private:
         std::shared_ptr<Bytes> bytes_;
         bool writable_;
     };

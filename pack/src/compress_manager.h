@@ -10,7 +10,7 @@
 namespace AXP {
 
 class CompressManager final : public ICompressMgr {
-public:
+  public:
     CompressManager();
     bool Register(ICompress* codec) override;
     uint32_t GetCount() const override;
@@ -22,7 +22,7 @@ public:
     bool DecompressFile(ICompress* codec, std::string_view source, std::string_view destination,
                         uint32_t skip, uint32_t outputSize) override;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<ICompress*> codecs_;
 };

@@ -3,9 +3,16 @@
 namespace AXP {
 
 void EncodeHeader(const PackHeader& h, uint8_t out[kHeaderSize]) {
-    const uint32_t v[10] = {h.magic,      h.version,        h.editing,
-                            h.hashTableOffset, h.blockTableOffset, h.blockCount,
-                            h.blockTableAreaSize, h.dataAreaOffset, h.dataUsed, h.freeBytes};
+    const uint32_t v[10] = {h.magic,
+                            h.version,
+                            h.editing,
+                            h.hashTableOffset,
+                            h.blockTableOffset,
+                            h.blockCount,
+                            h.blockTableAreaSize,
+                            h.dataAreaOffset,
+                            h.dataUsed,
+                            h.freeBytes};
     for (int i = 0; i < 10; ++i) StoreU32(out + 4 * i, v[i]);
 }
 

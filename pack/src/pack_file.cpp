@@ -1,3 +1,5 @@
+#include "axp/pack_file.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -14,7 +16,6 @@
 #include "axp/error.h"
 #include "axp/hash_table.h"
 #include "axp/name_hash.h"
-#include "axp/pack_file.h"
 #include "pack_io.h"
 #include "platform/file.h"
 

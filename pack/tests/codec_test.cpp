@@ -26,10 +26,12 @@ using axp_test::RandomBytes;
 using axp_test::TextBytes;
 
 std::vector<uint8_t> Encode(const ICompress& c, const std::vector<uint8_t>& in) {
-    std::vector<uint8_t> buf(std::max<size_t>(c.GetMaxCompressedSize(static_cast<uint32_t>(in.size())), 1));
+    std::vector<uint8_t> buf(
+        std::max<size_t>(c.GetMaxCompressedSize(static_cast<uint32_t>(in.size())), 1));
     if (!in.empty()) std::memcpy(buf.data(), in.data(), in.size());
     uint32_t len = static_cast<uint32_t>(in.size());
-    EXPECT_TRUE(c.Compress(buf.data(), static_cast<uint32_t>(buf.size()), len)) << GetLastErrorText();
+    EXPECT_TRUE(c.Compress(buf.data(), static_cast<uint32_t>(buf.size()), len))
+        << GetLastErrorText();
     buf.resize(len);
     return buf;
 }
@@ -51,7 +53,8 @@ TEST(Codecs, RoundTripEachCodecAtManySizes) {
         ASSERT_NE(c, nullptr);
         for (size_t n : {0, 1, 2, 3, 4, 5, 13, 255, 256, 257, 4096, 70000}) {
             for (bool text : {false, true}) {
-                auto in = text ? TextBytes(n, static_cast<uint32_t>(n)) : RandomBytes(n, static_cast<uint32_t>(n));
+                auto in = text ? TextBytes(n, static_cast<uint32_t>(n))
+                               : RandomBytes(n, static_cast<uint32_t>(n));
                 auto stored = Encode(*c, in);
                 EXPECT_EQ(Decode(*c, stored, static_cast<uint32_t>(n)), in)
                     << "type " << int(type) << " size " << n;
@@ -88,7 +91,7 @@ TEST(Codecs, ManagerRegistryAndErrors) {
 
 TEST(Codecs, MaxCompressedSizes) {
     EXPECT_EQ(Compress_XOR().GetMaxCompressedSize(1000), 1000u);
-    EXPECT_EQ(Compress_LZO().GetMaxCompressedSize(1000), 1132u);  // 1000+62+67 = 1129, to 4
+    EXPECT_EQ(Compress_LZO().GetMaxCompressedSize(1000), 1132u);   // 1000+62+67 = 1129, to 4
     EXPECT_EQ(Compress_LZMA().GetMaxCompressedSize(1000), 1192u);  // 1000+62+128 = 1190, to 4
     EXPECT_EQ(Compress_LZMA().GetMaxCompressedSize(100000000), 106250128u);
 }
@@ -294,8 +297,8 @@ TEST_F(CompressFileTest, CompressAndDecompressFilesWithHeaderAndTrailer) {
     const uint8_t header[8] = {'J', 'Z', 'Q', '1', 0x50, 0xC3, 0, 0};
     uint32_t unpacked = 0, compressed = 0;
     ICompress* lzma = m.GetByType(3);
-    ASSERT_TRUE(m.CompressFile(lzma, Path("in"), Path("sealed"), unpacked, header, 8, true,
-                               compressed));
+    ASSERT_TRUE(
+        m.CompressFile(lzma, Path("in"), Path("sealed"), unpacked, header, 8, true, compressed));
     EXPECT_EQ(unpacked, 50000u);
     auto sealed = axp_test::ReadFileBytes(Path("sealed"));
     ASSERT_EQ(sealed.size(), 8u + compressed + 4u);
@@ -312,8 +315,8 @@ TEST_F(CompressFileTest, DecompressFileOfExactlySkipPlusFourBytesIsCorrupt) {
     EXPECT_FALSE(m.DecompressFile(nullptr, Path("tiny"), Path("out"), 8, 10));
     EXPECT_EQ(GetLastErrorCode(), 10u);
     uint32_t a, b;
-    EXPECT_FALSE(m.CompressFile(m.GetByType(2), Path("missing"), Path("out"), a, nullptr, 0,
-                                false, b));
+    EXPECT_FALSE(
+        m.CompressFile(m.GetByType(2), Path("missing"), Path("out"), a, nullptr, 0, false, b));
     EXPECT_EQ(GetLastErrorCode(), 4u);
 }
 
@@ -371,8 +374,8 @@ TEST_F(CodecPackTest, CompressedEntriesReadBackThroughThePack) {
     ASSERT_TRUE(p.AddFile(stored.data(), static_cast<uint32_t>(stored.size()), "liar", true, false,
                           3, 999));
     EXPECT_EQ(p.OpenFile("liar"), nullptr);
-    ASSERT_TRUE(p.AddFile(stored.data(), static_cast<uint32_t>(stored.size()), "liar2", true,
-                          false, 3, 1001));
+    ASSERT_TRUE(p.AddFile(stored.data(), static_cast<uint32_t>(stored.size()), "liar2", true, false,
+                          3, 1001));
     EXPECT_EQ(p.OpenFile("liar2"), nullptr);
     EXPECT_EQ(GetLastErrorCode(), 2u);
 }

@@ -1,9 +1,10 @@
+#include "axp/format.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "axp/crc.h"
-#include "axp/format.h"
 #include "axp/name_hash.h"
 #include "axp/xor_key.h"
 
@@ -55,7 +56,10 @@ TEST(NameHash, NormalisesCaseAndSlashes) {
 TEST(NameHash, KeepsGbkTrailBytes) {
     // 0x81 0x5C: the trail byte is the "\" byte and stays; 0x81 0x41: "A" trail stays.
     EXPECT_EQ(NormaliseName("\x81\x5C\\X"), std::string("\x81\x5C/x"));
-    EXPECT_EQ(NormaliseName("\x81\x41" "B"), std::string("\x81\x41" "b"));
+    EXPECT_EQ(NormaliseName("\x81\x41"
+                            "B"),
+              std::string("\x81\x41"
+                          "b"));
     // A lead byte at the very end is kept.
     EXPECT_EQ(NormaliseName("A\x81"), std::string("a\x81"));
 }
@@ -95,7 +99,7 @@ TEST(Crc, SwappedTableDiffersFromStandardCrc32) {
     uint32_t s = CrcUpdate(kCrcInit, all, 100);
     s = CrcUpdate(s, all + 100, 156);
     EXPECT_EQ(CrcFinal(s), 0x5E0D044Eu);
-    EXPECT_EQ(CrcTableValue(64), 0xEDB88320u);  // standard entry 128
+    EXPECT_EQ(CrcTableValue(64), 0xEDB88320u);   // standard entry 128
     EXPECT_EQ(CrcTableValue(128), 0x76DC4190u);  // standard entry 64
     EXPECT_EQ(CrcTableValue(1), 0x77073096u);    // unchanged
 }

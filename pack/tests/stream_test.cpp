@@ -14,7 +14,7 @@ namespace {
 using axp_test::RandomBytes;
 
 class StreamTest : public axp_test::TempDirTest {
-protected:
+  protected:
     void SetUp() override {
         TempDirTest::SetUp();
         ASSERT_TRUE(pack_.Create(Path("s.pak")));

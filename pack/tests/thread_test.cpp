@@ -35,8 +35,9 @@ TEST_F(ThreadedReadTest, ConstModeReadersShareOnePack) {
                 buf.resize(c->GetMaxCompressedSize(len));
                 ASSERT_TRUE(c->Compress(buf.data(), static_cast<uint32_t>(buf.size()), len));
             }
-            ASSERT_TRUE(p.AddFile(buf.data(), len, axp_test::Numbered("f", static_cast<uint64_t>(i)), true, false, type,
-                                  static_cast<uint32_t>(in.size())));
+            ASSERT_TRUE(p.AddFile(buf.data(), len,
+                                  axp_test::Numbered("f", static_cast<uint64_t>(i)), true, false,
+                                  type, static_cast<uint32_t>(in.size())));
         }
         ASSERT_TRUE(p.Close());
     }
@@ -48,7 +49,8 @@ TEST_F(ThreadedReadTest, ConstModeReadersShareOnePack) {
         threads.emplace_back([&, t] {
             for (int round = 0; round < 3; ++round) {
                 for (int i = t; i < 40; i += 1) {
-                    const std::string name = axp_test::Numbered("f", static_cast<uint64_t>((i + round) % 40));
+                    const std::string name =
+                        axp_test::Numbered("f", static_cast<uint64_t>((i + round) % 40));
                     const auto& expect = contents[(i + round) % 40];
                     IStream* s = p.OpenFile(name);
                     if (s == nullptr) {
@@ -59,7 +61,8 @@ TEST_F(ThreadedReadTest, ConstModeReadersShareOnePack) {
                     std::vector<uint8_t> got(s->GetSize());
                     const uint32_t half = static_cast<uint32_t>(got.size() / 2);
                     s->Seek(half);
-                    uint32_t n = s->Read(got.data() + half, static_cast<uint32_t>(got.size()) - half);
+                    uint32_t n =
+                        s->Read(got.data() + half, static_cast<uint32_t>(got.size()) - half);
                     s->Seek(0);
                     n += s->Read(got.data(), half);
                     if (n != got.size() || got != expect) ++failures;

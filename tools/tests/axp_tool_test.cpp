@@ -62,14 +62,16 @@ class AxpToolTest : public ::testing::Test {
 std::string Bytes(size_t n, uint32_t seed, bool text) {
     std::mt19937 rng(seed);
     std::string s(n, '\0');
-    for (auto& c : s) c = text ? static_cast<char>("abcde \r\n"[rng() % 8]) : static_cast<char>(rng());
+    for (auto& c : s)
+        c = text ? static_cast<char>("abcde \r\n"[rng() % 8]) : static_cast<char>(rng());
     return s;
 }
 
 TEST_F(AxpToolTest, HelpDocumentsEveryCommand) {
     Result r = Run({"--help"});
     EXPECT_EQ(r.status, 0);
-    for (const char* c : {"create", "add", "rm", "cat", "extract", "ls", "info", "check", "hash", "crc"}) {
+    for (const char* c :
+         {"create", "add", "rm", "cat", "extract", "ls", "info", "check", "hash", "crc"}) {
         EXPECT_NE(r.out.find(std::string("axp ") + c), std::string::npos) << c;
     }
     EXPECT_EQ(Run({"bogus"}).status, 2);
@@ -81,8 +83,10 @@ TEST_F(AxpToolTest, RoundTripOfManySizesWithEachType) {
         const std::string pack = "t" + std::to_string(type) + ".pak";
         std::vector<std::pair<std::string, std::string>> files;
         for (size_t i = 0; i < sizes.size(); ++i) {
-            const std::string rel = "src/sub" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".bin";
-            files.emplace_back(rel, Bytes(sizes[i], static_cast<uint32_t>(i * 10 + type), i % 2 == 0));
+            const std::string rel =
+                "src/sub" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".bin";
+            files.emplace_back(rel,
+                               Bytes(sizes[i], static_cast<uint32_t>(i * 10 + type), i % 2 == 0));
             Write(rel, files.back().second);
         }
         ASSERT_EQ(Run({"add", pack, "src", "--type", std::to_string(type)}).status, 0) << err_;
@@ -116,10 +120,11 @@ TEST_F(AxpToolTest, ReplaceRemoveListAndCatalogue) {
     ASSERT_EQ(Run({"create", "p.pak"}).status, 0) << err_;
     EXPECT_EQ(Run({"check", "p.pak"}).status, 0) << err_;
     ASSERT_EQ(Run({"add", "p.pak", "a.txt", "B.TXT"}).status, 0) << err_;
-    Write("a.txt", "replaced content, longer than before......................................"
-                   "........................................................................"
-                   "........................................................................"
-                   "..................................................");
+    Write("a.txt",
+          "replaced content, longer than before......................................"
+          "........................................................................"
+          "........................................................................"
+          "..................................................");
     ASSERT_EQ(Run({"add", "p.pak", "a.txt", "--type", "2"}).status, 0) << err_;
     ASSERT_EQ(Run({"add", "p.pak", "a.txt", "--name", "Dir\\Renamed.TXT"}).status, 0) << err_;
     Result cat = Run({"cat", "p.pak", "(list)"});
@@ -128,15 +133,18 @@ TEST_F(AxpToolTest, ReplaceRemoveListAndCatalogue) {
     const std::string replaced = Bytes(0, 0, false);
     std::ifstream in(dir_ / "a.txt", std::ios::binary);
     std::string a((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::snprintf(l1, sizeof(l1), "a.txt|%08X|%08X\r\n", static_cast<unsigned>(a.size()), AXP::Crc(a.data(), a.size()));
+    std::snprintf(l1, sizeof(l1), "a.txt|%08X|%08X\r\n", static_cast<unsigned>(a.size()),
+                  AXP::Crc(a.data(), a.size()));
     std::snprintf(l2, sizeof(l2), "b.txt|%08X|%08X\r\n", 6u, AXP::Crc("second", 6));
-    std::snprintf(l3, sizeof(l3), "dir/renamed.txt|%08X|%08X\r\n", static_cast<unsigned>(a.size()), AXP::Crc(a.data(), a.size()));
+    std::snprintf(l3, sizeof(l3), "dir/renamed.txt|%08X|%08X\r\n", static_cast<unsigned>(a.size()),
+                  AXP::Crc(a.data(), a.size()));
     EXPECT_EQ(cat.out, std::string("3\r\n") + l1 + l2 + l3);
     EXPECT_EQ(Run({"check", "p.pak"}).status, 0) << err_;
 
     Result ls = Run({"ls", "p.pak"});
     ASSERT_EQ(ls.status, 0);
-    EXPECT_NE(ls.out.find("a.txt\t" + std::to_string(a.size()) + "\t"), std::string::npos) << ls.out;
+    EXPECT_NE(ls.out.find("a.txt\t" + std::to_string(a.size()) + "\t"), std::string::npos)
+        << ls.out;
     EXPECT_NE(ls.out.find("\t2\t"), std::string::npos) << ls.out;
 
     ASSERT_EQ(Run({"rm", "p.pak", "B.txt"}).status, 0) << err_;

@@ -14,7 +14,7 @@
 namespace AXP {
 
 class ICompress {
-public:
+  public:
     virtual uint8_t GetType() const = 0;
     // True when any part of an entry can be decoded alone, given its position (XOR only).
     virtual bool CanStream() const = 0;
@@ -41,12 +41,12 @@ public:
     // The pack refuses an entry claiming more before allocating anything for it.
     virtual uint64_t GetMaxDecompressedSize(uint32_t storedSize) const { return storedSize; }
 
-protected:
+  protected:
     virtual ~ICompress() = default;
 };
 
 class ICompressMgr {
-public:
+  public:
     // Adds a codec (not owned; it must outlive the process's use of the manager). A null
     // codec: error 10; a second codec of the same type: error 17 "compresType=%d".
     virtual bool Register(ICompress* codec) = 0;
@@ -71,7 +71,7 @@ public:
                                 std::string_view destination, uint32_t skip,
                                 uint32_t outputSize) = 0;
 
-protected:
+  protected:
     virtual ~ICompressMgr() = default;
 };
 

@@ -7,7 +7,7 @@
 namespace AXP {
 
 class Compress_XOR final : public ICompress {
-public:
+  public:
     static constexpr uint8_t kType = 1;
     uint8_t GetType() const override { return kType; }
     bool CanStream() const override { return true; }

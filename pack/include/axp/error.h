@@ -13,15 +13,15 @@ namespace AXP {
 
 enum ErrorCode : uint32_t {
     kErrNone = 0,
-    kErrNotFound = 1,         // entry or source file not found
-    kErrCorrupt = 2,          // data corrupt or inconsistent
-    kErrOpen = 3,             // cannot open/create, or a write in const mode
+    kErrNotFound = 1,  // entry or source file not found
+    kErrCorrupt = 2,   // data corrupt or inconsistent
+    kErrOpen = 3,      // cannot open/create, or a write in const mode
     kErrRead = 4,
     kErrWrite = 5,
     kErrSeek = 6,
-    kErrNotClosed = 7,        // editing flag set
-    kErrNoMemory = 9,         // buffer too small or no memory
-    kErrInvalidArg = 10,      // invalid argument, or no pack open
+    kErrNotClosed = 7,    // editing flag set
+    kErrNoMemory = 9,     // buffer too small or no memory
+    kErrInvalidArg = 10,  // invalid argument, or no pack open
     kErrHashTableFull = 11,
     kErrNoSpace = 12,
     kErrZip = 14,

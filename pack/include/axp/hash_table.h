@@ -18,7 +18,7 @@
 namespace AXP {
 
 class HashTable {
-public:
+  public:
     HashTable() : slots_(kHashSlotCount) {}
 
     // Replaces all slots (kHashSlotCount of them) and rebuilds the index.
@@ -38,7 +38,7 @@ public:
     // start slot on; -1 when every slot is in use.
     int64_t FindForInsert(const NameHashes& h) const;
 
-private:
+  private:
     static uint64_t Key(uint32_t a, uint32_t b) { return (uint64_t{a} << 32) | b; }
     void IndexAdd(uint32_t index);
     void IndexRemove(uint32_t index);

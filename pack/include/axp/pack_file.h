@@ -35,7 +35,7 @@ namespace AXP {
 inline constexpr uint32_t kPreloadLimit = 512001;
 
 class IPakFile {
-public:
+  public:
     using ListEntryCallback = bool (*)(void* context, const char* name, IStream* stream);
     using HashSlotCallback = bool (*)(void* context, uint32_t hashA, uint32_t hashB);
     using BlockCallback = bool (*)(void* context, uint32_t offset, uint32_t storedSize,
@@ -72,25 +72,24 @@ public:
     virtual const char* GetListFileName() const = 0;
     // Decode clear: the first `count` stored bytes (count above the stored size: error 10).
     // Decode set: the first `count` decoded bytes (fewer available: error 4 "file=%s").
-    virtual bool ReadFileData(std::string_view name, bool decode, void* buffer,
-                              uint32_t count) = 0;
+    virtual bool ReadFileData(std::string_view name, bool decode, void* buffer, uint32_t count) = 0;
     virtual ~IPakFile() = default;
 };
 
 // Counters for tools (axp info).
 struct PackInfo {
-    PackHeader header;        // as held in memory (a writer's editing flag is 1)
+    PackHeader header;  // as held in memory (a writer's editing flag is 1)
     uint64_t fileSize = 0;
     uint32_t usedBlocks = 0;  // block entries with bit 31 set
     uint32_t freeBlocks = 0;
-    uint32_t usedSlots = 0;   // hash slots with bit 31 set
+    uint32_t usedSlots = 0;  // hash slots with bit 31 set
     bool constMode = true;
 };
 
 class DataStream;
 
 class PackFile final : public IPakFile {
-public:
+  public:
     // `fileSystem` (not owned, must outlive the pack) is where files are opened; null means
     // platform::PosixFileSystem(). Tests pass a platform::FaultInjectingFileSystem.
     explicit PackFile(platform::IFileSystem* fileSystem = nullptr);
@@ -105,14 +104,13 @@ public:
     IStream* OpenFile(std::string_view name) override;
     uint32_t GetFileSize(std::string_view name, bool storedSize) override;
     uint8_t GetCompressType(std::string_view name) override;
-    bool AddFile(const void* source, uint32_t bufferSize, std::string_view name,
-                 bool fromMemory, bool flush, uint8_t type, uint32_t unpackedSize) override;
+    bool AddFile(const void* source, uint32_t bufferSize, std::string_view name, bool fromMemory,
+                 bool flush, uint8_t type, uint32_t unpackedSize) override;
     bool RemoveFile(std::string_view name, bool flush) override;
-    bool CheckConsistency(void* context, ListEntryCallback onListEntry,
-                          HashSlotCallback onHashSlot, BlockCallback onBlock) override;
+    bool CheckConsistency(void* context, ListEntryCallback onListEntry, HashSlotCallback onHashSlot,
+                          BlockCallback onBlock) override;
     const char* GetListFileName() const override { return kListFileName; }
-    bool ReadFileData(std::string_view name, bool decode, void* buffer,
-                      uint32_t count) override;
+    bool ReadFileData(std::string_view name, bool decode, void* buffer, uint32_t count) override;
 
     // For tools and tests.
     bool IsOpen() const;
@@ -121,7 +119,7 @@ public:
     // Block entry of a name (false when absent or no pack).
     bool GetBlockEntry(std::string_view name, BlockEntry& entry) const;
 
-private:
+  private:
     friend class DataStream;
     struct Impl;
     void ReleaseStream(DataStream* stream);

@@ -13,7 +13,7 @@
 namespace AXP {
 
 class IStream {
-public:
+  public:
     // Copies min(count, size - position) decoded bytes; 0 for a null buffer, a count of 0,
     // a position at or past the end, or an error.
     virtual uint32_t Read(void* buffer, uint32_t count) = 0;
@@ -38,7 +38,7 @@ public:
     // Gives the stream back to its pack, which destroys it. The pointer is invalid after.
     virtual void Release() = 0;
 
-protected:
+  protected:
     virtual ~IStream() = default;
 };
 
