@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/spawn_argv.h"
+
 extern char** environ;
 
 namespace platform {
@@ -119,10 +121,7 @@ SysStatus TerminateProcessById(uint32_t id) {
 
 SysStatus StartProcess(const std::string& path, const std::vector<std::string>& args,
                        const std::string& workingDir, uint32_t* id) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(path.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
+    std::vector<char*> argv = SpawnArgv(path, args);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

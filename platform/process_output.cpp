@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <chrono>
 
+#include "platform/spawn_argv.h"
+
 extern char** environ;
 
 namespace platform {
@@ -33,10 +35,7 @@ RunOutcome RunForOutput(const std::string& path, const std::vector<std::string>&
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) return RunOutcome::StartFailed;
 
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(path.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
+    std::vector<char*> argv = SpawnArgv(path, args);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
