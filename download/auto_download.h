@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "download/body_observer.h"
 #include "platform/messages.h"
 
 // Sent to the notify window: wParam = the task's tag, lParam = the new state code.
@@ -93,6 +94,14 @@ class CAutoDownload {
     // errno of the local operation (writing, syncing or putting the file in place) that
     // made the last download fail; 0 when it did not fail, or failed for another reason.
     virtual int GetLocalError() { return 0; }
+    // Shows every byte of the following downloads to `observer` (null: nobody) as it is
+    // written, on the download's thread; the observer must outlive those downloads and is
+    // read only after Wait. False when this kind of downloader cannot show its bytes: the
+    // caller reads the finished file instead. Kept across Reset, like the size cap.
+    virtual bool SetBodyObserver(IBodyObserver* observer) {
+        (void)observer;
+        return false;
+    }
 
   protected:
     DownloadTask* task_;

@@ -1,5 +1,6 @@
 #include "update/launch_worker.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -16,10 +17,12 @@
 #include "platform/native_path.h"
 #include "platform/process.h"
 #include "platform/text_encoding.h"
+#include "platform/text_file.h"
 #include "update/launch_messages.h"
 #include "update/launcher_archive.h"
 #include "update/launcher_check.h"
 #include "update/message_table.h"
+#include "update/release_trust.h"
 #include "update/server_list.h"
 #include "update/url.h"
 #include "update/version_files.h"
@@ -230,13 +233,90 @@ bool CLaunchWorker::FetchPatchInfo() {
         Error(FormatMessage<MessageId::kAccessError>(Shown(config_.downloadDir)));
         return false;
     }
-    if (!DownloadFile(config_.verInfoUrl, config_.patchInfoPath, kTagFile, true, false,
-                      kPatchInfoMaxBytes)) {
+    if (!config_.publicKey.empty()) {
+        PublicKey key;
+        // A key that does not parse must not leave the site unchecked.
+        if (!ParsePublicKeyHex(config_.publicKey, key)) {
+            Error(FormatMessage<MessageId::kConfigBad>() + " " +
+                  FormatMessage<MessageId::kPublicKeyBad>());
+            return false;
+        }
+        publicKey_ = key;
+    }
+    bool fetched = false;
+    if (signedSite()) {
+        switch (FetchSigned(config_.verInfoUrl, config_.patchInfoPath, kPatchInfoMaxBytes,
+                            verifiedPatchInfo_)) {
+            case SignedFetch::Verified:
+                fetched = true;
+                break;
+            case SignedFetch::NotFetched:
+                break;
+            case SignedFetch::NotVerified:
+                Error(FormatMessage<MessageId::kPatchInfoBad>() + " " +
+                      FormatMessage<MessageId::kSignatureBad>("patchinfo.txt"));
+                return false;
+        }
+    } else {
+        fetched = DownloadFile(config_.verInfoUrl, config_.patchInfoPath, kTagFile, true, false,
+                               kPatchInfoMaxBytes);
+    }
+    if (!fetched) {
         const std::string local = LocalFailureText(config_.patchInfoPath);
         Error(local.empty() ? FormatMessage<MessageId::kPatchInfoFetchFailed>() : local);
         return false;
     }
     Status(FormatMessage<MessageId::kPatchInfoFetched>());
+    return true;
+}
+
+CLaunchWorker::SignedFetch CLaunchWorker::FetchSigned(const std::string& url,
+                                                      const std::string& localPath,
+                                                      int64_t sizeLimit, std::string& data) {
+    lastLocalError_ = 0;
+    if (!downloader_) return SignedFetch::NotFetched;
+    const std::string signaturePath = localPath + kSignatureSuffix;
+    bool anyFetched = false;
+    for (const std::string& candidate : CandidateUrls(url, true)) {
+        downloader_->SetSizeLimit(sizeLimit);
+        if (!DownloadAttempt(candidate, localPath, kTagFile, false, nullptr)) {
+            if (lastLocalError_ != 0) return SignedFetch::NotFetched;
+            continue;
+        }
+        anyFetched = true;
+        // The signature comes from the server that gave the file: a mirror that serves a
+        // forged file cannot borrow another server's genuine signature for it.
+        downloader_->SetSizeLimit(kSignatureMaxBytes);
+        const bool verified =
+            DownloadAttempt(SignatureUrl(candidate), signaturePath, kTagFile, false, nullptr) &&
+            platform::ReadWholeFile(localPath, data) &&
+            SignatureFileVerifies(data, signaturePath, *publicKey_);
+        platform::DeleteFileAt(signaturePath);
+        if (verified) return SignedFetch::Verified;
+        data.clear();
+        platform::DeleteFileAt(localPath);
+        if (lastLocalError_ != 0) return SignedFetch::NotFetched;
+    }
+    return anyFetched ? SignedFetch::NotVerified : SignedFetch::NotFetched;
+}
+
+bool CLaunchWorker::CheckSerial() {
+    if (!info_.serial) {
+        Error(FormatMessage<MessageId::kPatchInfoBad>());
+        return false;
+    }
+    const uint64_t seen = ReadSeenSerial();
+    if (*info_.serial < seen) {
+        Error(FormatMessage<MessageId::kPatchInfoBad>() + " " +
+              FormatMessage<MessageId::kSerialReplayed>(std::to_string(*info_.serial),
+                                                        std::to_string(seen)));
+        return false;
+    }
+    // Kept as soon as it verified: even a run that fails later has seen this release.
+    if (*info_.serial > seen && !StoreSeenSerial(*info_.serial)) {
+        Error(FormatMessage<MessageId::kAccessError>(kSeenSerialFile));
+        return false;
+    }
     return true;
 }
 
@@ -246,10 +326,14 @@ bool CLaunchWorker::PlanUpdate() {
         return false;
     }
     installedVersion_ = ParseVersion(installedRaw_);
-    if (!ReadPatchInfoFile(config_.patchInfoPath, info_)) {
+    const bool parsed = signedSite() ? ParsePatchInfo(verifiedPatchInfo_, info_)
+                                     : ReadPatchInfoFile(config_.patchInfoPath, info_);
+    if (signedSite()) platform::DeleteFileAt(config_.patchInfoPath);
+    if (!parsed) {
         Error(FormatMessage<MessageId::kPatchInfoBad>());
         return false;
     }
+    if (signedSite() && !CheckSerial()) return false;
     newLauncherZipPath_ = config_.downloadDir + "quillgate.zip";
     if (ChooseChain(installedVersion_, info_.latestVersion, info_.patches, chain_) !=
         ChainResult::Ok) {
@@ -267,9 +351,25 @@ uint32_t CLaunchWorker::SelfUpdate() {
     if (own == CompareResult::Same || own == CompareResult::Newer) return 0;
     if (!hooks_.selfUpdateAllowed) return 0;  // this run replaced the launcher already
     Status(FormatMessage<MessageId::kFetchingLauncher>());
-    if (!DownloadFile(info_.newLauncherUrl, newLauncherZipPath_, kTagLauncher, true, false,
-                      kLauncherArchiveMaxBytes)) {
-        Status(FormatMessage<MessageId::kLauncherFetchFailed>());
+    const PublishedFile* expected = signedSite() ? &info_.launcherArchive : nullptr;
+    if (expected && !expected->complete()) {
+        Error(FormatMessage<MessageId::kPatchFileBad>(
+            "newquillgate.zip", GetMessageText(MessageId::kDigestUnpublished)));
+        return 1;
+    }
+    // A signed archive cannot be longer than published (a size of 0 is no cap: make it 1).
+    const int64_t cap =
+        expected ? std::min<int64_t>(kLauncherArchiveMaxBytes,
+                                     std::max<int64_t>(1, static_cast<int64_t>(*expected->size)))
+                 : kLauncherArchiveMaxBytes;
+    if (!DownloadFile(info_.newLauncherUrl, newLauncherZipPath_, kTagLauncher, true, false, cap,
+                      expected)) {
+        if (lastMismatch_) {
+            Error(FormatMessage<MessageId::kPatchFileBad>(
+                "newquillgate.zip", GetMessageText(MessageId::kDigestMismatch)));
+        } else {
+            Status(FormatMessage<MessageId::kLauncherFetchFailed>());
+        }
         return 1;
     }
     Status(FormatMessage<MessageId::kLauncherDownloaded>());
@@ -347,9 +447,18 @@ bool CLaunchWorker::FetchPatches() {
         }
         Status(FormatMessage<MessageId::kDownloadingStep>(n, k));
         const std::string local = config_.downloadDir + StepCacheName(step, name);
+        const PublishedFile* expected = signedSite() ? &step.package : nullptr;
+        if (expected && !expected->complete()) {
+            Error(FormatMessage<MessageId::kPackageRefused>(
+                Shown(local), -1, GetMessageText(MessageId::kDigestUnpublished)));
+            return false;
+        }
         if (platform::PathExists(local)) {
-            const bool reusable =
-                platform::FileSizeAtLeast(local, 4) && updater_->VerifyPackageFile(local.c_str());
+            // On a signed site only the published bytes are reused; the trailer is checked
+            // after them, so that no unchecked bytes reach the package reader.
+            const bool reusable = (!expected || PackageMatchesPublished(local, *expected)) &&
+                                  platform::FileSizeAtLeast(local, 4) &&
+                                  updater_->VerifyPackageFile(local.c_str());
             if (!reusable) {
                 platform::MakeWritable(local);
                 if (!platform::DeleteFileAt(local)) {
@@ -359,11 +468,19 @@ bool CLaunchWorker::FetchPatches() {
             }
         }
         if (!platform::PathExists(local)) {
-            if (!DownloadFile(step.url, local, kTagFile, true, true, 0)) {
+            // A signed package cannot be longer than published (0 would mean no cap).
+            const int64_t cap =
+                expected ? std::max<int64_t>(1, static_cast<int64_t>(*expected->size)) : 0;
+            if (!DownloadFile(step.url, local, kTagFile, true, true, cap, expected)) {
                 // The website cannot help when this machine could not store the file.
                 const std::string localFailure = LocalFailureText(local);
                 if (!localFailure.empty()) {
                     Error(localFailure);
+                    return false;
+                }
+                if (lastMismatch_) {
+                    Error(FormatMessage<MessageId::kPackageRefused>(
+                        Shown(local), -1, GetMessageText(MessageId::kDigestMismatch)));
                     return false;
                 }
                 Error(FormatMessage<MessageId::kDownloadFailed>(Shown(name)));
@@ -467,8 +584,26 @@ bool CLaunchWorker::FetchServerList() {
     // Fetched beside the list and put in place only when sound: a failed fetch keeps the
     // last good list for the game.
     const std::string fetched = config_.serverListPath + ".new";
-    if (config_.serverListUrl.empty() ||
-        !DownloadFile(config_.serverListUrl, fetched, kTagFile, true, false, kServerListMaxBytes)) {
+    bool listFetched = false;
+    if (config_.serverListUrl.empty()) {
+    } else if (signedSite()) {
+        std::string data;
+        switch (FetchSigned(config_.serverListUrl, fetched, kServerListMaxBytes, data)) {
+            case SignedFetch::Verified:
+                listFetched = true;
+                break;
+            case SignedFetch::NotFetched:
+                break;
+            case SignedFetch::NotVerified:
+                Error(FormatMessage<MessageId::kServerListUnavailable>() + " " +
+                      FormatMessage<MessageId::kSignatureBad>("server.lst"));
+                return false;
+        }
+    } else {
+        listFetched = DownloadFile(config_.serverListUrl, fetched, kTagFile, true, false,
+                                   kServerListMaxBytes);
+    }
+    if (!listFetched) {
         const std::string local = LocalFailureText(fetched);
         Error(local.empty() ? FormatMessage<MessageId::kServerListUnavailable>() : local);
         return false;
@@ -492,12 +627,29 @@ bool CLaunchWorker::FetchServerList() {
 }
 
 bool CLaunchWorker::DownloadAttempt(const std::string& url, const std::string& localPath,
-                                    uint32_t tag, bool verifyPatch) {
+                                    uint32_t tag, bool verifyPatch, const PublishedFile* expected) {
+    DigestingObserver digest;
+    // Hashed as it streams to disk when the downloader shows its bytes; read back otherwise.
+    const bool observed = expected != nullptr && downloader_->SetBodyObserver(&digest);
     downloader_->SetTask(url.c_str(), localPath.c_str(), commandWindow_, tag);
     downloader_->Start();
     downloader_->Wait(true);
-    bool ok = (downloader_->GetState() & kDownloadPhaseMask) == kDownloadPhaseFinished;
+    if (observed) downloader_->SetBodyObserver(nullptr);
+    const uint32_t state = downloader_->GetState();
+    bool ok = (state & kDownloadPhaseMask) == kDownloadPhaseFinished;
     lastLocalError_ = ok ? 0 : downloader_->GetLocalError();
+    // A body longer than the published size is cut at the cap: it is not the file either.
+    if (expected != nullptr && state == DOWNLOAD_FAILED_TOO_LARGE) lastMismatch_ = true;
+    if (ok && expected != nullptr) {
+        const bool matches = observed ? MatchesPublished(*expected, digest.bytes(), digest.Finish())
+                                      : PackageMatchesPublished(localPath, *expected);
+        if (!matches) {
+            lastMismatch_ = true;
+            platform::MakeWritable(localPath);
+            platform::DeleteFileAt(localPath);
+            ok = false;
+        }
+    }
     if (ok && verifyPatch) {
         ok = platform::FileSizeAtLeast(localPath, 5) &&
              updater_->VerifyPackageFile(localPath.c_str());
@@ -508,26 +660,37 @@ bool CLaunchWorker::DownloadAttempt(const std::string& url, const std::string& l
 }
 
 bool CLaunchWorker::DownloadFile(const std::string& url, const std::string& localPath, uint32_t tag,
-                                 bool useBackupServers, bool verifyPatch, int64_t sizeLimit) {
+                                 bool useBackupServers, bool verifyPatch, int64_t sizeLimit,
+                                 const PublishedFile* expected) {
     lastLocalError_ = 0;
+    lastMismatch_ = false;
     if (!downloader_) return false;
     downloader_->SetSizeLimit(sizeLimit);
-    if (DownloadAttempt(url, localPath, tag, verifyPatch)) return true;
-    // Another server cannot mend a full or unwritable disk.
-    if (lastLocalError_ != 0) return false;
+    for (const std::string& candidate : CandidateUrls(url, useBackupServers)) {
+        if (DownloadAttempt(candidate, localPath, tag, verifyPatch, expected)) return true;
+        // Another server cannot mend a full or unwritable disk.
+        if (lastLocalError_ != 0) return false;
+    }
+    return false;
+}
+
+std::vector<std::string> CLaunchWorker::CandidateUrls(const std::string& url,
+                                                      bool useBackupServers) const {
+    std::vector<std::string> urls{url};
     UrlParts parts;
     SplitUrl(url, parts);
     const char* scheme = SchemeText(parts.type);
-    if (scheme == nullptr) return false;
-    if (useBackupServers) {
-        for (const std::string& server : config_.backupServers) {
-            if (DownloadAttempt(RebuildUrl(scheme, server, parts.object), localPath, tag,
-                                verifyPatch))
-                return true;
-            if (lastLocalError_ != 0) return false;
-        }
-    }
-    return false;
+    if (scheme == nullptr || !useBackupServers) return urls;
+    for (const std::string& server : config_.backupServers)
+        urls.push_back(RebuildUrl(scheme, server, parts.object));
+    return urls;
+}
+
+bool CLaunchWorker::PackageMatchesPublished(const std::string& path,
+                                            const PublishedFile& published) const {
+    Sha256Digest digest;
+    uint64_t size = 0;
+    return Sha256OfFile(path, digest, size) && MatchesPublished(published, size, digest);
 }
 
 std::string CLaunchWorker::LocalFailureText(const std::string& localPath) const {

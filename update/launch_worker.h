@@ -18,6 +18,7 @@
 #include "platform/messages.h"
 #include "update/launcher_config.h"
 #include "update/patch_info.h"
+#include "update/signature.h"
 #include "update/version.h"
 
 namespace AXP {
@@ -85,10 +86,23 @@ class CLaunchWorker {
     bool FetchPatches();
     bool ApplyPatches();
     bool FetchServerList();
+    // `expected` (a signed site's description of the file) refuses any other body: such
+    // an attempt fails and sets lastMismatch_.
     bool DownloadFile(const std::string& url, const std::string& localPath, uint32_t tag,
-                      bool useBackupServers, bool verifyPatch, int64_t sizeLimit);
+                      bool useBackupServers, bool verifyPatch, int64_t sizeLimit,
+                      const PublishedFile* expected = nullptr);
     bool DownloadAttempt(const std::string& url, const std::string& localPath, uint32_t tag,
-                         bool verifyPatch);
+                         bool verifyPatch, const PublishedFile* expected);
+    // The URL, then the same object on each backup server.
+    std::vector<std::string> CandidateUrls(const std::string& url, bool useBackupServers) const;
+    enum class SignedFetch { Verified, NotFetched, NotVerified };
+    // Fetches a file and its signature from one server after the other until a copy whose
+    // signature verifies arrives; its bytes stay at `localPath` and in `data`.
+    SignedFetch FetchSigned(const std::string& url, const std::string& localPath, int64_t sizeLimit,
+                            std::string& data);
+    bool signedSite() const { return publicKey_.has_value(); }
+    bool CheckSerial();
+    bool PackageMatchesPublished(const std::string& path, const PublishedFile& published) const;
     bool InstallLauncher(const std::string& image);
     bool CheckInstalledVersion();
     // The error text of a download that failed on this machine's side (a full disk, a
@@ -125,5 +139,8 @@ class CLaunchWorker {
     uint32_t applyTotal_ = 0;
     uint32_t applyCounter_ = 0;
     uint64_t lastDetailTick_ = 0;
-    int lastLocalError_ = 0;  // errno of the last download's local failure
+    int lastLocalError_ = 0;     // errno of the last download's local failure
+    bool lastMismatch_ = false;  // a body differed from its published size or SHA-256
+    std::optional<PublicKey> publicKey_;
+    std::string verifiedPatchInfo_;  // the bytes whose signature verified
 };

@@ -71,6 +71,7 @@ bool LoadLauncherConfig(std::string_view configFileName, LauncherConfig& config)
     config.registerUrl = Value(ini, s, "register", kMakerCounter);
     config.betaVersion = ini.GetBoolValue(s.c_str(), "betaversion", false);
     config.repairUrl = Value(ini, s, "repair", "");
+    config.publicKey = Value(ini, s, "publickey", "");
     config.patchInfoPath = config.downloadDir + "patchinfo.txt";
     config.serverListPath = config.downloadDir + "server.lst";
     config.backupServers =

@@ -38,6 +38,9 @@ struct LauncherConfig {
     std::string registerUrl;
     bool betaVersion = false;
     std::string repairUrl;
+    // The operator's Ed25519 public key in hex ("publickey"); empty: the site is not signed
+    // and nothing is checked beyond the packages' own checksums.
+    std::string publicKey;
     std::vector<std::string> backupServers;
 };
 

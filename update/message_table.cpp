@@ -200,9 +200,17 @@ const Entry kTraditional[] = {
 // The launcher's own texts, the same in both languages.
 constexpr uint32_t kFirstOwnIndex = 2001;
 const Entry kOwn[] = {
-    {2001, "Access error: %s"},   {2002, "Access error: %s (%s)"},
-    {2003, "(Access error: %s)"}, {2004, "Create cache path error!"},
-    {2005, "正在更新文件..."},    {2006, "Access error: quillgate.exe"},
+    {2001, "Access error: %s"},
+    {2002, "Access error: %s (%s)"},
+    {2003, "(Access error: %s)"},
+    {2004, "Create cache path error!"},
+    {2005, "正在更新文件..."},
+    {2006, "Access error: quillgate.exe"},
+    {2007, "(signature of %s does not verify with the publisher's key)"},
+    {2008, "(release serial %s is older than %s, the newest already seen)"},
+    {2009, "size or SHA-256 differs from the published one"},
+    {2010, "no size and SHA-256 published"},
+    {2011, "(publickey is not 64 hex digits)"},
 };
 
 template <size_t N>

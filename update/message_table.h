@@ -76,6 +76,11 @@ enum class MessageId : uint32_t {
     kCacheFolderFailed = 2004,
     kUpdatingFiles = 2005,
     kLauncherAccessError = 2006,
+    kSignatureBad = 2007,    // s: file
+    kSerialReplayed = 2008,  // s: serial of the file, s: highest serial seen
+    kDigestMismatch = 2009,
+    kDigestUnpublished = 2010,
+    kPublicKeyBad = 2011,
 };
 
 // Selects the table: 950 the traditional one, any other code page the simplified one.
@@ -112,11 +117,13 @@ constexpr std::string_view MessageArgumentKinds(MessageId id) {
         case MessageId::kDeleteFailed:
         case MessageId::kAccessError:
         case MessageId::kAccessErrorParenthesised:
+        case MessageId::kSignatureBad:
             return "s";
         case MessageId::kPackRemoveFailed:
         case MessageId::kPatchFileBad:
         case MessageId::kVersions:
         case MessageId::kAccessErrorBecause:
+        case MessageId::kSerialReplayed:
             return "ss";
         case MessageId::kUpdateFailedCode:
         case MessageId::kRepairFailedCode:

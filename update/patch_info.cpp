@@ -4,14 +4,33 @@
 #include "platform/profile.h"
 #include "platform/text_file.h"
 
+std::optional<uint64_t> ParseDecimal(std::string_view text) {
+    if (text.empty() || text.size() > 19) return std::nullopt;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value;
+}
+
 namespace {
 
-bool ReadPatchInfoContents(std::string_view path, PatchInfo& info) {
-    std::string data;
-    if (!platform::ReadWholeFile(path, data) || data.empty()) return false;
+PublishedFile ReadPublishedFile(const std::string& sizeText, const std::string& digestText) {
+    PublishedFile file;
+    file.size = ParseDecimal(sizeText);
+    Sha256Digest digest;
+    if (ParseDigestHex(digestText, digest)) file.sha256 = digest;
+    return file;
+}
+
+}  // namespace
+
+bool ParsePatchInfo(std::string_view data, PatchInfo& info) {
+    if (data.empty()) return false;
     // Parsed once and indexed: a site may publish thousands of patch sections.
     platform::ProfileDocument document;
-    document.Parse(data);
+    document.Parse(std::string(data));
     const std::vector<std::string>& sections = document.SectionNames();
     if (sections.empty()) return false;
 
@@ -24,6 +43,9 @@ bool ReadPatchInfoContents(std::string_view path, PatchInfo& info) {
     if (info.latestRaw.empty() || launcher.empty() || info.newLauncherUrl.empty()) return false;
     info.latestVersion = ParseVersion(info.latestRaw);
     info.launcherLatest = ParseVersion(launcher);
+    info.launcherArchive =
+        ReadPublishedFile(get("latest", "quillgatesize"), get("latest", "quillgatesha256"));
+    info.serial = ParseDecimal(get("latest", "serial"));
 
     info.patches.clear();
     for (const std::string& name : sections) {
@@ -32,15 +54,16 @@ bool ReadPatchInfoContents(std::string_view path, PatchInfo& info) {
         const std::string to = get(name, "to");
         const std::string url = get(name, "url");
         if (from.empty() || to.empty() || url.empty()) continue;
-        info.patches.push_back(PatchStep{ParseVersion(from), ParseVersion(to), url});
+        info.patches.push_back(
+            PatchStep{ParseVersion(from), ParseVersion(to), url,
+                      ReadPublishedFile(get(name, "size"), get(name, "sha256"))});
     }
     return true;
 }
 
-}  // namespace
-
 bool ReadPatchInfoFile(std::string_view path, PatchInfo& info) {
-    const bool ok = ReadPatchInfoContents(path, info);
+    std::string data;
+    const bool ok = platform::ReadWholeFile(path, data) && ParsePatchInfo(data, info);
     platform::DeleteFileAt(path);
     return ok;
 }

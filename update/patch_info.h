@@ -5,18 +5,34 @@
 // version), "quillgate" (newest launcher version) and "newquillgate" (where that launcher
 // is published), and one section per patch whose name begins with "patch_", with the
 // keys "from", "to" and "url".
+//
+// A signed site adds what lets the launcher check every file it fetches: "size" (decimal)
+// and "sha256" (64 hex digits) of each patch's package, and in "latest" the keys
+// "quillgatesize", "quillgatesha256" (of the launcher archive) and "serial" (a decimal
+// that grows with every publication). A value that does not parse is held as absent.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "update/sha256.h"
 #include "update/version.h"
+
+// What a signed site publishes of one file.
+struct PublishedFile {
+    std::optional<uint64_t> size;
+    std::optional<Sha256Digest> sha256;
+    bool complete() const { return size.has_value() && sha256.has_value(); }
+};
 
 struct PatchStep {
     VersionNumber from;
     VersionNumber to;
     std::string url;
+    PublishedFile package;
 };
 
 struct PatchInfo {
@@ -25,12 +41,19 @@ struct PatchInfo {
     VersionNumber launcherLatest;
     std::string newLauncherUrl;
     std::vector<PatchStep> patches;  // every complete "patch_" section, in file order
+    PublishedFile launcherArchive;
+    std::optional<uint64_t> serial;
 };
+
+// A decimal of at most 19 digits and nothing else.
+std::optional<uint64_t> ParseDecimal(std::string_view text);
 
 // Reads the file at `path` into `info`, then deletes the file (whether or not it was
 // valid). False when the file is missing or empty, has no sections, or lacks one of the
 // three "latest" keys.
 bool ReadPatchInfoFile(std::string_view path, PatchInfo& info);
+// The same checks on the file's bytes (a signed file is checked in memory).
+bool ParsePatchInfo(std::string_view data, PatchInfo& info);
 
 enum class ChainResult {
     Ok,

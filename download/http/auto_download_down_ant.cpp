@@ -104,6 +104,12 @@ void CAutoDownload_DownAnt::SetSizeLimit(int64_t maxBytes) {
     manager_->SetSettings(settings_);
 }
 
+bool CAutoDownload_DownAnt::SetBodyObserver(IBodyObserver* observer) {
+    settings_.bodyObserver = observer;
+    manager_->SetSettings(settings_);
+    return true;
+}
+
 void CAutoDownload_DownAnt::SetNoDataTimeout(uint32_t seconds) {
     settings_.noDataTimeoutSeconds = seconds;
     manager_->SetSettings(settings_);

@@ -32,6 +32,7 @@ class CAutoDownload_DownAnt : public CAutoDownload {
     bool Wait(bool pumpMessages) override;
     void SetSizeLimit(int64_t maxBytes) override;
     int GetLocalError() override { return manager_->LocalError(); }
+    bool SetBodyObserver(IBodyObserver* observer) override;
 
     // The manager's state code mapped to the interface's.
     static uint32_t MapManagerState(uint32_t managerState);

@@ -256,6 +256,7 @@ bool CDownAnt::OnResponse(long status, int64_t contentLength) {
     Notify();
     if (AbortCheck()) return false;
     received_ = 0;
+    if (settings_.bodyObserver != nullptr) settings_.bodyObserver->OnBodyStart();
     SetState(DOWN_STATE_RECEIVING);
     Notify();
     return !AbortCheck();
@@ -274,6 +275,7 @@ bool CDownAnt::OnBody(const char* data, size_t size) {
             return false;
         }
         received_ += static_cast<int64_t>(size);
+        if (settings_.bodyObserver != nullptr) settings_.bodyObserver->OnBodyData(data, size);
         Notify();
     }
     return !AbortCheck();

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "download/body_observer.h"
 #include "download/http/thread_pool.h"
 #include "platform/file.h"
 #include "platform/http_transfer.h"
@@ -65,6 +66,7 @@ struct TransferSettings {
     std::string caFile;  // trusted certificate authorities; empty: the system's store
     std::string proxy;   // empty: the environment's
     platform::IFileSystem* fileSystem = nullptr;  // where the file is written; null: the system
+    IBodyObserver* bodyObserver = nullptr;        // sees the body as it is written
 };
 
 // Phase of a transfer state.
