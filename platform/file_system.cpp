@@ -1,7 +1,9 @@
 #include "platform/file_system.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -125,6 +127,27 @@ SysStatus WriteFileReplacing(std::string_view gbkPath, std::string_view data, bo
         if (int e = out.WriteAt(0, data.data(), data.size())) return SysStatus::Failed("write", e);
         return SysStatus::Ok();
     });
+}
+
+SysStatus CreatePrivateFile(std::string_view gbkPath, std::string_view data) {
+    std::string native;
+    if (SysStatus s = ToNative(gbkPath, native); !s) return s;
+    const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return SysStatus::Failed("create", errno);
+    SysStatus status = SysStatus::Ok();
+    // The mode given to open is cut by the umask, never widened: 0600 holds.
+    for (size_t done = 0; done < data.size() && status.ok();) {
+        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0)
+            status = SysStatus::Failed("write", errno);
+        else
+            done += static_cast<size_t>(n);
+    }
+    if (status.ok() && fsync(fd) != 0) status = SysStatus::Failed("sync", errno);
+    if (close(fd) != 0 && status.ok()) status = SysStatus::Failed("close", errno);
+    if (!status.ok()) unlink(native.c_str());
+    return status;
 }
 
 }  // namespace platform

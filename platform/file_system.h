@@ -50,4 +50,9 @@ SysStatus CopyFileOver(std::string_view fromGbkPath, std::string_view toGbkPath,
 SysStatus WriteFileReplacing(std::string_view gbkPath, std::string_view data,
                              bool executable = false, IFileSystem& fs = PosixFileSystem());
 
+// Creates a new file that only its owner may read or write (a secret key), flushed to the
+// disk. Never replaces anything: an existing file fails with EEXIST, and the secret is
+// never readable by others, not even for a moment.
+SysStatus CreatePrivateFile(std::string_view gbkPath, std::string_view data);
+
 }  // namespace platform

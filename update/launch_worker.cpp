@@ -641,8 +641,13 @@ bool CLaunchWorker::DownloadAttempt(const std::string& url, const std::string& l
     // A body longer than the published size is cut at the cap: it is not the file either.
     if (expected != nullptr && state == DOWNLOAD_FAILED_TOO_LARGE) lastMismatch_ = true;
     if (ok && expected != nullptr) {
-        const bool matches = observed ? MatchesPublished(*expected, digest.bytes(), digest.Finish())
-                                      : PackageMatchesPublished(localPath, *expected);
+        bool matches = false;
+        if (observed) {
+            const uint64_t bytes = digest.bytes();  // before Finish starts a new digest
+            matches = MatchesPublished(*expected, bytes, digest.Finish());
+        } else {
+            matches = PackageMatchesPublished(localPath, *expected);
+        }
         if (!matches) {
             lastMismatch_ = true;
             platform::MakeWritable(localPath);

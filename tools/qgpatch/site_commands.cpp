@@ -1,6 +1,7 @@
 #include "site_commands.h"
 
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 
@@ -8,8 +9,12 @@
 #include "common/cli.h"
 #include "platform/file_system.h"
 #include "platform/native_path.h"
+#include "signing_commands.h"
 #include "update/launcher_check.h"
+#include "update/patch_info.h"
 #include "update/position_key.h"
+#include "update/sha256.h"
+#include "update/signature.h"
 #include "update/version.h"
 
 namespace qgpatch {
@@ -20,6 +25,12 @@ const char kSiteHelp[] =
     "      writes the patch-information file: the newest client and launcher versions,\n"
     "      where the launcher archive lies, and one \"patch_\" section per package, in the\n"
     "      order given\n"
+    "      --key KEYFILE signs the site: each patch gets the keys \"size\" and \"sha256\" of\n"
+    "      its package, \"latest\" those of the launcher archive (\"quillgatesize\",\n"
+    "      \"quillgatesha256\") and \"serial\", and PATCHINFO.sig is written beside it;\n"
+    "      the files are found by the last part of their URLs in --files DIR (default:\n"
+    "      the folder of PATCHINFO); --serial N (default: the time, and always above\n"
+    "      the serial of the PATCHINFO it replaces)\n"
     "  qgpatch scramble FILE [-o OUT]\n"
     "      scrambles (or unscrambles) a small text file with the position key, as\n"
     "      \"quillgate.cfg\" and \"server.lst\" may be stored (in place without -o)\n"
@@ -45,8 +56,38 @@ bool SafeValue(const std::string& v) {
     return !v.empty() && v.find_first_of("\r\n") == std::string::npos;
 }
 
+// The local copy of the file a site publishes at `url`: its last path part in `folder`.
+std::string PublishedCopy(const std::string& folder, const std::string& url) {
+    std::string path = url.substr(0, url.find_first_of("?#"));
+    path = path.substr(path.rfind('/') + 1);
+    return folder.empty() ? path : folder + "/" + path;
+}
+
+// The keys that describe a published file; false (with a message) when it cannot be read.
+bool DescribeFile(const std::string& path, const char* sizeKey, const char* digestKey,
+                  std::string& keys) {
+    std::string gbk;
+    Sha256Digest digest;
+    uint64_t size = 0;
+    if (!cli::PathToGbk(path, gbk) || !Sha256OfFile(gbk, digest, size)) {
+        std::fprintf(stderr, "qgpatch: site: cannot read %s\n", path.c_str());
+        return false;
+    }
+    keys += std::string(sizeKey) + "=" + std::to_string(size) + "\r\n" + digestKey + "=" +
+            DigestHex(digest) + "\r\n";
+    return true;
+}
+
+// The serial of the patch information that `path` holds now; 0 when there is none.
+uint64_t PreviousSerial(const std::string& path) {
+    std::string data;
+    PatchInfo info;
+    if (!ReadAll(path, data) || !ParsePatchInfo(data, info)) return 0;
+    return info.serial.value_or(0);
+}
+
 int Site(const std::vector<std::string>& args) {
-    std::string output, latest, launcher, launcherUrl;
+    std::string output, latest, launcher, launcherUrl, keyFile, filesDir, serialText;
     struct Patch {
         std::string from, to, url;
     };
@@ -67,6 +108,12 @@ int Site(const std::vector<std::string>& args) {
             ok = value(launcher);
         } else if (a == "--newquillgate") {
             ok = value(launcherUrl);
+        } else if (a == "--key") {
+            ok = value(keyFile);
+        } else if (a == "--files") {
+            ok = value(filesDir);
+        } else if (a == "--serial") {
+            ok = value(serialText);
         } else if (a == "--patch") {
             Patch p;
             ok = value(p.from) && value(p.to) && value(p.url);
@@ -78,8 +125,49 @@ int Site(const std::vector<std::string>& args) {
     }
     if (output.empty() || !SafeValue(latest) || !SafeValue(launcher) || !SafeValue(launcherUrl))
         return Usage("site needs -o, --latest, --quillgate and --newquillgate");
+    SecretKey secret;
+    PublicKey key;
+    const bool signing = !keyFile.empty();
+    if (signing && !LoadSecretKey(keyFile, secret, key)) return 1;
+    if (!signing && (!filesDir.empty() || !serialText.empty()))
+        return Usage("site: --files and --serial belong to a signed site (--key)");
+    if (filesDir.empty()) {
+        const size_t slash = output.rfind('/');
+        filesDir = slash == std::string::npos ? "" : output.substr(0, slash);
+    }
     std::string text = "[latest]\r\nlatest=" + latest + "\r\nquillgate=" + launcher +
                        "\r\nnewquillgate=" + launcherUrl + "\r\n";
+    if (signing) {
+        // Launchers refuse a release older than one they have seen: the serial only grows.
+        const uint64_t previous = PreviousSerial(output);
+        uint64_t serial = static_cast<uint64_t>(std::time(nullptr));
+        if (!serialText.empty()) {
+            const std::optional<uint64_t> given = ParseDecimal(serialText);
+            if (!given) return Usage("site: --serial needs a decimal number");
+            serial = *given;
+            if (serial <= previous) {
+                std::fprintf(stderr,
+                             "qgpatch: site: serial %llu is not above %llu of the current %s: "
+                             "launchers that saw it would refuse the site\n",
+                             static_cast<unsigned long long>(serial),
+                             static_cast<unsigned long long>(previous), output.c_str());
+                return 1;
+            }
+        } else if (serial <= previous) {
+            serial = previous + 1;
+        }
+        text += "serial=" + std::to_string(serial) + "\r\n";
+        const std::string archive = PublishedCopy(filesDir, launcherUrl);
+        std::string gbk;
+        if (cli::PathToGbk(archive, gbk) && platform::PathExists(gbk)) {
+            if (!DescribeFile(archive, "quillgatesize", "quillgatesha256", text)) return 1;
+        } else {
+            std::fprintf(stderr,
+                         "qgpatch: site: no launcher archive at %s: launchers that hold the key "
+                         "will not replace themselves from this site\n",
+                         archive.c_str());
+        }
+    }
     for (size_t k = 0; k < patches.size(); ++k) {
         const Patch& p = patches[k];
         if (!SafeValue(p.from) || !SafeValue(p.to) || !SafeValue(p.url))
@@ -91,6 +179,8 @@ int Site(const std::vector<std::string>& args) {
         }
         text += "[patch_" + std::to_string(k + 1) + "]\r\nfrom=" + p.from + "\r\nto=" + p.to +
                 "\r\nurl=" + p.url + "\r\n";
+        if (signing && !DescribeFile(PublishedCopy(filesDir, p.url), "size", "sha256", text))
+            return 1;
     }
     std::string gbk;
     if (!cli::PathToGbk(output, gbk)) return 2;
@@ -98,8 +188,9 @@ int Site(const std::vector<std::string>& args) {
         std::fprintf(stderr, "qgpatch: cannot write %s\n", output.c_str());
         return 1;
     }
-    std::printf("%s: latest %s, launcher %s, %zu patch(es)\n", output.c_str(), latest.c_str(),
-                launcher.c_str(), patches.size());
+    if (signing && !WriteSignatureFile(output, text, secret)) return 1;
+    std::printf("%s: latest %s, launcher %s, %zu patch(es)%s\n", output.c_str(), latest.c_str(),
+                launcher.c_str(), patches.size(), signing ? ", signed" : "");
     return 0;
 }
 
