@@ -28,9 +28,9 @@ const char kSiteHelp[] =
     "      --key KEYFILE signs the site: each patch gets the keys \"size\" and \"sha256\" of\n"
     "      its package, \"latest\" those of the launcher archive (\"quillgatesize\",\n"
     "      \"quillgatesha256\") and \"serial\", and PATCHINFO.sig is written beside it;\n"
-    "      the files are found by the last part of their URLs in --files DIR (default:\n"
-    "      the folder of PATCHINFO); --serial N (default: the time, and always above\n"
-    "      the serial of the PATCHINFO it replaces)\n"
+    "      the files are found by their URLs' paths (or the tails of them) under --files\n"
+    "      DIR (default: the folder of PATCHINFO); --serial N (default: the time, and\n"
+    "      always above the serial of the PATCHINFO it replaces)\n"
     "  qgpatch scramble FILE [-o OUT]\n"
     "      scrambles (or unscrambles) a small text file with the position key, as\n"
     "      \"quillgate.cfg\" and \"server.lst\" may be stored (in place without -o)\n"
@@ -56,11 +56,26 @@ bool SafeValue(const std::string& v) {
     return !v.empty() && v.find_first_of("\r\n") == std::string::npos;
 }
 
-// The local copy of the file a site publishes at `url`: its last path part in `folder`.
+// The local copy of the file a site publishes at `url`: the URL's path under `folder`, or
+// the shortest tail of it that exists there (the site's root need not be the folder's), down
+// to the bare file name, which is the answer when nothing exists.
 std::string PublishedCopy(const std::string& folder, const std::string& url) {
     std::string path = url.substr(0, url.find_first_of("?#"));
-    path = path.substr(path.rfind('/') + 1);
-    return folder.empty() ? path : folder + "/" + path;
+    const size_t scheme = path.find("://");
+    if (scheme != std::string::npos) {
+        const size_t slash = path.find('/', scheme + 3);
+        path = slash == std::string::npos ? "" : path.substr(slash + 1);
+    }
+    const std::string prefix = folder.empty() ? "" : folder + "/";
+    for (size_t at = 0; at < path.size();) {
+        const std::string candidate = prefix + path.substr(at);
+        std::string gbk;
+        if (cli::TextToGbk(candidate, gbk) && platform::PathExists(gbk)) return candidate;
+        const size_t slash = path.find('/', at);
+        if (slash == std::string::npos) break;
+        at = slash + 1;
+    }
+    return prefix + path.substr(path.rfind('/') + 1);
 }
 
 // The keys that describe a published file; false (with a message) when it cannot be read.

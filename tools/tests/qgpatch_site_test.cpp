@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -10,6 +11,9 @@
 #include "update/launcher_archive.h"
 #include "update/patch_info.h"
 #include "update/position_key.h"
+#include "update/release_trust.h"
+#include "update/sha256.h"
+#include "update/signature.h"
 
 namespace {
 
@@ -84,6 +88,86 @@ TEST(QgpatchSite, LauncherZipRefusesWhatNoClientWouldInstall) {
                   1);
         EXPECT_FALSE(std::filesystem::exists(dir / "quillgate.zip"));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Runs qgpatch and returns what it printed on standard output (its exit code in `code`).
+std::string QgpatchOutput(const std::string& args, int& code) {
+    const std::string cmd = std::string(QGPATCH_BINARY) + " " + args + " 2>/dev/null";
+    FILE* pipe = popen(cmd.c_str(), "r");
+    std::string out;
+    char buffer[256];
+    while (pipe != nullptr && std::fgets(buffer, sizeof(buffer), pipe) != nullptr) out += buffer;
+    const int status = pipe != nullptr ? pclose(pipe) : -1;
+    code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+bool SignatureVerifies(const std::string& file, const PublicKey& key) {
+    Signature signature;
+    return ParseSignatureFile(ReadFile(file + ".sig"), signature) &&
+           VerifySignature(ReadFile(file), signature, key);
+}
+
+TEST(QgpatchSite, SignedSiteVerifiesWithThePrintedKey) {
+    namespace fs = std::filesystem;
+    testing_support::TempDir dir("qg_signed_site");
+    const std::string keyFile = dir / "operator.key";
+    int code = -1;
+    std::string printed = QgpatchOutput("keygen -o " + keyFile, code);
+    ASSERT_EQ(code, 0);
+    PublicKey key;
+    ASSERT_TRUE(ParsePublicKeyHex(printed.substr(0, printed.find('\n')), key)) << printed;
+    EXPECT_EQ(fs::status(keyFile).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    // An operator's key is never overwritten by accident.
+    const std::string secret = ReadFile(keyFile);
+    EXPECT_EQ(Qgpatch("keygen -o " + keyFile), 1);
+    EXPECT_EQ(ReadFile(keyFile), secret);
+
+    fs::create_directories(dir.path() / "patch");
+    WriteFile(dir / "patch/p1.jzq", std::string(70000, 'p'));
+    WriteFile(dir / "quillgate.zip", "archive bytes");
+    const std::string out = dir / "patchinfo.txt";
+    const std::string site = "site -o " + out +
+                             " --latest CN.1.0.1 --quillgate CN.9.1"
+                             " --newquillgate http://h/quillgate.zip"
+                             " --patch CN.1.0.0 CN.1.0.1 http://h/patch/p1.jzq --key " +
+                             keyFile;
+    // Without a launcher archive among the files the site is still published, without its keys.
+    ASSERT_EQ(Qgpatch(site + " --files " + (dir / "patch")), 0);
+    PatchInfo info;
+    ASSERT_TRUE(ParsePatchInfo(ReadFile(out), info));
+    EXPECT_FALSE(info.launcherArchive.sha256.has_value());
+    ASSERT_EQ(Qgpatch(site), 0);
+    EXPECT_TRUE(SignatureVerifies(out, key));
+    ASSERT_TRUE(ParsePatchInfo(ReadFile(out), info));
+    ASSERT_EQ(info.patches.size(), 1u);
+    EXPECT_TRUE(
+        MatchesPublished(info.patches[0].package, 70000, Sha256Of(ReadFile(dir / "patch/p1.jzq"))));
+    EXPECT_TRUE(MatchesPublished(info.launcherArchive, 13, Sha256Of("archive bytes")));
+    ASSERT_TRUE(info.serial.has_value());
+
+    // Publishing again never lowers the serial, and a lower one given by hand is refused.
+    const uint64_t first = *info.serial;
+    ASSERT_EQ(Qgpatch(site), 0);
+    ASSERT_TRUE(ParsePatchInfo(ReadFile(out), info));
+    EXPECT_GT(*info.serial, first);
+    const std::string current = ReadFile(out);
+    EXPECT_EQ(Qgpatch(site + " --serial " + std::to_string(first)), 1);
+    EXPECT_EQ(ReadFile(out), current);
+
+    // A package that is not there cannot be described: nothing is published.
+    EXPECT_EQ(Qgpatch(site + " --patch CN.1.0.1 CN.1.0.2 http://h/patch/p2.pkg"), 1);
+    EXPECT_EQ(ReadFile(out), current);
+
+    WriteFile(dir / "server.lst", "SERVER_BEGIN\r\n");
+    ASSERT_EQ(Qgpatch("sign --key " + keyFile + " " + (dir / "server.lst")), 0);
+    EXPECT_TRUE(SignatureVerifies(dir / "server.lst", key));
+    EXPECT_EQ(Qgpatch("sign --key " + (dir / "server.lst") + " " + (dir / "server.lst")), 1);
 }
 
 }  // namespace
