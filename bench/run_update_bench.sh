@@ -55,9 +55,13 @@ fresh_client() {  # [signed]
 
 # The downloader's part files go to $TMPDIR: on the same tmpfs, as the client, the last
 # step of each download is a rename, as for curl writing in place.
+# The processor time of each run (user + system) goes to cpu.log: on a busy machine it
+# tells the cost of the work better than the wall time.
 run_launcher() {
-  (cd client && TMPDIR=$work ./quillgate.exe -direct --headless > ../launcher.log 2>&1)
+  (cd client && TMPDIR=$work /usr/bin/time -f '%U %S' -o ../cpu.log \
+    ./quillgate.exe -direct --headless > ../launcher.log 2>&1)
 }
+cpu_seconds() { awk '{printf "%.3f", $1 + $2}' cpu.log; }
 
 run_by_hand() {
   mkdir -p client/download
@@ -69,7 +73,7 @@ run_by_hand() {
 }
 
 now() { date +%s.%N; }
-declare -a launcher_times signed_times hand_times
+declare -a launcher_times signed_times hand_times launcher_cpu signed_cpu
 for run in $(seq "$runs"); do
   fresh_client; t0=$(now); run_launcher; t1=$(now)
   if [ "$run" -eq 1 ]; then
@@ -77,12 +81,14 @@ for run in $(seq "$runs"); do
       { echo "launcher: the client does not match the newest version" >&2; cat launcher.log; exit 1; }
   fi
   launcher_times+=("$(echo "$t1 - $t0" | bc)")
+  launcher_cpu+=("$(cpu_seconds)")
   fresh_client signed; t0=$(now); run_launcher; t1=$(now)
   if [ "$run" -eq 1 ]; then
     cmp -s <("$axp" ls client/resource/data.pak) <("$axp" ls v3/resource/data.pak) ||
       { echo "signed: the client does not match the newest version" >&2; cat launcher.log; exit 1; }
   fi
   signed_times+=("$(echo "$t1 - $t0" | bc)")
+  signed_cpu+=("$(cpu_seconds)")
   fresh_client; t0=$(now); run_by_hand; t1=$(now)
   hand_times+=("$(echo "$t1 - $t0" | bc)")
 done
@@ -95,4 +101,9 @@ echo "launcher run:            median ${ml} s  (runs: ${launcher_times[*]})"
 echo "launcher, signed site:   median ${ms} s  (runs: ${signed_times[*]})"
 echo "curl + qgpatch apply:    median ${mh} s  (runs: ${hand_times[*]})"
 echo "ratio signed / unsigned:  $(echo "scale=3; $ms / $ml" | bc)"
+mcl=$(median "${launcher_cpu[@]}")
+mcs=$(median "${signed_cpu[@]}")
+echo "processor time, unsigned: median ${mcl} s  (runs: ${launcher_cpu[*]})"
+echo "processor time, signed:   median ${mcs} s  (runs: ${signed_cpu[*]})"
+echo "processor ratio signed / unsigned: $(echo "scale=3; $mcs / $mcl" | bc)"
 echo "ratio launcher / by hand: $(echo "scale=3; $ml / $mh" | bc)"

@@ -454,11 +454,11 @@ bool CLaunchWorker::FetchPatches() {
             return false;
         }
         if (platform::PathExists(local)) {
-            // On a signed site only the published bytes are reused; the trailer is checked
-            // after them, so that no unchecked bytes reach the package reader.
-            const bool reusable = (!expected || PackageMatchesPublished(local, *expected)) &&
-                                  platform::FileSizeAtLeast(local, 4) &&
-                                  updater_->VerifyPackageFile(local.c_str());
+            // On a signed site only the published bytes are reused: the digest stands in
+            // for the trailer check, which only catches damage.
+            const bool reusable = expected ? PackageMatchesPublished(local, *expected)
+                                           : platform::FileSizeAtLeast(local, 4) &&
+                                                 updater_->VerifyPackageFile(local.c_str());
             if (!reusable) {
                 platform::MakeWritable(local);
                 if (!platform::DeleteFileAt(local)) {
@@ -655,7 +655,9 @@ bool CLaunchWorker::DownloadAttempt(const std::string& url, const std::string& l
             ok = false;
         }
     }
-    if (ok && verifyPatch) {
+    // A package whose SHA-256 is the published one is the operator's file to the byte: the
+    // trailer check would read it all again for nothing.
+    if (ok && verifyPatch && expected == nullptr) {
         ok = platform::FileSizeAtLeast(localPath, 5) &&
              updater_->VerifyPackageFile(localPath.c_str());
     }
