@@ -47,7 +47,11 @@ std::string ProgramFor(const std::string& nativePath, std::vector<std::string>& 
 GameStarter::GameStarter(GameStartHost host, const LauncherConfig& config, std::string editionId)
     : host_(std::move(host)), config_(config), editionId_(std::move(editionId)) {}
 
-GameStarter::~GameStarter() = default;
+GameStarter::~GameStarter() {
+    // A dialog closed while the login window is up takes the login module with it.
+    SdoHideLogin();
+    SdoTerminate();
+}
 
 void GameStarter::StartGame() {
     platform::RegistryStore userStore(platform::RegistryHive::CurrentUser);

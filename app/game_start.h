@@ -38,6 +38,7 @@ class GameStarter {
     // read only when the game starts (the worker fills it before the start button is
     // enabled).
     GameStarter(GameStartHost host, const LauncherConfig& config, std::string editionId);
+    // Hides the login window and ends the login module when one is loaded.
     ~GameStarter();
     GameStarter(const GameStarter&) = delete;
     GameStarter& operator=(const GameStarter&) = delete;

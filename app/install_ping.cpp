@@ -78,6 +78,10 @@ void InstallRegisterPing::StartThread() {
     thread_ = std::thread([this] { RegisterPingThread(); });
 }
 
+void InstallRegisterPing::WaitForReport() {
+    if (thread_.joinable()) thread_.join();
+}
+
 void InstallRegisterPing::RegisterPingThread() {
     if (name_.empty()) return;
     platform::FileLock lock;

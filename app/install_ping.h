@@ -47,6 +47,8 @@ class InstallRegisterPing {
     void RegisterPingThread();
 
     void SetTimeoutMs(uint32_t ms) { timeoutMs_ = ms; }
+    // Waits for a started report to end by itself (within its time-out).
+    void WaitForReport();
 
   private:
     std::string registerUrl_;

@@ -26,17 +26,17 @@ struct SDOLGuid {
 };
 
 // {AD887932-2D1C-48EC-B3E0-535B609C12D6}: the login interface.
-inline constexpr SDOLGuid kSdoLoginModuleId = {
+constexpr SDOLGuid kSdoLoginModuleId = {
     0xAD887932, 0x2D1C, 0x48EC, {0xB3, 0xE0, 0x53, 0x5B, 0x60, 0x9C, 0x12, 0xD6}};
 
 // Codes of the login callback.
-inline constexpr int32_t kSdoLoginDone = 0;       // info: the array of wide strings
-inline constexpr int32_t kSdoLoginClosed = -101;  // the user closed the login window
+constexpr int32_t kSdoLoginDone = 0;       // info: the array of wide strings
+constexpr int32_t kSdoLoginClosed = -101;  // the user closed the login window
 // Entries of the string array of a login that the launcher passes on to the game.
-inline constexpr int kSdoInfoSessionId = 1;
-inline constexpr int kSdoInfoSndAid = 2;
-inline constexpr int kSdoInfoAdditional = 4;
-inline constexpr int kSdoInfoCount = 5;  // the array holds at least this many entries
+constexpr int kSdoInfoSessionId = 1;
+constexpr int kSdoInfoSndAid = 2;
+constexpr int kSdoInfoAdditional = 4;
+constexpr int kSdoInfoCount = 5;  // the array holds at least this many entries
 
 // Called by the module on a thread of its own. `info` is an array of at least
 // kSdoInfoCount UTF-16 strings for kSdoLoginDone; the result tells the module whether the
