@@ -17,7 +17,8 @@ struct LauncherConfig;
 // What the dialog lends the game start.
 struct GameStartHost {
     // The dialog's message-layer window (owned by the UI thread): receives the
-    // WM_SDO_LOGIN_OK / WM_SDO_LOGIN_CANCEL posts and the WM_ACTIVATEAPP send.
+    // WM_SDO_LOGIN_OK / WM_SDO_LOGIN_CANCEL posts and, before the login window shows, the
+    // platform::WM_ACTIVATEAPP send (wParam 0).
     platform::WindowHandle messageWindow = platform::kNoWindow;
     // The toolkit window's id, handed to fmproxy as eight hexadecimal digits.
     uint32_t nativeWindowId = 0;
@@ -25,9 +26,6 @@ struct GameStartHost {
     std::function<void(const std::string& utf8Text)> showErrorBox;
     std::function<void()> closeDialog;
 };
-
-// The activation message sent to the dialog before the login window shows (wParam 0).
-inline constexpr uint32_t WM_ACTIVATEAPP = 0x001C;
 
 // The edition identifier that selects the SDO login.
 inline constexpr const char* kSdoEditionId = "sdo";

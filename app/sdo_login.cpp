@@ -5,7 +5,6 @@
 #include <optional>
 #include <string_view>
 
-#include "app/game_start.h"
 #include "platform/dynamic_library.h"
 #include "platform/process.h"
 #include "platform/text_encoding.h"
@@ -93,7 +92,7 @@ bool SdoInitialize(platform::WindowHandle messageWindow, uintptr_t nativeWindow,
 void SdoShowLogin() {
     SdoState& s = State();
     if (s.module == nullptr) return;
-    platform::SendMessage(g_messageWindow, WM_ACTIVATEAPP, 0, 0);
+    platform::SendMessage(g_messageWindow, platform::WM_ACTIVATEAPP, 0, 0);
     if (s.module->table->attachWindow) s.module->table->attachWindow(s.module, s.nativeWindow);
     // Raised before the window shows: the module may call back at once from its thread.
     g_loginShown = true;

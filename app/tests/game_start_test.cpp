@@ -119,7 +119,7 @@ class GameStartTest : public ::testing::Test {
             case WM_SDO_LOGIN_CANCEL:
                 self->starter_->OnSdoLoginCancel();
                 break;
-            case WM_ACTIVATEAPP:
+            case platform::WM_ACTIVATEAPP:
                 self->activations_.push_back(wParam);
                 break;
             case platform::WM_TIMER:
