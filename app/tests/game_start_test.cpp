@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/rundll_entry.h"
 #include "app/sdo_module.h"
 #include "platform/messages.h"
 #include "platform/process.h"
@@ -206,6 +207,31 @@ TEST_F(GameStartTest, ProcessCheckRunsWithTheWindowIdAndIsWaitedFor) {
     EXPECT_EQ(WaitForLine("run.log", "SettingProcessEntry"), "SettingProcessEntry 00C0FFEE\n");
 }
 
+TEST(QgRundll, RunsTheNamedEntryAndTellsWhatItCouldNotRun) {
+    TempDir dir("qg_rundll");
+    testing_support::ScopedCurrentDir cwd(dir.path());
+    std::filesystem::copy_file(QG_FMPROXY_DOUBLE, "fmproxy.dll");
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+    };
+    const std::vector<Case> cases = {
+        {{}, 1},
+        {{"fmproxy.dll"}, 1},
+        {{"fmproxy.dll,"}, 1},
+        {{",CheckProcessEntry"}, 1},
+        {{"missing.dll,CheckProcessEntry", "00000001"}, 2},
+        {{"fmproxy.dll,NoSuchEntry", "00000001"}, 3},
+        {{"FMPROXY.DLL,CheckProcessEntry", "0000ABCD"}, 0},  // client names fold case
+    };
+    for (const Case& c : cases) {
+        uint32_t id = 0;
+        ASSERT_TRUE(platform::StartProcess(RundllProgramPath(), c.args, "", &id));
+        EXPECT_EQ(platform::WaitForProcess(id), c.exitCode) << ::testing::PrintToString(c.args);
+    }
+    EXPECT_EQ(ReadFile("run.log"), "CheckProcessEntry 0000ABCD\n");
+}
+
 class SdoGameStartTest : public GameStartTest {
   protected:
     void SetUp() override {
@@ -242,18 +268,29 @@ TEST_F(SdoGameStartTest, CancelledLoginShowsAgainWithoutReloadingThenTheLoginSta
     EXPECT_EQ(closes_, 1);
     // The login reaches the game's environment as GBK ("中" is D6 D0).
     EXPECT_EQ(WaitForLine("run.log", "game "), "game -run|session-42|aid-7|extra \xD6\xD0\n");
+
+    // A second notice of the same login starts no second game.
+    starter.OnSdoLoginOk();
+    EXPECT_EQ(closes_, 1);
 }
 
-TEST_F(SdoGameStartTest, UnknownCallbackCodeKeepsTheLoginWindow) {
-    GameStarter& starter = Starter("sdo");
-    SetMode("other");
-    starter.StartGame();
-    const std::string calls = WaitForLine("SDO/calls.log", "callback");
-    EXPECT_NE(calls.find("callback 7 -> 0\n"), std::string::npos) << calls;
-    starter.StartGame();  // the window is still up: nothing happens
-    EXPECT_EQ(CountLines(Calls(), "show"), 1u);
-    EXPECT_EQ(closes_, 0);
-    EXPECT_FALSE(std::filesystem::exists("run.log"));
+TEST_F(SdoGameStartTest, AnswerThatIsNoLoginKeepsTheLoginWindow) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"other", "callback 7 -> 0\n"},
+        {"no-strings", "callback 0 -> 0\n"},  // a login without its strings is not taken
+    };
+    for (const auto& [mode, answer] : cases) {
+        std::filesystem::remove("SDO/calls.log");
+        GameStarter& starter = Starter("sdo");
+        SetMode(mode);
+        starter.StartGame();
+        const std::string calls = WaitForLine("SDO/calls.log", "callback");
+        EXPECT_TRUE(calls.ends_with(answer)) << mode << ": " << calls;
+        starter.StartGame();  // the window is still up: nothing happens
+        EXPECT_EQ(CountLines(Calls(), "show"), 1u) << mode;
+        EXPECT_EQ(closes_, 0) << mode;
+        EXPECT_FALSE(std::filesystem::exists("run.log")) << mode;
+    }
 }
 
 TEST_F(SdoGameStartTest, ModuleThatCannotStartIsReportedAndNothingStarts) {

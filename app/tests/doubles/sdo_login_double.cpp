@@ -4,6 +4,7 @@
 //   cancel        the user closed the login window (code -101)
 //   login         a login (code 0) with the string array
 //   other         an unknown code (7)
+//   no-strings    a login (code 0) without its string array
 //   init-fails    SDOLInitialize fails
 //   module-fails  SDOLGetModule fails
 // Built with QG_SDO_DOUBLE_WITHOUT_TERMINAL it lacks SDOLTerminal.
@@ -67,8 +68,8 @@ int32_t Show(SDOLLoginModule*, SDOLLoginCallback callback, intptr_t, intptr_t) {
                                                 u"extra \u4e2d"};
         int32_t code = 7;
         if (mode == "cancel") code = kSdoLoginClosed;
-        if (mode == "login") code = kSdoLoginDone;
-        const int32_t result = callback(code, code == kSdoLoginDone ? kInfo : nullptr, 0, 0);
+        if (mode == "login" || mode == "no-strings") code = kSdoLoginDone;
+        const int32_t result = callback(code, mode == "login" ? kInfo : nullptr, 0, 0);
         Log("callback " + std::to_string(code) + " -> " + std::to_string(result));
     });
     return 0;
