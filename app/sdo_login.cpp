@@ -61,6 +61,10 @@ bool SdoInitialize(platform::WindowHandle messageWindow, uintptr_t nativeWindow,
                    std::u16string version, std::u16string name, uint32_t applicationId) {
     SdoState& s = State();
     SdoTerminate();
+    {
+        std::lock_guard<std::mutex> guard(g_loginMutex);
+        g_login.reset();  // a login belongs to the module that gave it
+    }
     if (!s.library.Load(kSdoModulePath)) return false;
     s.initialize = reinterpret_cast<SDOLInitializeEntry>(s.library.Symbol("SDOLInitialize"));
     s.getModule = reinterpret_cast<SDOLGetModuleEntry>(s.library.Symbol("SDOLGetModule"));
