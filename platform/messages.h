@@ -34,7 +34,8 @@ enum class WindowHandle : uint64_t {};
 inline constexpr WindowHandle kNoWindow{};
 
 inline constexpr uint32_t WM_QUIT = 0x0012;
-inline constexpr uint32_t WM_TIMER = 0x0113;  // wParam = timer id
+inline constexpr uint32_t WM_ACTIVATEAPP = 0x001C;  // wParam 0: another application is activated
+inline constexpr uint32_t WM_TIMER = 0x0113;        // wParam = timer id
 inline constexpr uint32_t WM_USER = 0x0400;
 
 // Runs on the window's owner thread. `window` is the window the message is for.
