@@ -23,7 +23,7 @@ thread_local std::string cachedName;
 }  // namespace
 
 void RegisterThreadName(const std::string& name) {
-    const uint64_t id = platform::CurrentThreadId();
+    const uint64_t id = platform::KernelThreadId();
     std::lock_guard<std::mutex> hold(namesLock);
     Names()[id] = name;
     cachedName = name;
@@ -31,7 +31,7 @@ void RegisterThreadName(const std::string& name) {
 
 std::string CurrentThreadName() {
     if (!cachedName.empty()) return cachedName;
-    const uint64_t id = platform::CurrentThreadId();
+    const uint64_t id = platform::KernelThreadId();
     {
         std::lock_guard<std::mutex> hold(namesLock);
         auto found = Names().find(id);

@@ -34,7 +34,7 @@ void CIniEx2::Parse(std::string_view text) {
         const size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);
         text.remove_prefix(end == text.npos ? text.size() : end + 1);
-        if (line.size() > kMaxLine) continue;
+        if (line.size() - (!line.empty() && line.back() == '\r') > kMaxLine) continue;
         line = line.substr(0, line.find_first_of(std::string_view("\r\0", 2)));
         if (line.empty()) continue;
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {

@@ -97,7 +97,7 @@ void Logger::LogV(uint32_t level, const char* format, va_list args) {
     if (!(flags & kNoPrefix)) {
         char thread[32];
         std::snprintf(thread, sizeof thread, "(%llx) ",
-                      static_cast<unsigned long long>(platform::CurrentThreadId()));
+                      static_cast<unsigned long long>(platform::KernelThreadId()));
         line = LogTimeStamp(platform::GetLocalTimeNow()) + thread + line;
         if (line.size() > kLogTextLimit - 1) line.resize(kLogTextLimit - 1);
     }

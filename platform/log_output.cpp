@@ -57,6 +57,6 @@ SysStatus CreateUniqueTempFile(const std::string& prefix, const std::string& suf
     return SysStatus::Ok();
 }
 
-uint64_t CurrentThreadId() { return static_cast<uint64_t>(syscall(SYS_gettid)); }
+uint64_t KernelThreadId() { return static_cast<uint64_t>(syscall(SYS_gettid)); }
 
 }  // namespace platform

@@ -41,6 +41,6 @@ SysStatus CreateUniqueTempFile(const std::string& prefix, const std::string& suf
                                std::string& nativePath);
 
 // The kernel's id of the calling thread (unique in the system while the thread lives).
-uint64_t CurrentThreadId();
+uint64_t KernelThreadId();
 
 }  // namespace platform
