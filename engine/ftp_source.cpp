@@ -130,6 +130,8 @@ bool FtpSource::ReadListing(std::string& listing, bool& replyOk) {
         if (reply == Reply::Complete) {
             replied = true;
             replyOk = parser_.code() / 100 == 2;
+            // A refused listing may never close its data side: stop waiting for it.
+            if (!replyOk) data_.Close();
         }
         return reply != Reply::Failed;
     };
