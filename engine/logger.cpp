@@ -23,35 +23,36 @@ std::string Logger::SetTarget(const std::string& target) {
 uint32_t Logger::SetOutputKind(uint32_t kind) {
     std::lock_guard<std::mutex> hold(lock_);
     const uint32_t previous = outputKind_.exchange(kind);
-    sink_.reset();
-    hasSink_ = false;
-    fileName_.clear();
+    // The new sink takes over in one step: a line logged meanwhile goes to the old one
+    // rather than being lost.
+    std::unique_ptr<LogSink> sink;
+    std::string fileName;
     switch (kind) {
         case static_cast<uint32_t>(LogOutputKind::Debug):
-            sink_ = std::make_unique<DebugLogger>();
+            sink = std::make_unique<DebugLogger>();
             break;
         case static_cast<uint32_t>(LogOutputKind::Console):
-            sink_ = std::make_unique<ConsoleLogger>();
+            sink = std::make_unique<ConsoleLogger>();
             break;
         case static_cast<uint32_t>(LogOutputKind::ByTarget):
             if (target_ == "debugstring") {
-                sink_ = std::make_unique<DebugLogger>();
+                sink = std::make_unique<DebugLogger>();
             } else if (target_ == "stdout") {
-                sink_ = std::make_unique<ConsoleLogger>();
+                sink = std::make_unique<ConsoleLogger>();
             } else if (target_ == "random") {
-                std::string name;
-                if (platform::CreateUniqueTempFile("log", ".log", name)) {
-                    fileName_ = name;
-                    sink_ = std::make_unique<FileLogger>(name);
+                if (platform::CreateUniqueTempFile("log", ".log", fileName)) {
+                    sink = std::make_unique<FileLogger>(fileName);
                 }
             } else if (target_ != "null" && !target_.empty()) {
-                fileName_ = target_;
-                sink_ = std::make_unique<FileLogger>(target_);
+                fileName = target_;
+                sink = std::make_unique<FileLogger>(target_);
             }
             break;
         default:
             break;
     }
+    sink_ = std::move(sink);
+    fileName_ = std::move(fileName);
     hasSink_ = sink_ != nullptr;
     return previous;
 }
