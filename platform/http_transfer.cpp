@@ -177,6 +177,11 @@ bool Configure(CURL* c, const HttpRequest& r, Session& s, curl_slist* headers,
     // 16 KiB).
     set(CURLOPT_BUFFERSIZE, 100L * 1024);
     if (!range.empty()) set(CURLOPT_RANGE, range.c_str());
+    if (r.post) {
+        set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(r.postBody.size()));
+        set(CURLOPT_POSTFIELDS, r.postBody.c_str());
+    }
+    if (r.http10) set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
     set(CURLOPT_RESOLVER_START_FUNCTION, OnResolverStart);
     set(CURLOPT_RESOLVER_START_DATA, &s);
     set(CURLOPT_OPENSOCKETFUNCTION, OnOpenSocket);
@@ -219,6 +224,9 @@ HttpResult HttpGet(const HttpRequest& request, HttpTransferEvents& events) {
     if (request.bypassCaches && list) {
         list = curl_slist_append(list, "Cache-Control: no-cache");
         if (list) list = curl_slist_append(list, "Pragma: no-cache");
+    }
+    for (const std::string& line : request.extraHeaders) {
+        if (list) list = curl_slist_append(list, line.c_str());
     }
     std::unique_ptr<curl_slist, ListDeleter> headers(list);
     const std::string range =

@@ -1,11 +1,12 @@
-// One HTTP GET into the caller's hands, piece by piece: the network side of the HTTP
-// downloader. The transfer runs synchronously on the calling thread and reports its
-// phases through `HttpTransferEvents`.
+// One HTTP GET (or a small POST) into the caller's hands, piece by piece: the network side of the
+// HTTP downloader. The transfer runs synchronously on the calling thread and reports its phases
+// through `HttpTransferEvents`.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -46,6 +47,11 @@ struct HttpRequest {
     uint32_t minimumRateWindowSeconds = 60;
     std::string caFile;  // certificate authorities to trust; empty: the system's store
     std::string proxy;   // proxy URL; empty: the environment's (https_proxy, ...)
+    // A POST of `postBody` instead of a GET (the engine's lookup request).
+    bool post = false;
+    std::string postBody;
+    std::vector<std::string> extraHeaders;  // whole header lines: "Name: value"
+    bool http10 = false;                    // speak HTTP/1.0 instead of 1.1
 };
 
 enum class HttpOutcome {

@@ -1,0 +1,30 @@
+// One source line of a lookup answer: where else the file can be fetched.
+//
+//   URL [TAB NAME=VALUE]...
+//
+// URL is an "http://", "https://" or "ftp://" address (scheme without regard to case) of
+// at most kMaxSourceUrl bytes, without blanks or control bytes. Each field after a TAB is
+// NAME=VALUE with a non-empty name of letters, digits and "_"; a field that is not one is
+// skipped, so that a newer server may add fields. A line whose URL is unusable is refused.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace engine {
+
+inline constexpr size_t kMaxSourceUrl = 2083;
+
+struct SourceLine {
+    std::string url;
+    std::vector<std::pair<std::string, std::string>> fields;
+
+    // The value of the first field `name`, "" when there is none.
+    std::string Field(std::string_view name) const;
+};
+
+bool ParseSourceLine(std::string_view line, SourceLine& out);
+
+}  // namespace engine
