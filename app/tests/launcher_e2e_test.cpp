@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
 
 #include "app/launch_app.h"
+#include "axp/crc.h"
 #include "axp/pack_file.h"
 #include "axp/stream.h"
 #include "axp/updater.h"
@@ -76,6 +78,12 @@ class LauncherProgramTest : public ::testing::Test {
         for (const auto& e : fs::directory_iterator(client_.path()))
             names.insert(e.path().filename().string());
         return names;
+    }
+
+    static std::string CrcHex(const std::string& data) {
+        char text[16];
+        std::snprintf(text, sizeof(text), "%08X", AXP::Crc(data.data(), data.size()));
+        return text;
     }
 
     static size_t Occurrences(const std::string& text, const std::string& part) {
@@ -198,6 +206,36 @@ TEST_F(LauncherProgramTest, ARunningGameIsReportedOnceWhenNobodyCanBeAsked) {
     platform::WaitForProcess(game);
     EXPECT_EQ(Occurrences(output, GetMessageText(MessageId::kGameRunning)), 1u) << output;
     EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.0");
+}
+
+TEST_F(LauncherProgramTest, RepairOnTheTerminalTellsByItsExitWhetherItCompleted) {
+    PublishLauncher("CN.9.0");
+    fs::create_directories(site_.path() / "repair");
+    // The release as published: the updated readme and one more file.
+    WriteFile(site_ / "repair/current.ver", "current|2\r\nreadme.txt|00000003|" + CrcHex("new") +
+                                                "|0|\r\nextra.dat|00000005|" + CrcHex("extra") +
+                                                "|0|\r\n");
+    WriteFile(site_ / "repair/readme.txt", "new");
+    WriteFile(site_ / "repair/extra.dat", "extra");
+    const std::string config = ReadFile(client_ / "quillgate.cfg");
+    WriteFile(client_ / "quillgate.cfg", config + "repair=" + server_.Url("/repair/") + "\r\n");
+
+    std::string output;
+    ASSERT_EQ(Launch("-direct --headless --repair", output), 0) << output;
+    EXPECT_NE(output.find("result 2"), std::string::npos) << output;
+    EXPECT_NE(output.find("repair completed, repaired 1"), std::string::npos) << output;
+    EXPECT_EQ(ReadFile(client_ / "extra.dat"), "extra");
+
+    // A file the site cannot give: the repair does not complete.
+    fs::remove(client_ / "extra.dat");
+    fs::remove(site_ / "repair/extra.dat");
+    EXPECT_EQ(Launch("-direct --headless --repair", output), 1) << output;
+    EXPECT_NE(output.find("repair not completed"), std::string::npos) << output;
+
+    // No repair site configured: nothing to repair with.
+    WriteFile(client_ / "quillgate.cfg", config);
+    EXPECT_EQ(Launch("-direct --headless --repair", output), 1) << output;
+    EXPECT_EQ(Launch("-direct --headless", output), 0) << output;
 }
 
 }  // namespace
