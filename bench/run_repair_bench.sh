@@ -78,7 +78,7 @@ run_repair() {
 read_by_hand() {
   /usr/bin/time -f '%U %S' -o cpu.log bash -c '
     for pack in client/resource/*.pak; do
-      "$0" ls "$pack" | cut -d" " -f1 | while read -r name; do "$0" cat "$pack" "$name"; done
+      "$0" ls "$pack" | cut -f1 | while read -r name; do "$0" cat "$pack" "$name" || exit 1; done || exit 1
     done > /dev/null
     find client -type f ! -name "*.pak" -exec cat {} + > /dev/null' "$axp"
 }

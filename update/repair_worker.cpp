@@ -87,7 +87,10 @@ CRepairWorker::~CRepairWorker() {
 }
 
 void CRepairWorker::Join() {
-    if (thread_.joinable()) thread_.join();
+    if (!thread_.joinable()) return;
+    // The thread may be inside a send to a window of this thread: handle it meanwhile.
+    platform::WaitHandlingSends(ended_);
+    thread_.join();
 }
 
 bool CRepairWorker::Start(platform::WindowHandle dialog, AXP::IUpdater* updater,
@@ -116,6 +119,7 @@ bool CRepairWorker::Start(platform::WindowHandle dialog, AXP::IUpdater* updater,
         if (downloader_ && hooks_.configureDownloader) hooks_.configureDownloader(*downloader_);
     }
     stopEvent_.Reset();
+    ended_.Reset();
     completed_ = false;
     repairedCount_ = 0;
     running_ = true;
@@ -157,6 +161,7 @@ void CRepairWorker::Run() {
     localPatches_.clear();
     running_ = false;
     if (hooks_.finished) hooks_.finished();
+    ended_.Set();
 }
 
 bool CRepairWorker::LoadFileList() {

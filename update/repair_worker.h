@@ -56,7 +56,8 @@ class CRepairWorker {
     bool Start(platform::WindowHandle dialog, AXP::IUpdater* updater, const LauncherConfig& config);
     // Asks the repair to stop before its next file; WM_REPAIR_DONE is then not sent.
     void SignalStop() { stopEvent_.Set(); }
-    // Waits for the repair thread to end (if it was started).
+    // Waits for the repair thread to end (if it was started), handling the messages it
+    // sends to the calling thread's windows meanwhile.
     void Join();
     bool running() const { return running_.load(); }
 
@@ -114,6 +115,7 @@ class CRepairWorker {
     std::unique_ptr<CAutoDownload> downloader_;
     std::thread thread_;
     platform::Event stopEvent_{true, false};
+    platform::Event ended_{true, false};  // set as the thread's last step
     std::atomic<bool> running_{false};
     std::atomic<bool> completed_{false};
 

@@ -495,3 +495,18 @@ TEST_F(RepairTest, UnreadablePackIsPutBackWhenItCannotBeRebuilt) {
     EXPECT_TRUE(ReadFile("sub/more.pak") == damaged);
     EXPECT_FALSE(fs::exists("sub/more.pak.~unreadable"));
 }
+
+TEST_F(RepairTest, JoiningFromTheWindowsThreadHandlesTheRepairsMessages) {
+    fs::remove("readme.txt");
+    const platform::WindowHandle window = platform::CreateMessageWindow("TEST_REPAIR_WINDOW");
+    platform::SetWindowUserData(window, reinterpret_cast<intptr_t>(&recorder_));
+    LauncherConfig config;
+    config.downloadDir = "download\\";
+    config.repairUrl = server_.Url("/");
+    ASSERT_TRUE(worker_.Start(window, &updater_, config));
+    worker_.Join();  // no message loop: every send must still be answered
+    platform::DestroyMessageWindow(window);
+    EXPECT_TRUE(worker_.completed());
+    EXPECT_EQ(recorder_.Texts(WM_REPAIR_DONE).size(), 1u);
+    ExpectExact();
+}
