@@ -168,8 +168,9 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
 
     const bool upToDate =
         worker.result() == kResultUpToDate && !fe.manualDownload && !fe.restartLauncher;
+    const bool repairAfterUpdate = upToDate && options.repair;
     bool repaired = false;
-    if (upToDate && options.repair) {
+    if (repairAfterUpdate) {
         std::printf("result %d\n", worker.result());
         repaired = RunRepair(fe, window, updater, worker.config(), hooks.checkGameRunning);
     }
@@ -191,7 +192,7 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
         if (options.lock != nullptr) options.lock->StopSharing();
         return started ? platform::WaitForProcess(id) : 1;
     }
-    if (!options.repair) std::printf("result %d\n", worker.result());
+    if (!repairAfterUpdate) std::printf("result %d\n", worker.result());
     if (worker.result() != kResultUpToDate || (options.repair && !repaired)) return 1;
     if (options.startGame && !RunGame(worker.config())) {
         std::fprintf(stderr, "the game could not be started: %s\n",

@@ -232,6 +232,11 @@ TEST_F(LauncherProgramTest, RepairOnTheTerminalTellsByItsExitWhetherItCompleted)
     EXPECT_EQ(Launch("-direct --headless --repair", output), 1) << output;
     EXPECT_NE(output.find("repair not completed"), std::string::npos) << output;
 
+    // An update that fails runs no repair, and says how the update ended.
+    EXPECT_EQ(Launch("-direct --headless --repair", output, "QUILLGATE_FAKE_FREE_BYTES=1000"), 1);
+    EXPECT_NE(output.find("result -5"), std::string::npos) << output;
+    EXPECT_EQ(output.find("repair"), std::string::npos) << output;
+
     // No repair site configured: nothing to repair with.
     WriteFile(client_ / "quillgate.cfg", config);
     EXPECT_EQ(Launch("-direct --headless --repair", output), 1) << output;
