@@ -25,6 +25,9 @@ namespace {
 constexpr uint32_t kTagFile = 1;
 constexpr const char* kLocalPatchExtension = ".patch";
 constexpr const char* kConvertedExtension = ".~patch";
+// Posted to the command window by SignalStop: the download under way is stopped on the
+// repair thread, which pumps its messages while it waits for the download.
+constexpr uint32_t kStopDownloadMessage = platform::WM_USER + 0x64;
 // A pack that cannot be opened waits under this suffix until its replacement is complete.
 constexpr const char* kSetAsideSuffix = ".~unreadable";
 
@@ -137,6 +140,12 @@ void CRepairWorker::SendValue(uint32_t message, uintptr_t value) {
 
 bool CRepairWorker::Stopped() { return stopEvent_.TryWait(); }
 
+void CRepairWorker::SignalStop() {
+    stopEvent_.Set();
+    const platform::WindowHandle window = commandWindow_.load();
+    if (window != platform::kNoWindow) platform::PostMessage(window, kStopDownloadMessage, 0, 0);
+}
+
 void CRepairWorker::Run() {
     [&] {
         if (hooks_.checkGameRunning && hooks_.checkGameRunning()) {
@@ -144,16 +153,19 @@ void CRepairWorker::Run() {
             return;
         }
         platform::RegisterWindowClass(kRepairCommandWindowClass, &CommandWindowProc);
-        commandWindow_ = platform::CreateMessageWindow(kRepairCommandWindowClass);
-        platform::SetWindowUserData(commandWindow_, reinterpret_cast<intptr_t>(this));
+        const platform::WindowHandle window =
+            platform::CreateMessageWindow(kRepairCommandWindowClass);
+        platform::SetWindowUserData(window, reinterpret_cast<intptr_t>(this));
+        commandWindow_ = window;
+        // A stop asked for before the window existed still counts: each step looks first.
         // Part files of a killed run are never resumed: they only take space.
         RemoveStalePartFiles(cacheDir_);
         if (LoadFileList() && CheckLooseFiles() && CheckPackFiles()) {
             completed_ = true;
             SendValue(WM_REPAIR_DONE, 0);
         }
-        platform::DestroyMessageWindow(commandWindow_);
         commandWindow_ = platform::kNoWindow;
+        platform::DestroyMessageWindow(window);
     }();
     // Converted packages are of no use to a later run, which converts afresh.
     for (const auto& [time, patch] : localPatches_)
@@ -199,6 +211,7 @@ bool CRepairWorker::LoadFileList() {
         return false;
     }
     if (!RepairDownload(kRepairListName, listPath, kTagFile, kRepairListMaxBytes)) {
+        if (Stopped()) return false;
         Error(FormatMessage<MessageId::kPatchInfoBad>());
         return false;
     }
@@ -217,7 +230,7 @@ bool CRepairWorker::VerifyListSignature(const std::string& listPath, const std::
     const std::string signaturePath = listPath + kSignatureSuffix;
     const std::string url = repairUrl_ + EscapeUrl(kRepairListName);
     downloader_->SetSizeLimit(kSignatureMaxBytes);
-    downloader_->SetTask(SignatureUrl(url).c_str(), signaturePath.c_str(), commandWindow_,
+    downloader_->SetTask(SignatureUrl(url).c_str(), signaturePath.c_str(), commandWindow_.load(),
                          kTagFile);
     downloader_->Start();
     downloader_->Wait(true);
@@ -257,7 +270,7 @@ bool CRepairWorker::CheckLooseFiles() {
                           updater_->ComputeFileCrc(entry.path, crc, false) && crc == entry.crc;
         if (!good) {
             if (!RestoreFile(entry)) {
-                FailFile(entry.path);
+                if (!Stopped()) FailFile(entry.path);
                 return false;
             }
             ++repairedCount_;
@@ -342,13 +355,13 @@ bool CRepairWorker::RepairDownload(const std::string& relativePath, const std::s
     const std::string url = repairUrl_ + EscapeUrl(relativePath);
     Send(WM_REPAIR_DETAIL, FormatMessage<MessageId::kFetchingFromServer>(Shown(relativePath)));
     downloader_->SetSizeLimit(sizeLimit);
-    downloader_->SetTask(url.c_str(), localPath.c_str(), commandWindow_, tag);
+    downloader_->SetTask(url.c_str(), localPath.c_str(), commandWindow_.load(), tag);
     downloader_->Start();
     downloader_->Wait(true);
     const bool ok = (downloader_->GetState() & kDownloadPhaseMask) == kDownloadPhaseFinished;
     downloader_->Reset();
     if (hooks_.configureDownloader) hooks_.configureDownloader(*downloader_);
-    if (!ok) Error(FormatMessage<MessageId::kPatchInfoFetchFailed>());
+    if (!ok && !Stopped()) Error(FormatMessage<MessageId::kPatchInfoFetchFailed>());
     return ok;
 }
 
@@ -398,7 +411,7 @@ bool CRepairWorker::CheckPack(const std::string& packName,
                 return abandon();
             case EntryState::Restore:
                 if (!RestorePackEntry(pack, packName, entry)) {
-                    FailFile(packName + "/" + entry.path);
+                    if (!Stopped()) FailFile(packName + "/" + entry.path);
                     return abandon();
                 }
                 ++repairedCount_;
@@ -474,6 +487,10 @@ intptr_t CRepairWorker::CommandWindowProc(platform::WindowHandle window, uint32_
     auto* self = reinterpret_cast<CRepairWorker*>(platform::GetWindowUserData(window));
     if (self == nullptr) return platform::DefWindowProc(window, message, wParam, lParam);
     if (message == 0x3400) return 1;
+    if (message == kStopDownloadMessage) {
+        self->downloader_->Stop();
+        return 1;
+    }
     if (message == WM_DOWNLOAD_STATE) {
         const uint32_t state = self->downloader_->GetState();
         if (state == kDownloadPhaseRunning) self->SendValue(WM_REPAIR_TOTAL_PROGRESS, 0);

@@ -54,8 +54,9 @@ class CRepairWorker {
     // site, working in its download directory. False (nothing started) when a repair still
     // runs or no repair site is configured. `updater` must outlive the repair.
     bool Start(platform::WindowHandle dialog, AXP::IUpdater* updater, const LauncherConfig& config);
-    // Asks the repair to stop before its next file; WM_REPAIR_DONE is then not sent.
-    void SignalStop() { stopEvent_.Set(); }
+    // Asks the repair to stop before its next file, cutting short a download under way;
+    // WM_REPAIR_DONE is then not sent. Any thread.
+    void SignalStop();
     // Waits for the repair thread to end (if it was started), handling the messages it
     // sends to the calling thread's windows meanwhile.
     void Join();
@@ -105,7 +106,7 @@ class CRepairWorker {
 
     Hooks hooks_;
     platform::WindowHandle dialogWindow_ = platform::kNoWindow;
-    platform::WindowHandle commandWindow_ = platform::kNoWindow;
+    std::atomic<platform::WindowHandle> commandWindow_{platform::kNoWindow};
     AXP::IUpdater* updater_ = nullptr;
     std::string workDir_;
     std::string cacheDir_;

@@ -510,3 +510,68 @@ TEST_F(RepairTest, JoiningFromTheWindowsThreadHandlesTheRepairsMessages) {
     EXPECT_EQ(recorder_.Texts(WM_REPAIR_DONE).size(), 1u);
     ExpectExact();
 }
+
+// Gives the list from the site's folder; every other download runs until it is stopped.
+class EndlessDownloader : public CAutoDownload {
+  public:
+    explicit EndlessDownloader(std::string siteFolder) : site_(std::move(siteFolder)) {}
+    uint32_t GetKind() override { return 0; }
+    uint32_t GetState() override { return state_.load(); }
+    bool GetProgress(int64_t&, int64_t&) override { return false; }
+    uint32_t GetSpeed() override { return 0; }
+    bool SetTask(const char* url, const char* localPath, platform::WindowHandle,
+                 uint32_t) override {
+        url_ = url;
+        localPath_ = localPath;  // the launcher's "\" separators, as a native path
+        std::replace(localPath_.begin(), localPath_.end(), '\\', '/');
+        state_ = DOWNLOAD_READY;
+        return true;
+    }
+    void Reset() override { state_ = DOWNLOAD_IDLE; }
+    void Start() override {
+        ended_.Reset();
+        state_ = DOWNLOAD_RUNNING;
+        if (url_.size() >= 11 && url_.compare(url_.size() - 11, 11, "current.ver") == 0) {
+            fs::copy_file(site_ + "/current.ver", localPath_, fs::copy_options::overwrite_existing);
+            state_ = DOWNLOAD_FINISHED;
+            ended_.Set();
+        }
+    }
+    void Stop() override {
+        state_ = DOWNLOAD_IDLE;
+        ended_.Set();
+    }
+    bool Wait(bool) override {
+        platform::WaitPumpingMessages(ended_);
+        return true;
+    }
+
+  private:
+    std::string site_, url_, localPath_;
+    std::atomic<uint32_t> state_{DOWNLOAD_IDLE};
+    platform::Event ended_{true, false};
+};
+
+TEST_F(RepairTest, StopCutsShortADownloadUnderWayAndShowsNoFailure) {
+    fs::remove("readme.txt");
+    const std::string site = site_.path().string();
+    recorder_.onMessage = [this](const Recorded& r) {
+        if (r.text == FormatMessage<MessageId::kFetchingFromServer>(std::string("readme.txt")))
+            worker_.SignalStop();  // the download starts right after this text
+    };
+    const platform::WindowHandle window = platform::CreateMessageWindow("TEST_REPAIR_WINDOW");
+    platform::SetWindowUserData(window, reinterpret_cast<intptr_t>(&recorder_));
+    LauncherConfig config;
+    config.downloadDir = "download\\";
+    config.repairUrl = "http://127.0.0.1:9/";
+    worker_.SetHooks(
+        {nullptr, nullptr,
+         [site] { return std::unique_ptr<CAutoDownload>(new EndlessDownloader(site)); }, nullptr});
+    ASSERT_TRUE(worker_.Start(window, &updater_, config));
+    worker_.Join();
+    platform::DestroyMessageWindow(window);
+    EXPECT_FALSE(worker_.completed());
+    EXPECT_TRUE(recorder_.Texts(WM_REPAIR_DONE).empty());
+    EXPECT_EQ(recorder_.Texts(WM_REPAIR_ERROR), std::vector<std::string>());
+    EXPECT_FALSE(fs::exists("readme.txt"));
+}
