@@ -158,7 +158,7 @@ class RepairTest : public ::testing::Test {
     }
 
     // Runs a repair to its end; true when it completed.
-    bool Repair(const std::string& publicKey = "") {
+    bool Repair(const std::string& publicKey = "", std::function<bool()> gameRunning = nullptr) {
         const platform::WindowHandle window = platform::CreateMessageWindow("TEST_REPAIR_WINDOW");
         platform::SetWindowUserData(window, reinterpret_cast<intptr_t>(&recorder_));
         LauncherConfig config;
@@ -166,7 +166,7 @@ class RepairTest : public ::testing::Test {
         config.repairUrl = server_.Url("/");
         config.publicKey = publicKey;
         fs::create_directories("download");
-        worker_.SetHooks({nullptr, nullptr, nullptr,
+        worker_.SetHooks({gameRunning, nullptr, nullptr,
                           [window] { platform::PostMessage(window, WM_TEST_REPAIR_ENDED, 0, 0); }});
         if (worker_.Start(window, &updater_, config)) {
             platform::Message msg;
@@ -470,8 +470,6 @@ TEST_F(RepairTest, SignedListIsUsedOnlyWhenItsSignatureVerifies) {
     ExpectExact();
 }
 
-}  // namespace
-
 TEST_F(RepairTest, SiteFileThatIsNotTheListedOneIsNeverInstalled) {
     const std::string original = kLooseFiles.at("readme.txt");
     std::string sameSize = original;
@@ -575,3 +573,14 @@ TEST_F(RepairTest, StopCutsShortADownloadUnderWayAndShowsNoFailure) {
     EXPECT_EQ(recorder_.Texts(WM_REPAIR_ERROR), std::vector<std::string>());
     EXPECT_FALSE(fs::exists("readme.txt"));
 }
+
+TEST_F(RepairTest, RunningGameThatIsNotClosedStopsTheRepairBeforeAnything) {
+    fs::remove("readme.txt");
+    EXPECT_FALSE(Repair("", [] { return true; }));
+    EXPECT_EQ(recorder_.Texts(WM_REPAIR_ERROR),
+              std::vector<std::string>{GetMessageText(MessageId::kGameRunning)});
+    EXPECT_FALSE(fs::exists("readme.txt"));
+    EXPECT_FALSE(recorder_.Has(WM_REPAIR_DETAIL, GetMessageText(MessageId::kAnalysingLocalFiles)));
+}
+
+}  // namespace
