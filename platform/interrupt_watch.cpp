@@ -38,6 +38,9 @@ InterruptWatch::InterruptWatch(std::function<void()> onInterrupt)
         return;
     }
     sigaction(SIGTERM, &action, &g_previousTerm);
+    // A signal the process was started to ignore (a background job, nohup) stays ignored.
+    if (g_previousInt.sa_handler == SIG_IGN) sigaction(SIGINT, &g_previousInt, nullptr);
+    if (g_previousTerm.sa_handler == SIG_IGN) sigaction(SIGTERM, &g_previousTerm, nullptr);
     active_ = true;
     thread_ = std::thread([this] {
         for (;;) {

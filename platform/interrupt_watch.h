@@ -9,7 +9,8 @@ namespace platform {
 
 // While the object lives, SIGINT (and SIGTERM) no longer end the process: each calls
 // `onInterrupt` on a thread of the watch. The previous handling comes back with the
-// destructor. One watch at a time per process.
+// destructor. A signal that the process was started to ignore stays ignored. One watch
+// at a time per process.
 // Failure: when no pipe or handler can be had, the signals keep their previous handling
 // (active() is false).
 class InterruptWatch {

@@ -29,4 +29,21 @@ TEST(InterruptWatch, TurnsCtrlCIntoACallAndGivesTheSignalBack) {
     EXPECT_EQ(after.sa_handler, before.sa_handler);
 }
 
+TEST(InterruptWatch, LeavesASignalTheProcessIgnoresIgnored) {
+    struct sigaction ignore {
+    }, before{};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ASSERT_EQ(sigaction(SIGINT, &ignore, &before), 0);
+    {
+        platform::InterruptWatch watch([] {});
+        struct sigaction during {};
+        ASSERT_EQ(sigaction(SIGINT, nullptr, &during), 0);
+        EXPECT_EQ(during.sa_handler, SIG_IGN);  // a background job keeps ignoring Ctrl+C
+    }
+    struct sigaction after {};
+    ASSERT_EQ(sigaction(SIGINT, &before, &after), 0);
+    EXPECT_EQ(after.sa_handler, SIG_IGN);
+}
+
 }  // namespace
