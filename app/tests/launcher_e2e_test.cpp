@@ -243,4 +243,28 @@ TEST_F(LauncherProgramTest, RepairOnTheTerminalTellsByItsExitWhetherItCompleted)
     EXPECT_EQ(Launch("-direct --headless", output), 0) << output;
 }
 
+TEST_F(LauncherProgramTest, CtrlCDuringTheRepairStopsItAndWaitsForIt) {
+    PublishLauncher("CN.9.0");
+    fs::create_directories(site_.path() / "repair");
+    WriteFile(site_ / "repair/current.ver", "current|1\r\nslow.dat|00100000|12345678|0|\r\n");
+    // A repair site whose one file never arrives: the repair waits in its download.
+    const std::string marker = site_ / "download-started";
+    testing_support::PythonServer repairSite(
+        QG_STATIC_SERVER, {site_.path().string(), "--stall", "/repair/slow.dat", marker});
+    const std::string config = ReadFile(client_ / "quillgate.cfg");
+    WriteFile(client_ / "quillgate.cfg", config + "repair=" + repairSite.Url("/repair/") + "\r\n");
+    uint32_t launcher = 0;
+    ASSERT_TRUE(platform::StartProcess(
+        "/bin/sh", {"-c", "exec ./quillgate.exe -direct --headless --repair > launch.log 2>&1"},
+        client_.path().string(), &launcher));
+    // Only waits for the download to begin; a launcher that never gets there fails below.
+    for (int i = 0; i < 6000 && !fs::exists(marker); ++i) platform::SleepMilliseconds(10);
+    ASSERT_TRUE(fs::exists(marker));
+    kill(static_cast<pid_t>(launcher), SIGINT);
+    EXPECT_EQ(platform::WaitForProcess(launcher), 1);
+    const std::string output = ReadFile(client_ / "launch.log");
+    EXPECT_NE(output.find("repair not completed, repaired 0"), std::string::npos) << output;
+    EXPECT_FALSE(fs::exists(client_ / "slow.dat"));
+}
+
 }  // namespace
