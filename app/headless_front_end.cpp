@@ -13,31 +13,59 @@
 #include "app/terminal_view.h"
 #include "axp/updater.h"
 #include "platform/file_lock.h"
+#include "platform/interrupt_watch.h"
 #include "platform/messages.h"
 #include "platform/process.h"
 #include "update/launch_messages.h"
 #include "update/launch_worker.h"
 #include "update/message_table.h"
+#include "update/repair_worker.h"
 
 namespace {
 
 constexpr const char* kMainWindowClass = "QUILLGATE_MAIN_WINDOW";
 // Posted by the pipeline thread as it ends.
 constexpr uint32_t WM_APP_WORKER_ENDED = platform::WM_USER + 0x100;
+// Posted by the repair thread as it ends, and by the interrupt watch on Ctrl+C.
+constexpr uint32_t WM_APP_REPAIR_ENDED = platform::WM_USER + 0x101;
+constexpr uint32_t WM_APP_INTERRUPTED = platform::WM_USER + 0x102;
+// Polls for the end of a repair that was asked to stop, as the window's close does.
+constexpr uintptr_t kRepairEndTimer = 1001;
+constexpr uint32_t kRepairEndPollMs = 10;
 
 struct FrontEnd {
     LaunchDialogModel* model = nullptr;
     TerminalView* view = nullptr;
+    CRepairWorker* repair = nullptr;
     bool restartLauncher = false;
     bool manualDownload = false;
 };
+
+// Waits for a stopped repair to end; true once it has.
+bool RepairEndedAfterStop(FrontEnd& fe, platform::WindowHandle window) {
+    if (fe.repair->running()) return false;
+    platform::KillTimer(window, kRepairEndTimer);
+    fe.model->OnRepairThreadEnded();
+    return true;
+}
 
 intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr_t wParam,
                         intptr_t lParam) {
     auto* fe = reinterpret_cast<FrontEnd*>(platform::GetWindowUserData(window));
     if (fe == nullptr) return platform::DefWindowProc(window, message, wParam, lParam);
-    if (message == WM_APP_WORKER_ENDED || message == WM_CLOSE) {
+    if (message == WM_APP_WORKER_ENDED || message == WM_CLOSE || message == WM_APP_REPAIR_ENDED) {
         platform::PostQuitMessage(0);
+        return 0;
+    }
+    if (message == WM_APP_INTERRUPTED) {
+        if (fe->model->RequestClose() == LaunchDialogModel::Action::WaitForRepairThenClose)
+            platform::SetTimer(window, kRepairEndTimer, kRepairEndPollMs);
+        else
+            platform::PostQuitMessage(0);
+        return 0;
+    }
+    if (message == platform::WM_TIMER && wParam == kRepairEndTimer) {
+        if (RepairEndedAfterStop(*fe, window)) platform::PostQuitMessage(0);
         return 0;
     }
     switch (fe->model->HandleMessage(message, wParam, lParam)) {
@@ -54,15 +82,50 @@ intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr
     return 0;
 }
 
+// Runs the repair on the same window and view; true when it completed.
+bool RunRepair(FrontEnd& fe, platform::WindowHandle window, AXP::IUpdater& updater,
+               const LauncherConfig& config, std::function<bool()> checkGameRunning) {
+    CRepairWorker::Hooks hooks;
+    hooks.checkGameRunning = std::move(checkGameRunning);
+    hooks.finished = [window] { platform::PostMessage(window, WM_APP_REPAIR_ENDED, 0, 0); };
+    fe.repair->SetHooks(hooks);
+    fe.model->StartRepair();
+    bool started = false;
+    {
+        // Ctrl+C asks the repair to stop between two files instead of ending the process
+        // in the middle of one.
+        platform::InterruptWatch interrupts(
+            [window] { platform::PostMessage(window, WM_APP_INTERRUPTED, 0, 0); });
+        started = fe.repair->Start(window, &updater, config);
+        if (started) {
+            platform::Message msg;
+            while (platform::GetMessage(msg)) platform::DispatchMessage(msg);
+        }
+        fe.repair->Join();
+    }
+    if (!started) {
+        fe.model->OnRepairThreadEnded();
+        std::printf("%s\n", FormatMessage<MessageId::kRepairStartFailed>(
+                                std::string(GetMessageText(MessageId::kConfigBad)))
+                                .c_str());
+        return false;
+    }
+    std::printf("repair %s, repaired %d\n", fe.repair->completed() ? "completed" : "not completed",
+                fe.repair->repairedCount());
+    return fe.repair->completed();
+}
+
 }  // namespace
 
 int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
     const bool interactive = isatty(STDOUT_FILENO) != 0;
     TerminalView view(stdout, interactive);
     CLaunchWorker worker;
-    LaunchDialogModel model({[&] { return worker.result(); }, nullptr, nullptr},
-                            /*repairOffered=*/false);
-    FrontEnd fe{&model, &view};
+    CRepairWorker repair;
+    LaunchDialogModel model({[&] { return worker.result(); },
+                             [&] { return repair.repairedCount(); }, [&] { repair.SignalStop(); }},
+                            options.repair);
+    FrontEnd fe{&model, &view, &repair};
 
     platform::RegisterWindowClass(kMainWindowClass, &MainWindowProc);
     const platform::WindowHandle window = platform::CreateMessageWindow(kMainWindowClass);
@@ -102,6 +165,15 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
         while (platform::GetMessage(msg)) platform::DispatchMessage(msg);
     }
     worker.Join();
+
+    const bool upToDate =
+        worker.result() == kResultUpToDate && !fe.manualDownload && !fe.restartLauncher;
+    const bool repairAfterUpdate = upToDate && options.repair;
+    bool repaired = false;
+    if (repairAfterUpdate) {
+        std::printf("result %d\n", worker.result());
+        repaired = RunRepair(fe, window, updater, worker.config(), hooks.checkGameRunning);
+    }
     platform::DestroyMessageWindow(window);
 
     if (fe.manualDownload) {
@@ -120,8 +192,8 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
         if (options.lock != nullptr) options.lock->StopSharing();
         return started ? platform::WaitForProcess(id) : 1;
     }
-    std::printf("result %d\n", worker.result());
-    if (worker.result() != kResultUpToDate) return 1;
+    if (!repairAfterUpdate) std::printf("result %d\n", worker.result());
+    if (worker.result() != kResultUpToDate || (options.repair && !repaired)) return 1;
     if (options.startGame && !RunGame(worker.config())) {
         std::fprintf(stderr, "the game could not be started: %s\n",
                      worker.config().gameExe.c_str());

@@ -4,7 +4,8 @@
 //   quillgate.exe [-direct] [--headless] [--start] [platform tokens]
 //   quillgate.exe --help | --version
 //
-// --headless runs the update on the terminal; --start then starts the game.
+// --headless runs the update on the terminal; --repair then checks and restores the
+// client's files; --start then starts the game.
 
 #include <cstdio>
 #include <cstring>
@@ -22,12 +23,14 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quillgate.exe [-direct] [--headless] [--start] [/V:session /N:user]\n"
+    "usage: quillgate.exe [-direct] [--headless [--repair]] [--start] [/V:session /N:user]\n"
     "       quillgate.exe --help | --version\n"
     "\n"
     "Brings the game client in the current folder up to date from its update servers.\n"
     "  -direct     run here, without handing over to quillgate.bin\n"
     "  --headless  show the update on the terminal; exit 0 when the client is up to date\n"
+    "  --repair    after the update, check every file against the published list and\n"
+    "              restore the damaged ones; exit 0 only when the repair completed\n"
     "  --start     then start the game\n"
     "  --help      print this text and end\n"
     "  --version   print the launcher's version and end\n";
@@ -88,7 +91,8 @@ int main(int argc, char** argv) {
         // launcher's: pass the terminal options on and wait for it.
         std::vector<std::string> options;
         for (const std::string& a : args) {
-            if (a == "--headless" || a == "--start" || a == kAfterSelfUpdateOption)
+            if (a == "--headless" || a == "--start" || a == "--repair" ||
+                a == kAfterSelfUpdateOption)
                 options.push_back(a);
         }
         uint32_t id = 0;
@@ -102,6 +106,7 @@ int main(int argc, char** argv) {
     }
 
     // The window needs a desktop session; the terminal front end works everywhere.
-    return RunHeadless(app,
-                       HeadlessOptions{HasArgument(args, "--start"), args, &lock, kBuiltInVersion});
+    return RunHeadless(
+        app, HeadlessOptions{HasArgument(args, "--start"), HasArgument(args, "--repair"), args,
+                             &lock, kBuiltInVersion});
 }

@@ -94,6 +94,25 @@ bool FileSizeAtLeast(std::string_view gbkPath, uint64_t bytes) {
            static_cast<uint64_t>(st.st_size) >= bytes;
 }
 
+SysStatus GetFileFacts(std::string_view gbkPath, FileFacts& facts) {
+    std::string native;
+    if (SysStatus s = ToNative(gbkPath, native); !s) return s;
+    struct stat st;
+    if (stat(native.c_str(), &st) != 0) return SysStatus::Failed("stat", errno);
+    if (!S_ISREG(st.st_mode)) return SysStatus::Failed("stat", EISDIR);
+    facts.size = static_cast<uint64_t>(st.st_size);
+    facts.lastWriteNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return SysStatus::Ok();
+}
+
+SysStatus RenamePath(std::string_view fromGbkPath, std::string_view toGbkPath) {
+    std::string from, to;
+    if (SysStatus s = ToNative(fromGbkPath, from); !s) return s;
+    if (SysStatus s = ToNative(toGbkPath, to); !s) return s;
+    if (int e = PosixFileSystem().Rename(from, to)) return SysStatus::Failed("rename", e);
+    return SysStatus::Ok();
+}
+
 SysStatus MakeWritable(std::string_view gbkPath) {
     std::string native;
     if (SysStatus s = ToNative(gbkPath, native); !s) return s;

@@ -55,6 +55,7 @@ enum class MessageId : uint32_t {
     kRemovingFile = 59,    // s: file
     kLauncherFetchFailed = 60,
     kLauncherDownloaded = 61,
+    kAnalysingLocalFiles = 63,
     kCheckingFiles = 64,     // d: checked, d: all
     kRepairFailed = 65,      // s: file
     kRepairProgress = 66,    // s: checked bytes, s: all bytes, d: files repaired

@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
 
 #include "app/launch_app.h"
+#include "axp/crc.h"
 #include "axp/pack_file.h"
 #include "axp/stream.h"
 #include "axp/updater.h"
@@ -76,6 +78,12 @@ class LauncherProgramTest : public ::testing::Test {
         for (const auto& e : fs::directory_iterator(client_.path()))
             names.insert(e.path().filename().string());
         return names;
+    }
+
+    static std::string CrcHex(const std::string& data) {
+        char text[16];
+        std::snprintf(text, sizeof(text), "%08X", AXP::Crc(data.data(), data.size()));
+        return text;
     }
 
     static size_t Occurrences(const std::string& text, const std::string& part) {
@@ -198,6 +206,65 @@ TEST_F(LauncherProgramTest, ARunningGameIsReportedOnceWhenNobodyCanBeAsked) {
     platform::WaitForProcess(game);
     EXPECT_EQ(Occurrences(output, GetMessageText(MessageId::kGameRunning)), 1u) << output;
     EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.0");
+}
+
+TEST_F(LauncherProgramTest, RepairOnTheTerminalTellsByItsExitWhetherItCompleted) {
+    PublishLauncher("CN.9.0");
+    fs::create_directories(site_.path() / "repair");
+    // The release as published: the updated readme and one more file.
+    WriteFile(site_ / "repair/current.ver", "current|2\r\nreadme.txt|00000003|" + CrcHex("new") +
+                                                "|0|\r\nextra.dat|00000005|" + CrcHex("extra") +
+                                                "|0|\r\n");
+    WriteFile(site_ / "repair/readme.txt", "new");
+    WriteFile(site_ / "repair/extra.dat", "extra");
+    const std::string config = ReadFile(client_ / "quillgate.cfg");
+    WriteFile(client_ / "quillgate.cfg", config + "repair=" + server_.Url("/repair/") + "\r\n");
+
+    std::string output;
+    ASSERT_EQ(Launch("-direct --headless --repair", output), 0) << output;
+    EXPECT_NE(output.find("result 2"), std::string::npos) << output;
+    EXPECT_NE(output.find("repair completed, repaired 1"), std::string::npos) << output;
+    EXPECT_EQ(ReadFile(client_ / "extra.dat"), "extra");
+
+    // A file the site cannot give: the repair does not complete.
+    fs::remove(client_ / "extra.dat");
+    fs::remove(site_ / "repair/extra.dat");
+    EXPECT_EQ(Launch("-direct --headless --repair", output), 1) << output;
+    EXPECT_NE(output.find("repair not completed"), std::string::npos) << output;
+
+    // An update that fails runs no repair, and says how the update ended.
+    EXPECT_EQ(Launch("-direct --headless --repair", output, "QUILLGATE_FAKE_FREE_BYTES=1000"), 1);
+    EXPECT_NE(output.find("result -5"), std::string::npos) << output;
+    EXPECT_EQ(output.find("repair"), std::string::npos) << output;
+
+    // No repair site configured: nothing to repair with.
+    WriteFile(client_ / "quillgate.cfg", config);
+    EXPECT_EQ(Launch("-direct --headless --repair", output), 1) << output;
+    EXPECT_EQ(Launch("-direct --headless", output), 0) << output;
+}
+
+TEST_F(LauncherProgramTest, CtrlCDuringTheRepairStopsItAndWaitsForIt) {
+    PublishLauncher("CN.9.0");
+    fs::create_directories(site_.path() / "repair");
+    WriteFile(site_ / "repair/current.ver", "current|1\r\nslow.dat|00100000|12345678|0|\r\n");
+    // A repair site whose one file never arrives: the repair waits in its download.
+    const std::string marker = site_ / "download-started";
+    testing_support::PythonServer repairSite(
+        QG_STATIC_SERVER, {site_.path().string(), "--stall", "/repair/slow.dat", marker});
+    const std::string config = ReadFile(client_ / "quillgate.cfg");
+    WriteFile(client_ / "quillgate.cfg", config + "repair=" + repairSite.Url("/repair/") + "\r\n");
+    uint32_t launcher = 0;
+    ASSERT_TRUE(platform::StartProcess(
+        "/bin/sh", {"-c", "exec ./quillgate.exe -direct --headless --repair > launch.log 2>&1"},
+        client_.path().string(), &launcher));
+    // Only waits for the download to begin; a launcher that never gets there fails below.
+    for (int i = 0; i < 6000 && !fs::exists(marker); ++i) platform::SleepMilliseconds(10);
+    ASSERT_TRUE(fs::exists(marker));
+    kill(static_cast<pid_t>(launcher), SIGINT);
+    EXPECT_EQ(platform::WaitForProcess(launcher), 1);
+    const std::string output = ReadFile(client_ / "launch.log");
+    EXPECT_NE(output.find("repair not completed, repaired 0"), std::string::npos) << output;
+    EXPECT_FALSE(fs::exists(client_ / "slow.dat"));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "patch_content.h"
 #include "platform/native_path.h"
 #include "platform/text_encoding.h"
+#include "repair_site.h"
 #include "signing_commands.h"
 #include "site_commands.h"
 
@@ -230,11 +231,13 @@ const char kProgramName[] = "qgpatch";
 int main(int argc, char** argv) {
     if (cli::WantsHelp(argc, argv)) {
         return cli::PrintHelp(argc >= 2, {kHelp, "\nPublishing a site:\n", qgpatch::kSiteHelp,
-                                          qgpatch::kSigningHelp});
+                                          qgpatch::kRepairSiteHelp, qgpatch::kSigningHelp});
     }
     const std::string command = argv[1];
     if (qgpatch::IsSiteCommand(command))
         return qgpatch::RunSiteCommand(command, std::vector<std::string>(argv + 2, argv + argc));
+    if (qgpatch::IsRepairSiteCommand(command))
+        return qgpatch::RunRepairSiteCommand(std::vector<std::string>(argv + 2, argv + argc));
     if (qgpatch::IsSigningCommand(command))
         return qgpatch::RunSigningCommand(command, std::vector<std::string>(argv + 2, argv + argc));
     Options o;

@@ -1,0 +1,515 @@
+#include "update/repair_worker.h"
+
+#include <chrono>
+#include <string_view>
+
+#include "axp/compress.h"
+#include "axp/crc.h"
+#include "axp/error.h"
+#include "axp/pack_file.h"
+#include "axp/stream.h"
+#include "axp/updater.h"
+#include "axp/zip_reader.h"
+#include "download/create_downloader.h"
+#include "download/part_files.h"
+#include "download/progress_format.h"
+#include "platform/file_system.h"
+#include "platform/text_encoding.h"
+#include "platform/text_file.h"
+#include "update/message_table.h"
+#include "update/release_trust.h"
+#include "update/url.h"
+
+namespace {
+
+constexpr uint32_t kTagFile = 1;
+constexpr const char* kLocalPatchExtension = ".patch";
+constexpr const char* kConvertedExtension = ".~patch";
+// Posted to the command window by SignalStop: the download under way is stopped on the
+// repair thread, which pumps its messages while it waits for the download.
+constexpr uint32_t kStopDownloadMessage = platform::WM_USER + 0x64;
+// A pack that cannot be opened waits under this suffix until its replacement is complete.
+constexpr const char* kSetAsideSuffix = ".~unreadable";
+
+// Process-wide, as the download texts of every repair share one clock.
+std::atomic<uint64_t> g_lastDownloadText{0};
+
+std::string Shown(const std::string& gbk) { return platform::GbkToUtf8Lossy(gbk); }
+
+uint64_t TickMilliseconds() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+// The last component of a GBK path ("\" or "/" separated).
+std::string FileNameOf(const std::string& path) {
+    const std::string unified = NormalisePath(path, false, true);
+    const size_t slash = unified.rfind('/');
+    return slash == std::string::npos ? unified : unified.substr(slash + 1);
+}
+
+// The folder part of a GBK path, empty when it has none.
+std::string FolderOf(const std::string& path) {
+    const std::string unified = NormalisePath(path, false, true);
+    const size_t slash = unified.rfind('/');
+    return slash == std::string::npos ? std::string() : unified.substr(0, slash);
+}
+
+bool HasExtensionNoCase(const std::string& name, std::string_view extension) {
+    if (name.size() < extension.size()) return false;
+    for (size_t i = 0; i < extension.size(); ++i) {
+        char c = name[name.size() - extension.size() + i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        if (c != extension[i]) return false;
+    }
+    return true;
+}
+
+uint32_t RoundedPercent(uint64_t part, uint64_t whole) {
+    if (whole == 0) return 100;  // nothing to weigh: every check is complete
+    return static_cast<uint32_t>(static_cast<double>(part) * 100.0 / static_cast<double>(whole) +
+                                 0.5);
+}
+
+// Whether the library's refusal of an entry means the entry is damaged or absent (restore
+// it) rather than that this machine failed to read it.
+bool EntryItselfIsBad(uint32_t code) {
+    return code == AXP::kErrNotFound || code == AXP::kErrCorrupt ||
+           code == AXP::kErrUnknownCompress || code == AXP::kErrCodec;
+}
+
+}  // namespace
+
+CRepairWorker::CRepairWorker() = default;
+
+CRepairWorker::~CRepairWorker() {
+    SignalStop();
+    Join();
+    downloader_.reset();
+}
+
+void CRepairWorker::Join() {
+    if (!thread_.joinable()) return;
+    // The thread may be inside a send to a window of this thread: handle it meanwhile.
+    platform::WaitHandlingSends(ended_);
+    thread_.join();
+}
+
+bool CRepairWorker::Start(platform::WindowHandle dialog, AXP::IUpdater* updater,
+                          const LauncherConfig& config) {
+    if (running_.load() || config.repairUrl.empty() || updater == nullptr) return false;
+    Join();
+    dialogWindow_ = dialog;
+    updater_ = updater;
+    repairUrl_ = config.repairUrl;
+    workDir_ = config.downloadDir;
+    cacheDir_ = workDir_ + "cache\\";
+    publicKey_.reset();
+    publicKeyBad_ = false;
+    if (!config.publicKey.empty()) {
+        PublicKey key;
+        // A key that does not parse must not leave the list unchecked.
+        if (ParsePublicKeyHex(config.publicKey, key))
+            publicKey_ = key;
+        else
+            publicKeyBad_ = true;
+    }
+    platform::CreateDirectoryIfMissing(workDir_);
+    platform::CreateDirectoryIfMissing(cacheDir_);
+    if (!downloader_) {
+        downloader_ = hooks_.createDownloader ? hooks_.createDownloader() : CreateDownloader(0);
+        if (downloader_ && hooks_.configureDownloader) hooks_.configureDownloader(*downloader_);
+    }
+    stopEvent_.Reset();
+    ended_.Reset();
+    completed_ = false;
+    repairedCount_ = 0;
+    running_ = true;
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+void CRepairWorker::Send(uint32_t message, const std::string& text) {
+    platform::SendMessage(dialogWindow_, message, reinterpret_cast<uintptr_t>(text.c_str()), 0);
+}
+
+void CRepairWorker::SendValue(uint32_t message, uintptr_t value) {
+    platform::SendMessage(dialogWindow_, message, value, 0);
+}
+
+bool CRepairWorker::Stopped() { return stopEvent_.TryWait(); }
+
+void CRepairWorker::SignalStop() {
+    stopEvent_.Set();
+    const platform::WindowHandle window = commandWindow_.load();
+    if (window != platform::kNoWindow) platform::PostMessage(window, kStopDownloadMessage, 0, 0);
+}
+
+void CRepairWorker::Run() {
+    [&] {
+        if (hooks_.checkGameRunning && hooks_.checkGameRunning()) {
+            Error(FormatMessage<MessageId::kGameRunning>());
+            return;
+        }
+        platform::RegisterWindowClass(kRepairCommandWindowClass, &CommandWindowProc);
+        const platform::WindowHandle window =
+            platform::CreateMessageWindow(kRepairCommandWindowClass);
+        platform::SetWindowUserData(window, reinterpret_cast<intptr_t>(this));
+        commandWindow_ = window;
+        // A stop asked for before the window existed still counts: each step looks first.
+        // Part files of a killed run are never resumed: they only take space.
+        RemoveStalePartFiles(cacheDir_);
+        if (LoadFileList() && CheckLooseFiles() && CheckPackFiles()) {
+            completed_ = true;
+            SendValue(WM_REPAIR_DONE, 0);
+        }
+        commandWindow_ = platform::kNoWindow;
+        platform::DestroyMessageWindow(window);
+    }();
+    // Converted packages are of no use to a later run, which converts afresh.
+    for (const auto& [time, patch] : localPatches_)
+        if (!patch.converted.empty()) platform::DeleteFileAt(patch.converted);
+    localPatches_.clear();
+    running_ = false;
+    if (hooks_.finished) hooks_.finished();
+    ended_.Set();
+}
+
+bool CRepairWorker::LoadFileList() {
+    list_ = RepairList();
+    checkedVolume_ = 0;
+    examined_ = 0;
+    repairedCount_ = 0;
+    localPatches_.clear();
+    Send(WM_REPAIR_DETAIL, FormatMessage<MessageId::kAnalysingLocalFiles>());
+    Send(WM_REPAIR_STATUS, "");
+    SendValue(WM_REPAIR_PROGRESS, 0);
+    SendValue(WM_REPAIR_TOTAL_PROGRESS, 0);
+
+    std::vector<platform::DirectoryEntry> entries;
+    platform::ListDirectory(workDir_, entries);
+    for (const platform::DirectoryEntry& e : entries) {
+        if (e.isDirectory || e.gbkName.empty() || e.gbkName[0] == '.' ||
+            !HasExtensionNoCase(e.gbkName, kLocalPatchExtension))
+            continue;
+        platform::FileFacts facts;
+        if (!platform::GetFileFacts(workDir_ + e.gbkName, facts)) continue;
+        localPatches_.emplace(facts.lastWriteNs, LocalPatch{workDir_ + e.gbkName, "", false});
+    }
+
+    auto refuse = [&](const std::string& listPath) {
+        platform::DeleteFileAt(listPath);
+        Error(FormatMessage<MessageId::kLocalVersionFileBad>());
+        Send(WM_REPAIR_DETAIL, FormatMessage<MessageId::kGoToOperatorSite>());
+        return false;
+    };
+    const std::string listPath = workDir_ + kRepairListName;
+    if (publicKeyBad_) {
+        Error(FormatMessage<MessageId::kConfigBad>() + " " +
+              FormatMessage<MessageId::kPublicKeyBad>());
+        return false;
+    }
+    if (!RepairDownload(kRepairListName, listPath, kTagFile, kRepairListMaxBytes)) {
+        if (Stopped()) return false;
+        Error(FormatMessage<MessageId::kPatchInfoBad>());
+        return false;
+    }
+    std::string text;
+    if (!platform::ReadWholeFile(listPath, text)) return refuse(listPath);
+    if (publicKey_ && !VerifyListSignature(listPath, text)) return refuse(listPath);
+    if (ParseRepairList(text, list_) != RepairListResult::Ok) {
+        list_ = RepairList();
+        return refuse(listPath);
+    }
+    platform::DeleteFileAt(listPath);
+    return true;
+}
+
+bool CRepairWorker::VerifyListSignature(const std::string& listPath, const std::string& listData) {
+    const std::string signaturePath = listPath + kSignatureSuffix;
+    const std::string url = repairUrl_ + EscapeUrl(kRepairListName);
+    downloader_->SetSizeLimit(kSignatureMaxBytes);
+    downloader_->SetTask(SignatureUrl(url).c_str(), signaturePath.c_str(), commandWindow_.load(),
+                         kTagFile);
+    downloader_->Start();
+    downloader_->Wait(true);
+    const bool fetched = (downloader_->GetState() & kDownloadPhaseMask) == kDownloadPhaseFinished;
+    downloader_->Reset();
+    if (hooks_.configureDownloader) hooks_.configureDownloader(*downloader_);
+    const bool verified = fetched && SignatureFileVerifies(listData, signaturePath, *publicKey_);
+    platform::DeleteFileAt(signaturePath);
+    return verified;
+}
+
+void CRepairWorker::ShowChecking() {
+    ++examined_;
+    Send(WM_REPAIR_DETAIL, FormatMessage<MessageId::kCheckingFiles>(
+                               static_cast<int>(examined_), static_cast<int>(list_.entryCount)));
+}
+
+void CRepairWorker::FailFile(const std::string& path) {
+    Error(FormatMessage<MessageId::kRepairFailed>(Shown(path)));
+    Send(WM_REPAIR_DETAIL, FormatMessage<MessageId::kGoToOperatorSite>());
+}
+
+void CRepairWorker::FailWithCode() {
+    Error(FormatMessage<MessageId::kRepairFailedCode>(static_cast<int>(AXP::GetLastErrorCode()),
+                                                      Shown(AXP::GetLastErrorText())));
+    Send(WM_REPAIR_DETAIL, FormatMessage<MessageId::kGoToOperatorSite>());
+}
+
+bool CRepairWorker::CheckLooseFiles() {
+    for (const RepairEntry& entry : list_.looseFiles) {
+        if (Stopped()) return false;
+        ShowChecking();
+        platform::FileFacts facts;
+        uint32_t crc = 0;
+        // The size first: a file of the wrong length is not read at all.
+        const bool good = platform::GetFileFacts(entry.path, facts) && facts.size == entry.size &&
+                          updater_->ComputeFileCrc(entry.path, crc, false) && crc == entry.crc;
+        if (!good) {
+            if (!RestoreFile(entry)) {
+                if (!Stopped()) FailFile(entry.path);
+                return false;
+            }
+            ++repairedCount_;
+        }
+        AddCheckedVolume(entry.size);
+    }
+    return true;
+}
+
+bool CRepairWorker::RestoreFile(const RepairEntry& entry) {
+    const std::string folder = FolderOf(entry.path);
+    if (!folder.empty() && !AXP::CreateDirectoryChain(folder)) return false;
+    if (entry.size == 0) return platform::WriteFileReplacing(entry.path, "").ok();
+    const std::string temp = cacheDir_ + FileNameOf(entry.path);
+    if (!FetchContent(entry, "", temp)) return false;
+    // Written beside the destination and renamed over it: never half a file.
+    const bool copied = platform::CopyFileOver(temp, entry.path).ok();
+    platform::DeleteFileAt(temp);
+    return copied;
+}
+
+bool CRepairWorker::FetchContent(const RepairEntry& entry, const std::string& packName,
+                                 const std::string& temp) {
+    if (RestoreFromLocalPatches(entry, packName, temp)) return true;
+    const std::string relative = packName.empty() ? entry.path : packName + "/" + entry.path;
+    // The list gives the size: a longer answer is not the file.
+    if (!RepairDownload(relative, temp, kTagFile, static_cast<int64_t>(entry.size))) return false;
+    platform::FileFacts facts;
+    uint32_t crc = 0;
+    if (platform::GetFileFacts(temp, facts) && facts.size == entry.size &&
+        updater_->ComputeFileCrc(temp, crc, false) && crc == entry.crc)
+        return true;
+    platform::DeleteFileAt(temp);
+    return false;
+}
+
+bool CRepairWorker::RestoreFromLocalPatches(const RepairEntry& entry, const std::string& packName,
+                                            const std::string& temp) {
+    if (localPatches_.empty()) return false;
+    Send(WM_REPAIR_DETAIL, GetMessageText(MessageId::kRepairSpinnerFirst));
+    SendValue(WM_REPAIR_PROGRESS, MARQUEE_ON);
+    const std::string member =
+        NormalisePath(packName.empty() ? entry.path : packName + "/" + entry.path, false, true);
+    // Packages made by the diff name a pack's members by entry name alone.
+    const std::string bareMember = NormalisePath(entry.path, false, true);
+    bool found = false;
+    for (auto& [time, patch] : localPatches_) {
+        if (patch.conversionFailed) continue;
+        if (patch.converted.empty()) {
+            std::string name = FileNameOf(patch.path);
+            name = name.substr(0, name.size() - std::string_view(kLocalPatchExtension).size());
+            const std::string converted = cacheDir_ + name + kConvertedExtension;
+            // Each package is converted once per run, whatever the outcome.
+            if (!updater_->ConvertPackageForm(patch.path, converted)) {
+                patch.conversionFailed = true;
+                platform::DeleteFileAt(converted);
+                continue;
+            }
+            patch.converted = converted;
+        }
+        std::string data;
+        AXP::ZipMemberResult read = AXP::ReadZipMember(patch.converted, member, entry.size, data);
+        if (read == AXP::ZipMemberResult::kNoMember && !packName.empty())
+            read = AXP::ReadZipMember(patch.converted, bareMember, entry.size, data);
+        if (read != AXP::ZipMemberResult::kOk || data.size() != entry.size ||
+            AXP::Crc(data.data(), data.size()) != entry.crc)
+            continue;
+        if (platform::WriteFileReplacing(temp, data)) {
+            found = true;
+            break;
+        }
+    }
+    Send(WM_REPAIR_DETAIL, "");
+    SendValue(WM_REPAIR_PROGRESS, MARQUEE_OFF);
+    return found;
+}
+
+bool CRepairWorker::RepairDownload(const std::string& relativePath, const std::string& localPath,
+                                   uint32_t tag, int64_t sizeLimit) {
+    if (!downloader_) return false;
+    // Only the relative part is escaped: the site's own address is used as configured.
+    const std::string url = repairUrl_ + EscapeUrl(relativePath);
+    Send(WM_REPAIR_DETAIL, FormatMessage<MessageId::kFetchingFromServer>(Shown(relativePath)));
+    downloader_->SetSizeLimit(sizeLimit);
+    downloader_->SetTask(url.c_str(), localPath.c_str(), commandWindow_.load(), tag);
+    downloader_->Start();
+    downloader_->Wait(true);
+    const bool ok = (downloader_->GetState() & kDownloadPhaseMask) == kDownloadPhaseFinished;
+    downloader_->Reset();
+    if (hooks_.configureDownloader) hooks_.configureDownloader(*downloader_);
+    if (!ok && !Stopped()) Error(FormatMessage<MessageId::kPatchInfoFetchFailed>());
+    return ok;
+}
+
+bool CRepairWorker::CheckPackFiles() {
+    for (const auto& [packName, entries] : list_.packFiles) {
+        if (Stopped()) return false;
+        if (!CheckPack(packName, entries)) return false;
+    }
+    return true;
+}
+
+bool CRepairWorker::CheckPack(const std::string& packName,
+                              const std::vector<RepairEntry>& entries) {
+    AXP::PackFile pack;
+    std::string setAside;
+    if (!pack.Open(packName, false)) {
+        pack.Close();
+        // Kept until the new pack is complete: a repair that cannot finish puts it back.
+        if (platform::PathExists(packName)) {
+            setAside = packName + kSetAsideSuffix;
+            if (!platform::RenamePath(packName, setAside)) {
+                AXP::SetLastError(AXP::kErrWrite, "File=%s", packName.c_str());
+                FailWithCode();
+                return false;
+            }
+        }
+        const std::string folder = FolderOf(packName);
+        if ((!folder.empty() && !AXP::CreateDirectoryChain(folder)) || !pack.Create(packName)) {
+            FailWithCode();
+            if (!setAside.empty()) platform::RenamePath(setAside, packName);
+            return false;
+        }
+    }
+    auto abandon = [&] {
+        pack.Close();
+        if (!setAside.empty()) platform::RenamePath(setAside, packName);
+        return false;
+    };
+    for (const RepairEntry& entry : entries) {
+        if (Stopped()) return abandon();
+        ShowChecking();
+        switch (ExamineEntry(pack, entry)) {
+            case EntryState::Good:
+                break;
+            case EntryState::Failed:
+                FailWithCode();
+                return abandon();
+            case EntryState::Restore:
+                if (!RestorePackEntry(pack, packName, entry)) {
+                    if (!Stopped()) FailFile(packName + "/" + entry.path);
+                    return abandon();
+                }
+                ++repairedCount_;
+                break;
+        }
+        AddCheckedVolume(entry.size);
+    }
+    if (!pack.Close()) {
+        FailWithCode();
+        return false;
+    }
+    if (!setAside.empty()) platform::DeleteFileAt(setAside);
+    return true;
+}
+
+CRepairWorker::EntryState CRepairWorker::ExamineEntry(AXP::PackFile& pack,
+                                                      const RepairEntry& entry) {
+    AXP::SetLastError(AXP::kErrNone);
+    // The size first: an entry of the wrong length is not decoded at all.
+    if (pack.Exists(entry.path) && pack.GetFileSize(entry.path, false) != entry.size)
+        return EntryState::Restore;
+    AXP::IStream* stream = pack.OpenFile(entry.path);
+    if (stream == nullptr)
+        return EntryItselfIsBad(AXP::GetLastErrorCode()) ? EntryState::Restore : EntryState::Failed;
+    AXP::SetLastError(AXP::kErrNone);
+    const uint32_t crc = stream->GetCrc();
+    const uint32_t code = AXP::GetLastErrorCode();
+    stream->Release();
+    if (code != AXP::kErrNone)
+        return EntryItselfIsBad(code) ? EntryState::Restore : EntryState::Failed;
+    return crc == entry.crc ? EntryState::Good : EntryState::Restore;
+}
+
+bool CRepairWorker::RestorePackEntry(AXP::PackFile& pack, const std::string& packName,
+                                     const RepairEntry& entry) {
+    const std::string temp = cacheDir_ + FileNameOf(entry.path);
+    if (entry.size == 0) {
+        if (!platform::WriteFileReplacing(temp, "")) return false;
+    } else if (!FetchContent(entry, packName, temp)) {
+        return false;
+    }
+    bool added = false;
+    if (entry.compressType == 0) {
+        added = pack.AddFile(temp.c_str(), 0, entry.path, false, true, 0, entry.size);
+    } else if (entry.compressType > 0 && entry.compressType <= 0xFF) {
+        AXP::ICompressMgr& codecs = AXP::GetCompressManager();
+        AXP::ICompress* codec = codecs.GetByType(static_cast<uint8_t>(entry.compressType));
+        uint32_t unpacked = 0, compressed = 0;
+        added = codec != nullptr &&
+                codecs.CompressFile(codec, temp, temp, unpacked, nullptr, 0, false, compressed) &&
+                unpacked == entry.size &&
+                pack.AddFile(temp.c_str(), 0, entry.path, false, true,
+                             static_cast<uint8_t>(entry.compressType), unpacked);
+    }
+    platform::DeleteFileAt(temp);
+    return added;
+}
+
+void CRepairWorker::AddCheckedVolume(uint32_t size) {
+    const uint32_t before = RoundedPercent(checkedVolume_, list_.totalVolume);
+    checkedVolume_ += size;
+    const uint32_t after = RoundedPercent(checkedVolume_, list_.totalVolume);
+    if (after == before) return;
+    Send(WM_REPAIR_STATUS,
+         FormatMessage<MessageId::kRepairProgress>(
+             FormatByteSize(static_cast<int64_t>(checkedVolume_)),
+             FormatByteSize(static_cast<int64_t>(list_.totalVolume)), repairedCount_.load()));
+    SendValue(WM_REPAIR_PROGRESS, after);
+}
+
+intptr_t CRepairWorker::CommandWindowProc(platform::WindowHandle window, uint32_t message,
+                                          uintptr_t wParam, intptr_t lParam) {
+    auto* self = reinterpret_cast<CRepairWorker*>(platform::GetWindowUserData(window));
+    if (self == nullptr) return platform::DefWindowProc(window, message, wParam, lParam);
+    if (message == 0x3400) return 1;
+    if (message == kStopDownloadMessage) {
+        self->downloader_->Stop();
+        return 1;
+    }
+    if (message == WM_DOWNLOAD_STATE) {
+        const uint32_t state = self->downloader_->GetState();
+        if (state == kDownloadPhaseRunning) self->SendValue(WM_REPAIR_TOTAL_PROGRESS, 0);
+        if ((state & kDownloadPhaseMask) == kDownloadPhaseFinished)
+            self->SendValue(WM_REPAIR_TOTAL_PROGRESS, 100);
+        return 1;
+    }
+    if (message != WM_DOWNLOAD_PROGRESS)
+        return platform::DefWindowProc(window, message, wParam, lParam);
+    int64_t total = 0, done = 0;
+    // A transfer of unknown length has no percentage.
+    if (self->downloader_->GetProgress(total, done) && total > 0)
+        self->SendValue(WM_REPAIR_TOTAL_PROGRESS, static_cast<uintptr_t>(done * 100.0 / total));
+    const uint64_t now = TickMilliseconds();
+    if (now - g_lastDownloadText.load() > 1000) {
+        self->Send(WM_REPAIR_STATUS, FormatMessage<MessageId::kDownloadProgress>(
+                                         FormatByteSize(done), FormatByteSize(total),
+                                         FormatByteSize(self->downloader_->GetSpeed())));
+        g_lastDownloadText = now;
+    }
+    return 1;
+}
