@@ -53,8 +53,12 @@ FileLock::Result FileLock::Acquire(std::string_view gbkPath) {
     if (!NativePath(gbkPath, native)) return Result::Failed;
     fd_ = TakeInheritedLock(native);
     if (fd_ >= 0) return Result::Acquired;
+    return AcquireNative(native);
+}
 
-    const int fd = open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+FileLock::Result FileLock::AcquireNative(const std::string& nativePath) {
+    if (fd_ >= 0) return Result::Acquired;
+    const int fd = open(nativePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return Result::Failed;
     int rc;
     do {

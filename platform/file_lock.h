@@ -24,6 +24,10 @@ class FileLock {
     // down by the process that started this one (ShareWithNextProcess) for the same
     // file is taken over, so the lock is never free between the two.
     Result Acquire(std::string_view gbkPath);
+    // Takes the lock on a native path (outside the client folder), without looking for a
+    // handed-down one: it leaves the environment alone, so a thread may call it while
+    // others run.
+    Result AcquireNative(const std::string& nativePath);
 
     // Lets the processes started from now on inherit the held lock and take it over
     // with Acquire. False when no lock is held.

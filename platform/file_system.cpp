@@ -40,6 +40,14 @@ SysStatus ReplaceFile(IFileSystem& fs, const std::string& nativeTarget, mode_t m
     return status;
 }
 
+SysStatus ReplaceFileWithData(IFileSystem& fs, const std::string& nativeTarget, mode_t mode,
+                              std::string_view data) {
+    return ReplaceFile(fs, nativeTarget, mode, [&](IFile& out) {
+        if (int e = out.WriteAt(0, data.data(), data.size())) return SysStatus::Failed("write", e);
+        return SysStatus::Ok();
+    });
+}
+
 }  // namespace
 
 SysStatus CreateDirectoryIfMissing(std::string_view gbkPath) {
@@ -121,10 +129,12 @@ SysStatus WriteFileReplacing(std::string_view gbkPath, std::string_view data, bo
                              IFileSystem& fs) {
     std::string native;
     if (SysStatus s = ToNative(gbkPath, native); !s) return s;
-    return ReplaceFile(fs, native, executable ? 0755 : 0644, [&](IFile& out) {
-        if (int e = out.WriteAt(0, data.data(), data.size())) return SysStatus::Failed("write", e);
-        return SysStatus::Ok();
-    });
+    return ReplaceFileWithData(fs, native, executable ? 0755 : 0644, data);
+}
+
+SysStatus WriteNativeFileReplacing(const std::string& nativePath, std::string_view data,
+                                   IFileSystem& fs) {
+    return ReplaceFileWithData(fs, nativePath, 0644, data);
 }
 
 }  // namespace platform

@@ -49,5 +49,8 @@ SysStatus CopyFileOver(std::string_view fromGbkPath, std::string_view toGbkPath,
 // over it. `executable` gives the new file the run bit.
 SysStatus WriteFileReplacing(std::string_view gbkPath, std::string_view data,
                              bool executable = false, IFileSystem& fs = PosixFileSystem());
+// The same for a native path (files outside the client folder: the user's settings).
+SysStatus WriteNativeFileReplacing(const std::string& nativePath, std::string_view data,
+                                   IFileSystem& fs = PosixFileSystem());
 
 }  // namespace platform

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -139,6 +140,16 @@ SysStatus SetEnvironmentVariable(const std::string& name, const std::string& val
     return SysStatus::Ok();
 }
 
+namespace {
+
+int ExitCodeOf(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+}  // namespace
+
 int WaitForProcess(uint32_t id) {
     int status = 0;
     pid_t r;
@@ -146,9 +157,20 @@ int WaitForProcess(uint32_t id) {
         r = waitpid(static_cast<pid_t>(id), &status, 0);
     } while (r < 0 && errno == EINTR);
     if (r < 0) return -1;
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
+    return ExitCodeOf(status);
+}
+
+int WaitForProcessFor(uint32_t id, uint32_t timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (uint32_t pauseMs = 1;; pauseMs = std::min<uint32_t>(pauseMs * 2, 50)) {
+        int status = 0;
+        const pid_t r = waitpid(static_cast<pid_t>(id), &status, WNOHANG);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return -1;
+        if (r > 0) return ExitCodeOf(status);
+        if (std::chrono::steady_clock::now() >= deadline) return kProcessStillRunning;
+        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+    }
 }
 
 std::string FindProgramInPath(const std::string& name) {

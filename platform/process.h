@@ -57,6 +57,10 @@ SysStatus SetEnvironmentVariable(const std::string& name, const std::string& val
 // Waits for a process started by StartProcess to end; its exit code, or 128 + the signal
 // that ended it; -1 when it cannot be waited for.
 int WaitForProcess(uint32_t id);
+// The same, giving up after about `timeoutMs`: then kProcessStillRunning, and the process
+// runs on (it can be waited for again).
+inline constexpr int kProcessStillRunning = -2;
+int WaitForProcessFor(uint32_t id, uint32_t timeoutMs);
 
 // The full path of a program found in PATH; empty when there is none.
 std::string FindProgramInPath(const std::string& name);
