@@ -38,7 +38,15 @@ cairo_region_t* RegionOfMask(cairo_surface_t* mask) {
 CxSkinButton::CxSkinButton(Window& parent, const Rect& rect, Kind kind)
     : Widget(parent, gtk_button_new(), rect), kind_(kind) {
     GtkWidget* w = static_cast<GtkWidget*>(native_);
-    gtk_widget_set_app_paintable(w, TRUE);
+    // The bitmaps are the whole button: no theme padding may make it larger than placed.
+    GtkCssProvider* css = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(css,
+                                    "button { padding: 0; margin: 0; min-width: 0; min-height: 0;"
+                                    " border: none; box-shadow: none; outline: none; }",
+                                    -1, nullptr);
+    gtk_style_context_add_provider(gtk_widget_get_style_context(w), GTK_STYLE_PROVIDER(css),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(css);
     g_signal_connect(w, "draw", G_CALLBACK(&CxSkinButton::OnDraw), this);
     g_signal_connect(w, "clicked", G_CALLBACK(&CxSkinButton::OnClicked), this);
     g_signal_connect(w, "button-press-event", G_CALLBACK(&CxSkinButton::OnButtonPress), this);

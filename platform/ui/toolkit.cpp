@@ -2,7 +2,9 @@
 
 #include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/messages.h"
@@ -77,6 +79,12 @@ bool ModalLoop::running() const { return g_main_loop_is_running(impl_->loop) != 
 void ProcessPendingEvents() {
     while (g_main_context_iteration(nullptr, FALSE)) {
     }
+}
+
+void EndProcessNow(int code) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(code);
 }
 
 Timer::~Timer() { Stop(); }

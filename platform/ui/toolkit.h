@@ -53,6 +53,10 @@ class ModalLoop {
 // Runs pending toolkit work (drawing, events) without blocking; for tests and start-up.
 void ProcessPendingEvents();
 
+// Ends the process at once with `code`, without waiting for other threads or running
+// destructors: for a window that closed while a worker is in the middle of a download.
+[[noreturn]] void EndProcessNow(int code);
+
 // A repeating timer of the UI thread; stopped when the object ends.
 class Timer {
   public:
