@@ -116,7 +116,7 @@ int CxSkinButton::ShownBitmap() const {
     if (!gtk_widget_is_sensitive(w)) return disabled_ != 0 ? disabled_ : normal_;
     if ((flags & GTK_STATE_FLAG_ACTIVE) != 0 || checked_) return down_ != 0 ? down_ : normal_;
     if ((flags & GTK_STATE_FLAG_PRELIGHT) != 0) return over_ != 0 ? over_ : normal_;
-    if (gtk_widget_has_focus(w) && focus_ != 0) return focus_;
+    if (gtk_widget_is_focus(w) && focus_ != 0) return focus_;
     return normal_;
 }
 
