@@ -21,12 +21,6 @@ constexpr const char* kDialogWindowClass = "QUILLGATE_LAUNCH_DIALOG";
 constexpr const char* kAboutMenuText = "About Quillgate(&A)...";
 constexpr const char* kBlankPage = "about:blank";
 
-int NormalBitmapOf(int id) {
-    for (const ButtonLayout& b : kButtons)
-        if (b.id == id) return b.bitmaps[0];
-    return 0;
-}
-
 bool IsProgress(uint32_t message) {
     return message == WM_LAUNCH_PROGRESS || message == WM_REPAIR_PROGRESS;
 }
@@ -339,9 +333,9 @@ void CLaunchDlg::ShowStyle() {
     styleShown_ = true;
     shownQuickStyle_ = quick;
     buttons_[kClassicStyle]->SetNormalBitmap(quick ? kClassicNormalWhileQuick
-                                                   : NormalBitmapOf(kClassicStyle));
+                                                   : Button(kClassicStyle).bitmaps[0]);
     buttons_[kQuickStyle]->SetNormalBitmap(quick ? kQuickNormalWhileQuick
-                                                 : NormalBitmapOf(kQuickStyle));
+                                                 : Button(kQuickStyle).bitmaps[0]);
 }
 
 void CLaunchDlg::OpenConfigured(const std::string& gbkUrl) {

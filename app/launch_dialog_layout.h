@@ -67,6 +67,12 @@ inline constexpr std::array<ButtonLayout, 15> kButtons{{
     {kSpare, {0, 0, 1, 1}, {0, 0, 0, 0}, "spare"},
 }};
 
+constexpr const ButtonLayout& Button(int id) {
+    for (const ButtonLayout& b : kButtons)
+        if (b.id == id) return b;
+    return kButtons[0];
+}
+
 // The normal pictures of the style buttons while the quick style is chosen.
 constexpr int kClassicNormalWhileQuick = 335;
 constexpr int kQuickNormalWhileQuick = 337;

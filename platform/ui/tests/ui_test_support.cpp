@@ -33,7 +33,8 @@ uint32_t PixelOf(void* widgetp, int x, int y) {
     if (GTK_IS_CONTAINER(top)) gtk_container_check_resize(GTK_CONTAINER(top));
     const int w = gtk_widget_get_allocated_width(widget);
     const int h = gtk_widget_get_allocated_height(widget);
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, std::max(w, 1), std::max(h, 1));
+    cairo_surface_t* s =
+        cairo_image_surface_create(CAIRO_FORMAT_RGB24, std::max(w, 1), std::max(h, 1));
     cairo_t* cr = cairo_create(s);
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_paint(cr);
@@ -43,7 +44,8 @@ uint32_t PixelOf(void* widgetp, int x, int y) {
     uint32_t pixel = 0;
     if (x >= 0 && y >= 0 && x < w && y < h) {
         const unsigned char* data = cairo_image_surface_get_data(s);
-        pixel = *reinterpret_cast<const uint32_t*>(data + y * cairo_image_surface_get_stride(s) + x * 4) &
+        pixel = *reinterpret_cast<const uint32_t*>(data + y * cairo_image_surface_get_stride(s) +
+                                                   x * 4) &
                 0xFFFFFF;
     }
     cairo_surface_destroy(s);
@@ -55,8 +57,8 @@ void Settle() { platform::ui::ProcessPendingEvents(); }
 bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
     const gint64 end = g_get_monotonic_time() + static_cast<gint64>(timeoutMs) * 1000;
     // A short wake-up keeps the loop turning while nothing else is due.
-    const guint tick = g_timeout_add(5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; },
-                                     nullptr);
+    const guint tick = g_timeout_add(
+        5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
     bool ok = done();
     while (!ok && g_get_monotonic_time() < end) {
         g_main_context_iteration(nullptr, TRUE);

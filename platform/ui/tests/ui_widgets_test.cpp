@@ -126,7 +126,8 @@ TEST_F(SkinWidgetsTest, ALabelPaintsItsPieceOfTheBackgroundAndRepaintsAlone) {
         l->SetColour(CTransParentButton::kTextDisabled, 0x0000FAFA);
     }
     window_->Show();
-    ASSERT_TRUE(ui_test::RunUntil([&] { return status.paintCount() > 0 && detail.paintCount() > 0; }));
+    ASSERT_TRUE(
+        ui_test::RunUntil([&] { return status.paintCount() > 0 && detail.paintCount() > 0; }));
     EXPECT_EQ(ui_test::PixelOf(status.native(), 190, 9), kBackground);
 
     const uint64_t statusBefore = status.paintCount(), detailBefore = detail.paintCount();
