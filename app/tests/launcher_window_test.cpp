@@ -27,7 +27,7 @@ using namespace launch_dialog;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
 
-constexpr uint32_t kNewsColour = 0x20C040;  // the test page's background
+constexpr uint32_t kNewsColour = 0x24344C;  // the test page's background
 constexpr uint32_t kLabelRgb = 0xFAFA00;    // 0x0000FAFA as red, green, blue
 constexpr uint32_t kErrorRgb = 0xFF0019;    // 0x001900FF
 constexpr int kTimeoutMs = 60000;           // a time-out only; nothing is timed
@@ -127,8 +127,12 @@ class LauncherWindowTest : public ::testing::Test {
         fs::copy_file(QG_LAUNCHER_BINARY, client_ / "quillgate.exe");
         WriteFile(client_ / ".ver", "CN.1.0.0");
         WriteFile(site_ / "server.lst", "SERVER_BEGIN\r\n1|east\r\n");
-        WriteFile(site_ / "news.html",
-                  "<html><body style='background:#20c040;margin:0'><h1>News</h1></body></html>");
+        WriteFile(
+            site_ / "news.html",
+            "<html><body style='background:#24344c;color:#e8e0c8;margin:0;padding:8px 14px;"
+            "font-family:sans-serif'><h2 style='color:#f0dc8c;margin:4px 0'>Brevane news</h2>"
+            "<p>Version 1.0.1 is out: new maps and a faster start.</p>"
+            "<p><a style='color:#8cc8ff' href='/notes.html'>Read the notes</a></p></body></html>");
         AXP::ZipWriter zip;
         const std::string script = "0||readme.txt|0|00000003\r\n0||.ver|0|00000008\r\n";
         ASSERT_TRUE(zip.Create(site_ / "p1.zip"));
@@ -251,6 +255,13 @@ TEST_F(LauncherWindowTest, TheReadyWindowShowsItsSkinLinesBarsNewsPageAndStartBu
                s.At(main_.x + kBrowser.x + 400, main_.y + kBrowser.y + 200) == kNewsColour;
     })) << "the start button never showed its normal picture with the news page loaded";
     auto screen = Shot("window_ready");
+    // The window alone, as the README shows it.
+    RunTool("/usr/bin/python3",
+            {"-c",
+             "import sys\nfrom PIL import Image\nx, y, w, h = map(int, sys.argv[3:7])\n"
+             "Image.open(sys.argv[1]).crop((x, y, x + w, y + h)).save(sys.argv[2])",
+             kArtefacts + "/window_ready.png", kArtefacts + "/window.png", std::to_string(main_.x),
+             std::to_string(main_.y), std::to_string(main_.width), std::to_string(main_.height)});
     Image background(std::string(QG_SKIN_DIR) + "/131.png");
     ASSERT_TRUE(background.ok());
     EXPECT_EQ(main_.width, background.width());

@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
+
 #include "platform/ui/window.h"
 
 namespace platform::ui {
@@ -37,7 +39,9 @@ std::string Escaped(const std::string& utf8) {
 
 TextLabel::TextLabel(Window& parent, const Rect& rect, const std::string& utf8)
     : Widget(parent, NewLabel(utf8), rect) {
-    gtk_label_set_max_width_chars(GTK_LABEL(native_), 1);  // wrap at the given width
+    // Wraps near the given width: a fixed layout gives the label its natural size, and an
+    // unbounded natural width (or a tiny one) would stretch the dialog.
+    gtk_label_set_max_width_chars(GTK_LABEL(native_), std::max(1, rect.width / 7));
 }
 
 void TextLabel::SetText(const std::string& utf8) {
