@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "app/tests/fake_proc.h"
-#include "platform/ui/tests/ui_test_support.h"
 #include "testing/temp_dir.h"
+#include "testing/ui_test_support.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include "app/launch_dialog.h"
 #include "app/launch_dialog_layout.h"
 #include "platform/process.h"
-#include "platform/ui/tests/ui_test_support.h"
 #include "platform/ui/toolkit.h"
 #include "testing/temp_dir.h"
+#include "testing/ui_test_support.h"
 #include "update/launch_messages.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <memory>
 
 #include "platform/ui/skin_button.h"
-#include "platform/ui/tests/ui_test_support.h"
 #include "platform/ui/transparent_label.h"
 #include "platform/ui/window.h"
 #include "testing/temp_dir.h"
+#include "testing/ui_test_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/ui/tests/ui_test_support.h"
+#include "testing/ui_test_support.h"
 
 #include <gtk/gtk.h>
 
