@@ -383,4 +383,45 @@ TEST_F(RunningGameTest, CancelStopsTheUpdateWithTheRunningGameMessage) {
     EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.0");
 }
 
+TEST_F(LauncherWindowTest, ALinkClickedInTheNewsPageOpensInTheUsersBrowser) {
+    // The user's browser is a double that notes the address it was given.
+    testing_support::TempDir bin("qg_window_bin");
+    WriteFile(bin / "xdg-open", "#!/bin/sh\necho \"$1\" >> '" + (client_ / "opened.txt") + "'\n");
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+    platform::SetEnvironmentVariable("PATH", bin.path().string() + ":" + path);
+    Launch();
+    platform::SetEnvironmentVariable("PATH", path);
+    ASSERT_TRUE(WaitForScreen("window_news", [&](const Image& s) {
+        return s.At(main_.x + kBrowser.x + 400, main_.y + kBrowser.y + 200) == kNewsColour;
+    }));
+    // "Read the notes", the third line of the page.
+    Click(kBrowser.x + 60, kBrowser.y + 100);
+    ASSERT_TRUE(Poll([&] { return fs::exists(client_ / "opened.txt"); })) << "no browser was asked";
+    EXPECT_EQ(ReadFile(client_ / "opened.txt"), server_.Url("/notes.html") + "\n");
+    auto screen = Shot("window_news_after_click");
+    EXPECT_EQ(screen->At(main_.x + kBrowser.x + 400, main_.y + kBrowser.y + 200), kNewsColour)
+        << "the page stayed";
+}
+
+TEST_F(LauncherWindowTest, AnUnknownNewsAddressShowsABlankPage) {
+    WriteConfig("web=nonsense-without-scheme\r\n");
+    Launch();
+    ASSERT_TRUE(WaitForScreen("window_blank_news", [&](const Image& s) {
+        return StartEnabled(s) &&
+               s.At(main_.x + kBrowser.x + 400, main_.y + kBrowser.y + 200) == 0xFFFFFF;
+    }));
+}
+
+TEST_F(LauncherWindowTest, AMissingPackageOpensTheManualDownloadDialogThenTheLauncherQuits) {
+    fs::remove(site_ / "p1.jzq");
+    Launch();
+    XWindow dialog;
+    ASSERT_TRUE(Poll([&] { return FindWindow(400, dialog); })) << "no manual-download dialog";
+    Shot("manual_download");
+    Key("Return", 200, 60, &dialog);  // its OK has the focus
+    EXPECT_TRUE(EndsWithin()) << "the launcher quits after the dialog";
+    EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.0");
+}
+
 }  // namespace

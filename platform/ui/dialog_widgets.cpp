@@ -41,7 +41,7 @@ TextLabel::TextLabel(Window& parent, const Rect& rect, const std::string& utf8)
     : Widget(parent, NewLabel(utf8), rect) {
     // Wraps near the given width: a fixed layout gives the label its natural size, and an
     // unbounded natural width (or a tiny one) would stretch the dialog.
-    gtk_label_set_max_width_chars(GTK_LABEL(native_), std::max(1, rect.width / 7));
+    gtk_label_set_max_width_chars(GTK_LABEL(native_), std::max(1, rect.width / 14));
 }
 
 void TextLabel::SetText(const std::string& utf8) {
