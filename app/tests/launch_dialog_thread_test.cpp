@@ -3,10 +3,13 @@
 // on the window's thread while the sender waits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "app/launch_dialog.h"
 #include "app/launch_dialog_layout.h"
@@ -15,6 +18,7 @@
 #include "testing/temp_dir.h"
 #include "testing/ui_test_support.h"
 #include "update/launch_messages.h"
+#include "update/message_table.h"
 
 namespace {
 
@@ -67,6 +71,31 @@ class UpdateDouble : public UpdateWork {
   private:
     bool finishFirst_;
     std::atomic<int> result_{kResultRunning};
+    LauncherConfig config_;
+    std::thread thread_;
+};
+
+// Sends a fixed list of value messages, then waits until the window is gone.
+class ScriptedUpdate : public UpdateWork {
+  public:
+    explicit ScriptedUpdate(std::vector<std::pair<uint32_t, uintptr_t>> script)
+        : script_(std::move(script)) {}
+    ~ScriptedUpdate() override {
+        if (thread_.joinable()) thread_.join();
+    }
+    bool Start(platform::WindowHandle window) override {
+        thread_ = std::thread([this, window] {
+            for (auto [message, value] : script_) platform::SendMessage(window, message, value, 0);
+            done_ = true;
+        });
+        return true;
+    }
+    int result() const override { return kResultRunning; }
+    const LauncherConfig& config() const override { return config_; }
+    std::atomic<bool> done_{false};
+
+  private:
+    std::vector<std::pair<uint32_t, uintptr_t>> script_;
     LauncherConfig config_;
     std::thread thread_;
 };
@@ -198,6 +227,52 @@ TEST_F(LaunchDialogThreadTest, EnterStartsTheGameOnlyOnceTheUpdateHasFinished) {
     EXPECT_TRUE(pressedEarly);
     EXPECT_FALSE(startedEarly);
     EXPECT_TRUE(std::filesystem::exists(dir / "style.cfg")) << "the game was started";
+}
+
+// The marquee: a second MARQUEE_ON restarts it without harm, its spinner texts go to the
+// detail line (never the status line), and MARQUEE_OFF ends it with the bar at 0.
+TEST_F(LaunchDialogThreadTest, TheMarqueeSpinsItsTextsInTheDetailLineUntilItIsTurnedOff) {
+    ScriptedUpdate update({{WM_LAUNCH_PROGRESS, 40},
+                           {WM_LAUNCH_PROGRESS, MARQUEE_ON},
+                           {WM_LAUNCH_PROGRESS, MARQUEE_ON}});
+    CLaunchDlg dialog(Options(&update));
+    const std::string spinner[] = {GetMessageText(80), GetMessageText(81), GetMessageText(82)};
+    std::vector<std::string> seen;
+    bool marqueeRan = false;
+    platform::ui::Timer watcher;
+    watcher.Start(5, [&] {
+        if (!update.done_) return;
+        marqueeRan |= dialog.bar(kUpperBar)->marquee();
+        const std::string detail = dialog.line(kDetailLine)->text();
+        if (seen.empty() || seen.back() != detail) seen.push_back(detail);
+        if (seen.size() >= 3) dialog.Command(kClose);
+    });
+    EXPECT_EQ(dialog.Run(), CLaunchDlg::Outcome::Closed);
+    EXPECT_TRUE(marqueeRan);
+    ASSERT_GE(seen.size(), 3u);
+    // After the empty start, each tick shows the next spinner text, in turn.
+    for (size_t i = 2; i < seen.size(); ++i) {
+        const auto at = [&](const std::string& t) {
+            return std::find(spinner, spinner + 3, t) - spinner;
+        };
+        ASSERT_LT(at(seen[i]), 3) << seen[i];
+        EXPECT_EQ(at(seen[i]), (at(seen[i - 1]) + 1) % 3) << "in turn";
+    }
+    EXPECT_TRUE(dialog.line(kStatusLine)->text().empty()) << "the status line is left alone";
+}
+
+TEST_F(LaunchDialogThreadTest, MarqueeOffStopsTheSpinnerAndEmptiesTheBar) {
+    ScriptedUpdate update({{WM_LAUNCH_PROGRESS, 40},
+                           {WM_LAUNCH_PROGRESS, MARQUEE_ON},
+                           {WM_LAUNCH_PROGRESS, MARQUEE_OFF}});
+    CLaunchDlg dialog(Options(&update));
+    platform::ui::Timer watcher;
+    watcher.Start(5, [&] {
+        if (update.done_) dialog.Command(kClose);
+    });
+    EXPECT_EQ(dialog.Run(), CLaunchDlg::Outcome::Closed);
+    EXPECT_FALSE(dialog.bar(kUpperBar)->marquee());
+    EXPECT_EQ(dialog.bar(kUpperBar)->position(), 0);
 }
 
 }  // namespace
