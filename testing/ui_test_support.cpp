@@ -10,6 +10,13 @@ void RequireDisplay() {
     static const bool ready = platform::ui::DisplayNamed() && platform::ui::InitToolkit();
     ASSERT_TRUE(ready) << "the window tests need a display: run them under xvfb-run "
                           "(scripts/test does)";
+    // The pointer where no test puts a window, so that nothing shows its hover look.
+    GdkDisplay* display = gdk_display_get_default();
+    GdkSeat* seat = display ? gdk_display_get_default_seat(display) : nullptr;
+    if (GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr) {
+        GdkScreen* screen = gdk_display_get_default_screen(display);
+        gdk_device_warp(pointer, screen, 10000, 10000);  // the server keeps it on the screen
+    }
 }
 
 void WriteSolidSkin(const std::string& folder, const std::map<int, uint32_t>& colours, int width,
