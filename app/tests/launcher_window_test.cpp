@@ -424,4 +424,18 @@ TEST_F(LauncherWindowTest, AMissingPackageOpensTheManualDownloadDialogThenTheLau
     EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.0");
 }
 
+TEST_F(LauncherWindowTest, TheTopBandsMenuOpensTheAboutBox) {
+    Launch();
+    RunTool("xdotool", {"mousemove", std::to_string(main_.x + 300), std::to_string(main_.y + 50)});
+    RunTool("xdotool", {"click", "3"});
+    Key("Down", 300, 50);
+    Key("Return", 300, 50);
+    XWindow about;
+    ASSERT_TRUE(Poll([&] { return FindWindow(320, about); })) << "no about box";
+    Shot("about");
+    Key("Escape", 100, 40, &about);
+    EXPECT_TRUE(Poll([&] { return !FindWindow(320, about); })) << "the about box closes";
+    EXPECT_FALSE(ProcessEnded(pid_)) << "the window stays";
+}
+
 }  // namespace
