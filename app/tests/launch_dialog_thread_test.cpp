@@ -275,4 +275,25 @@ TEST_F(LaunchDialogThreadTest, MarqueeOffStopsTheSpinnerAndEmptiesTheBar) {
     EXPECT_EQ(dialog.bar(kUpperBar)->position(), 0);
 }
 
+// While the packs are written the close button is disabled; the window manager's close
+// must not get round it.
+TEST_F(LaunchDialogThreadTest, TheWindowManagersCloseIsIgnoredWhileCloseIsDisabled) {
+    ScriptedUpdate update({{WM_LAUNCH_DISABLE_CLOSE, 0}});
+    CLaunchDlg dialog(Options(&update));
+    int ticksAfterAsking = -1;
+    platform::ui::Timer watcher;
+    watcher.Start(5, [&] {
+        if (!update.done_) return;
+        if (ticksAfterAsking < 0) {
+            dialog.window().onCloseRequest();  // as the window manager's close box
+            ticksAfterAsking = 0;
+        } else if (++ticksAfterAsking == 3) {
+            dialog.Command(kClose);  // the test's own way out
+        }
+    });
+    EXPECT_EQ(dialog.Run(), CLaunchDlg::Outcome::Closed);
+    EXPECT_EQ(ticksAfterAsking, 3) << "the window outlived the close request";
+    EXPECT_FALSE(dialog.button(kClose)->enabled());
+}
+
 }  // namespace

@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <chrono>
+#include <filesystem>
 #include <memory>
+#include <thread>
 
+#include "platform/process.h"
+#include "platform/ui/open_url.h"
 #include "platform/ui/skin_button.h"
 #include "platform/ui/transparent_label.h"
 #include "platform/ui/window.h"
@@ -156,6 +161,26 @@ TEST_F(SkinWidgetsTest, ALabelDrawsItsTextInItsColour) {
     bool red = false;
     for (int x = 0; x < 60 && !red; ++x) red = ui_test::PixelOf(label.native(), x, 9) == 0xFF0019;
     EXPECT_TRUE(red) << "the text is drawn in the red of 0x001900FF";
+}
+
+// The user's browser gets the address as one argument, and nothing that could pass for an
+// option of the opener.
+TEST(OpenUrl, HandsTheAddressToTheOpenerAndRefusesOptionLookalikes) {
+    testing_support::TempDir bin("qg_opener");
+    const std::string log = bin / "opened.txt";
+    testing_support::WriteFile(bin / "xdg-open",
+                               "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + log + "'\n");
+    std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
+    const char* oldPath = std::getenv("PATH");
+    const std::string path = oldPath ? oldPath : "/usr/bin:/bin";
+    platform::SetEnvironmentVariable("PATH", bin.path().string() + ":" + path);
+    EXPECT_FALSE(platform::ui::OpenUrl("--help"));
+    EXPECT_FALSE(platform::ui::OpenUrl(""));
+    EXPECT_TRUE(platform::ui::OpenUrl("http://127.0.0.1/a b;c"));
+    platform::SetEnvironmentVariable("PATH", path);
+    for (int i = 0; i < 2000 && testing_support::ReadFile(log).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(testing_support::ReadFile(log), "http://127.0.0.1/a b;c|");
 }
 
 }  // namespace
