@@ -5,6 +5,7 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <filesystem>
@@ -436,6 +437,21 @@ TEST_F(LauncherWindowTest, TheTopBandsMenuOpensTheAboutBox) {
     Key("Escape", 100, 40, &about);
     EXPECT_TRUE(Poll([&] { return !FindWindow(320, about); })) << "the about box closes";
     EXPECT_FALSE(ProcessEnded(pid_)) << "the window stays";
+}
+
+TEST_F(LauncherWindowTest, WithoutADisplayTheLauncherSaysSoAndUsesTheTerminal) {
+    for (const char* display : {"DISPLAY= WAYLAND_DISPLAY=", "DISPLAY=:4242 WAYLAND_DISPLAY="}) {
+        WriteFile(client_ / ".ver", "CN.1.0.0");
+        const std::string cmd = "cd '" + client_.path().string() + "' && " + display +
+                                " ./quillgate.exe -direct > launch.log 2>&1 < /dev/null";
+        const int status = std::system(cmd.c_str());
+        const std::string output = ReadFile(client_ / "launch.log");
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << display << output;
+        EXPECT_NE(output.find("no display: showing the update on the terminal"), std::string::npos)
+            << display << output;
+        EXPECT_NE(output.find("result 2"), std::string::npos) << display << output;
+        EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.1") << display;
+    }
 }
 
 }  // namespace
