@@ -454,4 +454,33 @@ TEST_F(LauncherWindowTest, WithoutADisplayTheLauncherSaysSoAndUsesTheTerminal) {
     }
 }
 
+TEST_F(LauncherWindowTest, TheInstalledLauncherHandsOverToItsCopyWhichOpensTheWindow) {
+    uint32_t installed = 0;
+    ASSERT_TRUE(
+        platform::StartProcess(client_ / "quillgate.exe", {}, client_.path().string(), &installed));
+    EXPECT_EQ(platform::WaitForProcess(installed), 0)
+        << "the installed launcher ends after the hand-over";
+    // The copy's window: found by its title, its process runs "quillgate.bin".
+    ASSERT_TRUE(Poll([&] {
+        std::istringstream ids(RunTool("xdotool", {"search", "--onlyvisible", "--name", "."}));
+        for (std::string id; ids >> id;) {
+            const uint32_t pid = std::atoi(RunTool("xdotool", {"getwindowpid", id}).c_str());
+            if (pid == 0) continue;
+            std::error_code ec;
+            if (fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).filename() ==
+                "quillgate.bin") {
+                pid_ = pid;
+                return FindWindow(736, main_);
+            }
+        }
+        return false;
+    })) << "no window of quillgate.bin";
+    ASSERT_TRUE(
+        WaitForScreen("window_after_hand_over", [&](const Image& s) { return StartEnabled(s); }));
+    // Closed by its close button; pid_ is not our child, so it is watched, not waited for.
+    Click(Button(kClose).rect.x + 7, Button(kClose).rect.y + 7);
+    EXPECT_TRUE(Poll([&] { return ProcessEnded(pid_); }));
+    pid_ = 0;
+}
+
 }  // namespace
