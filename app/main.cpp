@@ -4,8 +4,9 @@
 //   quillgate.exe [-direct] [--headless] [--start] [platform tokens]
 //   quillgate.exe --help | --version
 //
-// --headless runs the update on the terminal; --repair then checks and restores the
-// client's files; --start then starts the game.
+// With a display the launcher opens its window; --headless (or no display) runs the
+// update on the terminal instead, --repair then checks and restores the client's files,
+// and --start then starts the game.
 
 #include <cstdio>
 #include <cstring>
@@ -14,9 +15,11 @@
 
 #include "app/headless_front_end.h"
 #include "app/launch_app.h"
+#include "app/window_front_end.h"
 #include "platform/file_lock.h"
 #include "platform/http_global.h"
 #include "platform/process.h"
+#include "platform/ui/toolkit.h"
 #include "update/message_table.h"
 #include "update/version.h"
 
@@ -28,9 +31,10 @@ constexpr const char* kUsage =
     "\n"
     "Brings the game client in the current folder up to date from its update servers.\n"
     "  -direct     run here, without handing over to quillgate.bin\n"
-    "  --headless  show the update on the terminal; exit 0 when the client is up to date\n"
-    "  --repair    after the update, check every file against the published list and\n"
-    "              restore the damaged ones; exit 0 only when the repair completed\n"
+    "  --headless  show the update on the terminal instead of the window (also without a\n"
+    "              display); exit 0 when the client is up to date\n"
+    "  --repair    with --headless, after the update check every file against the published\n"
+    "              list and restore the damaged ones; exit 0 only when the repair completed\n"
     "  --start     then start the game\n"
     "  --help      print this text and end\n"
     "  --version   print the launcher's version and end\n";
@@ -86,7 +90,13 @@ int main(int argc, char** argv) {
 
     if (CLaunchApp::DecideRole(exePath, app.DirectMode) == LaunchRole::HandOver) {
         lock.ShareWithNextProcess();
-        if (!headless) return app.PerformHandOver() ? 0 : 1;
+        if (!headless) {
+            // A window restarted after a self-update must know it, as a terminal one does.
+            std::vector<std::string> options;
+            if (HasArgument(args, kAfterSelfUpdateOption))
+                options.push_back(kAfterSelfUpdateOption);
+            return app.PerformHandOver(options) ? 0 : 1;
+        }
         // On a terminal the copy carries on in the same terminal, and its verdict is the
         // launcher's: pass the terminal options on and wait for it.
         std::vector<std::string> options;
@@ -106,6 +116,11 @@ int main(int argc, char** argv) {
     }
 
     // The window needs a desktop session; the terminal front end works everywhere.
+    if (!headless) {
+        if (platform::ui::DisplayNamed() && platform::ui::InitToolkit())
+            return RunWindow(app, WindowOptions{args, &lock, kBuiltInVersion});
+        std::fprintf(stderr, "no display: showing the update on the terminal\n");
+    }
     return RunHeadless(
         app, HeadlessOptions{HasArgument(args, "--start"), HasArgument(args, "--repair"), args,
                              &lock, kBuiltInVersion});

@@ -27,9 +27,14 @@ function(qg_add_gtest name)
   if(NOT label_count EQUAL 1)
     message(FATAL_ERROR "qg_add_gtest(${name}): give exactly one label, not '${labels}'")
   endif()
+  # The window tests share one display and move its pointer: one at a time.
+  set(serial FALSE)
+  if(labels STREQUAL "gui")
+    set(serial TRUE)
+  endif()
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-    PROPERTIES LABELS "${labels}"
+    PROPERTIES LABELS "${labels}" RUN_SERIAL ${serial}
     DISCOVERY_TIMEOUT 60)
   if("threads" IN_LIST labels)
     add_dependencies(qg_thread_tests ${name})

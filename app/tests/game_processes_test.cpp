@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "app/game_check_terminal.h"
+#include "app/tests/fake_proc.h"
 #include "testing/temp_dir.h"
 
 namespace {
@@ -60,40 +61,6 @@ TEST(GameImagePath, JoinsTheClientDirectory) {
     std::filesystem::create_directories("Bin");
     EXPECT_EQ(GameImagePath("bin\\qadr.exe"), (dir.path() / "Bin/qadr.exe").string());
 }
-
-namespace fake_proc {
-
-namespace fs = std::filesystem;
-
-struct FakeProcess {
-    uint32_t id;
-    std::string exe;  // target of the "exe" link; empty: unreadable
-    std::vector<std::string> argv;
-    std::vector<std::string> environment;  // "NAME=value"
-};
-
-void Write(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string Joined(const std::vector<std::string>& parts) {
-    std::string s;
-    for (const std::string& p : parts) s += p + '\0';
-    return s;
-}
-
-// One folder of a process table of the test's own, with the files that are read.
-void Add(const fs::path& procRoot, const FakeProcess& p) {
-    const fs::path dir = procRoot / std::to_string(p.id);
-    fs::create_directories(dir);
-    if (!p.exe.empty()) fs::create_symlink(p.exe, dir / "exe");
-    Write(dir / "cmdline", Joined(p.argv));
-    Write(dir / "comm", "qadr.exe\n");
-    Write(dir / "environ", Joined(p.environment));
-    Write(dir / "status", "Name:\tqadr.exe\nUid:\t0\t0\t0\t0\n");
-}
-
-}  // namespace fake_proc
 
 // A game run through Wine from a drive that its prefix maps: D: by an absolute link,
 // C: by the usual relative one, E: in the default prefix of the process's HOME.
