@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/launch_dialog_layout.h"
+#include "axp/crc.h"
 #include "axp/updater.h"
 #include "axp/zip_writer.h"
 #include "platform/process.h"
@@ -325,6 +326,43 @@ TEST_F(LauncherWindowTest, AFailedUpdateShowsItsStatusInRedAndKeepsTheWindowOpen
     Key("Escape");
     EXPECT_FALSE(ProcessEnded(pid_));
     EXPECT_FALSE(fs::exists(client_ / "game_args.txt"));
+}
+
+TEST_F(LauncherWindowTest, TheRepairButtonIsOfferedWithARepairSiteAndRestoresADamagedFile) {
+    // Without a repair site the button stays disabled once the update is done.
+    Launch();
+    ASSERT_TRUE(WaitForScreen("window_no_repair", [&](const Image& s) {
+        return StartEnabled(s) && ShowsBitmap(s, Button(kRepair).bitmaps[3], Button(kRepair).rect);
+    })) << "repair offered without a repair site";
+    Click(Button(kClose).rect.x + 7, Button(kClose).rect.y + 7);
+    ASSERT_TRUE(EndsWithin());
+    platform::WaitForProcess(pid_);
+    pid_ = 0;
+
+    const std::string published = "new";
+    char line[64];
+    std::snprintf(line, sizeof(line), "readme.txt|%08X|%08X|0|\r\n",
+                  static_cast<unsigned>(published.size()),
+                  static_cast<unsigned>(AXP::Crc(published.data(), published.size())));
+    fs::create_directories(site_.path() / "repair");
+    WriteFile(site_ / "repair/current.ver", std::string("current|1\r\n") + line);
+    WriteFile(site_ / "repair/readme.txt", published);
+    WriteConfig("repair=" + server_.Url("/repair/") + "\r\n");
+    WriteFile(client_ / "readme.txt", "bad");  // damaged after the update
+    Launch();
+    ASSERT_TRUE(WaitForScreen("window_repair_offered", [&](const Image& s) {
+        return StartEnabled(s) && ShowsBitmap(s, Button(kRepair).bitmaps[0], Button(kRepair).rect);
+    })) << "repair not offered with a repair site";
+    Click(Button(kRepair).rect.x + 40, Button(kRepair).rect.y + 12);
+    RunTool("xdotool", {"mousemove", "1270", "890"});  // so the button is not hovered
+    ASSERT_TRUE(Poll([&] { return ReadFile(client_ / "readme.txt") == published; }))
+        << "the damaged file was not restored";
+    // Done: start and repair are offered again, and the status line is no error.
+    ASSERT_TRUE(WaitForScreen("window_repair_done", [&](const Image& s) {
+        return StartEnabled(s) && ShowsBitmap(s, Button(kRepair).bitmaps[0], Button(kRepair).rect);
+    }));
+    EXPECT_FALSE(Shot("window_repair_done")->Holds(kStatusRect, kErrorRgb, main_.x, main_.y));
+    EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.1");
 }
 
 class RunningGameTest : public LauncherWindowTest {
