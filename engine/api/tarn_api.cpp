@@ -35,6 +35,15 @@ bool IsHexDigest(const std::string& md5) {
 // Starts a download of `role` after the caller's fields have been set under the lock.
 int32_t Begin(TarnTask* task, int32_t role) { return task->Launch(role) ? 1 : 0; }
 
+// Stores one of the task's set-up values under its lock.
+template <typename T, typename V>
+int32_t SetField(TarnTask* task, T TarnTask::*field, V value) {
+    if (!task) return 0;
+    std::lock_guard<std::mutex> guard(task->lock);
+    task->*field = static_cast<T>(value);
+    return 1;
+}
+
 bool Idle(TarnTask* task) { return task->threadId.load() == 0; }
 
 }  // namespace
@@ -110,24 +119,15 @@ int32_t TarnSetCallback(TarnTask* task, uint64_t window, uint32_t value) {
 }
 
 int32_t TarnSetBlockMessage(TarnTask* task, int32_t block) {
-    if (!task) return 0;
-    std::lock_guard<std::mutex> guard(task->lock);
-    task->blockMessage = block;
-    return 1;
+    return SetField(task, &TarnTask::blockMessage, block);
 }
 
 int32_t TarnSetDownloadMode(TarnTask* task, uint32_t mode) {
-    if (!task) return 0;
-    std::lock_guard<std::mutex> guard(task->lock);
-    task->downloadMode = mode;
-    return 1;
+    return SetField(task, &TarnTask::downloadMode, mode);
 }
 
 int32_t TarnSetPingback(TarnTask* task, uint32_t pingback) {
-    if (!task) return 0;
-    std::lock_guard<std::mutex> guard(task->lock);
-    task->pingback = pingback;
-    return 1;
+    return SetField(task, &TarnTask::pingback, pingback);
 }
 
 int32_t TarnSetExpectedMD5(TarnTask* task, const char* md5) {

@@ -8,6 +8,7 @@
 #include "engine/logger.h"
 #include "engine/peer_lookup.h"
 #include "engine/source_line.h"
+#include "platform/system_time.h"
 #include "tarn_peers.h"
 
 namespace {
@@ -21,19 +22,10 @@ intptr_t TimerProc(platform::WindowHandle w, uint32_t m, uintptr_t wp, intptr_t 
 }
 
 TarnSystemTime LocalNow() {
-    timeval tv{};
-    gettimeofday(&tv, nullptr);
-    tm local{};
-    localtime_r(&tv.tv_sec, &local);
+    const platform::SystemTime now = platform::GetLocalTimeNow();
+    static_assert(sizeof(TarnSystemTime) == sizeof(platform::SystemTime));
     TarnSystemTime t{};
-    t.year = static_cast<uint16_t>(local.tm_year + 1900);
-    t.month = static_cast<uint16_t>(local.tm_mon + 1);
-    t.dayOfWeek = static_cast<uint16_t>(local.tm_wday);
-    t.day = static_cast<uint16_t>(local.tm_mday);
-    t.hour = static_cast<uint16_t>(local.tm_hour);
-    t.minute = static_cast<uint16_t>(local.tm_min);
-    t.second = static_cast<uint16_t>(local.tm_sec);
-    t.milliseconds = static_cast<uint16_t>(tv.tv_usec / 1000);
+    std::memcpy(&t, &now, sizeof t);
     return t;
 }
 

@@ -2,13 +2,13 @@
 // Fetches one file (every URL a mirror of it) with the download engine, through its C
 // interface alone, and reports progress on stderr. Exit status 0 only when the file is
 // complete. A second run after an interrupted one continues from the file's resume state.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,8 +105,8 @@ void ShowProgress(bool last) {
 }
 
 bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
+    std::error_code ignored;
+    return std::filesystem::exists(path, ignored);
 }
 
 int32_t StartDownload(TarnTask* task, const Options& o) {
