@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -163,13 +164,21 @@ void BlockServer::State::Answer(platform::TcpSocket& socket, const BlockRequest&
 void BlockServer::State::Serve(platform::TcpSocket& socket) {
     std::string head;
     char piece[1024];
+    // One time-out for the whole head: a peer dribbling a byte now and then must not hold
+    // its slot for ever.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ioTimeoutMs);
     while (head.find("\r\n\r\n") == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return;
         if (head.size() > kMaxRequestHead) {
             (void)socket.SendAll(StatusHead(400, "", 0), ioTimeoutMs);
             return;
         }
         size_t got = 0;
-        if (stopping || !socket.Receive(piece, sizeof piece, ioTimeoutMs, got) || got == 0)
+        if (stopping ||
+            !socket.Receive(piece, sizeof piece, static_cast<uint32_t>(left.count()), got) ||
+            got == 0)
             return;  // silent or gone: the slot is freed
         head.append(piece, got);
     }

@@ -155,6 +155,21 @@ TEST_F(BlockServerTest, SilentClientsTimeOutAndFreeTheirSlots) {
     EXPECT_EQ(Get(key_, "0-9").status, 206);
 }
 
+TEST_F(BlockServerTest, AClientDribblingItsRequestIsCutOff) {
+    // A byte now and then, each well within the read time-out: only a limit on the whole
+    // head ends this. The client gives up after 100 bytes (10 times the server's limit).
+    platform::TcpSocket socket;
+    ASSERT_TRUE(socket.Connect("127.0.0.1", server_.port(), 5000));
+    bool closed = false;
+    for (int i = 0; i < 100 && !closed; ++i) {
+        (void)socket.SendAll("G", 5000);
+        char byte;
+        size_t got = 0;
+        closed = socket.Receive(&byte, 1, 100, got).ok() && got == 0;
+    }
+    EXPECT_TRUE(closed);
+}
+
 TEST_F(BlockServerTest, ManyClientsAtOnceGetWholeAnswersOrABusyReply) {
     std::vector<std::thread> clients;
     std::vector<long> statuses(12);
