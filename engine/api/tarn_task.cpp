@@ -249,6 +249,11 @@ void TarnTask::OnTimer() {
         Put(status, TARN_STATUS_RECEIVED_OFFSET, st.received);
         Put(status, TARN_STATUS_SOURCES_OFFSET, static_cast<int32_t>(st.sourcesInUse));
     }
+    // The block server needs the length to answer ranges: publish again once it is known.
+    if (st.total > 0 && publishedLength != st.total) {
+        publishedLength = st.total;
+        Publish();
+    }
     if (st.received != lastReported) {
         lastReported = st.received;
         Notify(TARN_MSG_STARTED, st.sourcesInUse);
@@ -286,6 +291,7 @@ void TarnTask::Finish(int32_t endCode, uint32_t state) {
     if (transfer) transfer->Join();
     WithdrawPublished(publishedKey);
     publishedKey.clear();
+    publishedLength = 0;
     const TarnSystemTime now = LocalNow();
     {
         std::lock_guard<std::mutex> guard(lock);

@@ -77,6 +77,7 @@ struct TarnTask {
     int64_t lastReported = -1;
     platform::WindowHandle timerWindow = platform::kNoWindow;
     std::string publishedKey;
+    int64_t publishedLength = 0;
 
     // Starts the thread for a download of `role`; false when one already runs.
     bool Launch(int32_t role);
