@@ -292,7 +292,7 @@ FetchEnd TransferState::FetchHttp(const Source& source, std::list<Piece>::iterat
     http.userAgent = "Browser1.0";
     http.bypassCaches = false;
     http.connectTimeoutSeconds = 10;
-    http.noDataTimeoutSeconds = 15;
+    http.noDataTimeoutSeconds = limits.noDataSeconds;
     if (!probe) {
         http.rangeStart = offset;
         http.rangeEnd = end - 1;
@@ -321,7 +321,9 @@ FetchEnd TransferState::FetchHttp(const Source& source, std::list<Piece>::iterat
 
 FetchEnd TransferState::FetchFtp(const Source& source, std::list<Piece>::iterator piece,
                                  bool probe) {
-    FtpSource ftp(source.url);
+    FtpTimeouts timeouts;
+    timeouts.dataMs = limits.noDataSeconds * 1000;
+    FtpSource ftp(source.url, timeouts);
     if (ftp.Connect(source.url) != 0) return FetchEnd::Failed;
     if (probe) {
         int64_t size = -1;
