@@ -11,6 +11,7 @@
 #include "engine/multi_source_transfer.h"
 #include "engine/resume_state.h"
 #include "platform/http_transfer.h"
+#include "platform/native_path.h"
 
 namespace engine {
 namespace {
@@ -265,6 +266,28 @@ std::string MultiSourceTransfer::lastError() const {
     return state_->lastError;
 }
 
-bool MultiSourceTransfer::ReadHeld(int64_t, size_t, char*) const { return false; }
+bool MultiSourceTransfer::ReadHeld(int64_t offset, size_t size, char* out) const {
+    // Bytes below `received` have been written in order; the data file is read apart from
+    // the writer's handle, which belongs to the worker.
+    if (offset < 0 || size == 0 || offset + static_cast<int64_t>(size) > state_->received.load()) {
+        return false;
+    }
+    std::string native;
+    std::unique_ptr<platform::IFile> file;
+    if (!state_->files || !platform::NativePath(state_->files->DataPath(), native) ||
+        platform::PosixFileSystem().Open(native, platform::FileOpenMode::kRead, file) != 0) {
+        return false;
+    }
+    size_t done = 0;
+    while (done < size) {
+        size_t got = 0;
+        if (file->ReadAt(static_cast<uint64_t>(offset) + done, out + done, size - done, got) != 0 ||
+            got == 0) {
+            return false;
+        }
+        done += got;
+    }
+    return true;
+}
 
 }  // namespace engine
