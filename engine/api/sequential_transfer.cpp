@@ -2,8 +2,11 @@
 // tree: one connection, one HTTP(S) source after another, each picking up where the data
 // file ends. It keeps the header's contract (one `ended` call, resume from the data file,
 // pause and cancel from any thread) so that the task layer and its tools work unchanged.
+#include <openssl/evp.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -11,11 +14,45 @@
 #include "engine/multi_source_transfer.h"
 #include "engine/resume_state.h"
 #include "platform/http_transfer.h"
+#include "platform/native_path.h"
 
 namespace engine {
 namespace {
 
 constexpr int32_t kBlockSize = 16384;
+
+// Whether the file at `gbkPath` has the MD5 `hex` (either case).
+bool DigestMatches(const std::string& gbkPath, const std::string& hex) {
+    std::string native;
+    std::unique_ptr<platform::IFile> file;
+    if (!platform::NativePath(gbkPath, native) ||
+        platform::PosixFileSystem().Open(native, platform::FileOpenMode::kRead, file) != 0) {
+        return false;
+    }
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return false;
+    std::vector<char> buffer(1 << 16);
+    uint64_t offset = 0;
+    for (;;) {
+        size_t got = 0;
+        if (file->ReadAt(offset, buffer.data(), buffer.size(), got) != 0) return false;
+        if (got == 0) break;
+        EVP_DigestUpdate(ctx.get(), buffer.data(), got);
+        offset += got;
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1 || length * 2 != hex.size())
+        return false;
+    static const char kHex[] = "0123456789abcdef";
+    for (unsigned int i = 0; i < length; ++i) {
+        const char high = static_cast<char>(std::tolower(static_cast<unsigned char>(hex[2 * i])));
+        const char low =
+            static_cast<char>(std::tolower(static_cast<unsigned char>(hex[2 * i + 1])));
+        if (high != kHex[digest[i] >> 4] || low != kHex[digest[i] & 15]) return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -169,7 +206,14 @@ void TransferCore::Run() {
             }
             done = FetchFrom(url);
         }
-        if (done) {
+        if (done && !request.md5.empty() && !DigestMatches(files->DataPath(), request.md5)) {
+            // The bytes are not the file that was asked for: nothing goes to the target.
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                lastError = "md5 mismatch";
+            }
+            files->Finish(false);
+        } else if (done) {
             end = files->Finish(true) ? TransferEnd::Completed : TransferEnd::Failed;
         } else if (stop.load() != 0) {
             files->CloseData();
@@ -265,6 +309,28 @@ std::string MultiSourceTransfer::lastError() const {
     return state_->lastError;
 }
 
-bool MultiSourceTransfer::ReadHeld(int64_t, size_t, char*) const { return false; }
+bool MultiSourceTransfer::ReadHeld(int64_t offset, size_t size, char* out) const {
+    // Bytes below `received` have been written in order; the data file is read apart from
+    // the writer's handle, which belongs to the worker.
+    if (offset < 0 || size == 0 || offset + static_cast<int64_t>(size) > state_->received.load()) {
+        return false;
+    }
+    std::string native;
+    std::unique_ptr<platform::IFile> file;
+    if (!state_->files || !platform::NativePath(state_->files->DataPath(), native) ||
+        platform::PosixFileSystem().Open(native, platform::FileOpenMode::kRead, file) != 0) {
+        return false;
+    }
+    size_t done = 0;
+    while (done < size) {
+        size_t got = 0;
+        if (file->ReadAt(static_cast<uint64_t>(offset) + done, out + done, size - done, got) != 0 ||
+            got == 0) {
+            return false;
+        }
+        done += got;
+    }
+    return true;
+}
 
 }  // namespace engine

@@ -46,15 +46,17 @@ engine::BlockServer* Server() {
 
 }  // namespace
 
-void AskLookup(engine::MultiSourceTransfer& transfer, const tarn::ProcessSettings& settings,
-               const std::string& url, const std::string& target) {
+std::vector<std::string> AskLookup(const tarn::ProcessSettings& settings, const std::string& url,
+                                   const std::string& target) {
+    std::vector<std::string> urls;
+    if (settings.lookupServer.empty() || url.empty()) return urls;
     engine::LookupRequest request;
     if (!SplitHostPort(settings.lookupServer, request.host, request.port)) {
         engine::Logger::Instance().Log(engine::kLogLevelInfo, "lookup server unusable: %s",
                                        settings.lookupServer.c_str());
-        return;
+        return urls;
     }
-    request.url = url.empty() ? transfer.status().url : url;
+    request.url = url;
     request.userId = settings.userId.empty() ? "0" : settings.userId;
     int64_t size = 0;
     std::string md5;
@@ -62,13 +64,12 @@ void AskLookup(engine::MultiSourceTransfer& transfer, const tarn::ProcessSetting
     const int code = engine::QueryFileSources(request, size, md5, lines);
     engine::Logger::Instance().Log(engine::kLogLevelInfo, "lookup for %s: code %d, %zu sources",
                                    target.c_str(), code, lines.size());
-    if (code != engine::kLookupOk) return;
-    std::vector<std::string> urls;
+    if (code != engine::kLookupOk) return urls;
     for (const std::string& line : lines) {
         engine::SourceLine source;
         if (engine::ParseSourceLine(line, source)) urls.push_back(source.url);
     }
-    transfer.AddSources(urls);
+    return urls;
 }
 
 std::string PublishHeld(engine::MultiSourceTransfer& transfer, const std::string& md5) {

@@ -3,13 +3,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "engine/multi_source_transfer.h"
 #include "tarn_task.h"
 
-// Adds the lookup's sources for `url` to the running transfer; nothing when it answers none.
-void AskLookup(engine::MultiSourceTransfer& transfer, const tarn::ProcessSettings& settings,
-               const std::string& url, const std::string& target);
+// The sources the lookup server names for `url` (none when it is not set or answers none).
+std::vector<std::string> AskLookup(const tarn::ProcessSettings& settings, const std::string& url,
+                                   const std::string& target);
 // Publishes the transfer's held bytes on the block server (started on first need); returns
 // the key, "" when nothing was published.
 std::string PublishHeld(engine::MultiSourceTransfer& transfer, const std::string& md5);

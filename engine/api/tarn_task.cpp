@@ -217,7 +217,15 @@ bool TarnTask::StartTransfer(const std::string& url) {
     }
     if (!url.empty()) request.urls.push_back(url);
     if (request.target.empty() || (request.urls.empty() && !resume)) return false;
+    // Asked before the start, so that the transfer knows every source from its first moment.
+    for (std::string& more : AskLookup(settings, url, request.target)) {
+        if (more != url) request.urls.push_back(std::move(more));
+    }
     if (transfer) transfer->Join();
+    // The block server may be reading through the old transfer: stop that before it goes.
+    WithdrawPublished(publishedKey);
+    publishedKey.clear();
+    publishedLength = 0;
     transfer = std::make_unique<engine::MultiSourceTransfer>(limits);
     const uint32_t self = threadId.load();
     const std::string target = request.target;
@@ -225,7 +233,8 @@ bool TarnTask::StartTransfer(const std::string& url) {
         platform::PostThreadMessage(self, tarn::kMsgSourceEnded, static_cast<uintptr_t>(end), 0);
     });
     if (!started) return false;
-    if (!settings.lookupServer.empty()) AskLookup(*transfer, settings, url, target);
+    // A resumed task learns its URL from the resume state, after the start.
+    if (url.empty()) transfer->AddSources(AskLookup(settings, transfer->status().url, target));
     Publish();
     return true;
 }

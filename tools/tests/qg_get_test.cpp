@@ -1,6 +1,7 @@
 // qg-get as a process: killed at random moments and run again, the file comes out whole;
 // its exit status says whether it did.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,6 +33,18 @@ std::string Pattern(size_t size, unsigned seed) {
     std::string data(size, '\0');
     for (char& c : data) c = static_cast<char>(random());
     return data;
+}
+
+std::string Md5Hex(const std::string& data) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += "0123456789ABCDEF"[digest[i] >> 4];
+        hex += "0123456789ABCDEF"[digest[i] & 15];
+    }
+    return hex;
 }
 
 pid_t Spawn(const std::vector<std::string>& args, const std::string& errFile) {
@@ -96,24 +109,33 @@ TEST_F(QgGetTest, ExitStatusSaysWhetherTheFileIsComplete) {
     const std::string err = dir_ / "stderr.log";
     struct Case {
         const char* name;
-        std::vector<std::string> args;
+        std::vector<std::string> args;  // "-o OUT" follows when `out` is set
+        std::string out;
         int exit;
     };
+    const std::string good = server.Url("/f.bin"), bad = server.Url("/nope");
     const Case cases[] = {
-        {"complete", {server.Url("/f.bin"), "-o", dir_ / "a"}, 0},
-        {"second mirror", {server.Url("/nope"), server.Url("/f.bin"), "-o", dir_ / "b"}, 0},
-        {"missing", {server.Url("/nope"), "-o", dir_ / "c"}, 1},
-        {"no output", {server.Url("/f.bin")}, 2},
-        {"no url", {"-o", dir_ / "d"}, 2},
-        {"bad digest", {server.Url("/f.bin"), "-o", dir_ / "e", "--md5", "xyz"}, 2},
-        {"bad count", {server.Url("/f.bin"), "-o", dir_ / "e", "--connections", "0"}, 2},
-        {"unknown option", {server.Url("/f.bin"), "-o", dir_ / "e", "--fast"}, 2},
+        {"complete", {good}, "a", 0},
+        {"second mirror", {bad, good}, "b", 0},
+        {"missing", {bad}, "c", 1},
+        {"digest matches", {good, "--md5", Md5Hex(data)}, "m", 0},
+        {"digest differs", {good, "--md5", Md5Hex("x")}, "w", 1},
+        {"no output", {good}, "", 2},
+        {"no url", {"-o", dir_ / "d"}, "", 2},
+        {"bad digest", {good, "--md5", "xyz"}, "e", 2},
+        {"bad count", {good, "--connections", "0"}, "e", 2},
+        {"unknown option", {good, "--fast"}, "e", 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(ExitCode(Spawn(c.args, err)), c.exit) << ReadFile(err);
+        std::vector<std::string> args = c.args;
+        const std::string out = c.out.empty() ? "" : dir_ / c.out;
+        if (!out.empty()) args.insert(args.end(), {"-o", out});
+        EXPECT_EQ(ExitCode(Spawn(args, err)), c.exit) << ReadFile(err);
         if (c.exit == 0) {
-            EXPECT_EQ(ReadFile(c.args[c.args.size() - 1]) == data, true);
+            EXPECT_TRUE(ReadFile(out) == data);
+        } else if (!out.empty()) {
+            EXPECT_FALSE(std::filesystem::exists(out));
         }
     }
 }

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <thread>
 
+#include "engine/block_server.h"
+#include "platform/http_transfer.h"
 #include "platform/messages.h"
 #include "platform/registry.h"
 #include "quillgate/tarn.h"
@@ -297,6 +299,101 @@ TEST(TarnApiCalls, CommitRecordGoesToIpcPortAndLogNamedInRegistry) {
     TarnCommitFile(nullptr, "quiet", "");
     EXPECT_EQ(ReadFile(log).size(), before);
     unsetenv("QG_REGISTRY_HKLM");
+}
+
+// Collects one HTTP answer.
+struct Collector : platform::HttpTransferEvents {
+    void OnResolving(const std::string&) override {}
+    void OnConnecting() override {}
+    void OnConnected() override {}
+    void OnRedirect(long, const std::string&) override {}
+    bool OnResponse(long s, int64_t) override {
+        status = s;
+        return true;
+    }
+    bool OnBody(const char* data, size_t size) override {
+        body.append(data, size);
+        return true;
+    }
+    bool OnTick() override { return true; }
+    long status = 0;
+    std::string body;
+};
+
+Collector Fetch(const std::string& url, const std::string& range) {
+    platform::HttpRequest request;
+    request.url = url;
+    request.connectTimeoutSeconds = 10;
+    request.noDataTimeoutSeconds = 10;
+    request.extraHeaders.push_back("Range: bytes=" + range);
+    Collector c;
+    platform::HttpGet(request, c);
+    return c;
+}
+
+// Runs after every other test of the binary: the block server starts on first need.
+class TarnPeersTest : public TarnApiTest {
+  protected:
+    void TearDown() override {
+        TarnSetLookupServer("");
+        TarnApiTest::TearDown();
+    }
+};
+
+TEST_F(TarnPeersTest, LookupSourcesServeADownloadWhoseUrlFails) {
+    const std::string data = Pattern(300000, 5);
+    WriteFile(site_ + "/f.bin", data);
+    PythonServer server(QG_RANGE_SERVER, {site_});
+    const std::string answer = dir_ / "answer";
+    const std::string request = dir_ / "request";
+    WriteFile(answer, "Length=300000\r\n\r\n" + server.Url("/f.bin") + "\tkind=mirror\r\n");
+    PythonServer lookup(QG_LOOKUP_SERVER, {answer, request});
+    TarnSetLookupServer(lookup.host().c_str());
+
+    const std::string target = dir_ / "out.bin";
+    ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/gone.bin").c_str(), "", target.c_str()), 1);
+    EXPECT_EQ(WaitForEnd().end, TARN_END_COMPLETED);
+    EXPECT_EQ(ReadFile(target), data);
+    EXPECT_NE(ReadFile(request).find("gone.bin"), std::string::npos) << ReadFile(request);
+}
+
+TEST_F(TarnPeersTest, BlockServerServesHeldBytesOnly) {
+    const std::string data = Pattern(1 << 20, 6);
+    WriteFile(site_ + "/f.bin", data);
+    PythonServer server(QG_RANGE_SERVER, {site_, "400000"});
+    const std::string answer = dir_ / "answer";
+    WriteFile(answer, "FAILED");
+    PythonServer lookup(QG_LOOKUP_SERVER, {answer, dir_ / "request"});
+    TarnSetLookupServer(lookup.host().c_str());
+
+    const std::string url = server.Url("/f.bin");
+    const std::string target = dir_ / "out.bin";
+    // This thread polls instead of handling notifications: no window.
+    TarnSetCallback(task_, 0, 0);
+    ASSERT_EQ(TarnDownloadUrl(task_, url.c_str(), "", target.c_str()), 1);
+    // The status block follows the transfer a few times a second; the length is published
+    // with the first poll that knows it.
+    for (Status s = ReadStatus(task_); s.received < 8192 || s.total == 0 || TarnGetPort() == 0;
+         s = ReadStatus(task_)) {
+        ASSERT_LE(s.state, uint32_t{TARN_STATUS_DOWNLOADING});
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string base =
+        "http://127.0.0.1:" + std::to_string(TarnGetPort()) + "/" + engine::BlockKey("", url);
+    // Served once the task's next poll has published the length.
+    Collector held = Fetch(base, "0-4095");
+    for (int i = 0; i < 500 && held.status != 206; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        held = Fetch(base, "0-4095");
+    }
+    EXPECT_EQ(held.status, 206);
+    EXPECT_EQ(held.body, data.substr(0, 4096));
+    EXPECT_NE(Fetch(base, std::to_string(data.size() - 10) + "-").status, 206);
+    EXPECT_NE(Fetch("http://127.0.0.1:" + std::to_string(TarnGetPort()) + "/0123", "0-9").status,
+              206);
+    EXPECT_EQ(TarnCancelDownload(task_), 1);
+    EXPECT_EQ(TarnWaitDownload(task_), 1);
+    EXPECT_EQ(ReadStatus(task_).state, uint32_t{TARN_STATUS_ENDED});
 }
 
 }  // namespace
