@@ -28,8 +28,17 @@ class BlockServer {
     void Stop();
     uint16_t port() const;  // 0 when not running
 
-    // Serves a file of `length` bytes under `key` until it is withdrawn.
+    // Connections served at once (more are answered 503 and closed) and the longest wait
+    // for each read from or write to a peer. Set before Start.
+    static constexpr size_t kDefaultMaxConnections = 16;
+    static constexpr uint32_t kDefaultIoTimeoutMs = 10000;
+    void SetLimits(size_t maxConnections, uint32_t ioTimeoutMs);
+
+    // Serves a file of `length` bytes under `key` until it is withdrawn. Each request
+    // carries one range; the server reads it through `reader` in bounded chunks, on its
+    // own threads.
     void Publish(const std::string& key, int64_t length, HeldReader reader);
+    // Returns once no read of that file is under way: the reader is not called again.
     void Withdraw(const std::string& key);
 
   private:

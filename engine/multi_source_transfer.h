@@ -23,6 +23,7 @@ struct TransferLimits {
     int connectionsPerSource = 4;  // a source that refuses more keeps the number it took
     int connectionsInAll = 16;
     uint32_t saveIntervalMs = 3000;  // how often the region map is saved while running
+    uint32_t noDataSeconds = 15;     // a connection that receives nothing this long ends
 };
 
 struct TransferRequest {

@@ -229,8 +229,11 @@ HttpResult HttpGet(const HttpRequest& request, HttpTransferEvents& events) {
         if (list) list = curl_slist_append(list, line.c_str());
     }
     std::unique_ptr<curl_slist, ListDeleter> headers(list);
-    const std::string range =
-        request.rangeStart > 0 ? std::to_string(request.rangeStart) + "-" : "";
+    std::string range;
+    if (request.rangeStart > 0 || request.rangeEnd >= 0) {
+        range = std::to_string(request.rangeStart) + "-";
+        if (request.rangeEnd >= 0) range += std::to_string(request.rangeEnd);
+    }
     if (!headers || !Configure(curl.get(), request, session, headers.get(), range)) {
         result.outcome = HttpOutcome::SetupFailed;
         return result;

@@ -37,6 +37,7 @@ struct HttpRequest {
     std::string accept = "*/*";
     bool bypassCaches = true;  // ask every cache on the way for a fresh copy
     int64_t rangeStart = 0;    // > 0 asks for the bytes from there on
+    int64_t rangeEnd = -1;     // >= 0 asks for the bytes up to and including this one
     long maxRedirects = 10;
     uint32_t connectTimeoutSeconds = 30;
     uint32_t noDataTimeoutSeconds = 60;  // end when nothing arrives for this long

@@ -45,6 +45,7 @@ class TcpSocket {
                              bool& aReady, bool& bReady);
 
   private:
+    friend class TcpListener;  // hands over accepted connections
     int fd_ = -1;
 };
 

@@ -48,6 +48,7 @@ typedef struct TarnSystemTime {
 } TarnSystemTime;
 
 /* The fields of the status block that callers read, at their offsets. */
+#define TARN_STATUS_SOURCES_OFFSET 760    /* int32_t, sources with a connection open now */
 #define TARN_STATUS_START_TIME_OFFSET 768 /* TarnSystemTime */
 #define TARN_STATUS_END_TIME_OFFSET 784   /* TarnSystemTime */
 #define TARN_STATUS_TOTAL_OFFSET 800      /* int64_t */

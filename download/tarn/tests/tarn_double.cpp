@@ -1,0 +1,174 @@
+#include "download/tarn/tests/tarn_double.h"
+
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "platform/messages.h"
+#include "quillgate/tarn.h"
+
+struct TarnTask {
+    std::mutex mutex;
+    std::condition_variable changed;
+    unsigned char status[TARN_STATUS_BLOCK_SIZE] = {};
+    int polls = 0;
+    bool cancelled = false;
+    uint64_t window = 0;
+    uint32_t value = 0;
+    std::thread thread;
+};
+
+namespace tarn_double {
+namespace {
+
+std::mutex g_mutex;
+Script g_script;
+std::string g_userId;
+uint32_t g_port = 0;
+std::string g_url;
+std::string g_fileName;
+int g_liveTasks = 0;
+
+template <typename T>
+void Put(TarnTask* task, size_t offset, T value) {
+    std::memcpy(task->status + offset, &value, sizeof value);
+}
+
+void Send(TarnTask* task, uint32_t message, intptr_t lParam) {
+    platform::SendMessage(static_cast<platform::WindowHandle>(task->window), message, task->value,
+                          lParam);
+}
+
+void Run(TarnTask* task, Script script) {
+    {
+        std::lock_guard lock(task->mutex);
+        Put<int64_t>(task, TARN_STATUS_TOTAL_OFFSET, script.total);
+        Put<int64_t>(task, TARN_STATUS_RECEIVED_OFFSET, script.done);
+        Put<uint32_t>(task, TARN_STATUS_STATE_OFFSET, TARN_STATUS_DOWNLOADING);
+    }
+    Send(task, TARN_MSG_STARTED, 0);
+    intptr_t code = script.endCode;
+    {
+        std::unique_lock lock(task->mutex);
+        task->changed.wait(lock, [&] {
+            return task->cancelled ||
+                   (script.endAfterPolls >= 0 && task->polls >= script.endAfterPolls);
+        });
+        if (task->cancelled) code = TARN_END_FAILED;
+        const uint32_t status = code == TARN_END_COMPLETED ? TARN_STATUS_COMPLETED
+                                : code == TARN_END_PAUSED  ? TARN_STATUS_PAUSED
+                                                           : TARN_STATUS_ENDED;
+        Put<uint32_t>(task, TARN_STATUS_STATE_OFFSET, status);
+    }
+    Send(task, TARN_MSG_ENDED, code);
+}
+
+}  // namespace
+
+void SetScript(const Script& script) {
+    std::lock_guard lock(g_mutex);
+    g_script = script;
+}
+std::string UserId() {
+    std::lock_guard lock(g_mutex);
+    return g_userId;
+}
+uint32_t IpcPort() {
+    std::lock_guard lock(g_mutex);
+    return g_port;
+}
+std::string LastUrl() {
+    std::lock_guard lock(g_mutex);
+    return g_url;
+}
+std::string LastFileName() {
+    std::lock_guard lock(g_mutex);
+    return g_fileName;
+}
+int LiveTasks() {
+    std::lock_guard lock(g_mutex);
+    return g_liveTasks;
+}
+
+}  // namespace tarn_double
+
+using namespace tarn_double;
+
+extern "C" {
+
+int32_t TarnInitLibrary(void) { return 1; }
+void TarnSetUserID(const char* userId) {
+    std::lock_guard lock(g_mutex);
+    g_userId = userId;
+}
+void TarnSetIPCPort(uint32_t port) {
+    std::lock_guard lock(g_mutex);
+    g_port = port;
+}
+uint32_t TarnGetPort(void) { return 0; }
+
+TarnTask* CreateTarnTask(void) {
+    std::lock_guard lock(g_mutex);
+    ++g_liveTasks;
+    return new TarnTask;
+}
+int32_t DestroyTarnTask(TarnTask* task) {
+    if (!task) return 1;
+    if (task->thread.joinable()) task->thread.join();
+    delete task;
+    std::lock_guard lock(g_mutex);
+    --g_liveTasks;
+    return 1;
+}
+int32_t TarnSetCaller(TarnTask*, const char*) { return 1; }
+int32_t TarnSetCallback(TarnTask* task, uint64_t window, uint32_t value) {
+    task->window = window;
+    task->value = value;
+    return 1;
+}
+int32_t TarnSetBlockMessage(TarnTask*, int32_t) { return 1; }
+int32_t TarnSetDownloadMode(TarnTask*, uint32_t) { return 1; }
+int32_t TarnSetPingback(TarnTask*, uint32_t) { return 1; }
+
+int32_t TarnDownloadUrl(TarnTask* task, const char* url, const char*, const char* fileName) {
+    Script script;
+    {
+        std::lock_guard lock(g_mutex);
+        g_url = url;
+        g_fileName = fileName;
+        script = g_script;
+    }
+    if (script.failDownloadCall) return 0;
+    task->thread = std::thread(Run, task, script);
+    return 1;
+}
+int32_t TarnResumeFile(TarnTask*, const char*) { return 0; }
+int32_t TarnDownloadUrllist(TarnTask*, const char* const*, int32_t, const char*) { return 0; }
+int32_t TarnSetFileName(TarnTask*, const char*) { return 0; }
+int32_t TarnPauseDownload(TarnTask*) { return 0; }
+int32_t TarnCancelDownload(TarnTask* task) {
+    std::lock_guard lock(task->mutex);
+    task->cancelled = true;
+    task->changed.notify_all();
+    return 1;
+}
+int32_t TarnPauseDownloadUrllist(TarnTask*) { return 1; }
+int32_t TarnCancelDownloadUrllist(TarnTask*) { return 1; }
+
+int32_t TarnGetStatusInfo(TarnTask* task, void* out) {
+    std::lock_guard lock(task->mutex);
+    std::memcpy(out, task->status, TARN_STATUS_BLOCK_SIZE);
+    ++task->polls;
+    task->changed.notify_all();
+    return 1;
+}
+int32_t TarnCommitFile(TarnTask*, const char*, const char*) { return 1; }
+int32_t TarnWaitDownload(TarnTask* task) {
+    if (task->thread.joinable()) task->thread.join();
+    return 1;
+}
+void TarnSetLookupServer(const char*) {}
+void TarnSetConnectionLimits(uint32_t, uint32_t) {}
+int32_t TarnSetExpectedMD5(TarnTask*, const char*) { return 1; }
+}

@@ -1,0 +1,28 @@
+// A scripted stand-in for the engine's C functions, linked into the adapter's tests: each
+// download runs on a thread of its own that announces itself, publishes the scripted
+// figures, waits for a number of status polls (or a cancel) and ends with the scripted
+// code, sending the two notifications like the engine does.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarn_double {
+
+struct Script {
+    bool failDownloadCall = false;  // TarnDownloadUrl answers 0 and starts nothing
+    int64_t total = 1000;
+    int64_t done = 500;
+    int endAfterPolls = 2;  // negative: only a cancel ends it
+    intptr_t endCode = 0;
+};
+
+void SetScript(const Script& script);
+// What the adapter handed over.
+std::string UserId();
+uint32_t IpcPort();
+std::string LastUrl();
+std::string LastFileName();
+int LiveTasks();  // created and not yet destroyed
+
+}  // namespace tarn_double

@@ -1,0 +1,19 @@
+// The task's side of peers: asking the lookup server for more sources, and serving what the
+// task holds on the process's block server.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/multi_source_transfer.h"
+#include "tarn_task.h"
+
+// The sources the lookup server names for `url` (none when it is not set or answers none).
+std::vector<std::string> AskLookup(const tarn::ProcessSettings& settings, const std::string& url,
+                                   const std::string& target);
+// Publishes the transfer's held bytes on the block server (started on first need); returns
+// the key, "" when nothing was published.
+std::string PublishHeld(engine::MultiSourceTransfer& transfer, const std::string& md5);
+void WithdrawPublished(const std::string& key);
+// The block server's port, 0 when it does not run.
+uint32_t BlockServerPort();

@@ -1,0 +1,313 @@
+#include "tarn_task.h"
+
+#include <sys/time.h>
+
+#include <cstring>
+#include <ctime>
+
+#include "engine/logger.h"
+#include "engine/peer_lookup.h"
+#include "engine/source_line.h"
+#include "platform/system_time.h"
+#include "tarn_peers.h"
+
+namespace {
+
+constexpr uintptr_t kPollTimer = 1;
+constexpr uint32_t kPollMs = 250;
+constexpr const char* kTimerClass = "TarnTaskTimer";
+
+intptr_t TimerProc(platform::WindowHandle w, uint32_t m, uintptr_t wp, intptr_t lp) {
+    return platform::DefWindowProc(w, m, wp, lp);
+}
+
+TarnSystemTime LocalNow() {
+    const platform::SystemTime now = platform::GetLocalTimeNow();
+    static_assert(sizeof(TarnSystemTime) == sizeof(platform::SystemTime));
+    TarnSystemTime t{};
+    std::memcpy(&t, &now, sizeof t);
+    return t;
+}
+
+template <typename T>
+void Put(unsigned char* block, size_t offset, const T& value) {
+    std::memcpy(block + offset, &value, sizeof value);
+}
+
+// Which messages a role handles; any other one reaching it is logged and dropped.
+bool RoleHandles(int32_t role, uint32_t message) {
+    switch (role) {
+        case tarn::kRoleIdle:
+            return message == tarn::kMsgStart || message == tarn::kMsgSetFileName;
+        case tarn::kRoleDownload:
+        case tarn::kRoleList:
+            return message == platform::WM_TIMER || message == tarn::kMsgSourceEnded ||
+                   (message >= tarn::kMsgInnerFirst && message <= tarn::kMsgInnerLast);
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+bool TarnTask::Launch(int32_t newRole) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (thread.joinable()) {
+        if (threadId.load() != 0) return false;  // still running
+        thread.join();
+    }
+    role = tarn::kRoleIdle;
+    listIndex = 0;
+    std::memset(status, 0, sizeof status);
+    finished.Reset();
+    platform::Event started(true, false);
+    thread = std::thread([this, &started, newRole] {
+        threadId = platform::CurrentThreadId();
+        platform::PostThreadMessage(threadId.load(), tarn::kMsgStart,
+                                    static_cast<uintptr_t>(newRole), 0);
+        started.Set();
+        Run();
+    });
+    started.Wait();
+    return true;
+}
+
+bool TarnTask::Call(uint32_t message, uintptr_t wParam, intptr_t lParam, intptr_t& result) {
+    const uint32_t id = threadId.load();
+    if (id == 0) return false;
+    tarn::SyncCall call;
+    call.message = message;
+    call.wParam = wParam;
+    call.lParam = lParam;
+    if (!platform::PostThreadMessage(id, tarn::kMsgSyncCall, 0,
+                                     reinterpret_cast<intptr_t>(&call))) {
+        return false;
+    }
+    // The thread answers every call it takes off its queue, also on its way out.
+    call.done.Wait();
+    result = call.result;
+    return true;
+}
+
+void TarnTask::Wait() {
+    std::thread::id self = std::this_thread::get_id();
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!thread.joinable() || thread.get_id() == self) return;
+    }
+    // The thread may be sending its notifications to a window of this thread.
+    platform::WaitHandlingSends(finished);
+    std::unique_lock<std::mutex> guard(lock);
+    if (!thread.joinable()) return;
+    std::thread running = std::move(thread);
+    guard.unlock();
+    running.join();
+}
+
+void TarnTask::Run() {
+    platform::RegisterWindowClass(kTimerClass, TimerProc);
+    timerWindow = platform::CreateMessageWindow(kTimerClass);
+    platform::Message m;
+    while (platform::GetMessage(m)) Handle(m);
+    // Calls that arrived after the end still get their answer.
+    while (platform::PeekMessage(m, true)) {
+        if (m.message == tarn::kMsgSyncCall) {
+            reinterpret_cast<tarn::SyncCall*>(m.lParam)->done.Set();
+        } else if (m.message == tarn::kMsgSetFileName) {
+            delete reinterpret_cast<std::string*>(m.lParam);
+        }
+    }
+    if (transfer) transfer->Join();
+    WithdrawPublished(publishedKey);
+    transfer.reset();
+    threadId = 0;
+    platform::ShutdownMessageQueue();
+    finished.Set();
+}
+
+void TarnTask::Handle(const platform::Message& m) {
+    if (m.message == tarn::kMsgSyncCall) {
+        auto* call = reinterpret_cast<tarn::SyncCall*>(m.lParam);
+        call->result = HandleForRole(call->message, call->wParam, call->lParam);
+        call->done.Set();
+        return;
+    }
+    HandleForRole(m.message, m.wParam, m.lParam);
+}
+
+intptr_t TarnTask::HandleForRole(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    const int32_t current = role.load();
+    // Pause and cancel are taken in every role: a stop that arrives before the start or
+    // after the end simply has nothing to stop.
+    if (message == tarn::kMsgPause || message == tarn::kMsgCancel) {
+        if (current == tarn::kRoleIdle || !transfer) return 0;
+        if (message == tarn::kMsgPause) {
+            transfer->Pause();
+        } else {
+            transfer->Cancel();
+        }
+        return 1;
+    }
+    if (message == tarn::kMsgSetFileName) {
+        std::unique_ptr<std::string> name(reinterpret_cast<std::string*>(lParam));
+        if (current != tarn::kRoleIdle || !name) return 0;
+        std::lock_guard<std::mutex> guard(lock);
+        fileName = *name;
+        return 1;
+    }
+    if (current < 0 || current >= tarn::kRoleCount || !RoleHandles(current, message)) {
+        engine::Logger::Instance().Log(engine::kLogLevelInvalidState, "Invalid m_state: %d",
+                                       current);
+        return 0;
+    }
+    if (message == tarn::kMsgStart) {
+        role = static_cast<int32_t>(wParam);
+        OnStart();
+    } else if (message == platform::WM_TIMER) {
+        OnTimer();
+    } else if (message == tarn::kMsgSourceEnded) {
+        OnSourceEnded(static_cast<engine::TransferEnd>(wParam));
+    }
+    return 1;
+}
+
+void TarnTask::Notify(uint32_t message, intptr_t lParam) {
+    uint64_t target;
+    uint32_t value;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        target = window;
+        value = callbackValue;
+    }
+    if (target == 0) return;
+    platform::SendMessage(static_cast<platform::WindowHandle>(target), message, value, lParam);
+}
+
+void TarnTask::OnStart() {
+    const TarnSystemTime now = LocalNow();
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        Put(status, TARN_STATUS_START_TIME_OFFSET, now);
+        Put(status, TARN_STATUS_STATE_OFFSET, uint32_t{TARN_STATUS_DOWNLOADING});
+        Put(status, TARN_STATUS_RATIO_OFFSET, 1.0);
+    }
+    Notify(TARN_MSG_STARTED, 0);
+    platform::SetTimer(timerWindow, kPollTimer, kPollMs);
+    std::string first;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!urls.empty()) first = urls.front();
+    }
+    if (!StartTransfer(first)) OnSourceEnded(engine::TransferEnd::Failed);
+}
+
+bool TarnTask::StartTransfer(const std::string& url) {
+    const tarn::ProcessSettings settings = tarn::CurrentSettings();
+    engine::TransferLimits limits;
+    if (settings.perSource > 0) limits.connectionsPerSource = static_cast<int>(settings.perSource);
+    if (settings.inAll > 0) limits.connectionsInAll = static_cast<int>(settings.inAll);
+    engine::TransferRequest request;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        request.target = fileName;
+        request.referer = referer;
+        request.md5 = md5;
+        request.downloadMode = static_cast<int32_t>(downloadMode);
+        request.resume = resume || role.load() == tarn::kRoleDownload;
+    }
+    if (!url.empty()) request.urls.push_back(url);
+    if (request.target.empty() || (request.urls.empty() && !resume)) return false;
+    // Asked before the start, so that the transfer knows every source from its first moment.
+    for (std::string& more : AskLookup(settings, url, request.target)) {
+        if (more != url) request.urls.push_back(std::move(more));
+    }
+    if (transfer) transfer->Join();
+    // The block server may be reading through the old transfer: stop that before it goes.
+    WithdrawPublished(publishedKey);
+    publishedKey.clear();
+    publishedLength = 0;
+    transfer = std::make_unique<engine::MultiSourceTransfer>(limits);
+    const uint32_t self = threadId.load();
+    const std::string target = request.target;
+    const bool started = transfer->Start(std::move(request), [self](engine::TransferEnd end) {
+        platform::PostThreadMessage(self, tarn::kMsgSourceEnded, static_cast<uintptr_t>(end), 0);
+    });
+    if (!started) return false;
+    // A resumed task learns its URL from the resume state, after the start.
+    if (url.empty()) transfer->AddSources(AskLookup(settings, transfer->status().url, target));
+    Publish();
+    return true;
+}
+
+void TarnTask::Publish() {
+    std::string digest;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        digest = md5;
+    }
+    WithdrawPublished(publishedKey);
+    publishedKey = PublishHeld(*transfer, digest);
+}
+
+void TarnTask::OnTimer() {
+    if (!transfer) return;
+    const engine::TransferStatus st = transfer->status();
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        Put(status, TARN_STATUS_TOTAL_OFFSET, st.total);
+        Put(status, TARN_STATUS_RECEIVED_OFFSET, st.received);
+        Put(status, TARN_STATUS_SOURCES_OFFSET, static_cast<int32_t>(st.sourcesInUse));
+    }
+    // The block server needs the length to answer ranges: publish again once it is known.
+    if (st.total > 0 && publishedLength != st.total) {
+        publishedLength = st.total;
+        Publish();
+    }
+    if (st.received != lastReported) {
+        lastReported = st.received;
+        Notify(TARN_MSG_STARTED, st.sourcesInUse);
+    }
+}
+
+void TarnTask::OnSourceEnded(engine::TransferEnd end) {
+    if (transfer) {
+        const std::string error = transfer->lastError();
+        if (!error.empty())
+            engine::Logger::Instance().Log(engine::kLogLevelInfo, "%s", error.c_str());
+        OnTimer();
+    }
+    if (end == engine::TransferEnd::Completed)
+        return Finish(TARN_END_COMPLETED, TARN_STATUS_COMPLETED);
+    if (end == engine::TransferEnd::Paused) return Finish(TARN_END_PAUSED, TARN_STATUS_PAUSED);
+    if (end == engine::TransferEnd::Cancelled) return Finish(TARN_END_FAILED, TARN_STATUS_ENDED);
+    if (role.load() == tarn::kRoleList) {
+        for (;;) {
+            std::string next;
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                if (++listIndex >= urls.size()) break;
+                next = urls[listIndex];
+            }
+            if (StartTransfer(next)) return;
+        }
+        return Finish(TARN_END_LIST_FAILED, TARN_STATUS_ENDED);
+    }
+    Finish(TARN_END_FAILED, TARN_STATUS_ENDED);
+}
+
+void TarnTask::Finish(int32_t endCode, uint32_t state) {
+    platform::KillTimer(timerWindow, kPollTimer);
+    if (transfer) transfer->Join();
+    WithdrawPublished(publishedKey);
+    publishedKey.clear();
+    publishedLength = 0;
+    const TarnSystemTime now = LocalNow();
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        Put(status, TARN_STATUS_END_TIME_OFFSET, now);
+        Put(status, TARN_STATUS_STATE_OFFSET, state);
+    }
+    role = tarn::kRoleIdle;
+    Notify(TARN_MSG_ENDED, endCode);
+    platform::PostQuitMessage(0);
+}

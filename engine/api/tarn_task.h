@@ -1,0 +1,99 @@
+// One download task of the C interface: its own thread with a message queue, driven by
+// thread messages; the status block that callers copy; the transfer that does the work.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/multi_source_transfer.h"
+#include "platform/event.h"
+#include "platform/messages.h"
+#include "quillgate/tarn.h"
+
+namespace tarn {
+
+inline constexpr uint32_t kMsgStart = 0x400;
+inline constexpr uint32_t kMsgSyncCall = 0x900;
+inline constexpr uint32_t kMsgInnerFirst = 0x1401;
+inline constexpr uint32_t kMsgCancel = 0x1430;
+inline constexpr uint32_t kMsgSetFileName = 0x1431;
+inline constexpr uint32_t kMsgPause = 0x1432;
+inline constexpr uint32_t kMsgInnerLast = 0x1441;
+inline constexpr uint32_t kMsgSourceEnded = TARN_MSG_ENDED;
+
+// Roles select which messages the thread handles.
+enum Role : int32_t { kRoleIdle = 0, kRoleDownload = 1, kRoleList = 2, kRoleCount = 8 };
+
+// A call run on the task's thread while the caller waits for `done`.
+struct SyncCall {
+    platform::Event done{true, false};
+    intptr_t result = 0;
+    uint32_t message = 0;
+    uintptr_t wParam = 0;
+    intptr_t lParam = 0;
+};
+
+// Settings of the process that every later download takes.
+struct ProcessSettings {
+    std::string userId;
+    uint32_t ipcPort = 0;
+    std::string lookupServer;
+    uint32_t perSource = 0;
+    uint32_t inAll = 0;
+};
+ProcessSettings CurrentSettings();
+
+}  // namespace tarn
+
+struct TarnTask {
+    std::mutex lock;
+    unsigned char status[TARN_STATUS_BLOCK_SIZE] = {};  // guarded by lock
+    // Set up by the caller before a start, read by the thread (guarded by lock).
+    std::string caller;
+    uint64_t window = 0;
+    uint32_t callbackValue = 0;
+    int32_t blockMessage = 0;
+    uint32_t downloadMode = 0;
+    uint32_t pingback = 0;
+    std::string md5;
+    std::string fileName;
+    std::string referer;
+    std::vector<std::string> urls;
+    bool resume = false;
+
+    std::atomic<int32_t> role{tarn::kRoleIdle};
+    std::atomic<uint32_t> threadId{0};
+    std::thread thread;                    // guarded by lock
+    platform::Event finished{true, true};  // reset while a thread runs
+
+    // Owned by the task's thread.
+    std::unique_ptr<engine::MultiSourceTransfer> transfer;
+    size_t listIndex = 0;
+    int64_t lastReported = -1;
+    platform::WindowHandle timerWindow = platform::kNoWindow;
+    std::string publishedKey;
+    int64_t publishedLength = 0;
+
+    // Starts the thread for a download of `role`; false when one already runs.
+    bool Launch(int32_t role);
+    // Runs `message` on the task's thread and waits for its result; false when no thread runs.
+    bool Call(uint32_t message, uintptr_t wParam, intptr_t lParam, intptr_t& result);
+    void Wait();
+
+  private:
+    void Run();
+    void Handle(const platform::Message& m);
+    intptr_t HandleForRole(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    void OnStart();
+    bool StartTransfer(const std::string& url);
+    void OnTimer();
+    void OnSourceEnded(engine::TransferEnd end);
+    void Finish(int32_t endCode, uint32_t state);
+    void Notify(uint32_t message, intptr_t lParam);
+    void Publish();
+};

@@ -1,0 +1,399 @@
+// The C interface end to end: real servers on 127.0.0.1, notifications to a window of the
+// test's thread, the status block read at its published offsets.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "engine/block_server.h"
+#include "platform/http_transfer.h"
+#include "platform/messages.h"
+#include "platform/registry.h"
+#include "quillgate/tarn.h"
+#include "testing/python_server.h"
+#include "testing/temp_dir.h"
+
+namespace {
+
+using testing_support::PythonServer;
+using testing_support::TempDir;
+
+constexpr uint32_t kCallbackValue = 0x5eed;
+constexpr uintptr_t kWatchdogTimer = 77;
+
+std::string Pattern(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string data(size, '\0');
+    for (char& c : data) c = static_cast<char>(random());
+    return data;
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct Status {
+    TarnSystemTime start{}, end{};
+    int64_t total = 0, received = 0;
+    uint32_t state = 0;
+    double ratio = 0;
+};
+
+Status ReadStatus(TarnTask* task) {
+    unsigned char block[TARN_STATUS_BLOCK_SIZE];
+    EXPECT_EQ(TarnGetStatusInfo(task, block), 1);
+    Status s;
+    std::memcpy(&s.start, block + TARN_STATUS_START_TIME_OFFSET, sizeof s.start);
+    std::memcpy(&s.end, block + TARN_STATUS_END_TIME_OFFSET, sizeof s.end);
+    std::memcpy(&s.total, block + TARN_STATUS_TOTAL_OFFSET, sizeof s.total);
+    std::memcpy(&s.received, block + TARN_STATUS_RECEIVED_OFFSET, sizeof s.received);
+    std::memcpy(&s.state, block + TARN_STATUS_STATE_OFFSET, sizeof s.state);
+    std::memcpy(&s.ratio, block + TARN_STATUS_RATIO_OFFSET, sizeof s.ratio);
+    return s;
+}
+
+// What the task told the window.
+struct Notifications {
+    int started = 0;
+    int32_t end = -1;
+    bool wrongValue = false;
+    bool startedAfterEnd = false;
+    bool timedOut = false;
+};
+Notifications* gSeen = nullptr;
+
+intptr_t NotifyProc(platform::WindowHandle w, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    if (message == TARN_MSG_STARTED || message == TARN_MSG_ENDED) {
+        if (wParam != kCallbackValue) gSeen->wrongValue = true;
+        if (message == TARN_MSG_STARTED) {
+            if (gSeen->end >= 0) gSeen->startedAfterEnd = true;
+            ++gSeen->started;
+        } else {
+            gSeen->end = static_cast<int32_t>(lParam);
+            platform::PostQuitMessage(0);
+        }
+        return 1;
+    }
+    return platform::DefWindowProc(w, message, wParam, lParam);
+}
+
+class TarnApiTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(platform::RegisterWindowClass("TarnApiTestWindow", NotifyProc));
+        window_ = platform::CreateMessageWindow("TarnApiTestWindow");
+        gSeen = &seen_;
+        task_ = CreateTarnTask();
+        ASSERT_NE(task_, nullptr);
+        TarnSetCallback(task_, static_cast<uint64_t>(window_), kCallbackValue);
+    }
+    void TearDown() override {
+        EXPECT_EQ(DestroyTarnTask(task_), 1);
+        platform::DestroyMessageWindow(window_);
+        gSeen = nullptr;
+    }
+
+    // Handles the task's notifications until it ends (a minute at most, as a safety net).
+    Notifications WaitForEnd() {
+        platform::SetTimer(window_, kWatchdogTimer, 60000);
+        platform::Message m;
+        while (platform::GetMessage(m)) {
+            if (m.message == platform::WM_TIMER && m.wParam == kWatchdogTimer) {
+                seen_.timedOut = true;
+                break;
+            }
+        }
+        platform::KillTimer(window_, kWatchdogTimer);
+        EXPECT_EQ(TarnWaitDownload(task_), 1);
+        EXPECT_FALSE(seen_.timedOut);
+        EXPECT_FALSE(seen_.wrongValue);
+        EXPECT_FALSE(seen_.startedAfterEnd);
+        EXPECT_GE(seen_.started, 1);
+        Notifications result = seen_;
+        seen_ = {};
+        return result;
+    }
+
+    // Waits on another thread until bytes have arrived, then calls `stop` there.
+    std::thread StopOnceReceiving(int32_t (*stop)(TarnTask*), std::atomic<int32_t>& result) {
+        return std::thread([this, stop, &result] {
+            while (ReadStatus(task_).received == 0 && ReadStatus(task_).state <= 1) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            result = stop(task_);
+        });
+    }
+
+    TempDir dir_{"tarn_api"};
+    std::string site_ = [this] {
+        std::filesystem::create_directories(dir_.path() / "site");
+        return dir_ / "site";
+    }();
+    platform::WindowHandle window_ = platform::kNoWindow;
+    Notifications seen_;
+    TarnTask* task_ = nullptr;
+};
+
+TEST_F(TarnApiTest, OneMirrorFillsFileAndStatusBlock) {
+    const std::string data = Pattern(1 << 20, 1);
+    WriteFile(site_ + "/f.bin", data);
+    PythonServer server(QG_RANGE_SERVER, {site_});
+    const std::string target = dir_ / "out.bin";
+    ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/f.bin").c_str(), "", target.c_str()), 1);
+    // A second start while the first runs is refused.
+    EXPECT_EQ(TarnDownloadUrl(task_, server.Url("/f.bin").c_str(), "", target.c_str()), 0);
+    EXPECT_EQ(WaitForEnd().end, TARN_END_COMPLETED);
+    EXPECT_EQ(ReadFile(target), data);
+
+    const Status s = ReadStatus(task_);
+    EXPECT_EQ(s.state, uint32_t{TARN_STATUS_COMPLETED});
+    EXPECT_EQ(s.total, static_cast<int64_t>(data.size()));
+    EXPECT_EQ(s.received, static_cast<int64_t>(data.size()));
+    EXPECT_EQ(s.ratio, 1.0);
+    EXPECT_GE(s.start.year, 2000);
+    EXPECT_TRUE(s.start.month >= 1 && s.start.month <= 12 && s.start.day >= 1);
+    EXPECT_GE(s.end.year, s.start.year);
+    EXPECT_FALSE(std::filesystem::exists(target + ".$p4p$"));
+}
+
+TEST_F(TarnApiTest, ListMovesOnUntilOneUrlDelivers) {
+    const std::string data = Pattern(300000, 2);
+    WriteFile(site_ + "/f.bin", data);
+    PythonServer server(QG_RANGE_SERVER, {site_});
+    struct Case {
+        std::vector<std::string> paths;
+        int32_t end;
+        uint32_t state;
+    };
+    const Case cases[] = {
+        {{"/missing1", "/missing2", "/f.bin"}, TARN_END_COMPLETED, TARN_STATUS_COMPLETED},
+        {{"/missing1", "/missing2"}, TARN_END_LIST_FAILED, TARN_STATUS_ENDED},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.paths.size());
+        std::vector<std::string> urls;
+        for (const std::string& p : c.paths) urls.push_back(server.Url(p));
+        std::vector<const char*> list;
+        for (const std::string& u : urls) list.push_back(u.c_str());
+        const std::string target = dir_ / ("list" + std::to_string(n++));
+        ASSERT_EQ(TarnDownloadUrllist(task_, list.data(), static_cast<int32_t>(list.size()),
+                                      target.c_str()),
+                  1);
+        EXPECT_EQ(WaitForEnd().end, c.end);
+        EXPECT_EQ(ReadStatus(task_).state, c.state);
+        if (c.end == TARN_END_COMPLETED) {
+            EXPECT_EQ(ReadFile(target), data);
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(target));
+        }
+    }
+}
+
+TEST_F(TarnApiTest, PauseThenResumeCompletesAndCancelEnds) {
+    const std::string data = Pattern(2 << 20, 3);
+    WriteFile(site_ + "/f.bin", data);
+    PythonServer server(QG_RANGE_SERVER, {site_, "1000000"});
+    const std::string target = dir_ / "out.bin";
+
+    ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/f.bin").c_str(), "", target.c_str()), 1);
+    std::atomic<int32_t> paused{-1};
+    std::thread pauser = StopOnceReceiving(TarnPauseDownload, paused);
+    EXPECT_EQ(WaitForEnd().end, TARN_END_PAUSED);
+    pauser.join();
+    EXPECT_EQ(paused.load(), 1);
+    EXPECT_EQ(ReadStatus(task_).state, uint32_t{TARN_STATUS_PAUSED});
+    EXPECT_FALSE(std::filesystem::exists(target));
+
+    ASSERT_EQ(TarnResumeFile(task_, target.c_str()), 1);
+    EXPECT_EQ(WaitForEnd().end, TARN_END_COMPLETED);
+    EXPECT_EQ(ReadFile(target), data);
+
+    const std::string second = dir_ / "cancelled.bin";
+    ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/f.bin").c_str(), "", second.c_str()), 1);
+    std::atomic<int32_t> cancelled{-1};
+    std::thread canceller = StopOnceReceiving(TarnCancelDownload, cancelled);
+    EXPECT_EQ(WaitForEnd().end, TARN_END_FAILED);
+    canceller.join();
+    EXPECT_EQ(cancelled.load(), 1);
+    EXPECT_EQ(ReadStatus(task_).state, uint32_t{TARN_STATUS_ENDED});
+    EXPECT_FALSE(std::filesystem::exists(second));
+}
+
+TEST_F(TarnApiTest, PauseIsRefusedOutsideASingleDownload) {
+    EXPECT_EQ(TarnPauseDownload(task_), 0);  // nothing runs
+    const std::string data = Pattern(1 << 20, 4);
+    WriteFile(site_ + "/f.bin", data);
+    PythonServer server(QG_RANGE_SERVER, {site_, "1000000"});
+    const std::string url = server.Url("/f.bin");
+    const char* list[] = {url.c_str()};
+    const std::string target = dir_ / "out.bin";
+    ASSERT_EQ(TarnDownloadUrllist(task_, list, 1, target.c_str()), 1);
+    while (ReadStatus(task_).state == TARN_STATUS_IDLE) std::this_thread::yield();
+    EXPECT_EQ(TarnPauseDownload(task_), 0);  // a list pauses through its own call
+    EXPECT_EQ(TarnCancelDownloadUrllist(task_), 1);
+    EXPECT_EQ(WaitForEnd().end, TARN_END_FAILED);
+}
+
+TEST(TarnApiCalls, NullTaskAndIdleServer) {
+    EXPECT_EQ(DestroyTarnTask(nullptr), 1);
+    EXPECT_EQ(TarnGetPort(), 0u);
+    unsigned char block[TARN_STATUS_BLOCK_SIZE];
+    EXPECT_EQ(TarnGetStatusInfo(nullptr, block), 0);
+    EXPECT_EQ(TarnDownloadUrl(nullptr, "http://127.0.0.1:1/", "", "x"), 0);
+    TarnTask* task = CreateTarnTask();
+    EXPECT_EQ(TarnDownloadUrl(task, "", "", "x"), 0);
+    EXPECT_EQ(TarnDownloadUrllist(task, nullptr, 1, "x"), 0);
+    EXPECT_EQ(TarnSetExpectedMD5(task, "not-a-digest"), 0);
+    EXPECT_EQ(TarnSetExpectedMD5(task, "0123456789abcdef0123456789ABCDEF"), 1);
+    EXPECT_EQ(TarnWaitDownload(task), 1);  // no thread: returns at once
+    EXPECT_EQ(DestroyTarnTask(task), 1);
+}
+
+TEST(TarnApiCalls, CommitRecordGoesToIpcPortAndLogNamedInRegistry) {
+    TempDir dir("tarn_commit");
+    const std::string registry = dir / "hklm";
+    const std::string log = dir / "engine.log";
+    ASSERT_TRUE(platform::RegistryStore(registry)
+                    .WriteString("Software\\velko\\p2p", "LogFileName", log)
+                    .ok());
+    setenv("QG_REGISTRY_HKLM", registry.c_str(), 1);
+    ASSERT_EQ(TarnInitLibrary(), 1);
+
+    const std::string received = dir / "received";
+    {
+        PythonServer listener(QG_COMMIT_LISTENER, {received});
+        TarnSetIPCPort(static_cast<uint32_t>(listener.port()));
+        EXPECT_EQ(TarnCommitFile(nullptr, "dir\\game.pak", "0123abcd"), 1);
+        // The listener appends its record when the connection closes.
+        for (int i = 0; i < 3000 && ReadFile(received).find("--end--") == std::string::npos; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    EXPECT_EQ(ReadFile(received), "dir\\game.pak\r\n0123abcd\r\n\r\n3\r\n--end--\n");
+    const std::string logged = ReadFile(log);
+    EXPECT_NE(logged.find("filename: dir\\game.pak"), std::string::npos) << logged;
+    EXPECT_NE(logged.find("md5: 0123abcd"), std::string::npos) << logged;
+
+    // Nobody listening: a failure, not a success.
+    TarnSetIPCPort(1);
+    EXPECT_EQ(TarnCommitFile(nullptr, "a", "b"), 0);
+
+    // Without the value the log goes nowhere.
+    ASSERT_TRUE(
+        platform::RegistryStore(registry).Delete("Software\\velko\\p2p", "LogFileName").ok());
+    ASSERT_EQ(TarnInitLibrary(), 1);
+    const size_t before = ReadFile(log).size();
+    TarnCommitFile(nullptr, "quiet", "");
+    EXPECT_EQ(ReadFile(log).size(), before);
+    unsetenv("QG_REGISTRY_HKLM");
+}
+
+// Collects one HTTP answer.
+struct Collector : platform::HttpTransferEvents {
+    void OnResolving(const std::string&) override {}
+    void OnConnecting() override {}
+    void OnConnected() override {}
+    void OnRedirect(long, const std::string&) override {}
+    bool OnResponse(long s, int64_t) override {
+        status = s;
+        return true;
+    }
+    bool OnBody(const char* data, size_t size) override {
+        body.append(data, size);
+        return true;
+    }
+    bool OnTick() override { return true; }
+    long status = 0;
+    std::string body;
+};
+
+Collector Fetch(const std::string& url, const std::string& range) {
+    platform::HttpRequest request;
+    request.url = url;
+    request.connectTimeoutSeconds = 10;
+    request.noDataTimeoutSeconds = 10;
+    request.extraHeaders.push_back("Range: bytes=" + range);
+    Collector c;
+    platform::HttpGet(request, c);
+    return c;
+}
+
+// Runs after every other test of the binary: the block server starts on first need.
+class TarnPeersTest : public TarnApiTest {
+  protected:
+    void TearDown() override {
+        TarnSetLookupServer("");
+        TarnApiTest::TearDown();
+    }
+};
+
+TEST_F(TarnPeersTest, LookupSourcesServeADownloadWhoseUrlFails) {
+    const std::string data = Pattern(300000, 5);
+    WriteFile(site_ + "/f.bin", data);
+    PythonServer server(QG_RANGE_SERVER, {site_});
+    const std::string answer = dir_ / "answer";
+    const std::string request = dir_ / "request";
+    WriteFile(answer, "Length=300000\r\n\r\n" + server.Url("/f.bin") + "\tkind=mirror\r\n");
+    PythonServer lookup(QG_LOOKUP_SERVER, {answer, request});
+    TarnSetLookupServer(lookup.host().c_str());
+
+    const std::string target = dir_ / "out.bin";
+    ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/gone.bin").c_str(), "", target.c_str()), 1);
+    EXPECT_EQ(WaitForEnd().end, TARN_END_COMPLETED);
+    EXPECT_EQ(ReadFile(target), data);
+    EXPECT_NE(ReadFile(request).find("gone.bin"), std::string::npos) << ReadFile(request);
+}
+
+TEST_F(TarnPeersTest, BlockServerServesHeldBytesOnly) {
+    const std::string data = Pattern(1 << 20, 6);
+    WriteFile(site_ + "/f.bin", data);
+    PythonServer server(QG_RANGE_SERVER, {site_, "400000"});
+    const std::string answer = dir_ / "answer";
+    WriteFile(answer, "FAILED");
+    PythonServer lookup(QG_LOOKUP_SERVER, {answer, dir_ / "request"});
+    TarnSetLookupServer(lookup.host().c_str());
+
+    const std::string url = server.Url("/f.bin");
+    const std::string target = dir_ / "out.bin";
+    // This thread polls instead of handling notifications: no window.
+    TarnSetCallback(task_, 0, 0);
+    ASSERT_EQ(TarnDownloadUrl(task_, url.c_str(), "", target.c_str()), 1);
+    // The status block follows the transfer a few times a second; the length is published
+    // with the first poll that knows it.
+    for (Status s = ReadStatus(task_); s.received < 8192 || s.total == 0 || TarnGetPort() == 0;
+         s = ReadStatus(task_)) {
+        ASSERT_LE(s.state, uint32_t{TARN_STATUS_DOWNLOADING});
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string base =
+        "http://127.0.0.1:" + std::to_string(TarnGetPort()) + "/" + engine::BlockKey("", url);
+    // Served once the task's next poll has published the length.
+    Collector held = Fetch(base, "0-4095");
+    for (int i = 0; i < 500 && held.status != 206; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        held = Fetch(base, "0-4095");
+    }
+    EXPECT_EQ(held.status, 206);
+    EXPECT_EQ(held.body, data.substr(0, 4096));
+    EXPECT_NE(Fetch(base, std::to_string(data.size() - 10) + "-").status, 206);
+    EXPECT_NE(Fetch("http://127.0.0.1:" + std::to_string(TarnGetPort()) + "/0123", "0-9").status,
+              206);
+    EXPECT_EQ(TarnCancelDownload(task_), 1);
+    EXPECT_EQ(TarnWaitDownload(task_), 1);
+    EXPECT_EQ(ReadStatus(task_).state, uint32_t{TARN_STATUS_ENDED});
+}
+
+}  // namespace

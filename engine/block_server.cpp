@@ -1,0 +1,261 @@
+#include "engine/block_server.h"
+
+#include <errno.h>
+#include <openssl/evp.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/block_request.h"
+#include "platform/tcp_listener.h"
+
+namespace engine {
+namespace {
+
+constexpr uint32_t kAcceptPollMs = 200;  // how soon the accept loop sees a stop
+constexpr size_t kChunk = 64 * 1024;
+
+struct Published {
+    int64_t length = 0;
+    HeldReader reader;
+    int busy = 0;  // reads under way; Withdraw waits for them
+};
+
+const char* ReasonOf(int status) {
+    switch (status) {
+        case 200:
+            return "OK";
+        case 206:
+            return "Partial Content";
+        case 400:
+            return "Bad Request";
+        case 404:
+            return "Not Found";
+        case 416:
+            return "Range Not Satisfiable";
+        default:
+            return "Service Unavailable";
+    }
+}
+
+std::string StatusHead(int status, const std::string& extra, int64_t contentLength) {
+    return "HTTP/1.1 " + std::to_string(status) + " " + ReasonOf(status) +
+           "\r\nConnection: close\r\nContent-Length: " + std::to_string(contentLength) + "\r\n" +
+           extra + "\r\n";
+}
+
+// The refusal of bytes that are not held, or lie past the end.
+std::string NotHeldHead(int64_t length) {
+    return StatusHead(416, "Content-Range: bytes */" + std::to_string(length) + "\r\n", 0);
+}
+
+}  // namespace
+
+struct BlockServer::State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<std::string, std::shared_ptr<Published>> files;
+    platform::TcpListener listener;
+    std::thread acceptThread;
+    std::atomic<bool> stopping{false};
+    std::atomic<uint16_t> port{0};
+    int connections = 0;
+    size_t maxConnections = kDefaultMaxConnections;
+    uint32_t ioTimeoutMs = kDefaultIoTimeoutMs;
+
+    void AcceptLoop();
+    void Serve(platform::TcpSocket& socket);
+    // Reads through the file's reader unless it was withdrawn meanwhile.
+    bool ReadHeld(const std::string& key, const std::shared_ptr<Published>& file, int64_t offset,
+                  size_t size, char* out);
+    void Answer(platform::TcpSocket& socket, const BlockRequest& request);
+};
+
+void BlockServer::State::AcceptLoop() {
+    while (!stopping) {
+        platform::TcpSocket socket;
+        if (!listener.Accept(kAcceptPollMs, socket)) continue;
+        std::unique_lock lock(mutex);
+        if (static_cast<size_t>(connections) >= maxConnections) {
+            lock.unlock();
+            // Busy: a short answer rather than a connection left hanging.
+            (void)socket.SendAll(StatusHead(503, "", 0), ioTimeoutMs);
+            continue;
+        }
+        ++connections;
+        lock.unlock();
+        std::thread([this, s = std::move(socket)]() mutable {
+            Serve(s);
+            {
+                // The slot is free before the peer sees the close, so a client that
+                // reconnects at once finds it; after this nothing of `this` is touched.
+                std::lock_guard done(mutex);
+                --connections;
+                changed.notify_all();
+            }
+            s.Close();
+        }).detach();
+    }
+}
+
+bool BlockServer::State::ReadHeld(const std::string& key, const std::shared_ptr<Published>& file,
+                                  int64_t offset, size_t size, char* out) {
+    {
+        std::lock_guard lock(mutex);
+        const auto found = files.find(key);
+        if (found == files.end() || found->second != file) return false;
+        ++file->busy;
+    }
+    const bool held = file->reader(offset, size, out);
+    std::lock_guard lock(mutex);
+    --file->busy;
+    changed.notify_all();
+    return held;
+}
+
+void BlockServer::State::Answer(platform::TcpSocket& socket, const BlockRequest& request) {
+    std::shared_ptr<Published> file;
+    {
+        std::lock_guard lock(mutex);
+        const auto found = files.find(request.key);
+        if (found != files.end()) file = found->second;
+    }
+    if (!file) {
+        (void)socket.SendAll(StatusHead(404, "", 0), ioTimeoutMs);
+        return;
+    }
+    const BlockAnswer plan = PlanBlockAnswer(request, file->length);
+    if (plan.status == 416) {
+        (void)socket.SendAll(NotHeldHead(file->length), ioTimeoutMs);
+        return;
+    }
+    // Every byte must be held before the answer promises them: a range partly held is
+    // refused whole, as a client cannot use a body that stops short.
+    std::vector<char> buffer(kChunk);
+    for (int64_t at = 0; at < plan.size; at += kChunk) {
+        const size_t n = static_cast<size_t>(std::min<int64_t>(kChunk, plan.size - at));
+        if (stopping || !ReadHeld(request.key, file, plan.offset + at, n, buffer.data())) {
+            (void)socket.SendAll(NotHeldHead(file->length), ioTimeoutMs);
+            return;
+        }
+    }
+    std::string extra = "Accept-Ranges: bytes\r\nContent-Type: application/octet-stream\r\n";
+    if (plan.status == 206 && plan.size > 0) {
+        extra += "Content-Range: bytes " + std::to_string(plan.offset) + "-" +
+                 std::to_string(plan.offset + plan.size - 1) + "/" + std::to_string(file->length) +
+                 "\r\n";
+    }
+    if (!socket.SendAll(StatusHead(plan.status, extra, plan.size), ioTimeoutMs) || request.headOnly)
+        return;
+    for (int64_t at = 0; at < plan.size; at += kChunk) {
+        const size_t n = static_cast<size_t>(std::min<int64_t>(kChunk, plan.size - at));
+        // A read that fails now (withdrawn meanwhile) cuts the body short: the client sees
+        // fewer bytes than announced and drops them.
+        if (stopping || !ReadHeld(request.key, file, plan.offset + at, n, buffer.data())) return;
+        if (!socket.SendAll(std::string_view(buffer.data(), n), ioTimeoutMs)) return;
+    }
+}
+
+void BlockServer::State::Serve(platform::TcpSocket& socket) {
+    std::string head;
+    char piece[1024];
+    // One time-out for the whole head: a peer dribbling a byte now and then must not hold
+    // its slot for ever.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ioTimeoutMs);
+    while (head.find("\r\n\r\n") == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return;
+        if (head.size() > kMaxRequestHead) {
+            (void)socket.SendAll(StatusHead(400, "", 0), ioTimeoutMs);
+            return;
+        }
+        size_t got = 0;
+        if (stopping ||
+            !socket.Receive(piece, sizeof piece, static_cast<uint32_t>(left.count()), got) ||
+            got == 0)
+            return;  // silent or gone: the slot is freed
+        head.append(piece, got);
+    }
+    const auto request = ParseBlockRequest(head);
+    if (!request) {
+        (void)socket.SendAll(StatusHead(400, "", 0), ioTimeoutMs);
+        return;
+    }
+    Answer(socket, *request);
+}
+
+BlockServer::BlockServer() : state_(std::make_unique<State>()) {}
+
+BlockServer::~BlockServer() { Stop(); }
+
+bool BlockServer::Start(const std::string& address, uint16_t port) {
+    if (state_->acceptThread.joinable()) return false;
+    if (!state_->listener.Listen(address, port)) return false;
+    state_->stopping = false;
+    state_->port = state_->listener.port();
+    state_->acceptThread = std::thread([this] { state_->AcceptLoop(); });
+    return true;
+}
+
+void BlockServer::Stop() {
+    if (!state_->acceptThread.joinable()) return;
+    state_->stopping = true;
+    state_->acceptThread.join();
+    state_->listener.Close();
+    state_->port = 0;
+    // Connections notice the stop between reads; each read waits at most the time-out.
+    std::unique_lock lock(state_->mutex);
+    state_->changed.wait(lock, [this] { return state_->connections == 0; });
+}
+
+uint16_t BlockServer::port() const { return state_->port; }
+
+void BlockServer::SetLimits(size_t maxConnections, uint32_t ioTimeoutMs) {
+    std::lock_guard lock(state_->mutex);
+    state_->maxConnections = maxConnections;
+    state_->ioTimeoutMs = ioTimeoutMs;
+}
+
+void BlockServer::Publish(const std::string& key, int64_t length, HeldReader reader) {
+    auto file = std::make_shared<Published>();
+    file->length = length < 0 ? 0 : length;
+    file->reader = std::move(reader);
+    Withdraw(key);
+    std::lock_guard lock(state_->mutex);
+    state_->files[key] = std::move(file);
+}
+
+void BlockServer::Withdraw(const std::string& key) {
+    std::unique_lock lock(state_->mutex);
+    const auto found = state_->files.find(key);
+    if (found == state_->files.end()) return;
+    const std::shared_ptr<Published> file = found->second;
+    state_->files.erase(found);
+    // After this returns the reader is never called again: its owner may go.
+    state_->changed.wait(lock, [&] { return file->busy == 0; });
+}
+
+std::string BlockKey(const std::string& md5, const std::string& firstUrl) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string key;
+    if (!md5.empty()) {
+        for (char c : md5) key += (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c;
+        return key;
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(firstUrl.data(), firstUrl.size(), digest, &length, EVP_md5(), nullptr);
+    for (unsigned int i = 0; i < length; ++i) {
+        key += kHex[digest[i] >> 4];
+        key += kHex[digest[i] & 15];
+    }
+    return key;
+}
+
+}  // namespace engine

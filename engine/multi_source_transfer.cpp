@@ -1,0 +1,769 @@
+#include "engine/multi_source_transfer.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <list>
+#include <mutex>
+#include <thread>
+
+#include "engine/ftp_source.h"
+#include "engine/logger.h"
+#include "engine/resume_state.h"
+#include "platform/file_system.h"
+#include "platform/http_transfer.h"
+#include "platform/native_path.h"
+
+namespace engine {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int32_t kBlockSize = 256 * 1024;  // the unit of the region map
+// A piece with less than this left is not split: the new connection would cost more than
+// it saves.
+constexpr int64_t kMinSplitBytes = 2 * int64_t{kBlockSize};
+constexpr int kFailuresBeforeDropped = 3;
+constexpr size_t kFtpChunk = 64 * 1024;
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+    for (size_t i = 0; prefix[i] != '\0'; ++i) {
+        if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+struct Source {
+    std::string url;
+    bool ftp = false;
+    bool peer = false;  // learned while running: may hold only part of the file
+    int active = 0;
+    int cap = 0;  // connections it may have now
+    int failures = 0;
+    bool dropped = false;
+    Clock::time_point retryAt{};
+};
+
+// Open work: bytes [pos, end) still to fetch, taken by at most one connection.
+struct Piece {
+    int64_t pos = 0;
+    int64_t end = 0;
+    bool owned = false;
+};
+
+// How one fetch went, for the source's record.
+enum class FetchEnd { Done, Refused, Failed, WrongBytes, Stopped };
+
+}  // namespace
+
+struct TransferState {
+    TransferLimits limits;
+    mutable std::mutex lock;
+    std::condition_variable wake;
+    TransferRequest request;
+    std::unique_ptr<ResumeFiles> files;
+    FileDescription description;
+    std::function<void(TransferEnd)> ended;
+
+    // Guarded by lock.
+    std::vector<Source> sources;
+    std::list<Piece> pieces;
+    int64_t total = -1;  // -1 until a source told the length
+    int32_t blockSize = kBlockSize;
+    bool probing = false;  // a connection is finding out the length
+    int connections = 0;
+    int workersRunning = 0;
+    std::string lastError;
+    bool finished = false;  // the target holds the file
+    std::string finishedPath;
+
+    std::atomic<int> stop{0};  // 0 run, 1 pause, 2 cancel
+    std::atomic<bool> running{false};
+    std::thread coordinator;
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::vector<Worker> workers;  // the coordinator's
+
+    void Coordinate();
+    bool SpawnWorkerIfUseful();  // under lock
+    void Work();
+    bool TakeWork(int& sourceIndex, std::list<Piece>::iterator& piece, bool& probe, bool dryRun);
+    FetchEnd FetchHttp(const Source& source, std::list<Piece>::iterator piece, bool probe);
+    FetchEnd FetchFtp(const Source& source, std::list<Piece>::iterator piece, bool probe);
+    void JoinFinishedWorkers(bool all);
+    // Writes what arrived for `piece` at `offset`; false when the connection should stop
+    // (its piece is done or was taken over, or the write failed: `failed` set).
+    bool Deliver(std::list<Piece>::iterator piece, int64_t& offset, const char* data, size_t size,
+                 bool& failed);
+    void Record(int sourceIndex, FetchEnd end);
+    int64_t ReceivedLocked() const;
+    bool HeldLocked(int64_t offset, int64_t size) const;
+    void SaveState();
+    bool Md5Matches();
+    void Fail(const std::string& why);
+};
+
+struct MultiSourceTransfer::State : TransferState {};
+
+namespace {
+
+class HttpSink : public platform::HttpTransferEvents {
+  public:
+    HttpSink(TransferState& s, std::list<Piece>::iterator piece, int64_t offset, int64_t end,
+             bool probe)
+        : s_(s), piece_(piece), offset_(offset), askedEnd_(end), probe_(probe) {}
+    void OnResolving(const std::string&) override {}
+    void OnConnecting() override {}
+    void OnConnected() override {}
+    void OnRedirect(long, const std::string&) override {}
+    bool OnResponse(long status, int64_t length) override;
+    bool OnBody(const char* data, size_t size) override {
+        if (!s_.Deliver(piece_, offset_, data, size, failed)) {
+            reachedEnd = !failed;
+            return false;
+        }
+        return true;
+    }
+    bool OnTick() override { return s_.stop.load() == 0; }
+
+    bool failed = false;
+    bool wrongBytes = false;
+    bool refused = false;
+    bool reachedEnd = false;
+    long status = 0;
+
+  private:
+    TransferState& s_;
+    std::list<Piece>::iterator piece_;
+    int64_t offset_;
+    int64_t askedEnd_;  // the piece may shrink while the request is on its way
+    bool probe_;
+};
+
+bool HttpSink::OnResponse(long code, int64_t length) {
+    status = code;
+    if (code == 503 || code == 429 || code == 404 || code == 416) {
+        refused = true;  // busy, or (a peer) does not hold it yet
+        return false;
+    }
+    std::lock_guard<std::mutex> guard(s_.lock);
+    if (probe_) {
+        // The first connection asks for the whole file and learns its length.
+        if (code != 200 && code != 206) {
+            failed = true;
+            return false;
+        }
+        if (length >= 0 && (s_.total < 0 || s_.total == length)) {
+            s_.total = length;
+            piece_->end = length;
+            s_.wake.notify_all();
+        } else if (length >= 0) {
+            wrongBytes = true;  // another length than the file has
+            return false;
+        }
+        return true;
+    }
+    // A ranged request must get exactly its range: a 200 is the whole file from its start
+    // (the server ignored the range), and another length is another range.
+    const int64_t asked = askedEnd_ - offset_;
+    if (code != 206 || (length >= 0 && length != asked)) {
+        wrongBytes = code == 200 || code == 206;
+        failed = !wrongBytes;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool TransferState::Deliver(std::list<Piece>::iterator piece, int64_t& offset, const char* data,
+                            size_t size, bool& failed) {
+    int64_t end;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        end = piece->end;
+    }
+    if (stop.load() != 0) return false;
+    // The piece may have been cut short by a connection that took over its tail.
+    const int64_t usable = end >= 0 ? std::min<int64_t>(static_cast<int64_t>(size), end - offset)
+                                    : static_cast<int64_t>(size);
+    if (usable > 0) {
+        if (files->WriteData(offset, data, static_cast<size_t>(usable)) != usable) {
+            failed = true;
+            Fail("the data file could not be written");
+            return false;
+        }
+        offset += usable;
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    piece->pos = offset;
+    return piece->end < 0 || offset < piece->end;
+}
+
+int64_t TransferState::ReceivedLocked() const {
+    if (total < 0) return pieces.empty() ? 0 : pieces.front().pos;
+    int64_t open = 0;
+    for (const Piece& p : pieces) open += std::max<int64_t>(0, p.end - p.pos);
+    return total - open;
+}
+
+bool TransferState::HeldLocked(int64_t offset, int64_t size) const {
+    if (total < 0 || offset < 0 || size <= 0 || offset + size > total) return false;
+    for (const Piece& p : pieces) {
+        if (p.pos < offset + size && offset < p.end) return false;
+    }
+    return true;
+}
+
+void TransferState::Fail(const std::string& why) {
+    std::lock_guard<std::mutex> guard(lock);
+    lastError = why;
+    Logger::Instance().Log(kLogLevelInfo, "transfer: %s", why.c_str());
+}
+
+// Finds work for one more connection: a source with room and a piece to fetch. With
+// `dryRun` it only tells whether there is some.
+bool TransferState::TakeWork(int& sourceIndex, std::list<Piece>::iterator& piece, bool& probe,
+                             bool dryRun) {
+    const Clock::time_point now = Clock::now();
+    // The source with the fewest connections that may take one more.
+    sourceIndex = -1;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const Source& s = sources[i];
+        if (s.dropped || s.active >= s.cap || s.retryAt > now) continue;
+        if (sourceIndex < 0 || s.active < sources[static_cast<size_t>(sourceIndex)].active)
+            sourceIndex = static_cast<int>(i);
+    }
+    if (sourceIndex < 0 || connections >= limits.connectionsInAll) return false;
+    probe = false;
+    if (total < 0) {
+        if (probing || sources[static_cast<size_t>(sourceIndex)].peer) return false;
+        if (dryRun) return true;
+        probing = probe = true;
+        pieces.push_back({0, -1, true});
+        piece = std::prev(pieces.end());
+        return true;
+    }
+    // An open piece nobody fetches, the largest first; else half of the largest remainder.
+    auto best = pieces.end();
+    for (auto it = pieces.begin(); it != pieces.end(); ++it) {
+        if (!it->owned && (best == pieces.end() || it->end - it->pos > best->end - best->pos))
+            best = it;
+    }
+    if (best != pieces.end()) {
+        if (dryRun) return true;
+        best->owned = true;
+        piece = best;
+        return true;
+    }
+    for (auto it = pieces.begin(); it != pieces.end(); ++it) {
+        if (it->end - it->pos >= 2 * kMinSplitBytes &&
+            (best == pieces.end() || it->end - it->pos > best->end - best->pos))
+            best = it;
+    }
+    if (best == pieces.end()) return false;
+    int64_t middle = best->pos + (best->end - best->pos) / 2;
+    middle = (middle + blockSize - 1) / blockSize * blockSize;  // pieces start on a block
+    if (middle >= best->end) return false;
+    if (dryRun) return true;
+    pieces.push_back({middle, best->end, true});
+    best->end = middle;
+    piece = std::prev(pieces.end());
+    return true;
+}
+
+FetchEnd TransferState::FetchHttp(const Source& source, std::list<Piece>::iterator piece,
+                                  bool probe) {
+    int64_t offset, end;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        offset = piece->pos;
+        end = piece->end;
+    }
+    platform::HttpRequest http;
+    http.url = source.url;
+    http.userAgent = "Browser1.0";
+    http.bypassCaches = false;
+    http.connectTimeoutSeconds = 10;
+    http.noDataTimeoutSeconds = limits.noDataSeconds;
+    if (!probe) {
+        http.rangeStart = offset;
+        http.rangeEnd = end - 1;
+    }
+    if (!request.referer.empty()) http.extraHeaders.push_back("Referer: " + request.referer);
+    HttpSink sink(*this, piece, offset, end, probe);
+    const platform::HttpResult result = platform::HttpGet(http, sink);
+    if (stop.load() != 0) return FetchEnd::Stopped;
+    if (sink.reachedEnd) return FetchEnd::Done;
+    if (sink.wrongBytes) return FetchEnd::WrongBytes;
+    if (sink.refused) return FetchEnd::Refused;
+    if (sink.failed || result.outcome != platform::HttpOutcome::Complete) {
+        std::lock_guard<std::mutex> guard(lock);
+        lastError = source.url + ": status " + std::to_string(result.lastStatus) + ", outcome " +
+                    std::to_string(static_cast<int>(result.outcome));
+        return FetchEnd::Failed;
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    if (probe && total < 0) {
+        // No length was given: the body, now whole, is the file.
+        total = piece->pos;
+        piece->end = piece->pos;
+    }
+    return piece->pos >= piece->end ? FetchEnd::Done : FetchEnd::Failed;
+}
+
+FetchEnd TransferState::FetchFtp(const Source& source, std::list<Piece>::iterator piece,
+                                 bool probe) {
+    FtpTimeouts timeouts;
+    timeouts.dataMs = limits.noDataSeconds * 1000;
+    FtpSource ftp(source.url, timeouts);
+    if (ftp.Connect(source.url) != 0) return FetchEnd::Failed;
+    if (probe) {
+        int64_t size = -1;
+        const int code = ftp.Probe(size);
+        if ((code != 200 && code != 206) || size < 0) return FetchEnd::Failed;
+        std::lock_guard<std::mutex> guard(lock);
+        if (total >= 0 && total != size) return FetchEnd::WrongBytes;
+        total = size;
+        piece->end = size;
+        wake.notify_all();
+    }
+    int64_t offset;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        offset = piece->pos;
+        if (piece->pos >= piece->end) return FetchEnd::Done;
+    }
+    if (ftp.Open(offset) != 200) return FetchEnd::Failed;
+    std::vector<char> buffer(kFtpChunk);
+    for (;;) {
+        if (stop.load() != 0) return FetchEnd::Stopped;
+        const int64_t got = ftp.Read(buffer.data(), buffer.size());
+        if (got < 0) return FetchEnd::Failed;
+        if (got == 0) {
+            std::lock_guard<std::mutex> guard(lock);
+            // A file that ends before its length is not the file.
+            return piece->pos >= piece->end ? FetchEnd::Done : FetchEnd::WrongBytes;
+        }
+        bool failed = false;
+        if (!Deliver(piece, offset, buffer.data(), static_cast<size_t>(got), failed)) {
+            if (failed) return FetchEnd::Failed;
+            return stop.load() != 0 ? FetchEnd::Stopped : FetchEnd::Done;
+        }
+    }
+}
+
+void TransferState::Record(int sourceIndex, FetchEnd end) {
+    Source& s = sources[static_cast<size_t>(sourceIndex)];
+    --s.active;
+    --connections;
+    const Clock::time_point now = Clock::now();
+    switch (end) {
+        case FetchEnd::Done:
+            s.failures = 0;
+            break;
+        case FetchEnd::Stopped:
+            break;
+        case FetchEnd::Refused:
+            if (s.active > 0) {
+                s.cap = s.active;  // the server's limit for us: keep what it allowed
+                break;
+            }
+            ++s.failures;
+            s.retryAt = now + std::chrono::milliseconds(500 * std::min(s.failures, 10));
+            // A peer that does not hold the bytes yet may later.
+            if (!s.peer && s.failures >= kFailuresBeforeDropped) s.dropped = true;
+            break;
+        case FetchEnd::Failed:
+            ++s.failures;
+            s.retryAt = now + std::chrono::milliseconds(500 * s.failures);
+            if (s.failures >= kFailuresBeforeDropped) s.dropped = true;
+            break;
+        case FetchEnd::WrongBytes:
+            s.dropped = true;
+            Logger::Instance().Log(kLogLevelInfo, "transfer: %s sent other bytes; dropped",
+                                   s.url.c_str());
+            break;
+    }
+}
+
+void TransferState::Work() {
+    while (stop.load() == 0) {
+        int index = -1;
+        std::list<Piece>::iterator piece;
+        bool probe = false;
+        Source source;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (!TakeWork(index, piece, probe, false)) break;
+            Source& s = sources[static_cast<size_t>(index)];
+            ++s.active;
+            ++connections;
+            source = s;
+            wake.notify_all();  // the coordinator may start the next connection
+        }
+        const FetchEnd end =
+            source.ftp ? FetchFtp(source, piece, probe) : FetchHttp(source, piece, probe);
+        std::lock_guard<std::mutex> guard(lock);
+        if (probe) probing = false;
+        if (piece->end >= 0 && piece->pos >= piece->end) {
+            pieces.erase(piece);
+        } else if (total < 0) {
+            pieces.erase(piece);  // nothing is known of the file: the next probe starts over
+        } else {
+            piece->owned = false;  // given back
+        }
+        Record(index, end);
+        wake.notify_all();
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    --workersRunning;
+    wake.notify_all();
+}
+
+bool TransferState::SpawnWorkerIfUseful() {
+    // Only when every running worker is busy: one between two fetches takes the work itself.
+    if (workersRunning != connections || workersRunning >= limits.connectionsInAll) return false;
+    int index;
+    std::list<Piece>::iterator piece;
+    bool probe;
+    if (!TakeWork(index, piece, probe, true)) return false;
+    ++workersRunning;
+    Worker w;
+    w.done = std::make_shared<std::atomic<bool>>(false);
+    w.thread = std::thread([this, done = w.done] {
+        Work();
+        done->store(true);
+    });
+    workers.push_back(std::move(w));
+    return true;
+}
+
+void TransferState::JoinFinishedWorkers(bool all) {
+    for (auto it = workers.begin(); it != workers.end();) {
+        if (all || it->done->load()) {
+            it->thread.join();
+            it = workers.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void TransferState::SaveState() {
+    FileDescription d;
+    std::vector<Region> regions;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        d = description;
+        d.blockSize = blockSize;
+        d.length = total >= 0 ? total : 0;
+        if (total > 0) {
+            const int64_t blocks = (total + blockSize - 1) / blockSize;
+            auto held = [&](int64_t b) {
+                const int64_t from = b * blockSize;
+                return HeldLocked(from, std::min<int64_t>(blockSize, total - from));
+            };
+            for (int64_t b = 0; b < blocks;) {
+                const bool done = held(b);
+                int64_t e = b + 1;
+                while (e < blocks && held(e) == done) ++e;
+                Region r;
+                r.start = static_cast<int32_t>(b);
+                r.length = static_cast<int32_t>(e - b);
+                r.position = done ? r.start + r.length : r.start;
+                r.state = done ? RegionState::Confirmed : RegionState::Unscheduled;
+                regions.push_back(r);
+                b = e;
+            }
+        }
+    }
+    files->SaveDescription(d);
+    files->SaveRegionMap(regions);
+}
+
+bool TransferState::Md5Matches() {
+    std::string native;
+    std::unique_ptr<platform::IFile> file;
+    if (!platform::NativePath(files->DataPath(), native) ||
+        platform::PosixFileSystem().Open(native, platform::FileOpenMode::kRead, file) != 0) {
+        return false;
+    }
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return false;
+    std::vector<char> buffer(1 << 20);
+    for (uint64_t offset = 0;;) {
+        size_t got = 0;
+        if (file->ReadAt(offset, buffer.data(), buffer.size(), got) != 0) return false;
+        if (got == 0) break;
+        EVP_DigestUpdate(ctx.get(), buffer.data(), got);
+        offset += got;
+    }
+    unsigned char digest[16];
+    unsigned int size = 0;
+    if (EVP_DigestFinal_ex(ctx.get(), digest, &size) != 1 || size != 16) return false;
+    static const char* kHex = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : digest) {
+        hex += kHex[c >> 4];
+        hex += kHex[c & 15];
+    }
+    std::string wanted = request.md5;
+    for (char& c : wanted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return hex == wanted;
+}
+
+void TransferState::Coordinate() {
+    TransferEnd end = TransferEnd::Failed;
+    if (!files->OpenData()) {
+        Fail("the data file could not be opened");
+        running = false;
+        ended(end);
+        return;
+    }
+    SaveState();
+    const auto saveEvery =
+        std::chrono::milliseconds(std::max<uint32_t>(limits.saveIntervalMs, 100));
+    Clock::time_point lastSave = Clock::now();
+    std::unique_lock<std::mutex> guard(lock);
+    for (;;) {
+        if (stop.load() != 0) {
+            end = stop.load() == 1 ? TransferEnd::Paused : TransferEnd::Cancelled;
+            break;
+        }
+        if (total >= 0 && pieces.empty()) {
+            end = TransferEnd::Completed;
+            break;
+        }
+        const bool anyLeft =
+            std::any_of(sources.begin(), sources.end(), [](const Source& s) { return !s.dropped; });
+        if (!anyLeft && workersRunning == 0) {
+            if (lastError.empty()) lastError = "no source could deliver the file";
+            end = TransferEnd::Failed;
+            break;
+        }
+        while (SpawnWorkerIfUseful()) {
+        }
+        if (Clock::now() - lastSave >= saveEvery) {
+            guard.unlock();
+            SaveState();
+            guard.lock();
+            lastSave = Clock::now();
+        }
+        JoinFinishedWorkers(false);
+        wake.wait_for(guard, std::chrono::milliseconds(100));
+    }
+    // Wind down: every connection ends before the files are touched.
+    if (end != TransferEnd::Completed) {
+        int expected = 0;
+        stop.compare_exchange_strong(expected, 2);
+    }
+    wake.wait(guard, [this] { return workersRunning == 0; });
+    guard.unlock();
+    JoinFinishedWorkers(true);
+    if (end == TransferEnd::Completed) {
+        files->CloseData();
+        if (!request.md5.empty() && !Md5Matches()) {
+            Fail("the file's MD5 is not the expected one");
+            files->Finish(false);  // a wrong file must not be resumed either
+            end = TransferEnd::Failed;
+        } else if (!files->Finish(true)) {
+            Fail("the file could not be put at its name");
+            end = TransferEnd::Failed;
+        } else {
+            std::lock_guard<std::mutex> done(lock);
+            finished = true;
+        }
+    } else {
+        SaveState();
+        files->CloseData();
+    }
+    running = false;
+    ended(end);
+}
+
+MultiSourceTransfer::MultiSourceTransfer(TransferLimits limits) : state_(new State) {
+    if (limits.connectionsPerSource < 1) limits.connectionsPerSource = 1;
+    if (limits.connectionsInAll < 1) limits.connectionsInAll = 1;
+    state_->limits = limits;
+}
+
+MultiSourceTransfer::~MultiSourceTransfer() {
+    Cancel();
+    Join();
+}
+
+bool MultiSourceTransfer::Start(TransferRequest request, std::function<void(TransferEnd)> ended) {
+    State& s = *state_;
+    if (s.running.load() || request.target.empty()) return false;
+    Join();
+    auto files = std::make_unique<ResumeFiles>(request.target);
+    FileDescription saved;
+    const bool haveSaved = files->LoadDescription(saved);
+    if (request.urls.empty() && haveSaved) {
+        request.urls.push_back(saved.url);
+        if (request.referer.empty()) request.referer = saved.referer;
+        if (request.md5.empty()) request.md5 = saved.md5;
+        request.resume = true;
+    }
+    if (request.urls.empty()) return false;
+
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.sources.clear();
+    s.pieces.clear();
+    s.total = -1;
+    s.blockSize = kBlockSize;
+    s.probing = false;
+    s.connections = s.workersRunning = 0;
+    s.lastError.clear();
+    s.finished = false;
+    s.stop = 0;
+    std::vector<Region> regions;
+    if (request.resume && haveSaved && saved.url == request.urls.front() && saved.length > 0 &&
+        files->LoadRegionMap(saved, regions)) {
+        s.total = saved.length;
+        s.blockSize = saved.blockSize;
+        const int64_t blocks = (s.total + s.blockSize - 1) / s.blockSize;
+        std::vector<bool> held(static_cast<size_t>(blocks), false);
+        for (const Region& r : regions) {
+            if (!r.completed()) continue;
+            for (int64_t b = r.start; b < int64_t{r.start} + r.length && b < blocks; ++b)
+                held[static_cast<size_t>(b)] = true;
+        }
+        for (int64_t b = 0; b < blocks;) {
+            if (held[static_cast<size_t>(b)]) {
+                ++b;
+                continue;
+            }
+            int64_t e = b;
+            while (e < blocks && !held[static_cast<size_t>(e)]) ++e;
+            s.pieces.push_back({b * s.blockSize, std::min(e * s.blockSize, s.total), false});
+            b = e;
+        }
+    } else {
+        // Another file's state, or none: what an earlier task left must not survive into
+        // this one (a longer old data file would leave its tail behind).
+        files->Finish(false);
+        files = std::make_unique<ResumeFiles>(request.target);
+    }
+    for (const std::string& url : request.urls) {
+        Source src;
+        src.url = url;
+        src.ftp = StartsWithNoCase(url, "ftp://");
+        if (!src.ftp && !StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://"))
+            continue;
+        src.cap = s.limits.connectionsPerSource;
+        s.sources.push_back(src);
+    }
+    s.description = FileDescription{};
+    s.description.blockSize = s.blockSize;
+    s.description.url = request.urls.front();
+    s.description.md5 = request.md5;
+    s.description.referer = request.referer;
+    s.description.downloadMode = request.downloadMode;
+    s.files = std::move(files);
+    s.request = std::move(request);
+    s.ended = std::move(ended);
+    s.running = true;
+    s.coordinator = std::thread([&s] { s.Coordinate(); });
+    return true;
+}
+
+void MultiSourceTransfer::AddSources(const std::vector<std::string>& urls) {
+    State& s = *state_;
+    std::lock_guard<std::mutex> guard(s.lock);
+    for (const std::string& url : urls) {
+        const bool ftp = StartsWithNoCase(url, "ftp://");
+        if (!ftp && !StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://"))
+            continue;
+        if (std::any_of(s.sources.begin(), s.sources.end(),
+                        [&](const Source& known) { return known.url == url; }))
+            continue;
+        Source src;
+        src.url = url;
+        src.ftp = ftp;
+        src.peer = true;
+        src.cap = s.limits.connectionsPerSource;
+        s.sources.push_back(src);
+    }
+    s.wake.notify_all();
+}
+
+void MultiSourceTransfer::Pause() {
+    int expected = 0;
+    state_->stop.compare_exchange_strong(expected, 1);
+    state_->wake.notify_all();
+}
+
+void MultiSourceTransfer::Cancel() {
+    int expected = 0;
+    state_->stop.compare_exchange_strong(expected, 2);
+    state_->wake.notify_all();
+}
+
+void MultiSourceTransfer::Join() {
+    if (state_->coordinator.joinable() &&
+        state_->coordinator.get_id() != std::this_thread::get_id()) {
+        state_->coordinator.join();
+    }
+}
+
+TransferStatus MultiSourceTransfer::status() const {
+    const State& s = *state_;
+    std::lock_guard<std::mutex> guard(s.lock);
+    TransferStatus st;
+    st.total = std::max<int64_t>(s.total, 0);
+    st.received = s.finished ? st.total : s.ReceivedLocked();
+    st.sourcesInUse = static_cast<int>(std::count_if(s.sources.begin(), s.sources.end(),
+                                                     [](const Source& x) { return x.active > 0; }));
+    st.sourcesKnown = static_cast<int>(s.sources.size());
+    st.url = s.request.urls.empty() ? std::string() : s.request.urls.front();
+    return st;
+}
+
+std::string MultiSourceTransfer::lastError() const {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    return state_->lastError;
+}
+
+bool MultiSourceTransfer::ReadHeld(int64_t offset, size_t size, char* out) const {
+    const State& s = *state_;
+    std::string path;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        if (!s.files) return false;
+        if (s.finished) {
+            if (offset < 0 || size == 0 || offset + static_cast<int64_t>(size) > s.total)
+                return false;
+            path = s.request.target;
+        } else {
+            if (!s.HeldLocked(offset, static_cast<int64_t>(size))) return false;
+            path = s.files->DataPath();
+        }
+    }
+    std::string native;
+    std::unique_ptr<platform::IFile> file;
+    if (!platform::NativePath(path, native) ||
+        platform::PosixFileSystem().Open(native, platform::FileOpenMode::kRead, file) != 0) {
+        return false;
+    }
+    size_t done = 0;
+    while (done < size) {
+        size_t got = 0;
+        if (file->ReadAt(static_cast<uint64_t>(offset) + done, out + done, size - done, got) != 0 ||
+            got == 0) {
+            return false;
+        }
+        done += got;
+    }
+    return true;
+}
+
+}  // namespace engine

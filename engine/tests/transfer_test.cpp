@@ -1,0 +1,209 @@
+// The multi-source transfer against mirrors on 127.0.0.1: good ones, misbehaving ones
+// (tests/mirror_server.py) and a real FTP server, checked byte for byte.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "engine/multi_source_transfer.h"
+#include "engine/resume_state.h"
+#include "engine/tests/test_pattern.h"
+#include "testing/python_server.h"
+#include "testing/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using engine::MultiSourceTransfer;
+using engine::TransferEnd;
+using engine::TransferLimits;
+using engine::TransferRequest;
+using engine_test::Pattern;
+using testing_support::PythonServer;
+using testing_support::ReadFile;
+using testing_support::WriteFile;
+
+constexpr size_t kFileSize = 3 << 20;
+
+std::string Md5Hex(const std::string& data) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_Digest(data.data(), data.size(), digest, &size, EVP_md5(), nullptr);
+    std::string hex;
+    for (unsigned int i = 0; i < size; ++i) {
+        hex += "0123456789abcdef"[digest[i] >> 4];
+        hex += "0123456789abcdef"[digest[i] & 15];
+    }
+    return hex;
+}
+
+// Runs a transfer to its end and reports how it ended.
+class TransferRun {
+  public:
+    explicit TransferRun(TransferLimits limits = Quick()) : transfer(limits) {}
+    static TransferLimits Quick() {
+        TransferLimits limits;
+        limits.noDataSeconds = 2;
+        limits.saveIntervalMs = 200;
+        return limits;
+    }
+    bool Start(TransferRequest request) {
+        return transfer.Start(std::move(request), [this](TransferEnd end) {
+            std::lock_guard<std::mutex> guard(lock_);
+            end_ = end;
+            ended_ = true;
+            cv_.notify_all();
+        });
+    }
+    TransferEnd Wait() {
+        std::unique_lock<std::mutex> guard(lock_);
+        cv_.wait(guard, [this] { return ended_; });
+        guard.unlock();
+        transfer.Join();
+        ended_ = false;
+        return end_;
+    }
+    MultiSourceTransfer transfer;
+
+  private:
+    std::mutex lock_;
+    std::condition_variable cv_;
+    bool ended_ = false;
+    TransferEnd end_ = TransferEnd::Failed;
+};
+
+class TransferTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(root_.path() / "site");
+        WriteFile(root_.path() / "site/file.bin", data_);
+    }
+    std::unique_ptr<PythonServer> Mirror(const std::string& mode, int rate = 0) {
+        std::vector<std::string> args = {(root_.path() / "site").string(), mode};
+        if (rate > 0) args.push_back(std::to_string(rate));
+        return std::make_unique<PythonServer>(QG_MIRROR_SERVER, args);
+    }
+    // Requests the mirror answered.
+    int Asked(const std::string& mode, const PythonServer& mirror) {
+        std::ifstream in(root_.path() / (mode + "-" + std::to_string(mirror.port()) + ".count"));
+        int lines = 0;
+        for (std::string line; std::getline(in, line);) ++lines;
+        return lines;
+    }
+    TransferRequest Request(std::vector<std::string> urls, bool withMd5 = true) {
+        TransferRequest r;
+        r.target = target_;
+        r.urls = std::move(urls);
+        if (withMd5) r.md5 = Md5Hex(data_);
+        return r;
+    }
+    // Nothing but the whole file at the target, and no state left beside it.
+    void ExpectComplete(const std::string& what) {
+        EXPECT_TRUE(ReadFile(target_) == data_) << what;
+        EXPECT_FALSE(fs::exists(target_ + engine::kDataSuffix)) << what;
+        EXPECT_FALSE(fs::exists(target_ + engine::kRegionMapSuffix)) << what;
+    }
+
+    testing_support::TempDir root_{"qg_transfer"};
+    const std::string data_ = Pattern(0, kFileSize);
+    const std::string target_ = (root_.path() / "out.bin").string();
+};
+
+TEST_F(TransferTest, ManyMirrorsAtOnceEachDeliverPartOfTheFile) {
+    std::vector<std::unique_ptr<PythonServer>> mirrors;
+    for (int i = 0; i < 3; ++i) mirrors.push_back(Mirror("good", 2 << 20));
+    PythonServer ftp(QG_REAL_FTP_SERVER, {(root_.path() / "site").string()});
+    std::vector<std::string> urls;
+    for (const auto& m : mirrors) urls.push_back(m->Url("/file.bin"));
+    urls.push_back("ftp://127.0.0.1:" + std::to_string(ftp.port()) + "/file.bin");
+    TransferRun run;
+    ASSERT_TRUE(run.Start(Request(urls)));
+    EXPECT_EQ(run.Wait(), TransferEnd::Completed) << run.transfer.lastError();
+    ExpectComplete("three mirrors and FTP");
+    for (const auto& m : mirrors) EXPECT_GT(Asked("good", *m), 0) << m->Url("/");
+    EXPECT_EQ(run.transfer.status().received, static_cast<int64_t>(kFileSize));
+}
+
+TEST_F(TransferTest, MisbehavingMirrorsNeverLeaveAWrongFile) {
+    struct Case {
+        const char* mode;
+        bool withGood;
+        bool mustComplete;
+    } cases[] = {
+        {"norange", true, true}, {"cut", true, true},     {"stall", true, true},
+        {"wrong", true, false},  {"wrong", false, false},
+    };
+    auto good = Mirror("good", 4 << 20);
+    for (const Case& c : cases) {
+        const std::string what = std::string(c.mode) + (c.withGood ? " beside a good mirror" : "");
+        fs::remove(target_);
+        auto bad = Mirror(c.mode, 4 << 20);
+        std::vector<std::string> urls = {bad->Url("/file.bin")};
+        if (c.withGood) urls.push_back(good->Url("/file.bin"));
+        TransferRun run;
+        ASSERT_TRUE(run.Start(Request(urls)));
+        const TransferEnd end = run.Wait();
+        if (end == TransferEnd::Completed) {
+            ExpectComplete(what);
+        } else {
+            EXPECT_EQ(end, TransferEnd::Failed) << what;
+            EXPECT_FALSE(fs::exists(target_)) << what;
+            EXPECT_FALSE(c.mustComplete) << what << ": " << run.transfer.lastError();
+        }
+        EXPECT_GT(Asked(c.mode, *bad), 0) << what;
+    }
+}
+
+TEST_F(TransferTest, AWrongDigestLeavesNothingAtTheTarget) {
+    auto good = Mirror("good");
+    TransferRequest request = Request({good->Url("/file.bin")});
+    request.md5 = std::string(32, '0');
+    TransferRun run;
+    ASSERT_TRUE(run.Start(request));
+    EXPECT_EQ(run.Wait(), TransferEnd::Failed);
+    EXPECT_FALSE(fs::exists(target_));
+    EXPECT_FALSE(fs::exists(target_ + engine::kDataSuffix)) << "a wrong file is not resumed";
+}
+
+TEST_F(TransferTest, PausedTransferResumesAndAStateOfAnotherFileStartsAfresh) {
+    auto slow = Mirror("good", 1 << 20);
+    TransferRun run;
+    ASSERT_TRUE(run.Start(Request({slow->Url("/file.bin")})));
+    while (run.transfer.status().received < (1 << 20)) std::this_thread::yield();
+    run.transfer.Pause();
+    ASSERT_EQ(run.Wait(), TransferEnd::Paused);
+    EXPECT_FALSE(fs::exists(target_));
+    const int64_t kept = run.transfer.status().received;
+
+    // Resumed by its file alone: the rest comes from the saved state.
+    auto fast = Mirror("good");
+    TransferRequest resume;
+    resume.target = target_;
+    resume.resume = true;
+    ASSERT_TRUE(run.Start(resume));
+    EXPECT_EQ(run.Wait(), TransferEnd::Completed) << run.transfer.lastError();
+    ExpectComplete("resumed");
+    EXPECT_GE(kept, 1 << 20);
+
+    // A state that names another URL is not trusted: garbage in its data file must not
+    // survive into the new file.
+    engine::ResumeFiles files(target_);
+    engine::FileDescription other;
+    other.blockSize = 262144;
+    other.length = kFileSize;
+    other.url = "http://127.0.0.1:1/other.bin";
+    ASSERT_TRUE(files.SaveDescription(other));
+    ASSERT_TRUE(files.SaveRegionMap({{0, 12, 12, engine::RegionState::Confirmed, 0, 0}}));
+    WriteFile(target_ + engine::kDataSuffix, std::string(kFileSize + 100, 'x'));
+    fs::remove(target_);
+    TransferRequest again = Request({fast->Url("/file.bin")});
+    again.resume = true;
+    ASSERT_TRUE(run.Start(again));
+    EXPECT_EQ(run.Wait(), TransferEnd::Completed) << run.transfer.lastError();
+    ExpectComplete("another file's state");
+}
+
+}  // namespace

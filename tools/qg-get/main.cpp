@@ -1,0 +1,164 @@
+// qg-get URL... -o FILE [--md5 HEX] [--lookup HOST:PORT] [--connections N]
+// Fetches one file (every URL a mirror of it) with the download engine, through its C
+// interface alone, and reports progress on stderr. Exit status 0 only when the file is
+// complete. A second run after an interrupted one continues from the file's resume state.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "quillgate/tarn.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitFailed = 1;
+
+struct Options {
+    std::vector<std::string> urls;
+    std::string output;
+    std::string md5;
+    std::string lookup;
+    uint32_t connections = 0;
+};
+
+struct Progress {
+    TarnTask* task = nullptr;
+    int64_t lastBytes = 0;
+    std::chrono::steady_clock::time_point lastTime = std::chrono::steady_clock::now();
+    bool terminal = false;
+    bool portShown = false;
+};
+Progress gProgress;
+
+int Usage(const char* why) {
+    std::fprintf(stderr,
+                 "qg-get: %s\nusage: qg-get URL... -o FILE [--md5 HEX] "
+                 "[--lookup HOST:PORT] [--connections N]\n",
+                 why);
+    return kExitUsage;
+}
+
+bool ParseCount(const char* text, uint32_t& out) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (!*text || *end || value < 1 || value > 64) return false;
+    out = static_cast<uint32_t>(value);
+    return true;
+}
+
+bool Parse(int argc, char** argv, Options& o, const char*& error) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "-o" || arg == "--md5" || arg == "--lookup" || arg == "--connections") {
+            if (!hasValue) {
+                error = "an option lacks its value";
+                return false;
+            }
+            const char* value = argv[++i];
+            if (arg == "-o") o.output = value;
+            if (arg == "--md5") o.md5 = value;
+            if (arg == "--lookup") o.lookup = value;
+            if (arg == "--connections" && !ParseCount(value, o.connections)) {
+                error = "--connections takes a number from 1 to 64";
+                return false;
+            }
+        } else if (!arg.empty() && arg[0] == '-') {
+            error = "unknown option";
+            return false;
+        } else {
+            o.urls.push_back(arg);
+        }
+    }
+    if (o.output.empty()) error = "no output file (-o FILE)";
+    if (o.urls.empty()) error = "no URL";
+    return !o.output.empty() && !o.urls.empty();
+}
+
+void ShowProgress(bool last) {
+    unsigned char block[TARN_STATUS_BLOCK_SIZE];
+    if (!TarnGetStatusInfo(gProgress.task, block)) return;
+    int64_t total = 0, received = 0;
+    std::memcpy(&total, block + TARN_STATUS_TOTAL_OFFSET, sizeof total);
+    std::memcpy(&received, block + TARN_STATUS_RECEIVED_OFFSET, sizeof received);
+    int32_t sources = 0;
+    std::memcpy(&sources, block + TARN_STATUS_SOURCES_OFFSET, sizeof sources);
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - gProgress.lastTime).count();
+    const double speed = seconds > 0 ? (received - gProgress.lastBytes) / seconds : 0;
+    gProgress.lastBytes = received;
+    gProgress.lastTime = now;
+    if (!gProgress.portShown && TarnGetPort() != 0) {
+        gProgress.portShown = true;
+        std::fprintf(stderr, "block server port %u\n", TarnGetPort());
+    }
+    std::fprintf(stderr, "%s%lld/%lld bytes %.0f B/s sources %ld%s", gProgress.terminal ? "\r" : "",
+                 static_cast<long long>(received), static_cast<long long>(total), speed,
+                 static_cast<long>(sources), gProgress.terminal && !last ? "" : "\n");
+}
+
+bool Exists(const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::exists(path, ignored);
+}
+
+int32_t StartDownload(TarnTask* task, const Options& o) {
+    if (Exists(o.output + ".$finfo$")) return TarnResumeFile(task, o.output.c_str());
+    if (o.urls.size() == 1) return TarnDownloadUrl(task, o.urls[0].c_str(), "", o.output.c_str());
+    std::vector<const char*> list;
+    for (const std::string& url : o.urls) list.push_back(url.c_str());
+    return TarnDownloadUrllist(task, list.data(), static_cast<int32_t>(list.size()),
+                               o.output.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    const char* error = nullptr;
+    if (!Parse(argc, argv, o, error)) return Usage(error);
+    TarnInitLibrary();
+    if (!o.lookup.empty()) TarnSetLookupServer(o.lookup.c_str());
+    if (o.connections > 0) TarnSetConnectionLimits(o.connections, o.connections * 4);
+    TarnTask* task = CreateTarnTask();
+    gProgress.task = task;
+    gProgress.terminal = isatty(STDERR_FILENO) != 0;
+    if (!o.md5.empty() && !TarnSetExpectedMD5(task, o.md5.c_str())) {
+        DestroyTarnTask(task);
+        return Usage("--md5 takes 32 hexadecimal digits");
+    }
+    if (!StartDownload(task, o)) {
+        std::fprintf(stderr, "qg-get: the download could not start\n");
+        DestroyTarnTask(task);
+        return kExitFailed;
+    }
+    // The status block tells the end too: a state past "downloading" is final.
+    const auto period = std::chrono::milliseconds(gProgress.terminal ? 250 : 1000);
+    auto nextShow = std::chrono::steady_clock::now() + period;
+    uint32_t state = TARN_STATUS_IDLE;
+    for (;;) {
+        unsigned char block[TARN_STATUS_BLOCK_SIZE];
+        if (TarnGetStatusInfo(task, block)) {
+            std::memcpy(&state, block + TARN_STATUS_STATE_OFFSET, sizeof state);
+        }
+        if (state > TARN_STATUS_DOWNLOADING) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (std::chrono::steady_clock::now() >= nextShow) {
+            ShowProgress(false);
+            nextShow += period;
+        }
+    }
+    TarnWaitDownload(task);
+    ShowProgress(true);
+    DestroyTarnTask(task);
+    const bool complete = state == TARN_STATUS_COMPLETED;
+    std::fprintf(stderr, "qg-get: %s (state %u)\n", complete ? "complete" : "not complete", state);
+    return complete ? 0 : kExitFailed;
+}
