@@ -139,6 +139,16 @@ int32_t TarnSetExpectedMD5(TarnTask* task, const char* md5) {
     return 1;
 }
 
+int32_t TarnAddMirrors(TarnTask* task, const char* const* urls, int32_t count) {
+    if (!task || count < 0 || (count > 0 && !urls)) return 0;
+    std::lock_guard<std::mutex> guard(task->lock);
+    if (task->mirrors.size() + static_cast<size_t>(count) > 64) return 0;
+    for (int32_t i = 0; i < count; ++i) {
+        if (urls[i] && *urls[i]) task->mirrors.emplace_back(urls[i]);
+    }
+    return 1;
+}
+
 int32_t TarnDownloadUrl(TarnTask* task, const char* url, const char* referer,
                         const char* fileName) {
     if (!task || !url || !*url || !fileName || !*fileName || !Idle(task)) return 0;

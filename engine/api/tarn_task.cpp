@@ -215,7 +215,17 @@ bool TarnTask::StartTransfer(const std::string& url) {
         request.downloadMode = static_cast<int32_t>(downloadMode);
         request.resume = resume || role.load() == tarn::kRoleDownload;
     }
+    std::vector<std::string> extra;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        extra = mirrors;
+    }
     if (!url.empty()) request.urls.push_back(url);
+    // A resumed transfer takes its first URL from its state, so mirrors join after the start.
+    if (!url.empty()) {
+        for (const std::string& m : extra)
+            if (m != url) request.urls.push_back(m);
+    }
     if (request.target.empty() || (request.urls.empty() && !resume)) return false;
     // Asked before the start, so that the transfer knows every source from its first moment.
     for (std::string& more : AskLookup(settings, url, request.target)) {
@@ -235,6 +245,7 @@ bool TarnTask::StartTransfer(const std::string& url) {
     if (!started) return false;
     // A resumed task learns its URL from the resume state, after the start.
     if (url.empty()) transfer->AddSources(AskLookup(settings, transfer->status().url, target));
+    if (url.empty()) transfer->AddSources(extra);
     Publish();
     return true;
 }

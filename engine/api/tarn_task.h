@@ -61,6 +61,7 @@ struct TarnTask {
     uint32_t downloadMode = 0;
     uint32_t pingback = 0;
     std::string md5;
+    std::vector<std::string> mirrors;  // TarnAddMirrors
     std::string fileName;
     std::string referer;
     std::vector<std::string> urls;

@@ -109,13 +109,13 @@ bool Exists(const std::string& path) {
     return std::filesystem::exists(path, ignored);
 }
 
+// Every URL is a mirror of the one file: all are fetched from at once.
 int32_t StartDownload(TarnTask* task, const Options& o) {
+    std::vector<const char*> mirrors;
+    for (size_t i = 1; i < o.urls.size(); ++i) mirrors.push_back(o.urls[i].c_str());
+    if (!TarnAddMirrors(task, mirrors.data(), static_cast<int32_t>(mirrors.size()))) return 0;
     if (Exists(o.output + ".$finfo$")) return TarnResumeFile(task, o.output.c_str());
-    if (o.urls.size() == 1) return TarnDownloadUrl(task, o.urls[0].c_str(), "", o.output.c_str());
-    std::vector<const char*> list;
-    for (const std::string& url : o.urls) list.push_back(url.c_str());
-    return TarnDownloadUrllist(task, list.data(), static_cast<int32_t>(list.size()),
-                               o.output.c_str());
+    return TarnDownloadUrl(task, o.urls[0].c_str(), "", o.output.c_str());
 }
 
 }  // namespace

@@ -140,4 +140,28 @@ TEST_F(QgGetTest, ExitStatusSaysWhetherTheFileIsComplete) {
     }
 }
 
+TEST_F(QgGetTest, EveryUrlIsAMirrorFetchedFromAtOnce) {
+    const std::string data = Pattern(4 << 20, 13);
+    std::vector<std::unique_ptr<PythonServer>> mirrors;
+    std::vector<std::string> args;
+    for (const char* name : {"a", "b"}) {
+        const std::filesystem::path site = dir_.path() / name / "site";
+        std::filesystem::create_directories(site);
+        std::ofstream(site / "f.bin", std::ios::binary) << data;
+        mirrors.push_back(std::make_unique<PythonServer>(
+            QG_RANGE_SERVER, std::vector<std::string>{site.string(), "1000000"}));
+        args.push_back(mirrors.back()->Url("/f.bin"));
+    }
+    const std::string out = dir_ / "out.bin";
+    args.insert(args.end(), {"-o", out});
+    const std::string err = dir_ / "stderr.log";
+    ASSERT_EQ(ExitCode(Spawn(args, err)), 0) << ReadFile(err);
+    EXPECT_TRUE(ReadFile(out) == data);
+    for (const char* name : {"a", "b"}) {
+        EXPECT_NE(ReadFile(dir_ / (std::string(name) + "/requests.log")).find("bytes="),
+                  std::string::npos)
+            << name << " was not asked for a range";
+    }
+}
+
 }  // namespace

@@ -96,6 +96,9 @@ TARN_API void TarnSetConnectionLimits(uint32_t perSource, uint32_t inAll);
 /* The file's expected MD5 (32 hex digits; NULL or "": none), checked before the file is
  * put at its name. */
 TARN_API int32_t TarnSetExpectedMD5(TarnTask* task, const char* md5);
+/* Further sources of the same file for the task's next download (by URL or resumed),
+ * fetched at the same time as its own URL; at most 64. */
+TARN_API int32_t TarnAddMirrors(TarnTask* task, const char* const* urls, int32_t count);
 
 #ifdef __cplusplus
 }
