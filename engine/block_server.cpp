@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/block_request.h"
+#include "engine/hex_text.h"
 #include "platform/tcp_listener.h"
 
 namespace engine {
@@ -242,20 +243,11 @@ void BlockServer::Withdraw(const std::string& key) {
 }
 
 std::string BlockKey(const std::string& md5, const std::string& firstUrl) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string key;
-    if (!md5.empty()) {
-        for (char c : md5) key += (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c;
-        return key;
-    }
+    if (!md5.empty()) return LowerAscii(md5);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_Digest(firstUrl.data(), firstUrl.size(), digest, &length, EVP_md5(), nullptr);
-    for (unsigned int i = 0; i < length; ++i) {
-        key += kHex[digest[i] >> 4];
-        key += kHex[digest[i] & 15];
-    }
-    return key;
+    return LowerHex(digest, length);
 }
 
 }  // namespace engine

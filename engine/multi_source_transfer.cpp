@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "engine/ftp_source.h"
+#include "engine/hex_text.h"
 #include "engine/logger.h"
 #include "engine/resume_state.h"
 #include "platform/file_system.h"
@@ -509,15 +510,7 @@ bool TransferState::Md5Matches() {
     unsigned char digest[16];
     unsigned int size = 0;
     if (EVP_DigestFinal_ex(ctx.get(), digest, &size) != 1 || size != 16) return false;
-    static const char* kHex = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : digest) {
-        hex += kHex[c >> 4];
-        hex += kHex[c & 15];
-    }
-    std::string wanted = request.md5;
-    for (char& c : wanted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return hex == wanted;
+    return LowerHex(digest, size) == LowerAscii(request.md5);
 }
 
 void TransferState::Coordinate() {
