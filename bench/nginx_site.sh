@@ -29,11 +29,16 @@ http {
 CONF
   /usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -e "$work/logs/error.log" &
   nginx_pid=$!
+  wait_for_http "$nginx_port"
+}
+
+# wait_for_http PORT: until a server answers on 127.0.0.1:PORT (5 s at most).
+wait_for_http() {
   for _ in $(seq 50); do
-    if curl -s -o /dev/null "http://127.0.0.1:$nginx_port/"; then return 0; fi
+    if curl -s -o /dev/null "http://127.0.0.1:$1/"; then return 0; fi
     sleep 0.1
   done
-  echo "nginx did not start" >&2
+  echo "the server on port $1 did not start" >&2
   return 1
 }
 

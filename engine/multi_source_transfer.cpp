@@ -30,6 +30,20 @@ constexpr int32_t kBlockSize = 256 * 1024;  // the unit of the region map
 constexpr int64_t kMinSplitBytes = 2 * int64_t{kBlockSize};
 constexpr int kFailuresBeforeDropped = 3;
 constexpr size_t kFtpChunk = 64 * 1024;
+// A connection that has written nothing for this long is taken to have stalled: another
+// connection takes over all that is left of its piece.
+constexpr auto kStallAfter = std::chrono::milliseconds(1500);
+// Taking over the tail of a piece that is moving costs a new request: only worth it when
+// the piece then ends at least this much sooner, and for at least this many bytes.
+constexpr double kMinGainSeconds = 0.05;
+constexpr int64_t kMinTakeOverBytes = 64 * 1024;
+// A source that has failed before is tried again on no more than this.
+constexpr int64_t kTrialBytes = 2 * int64_t{kBlockSize};
+// How often a connection's speed is measured.
+constexpr auto kRateWindow = std::chrono::milliseconds(200);
+// A source that refused a connection is offered one more again after this long: the
+// refusal may have come while the server still counted one that had just closed.
+constexpr auto kCapRetryAfter = std::chrono::seconds(5);
 
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
     for (size_t i = 0; prefix[i] != '\0'; ++i) {
@@ -48,6 +62,8 @@ struct Source {
     int failures = 0;
     bool dropped = false;
     Clock::time_point retryAt{};
+    Clock::time_point capLoweredAt{};
+    double rate = -1;  // bytes per second of one of its connections; -1 until measured
 };
 
 // Open work: bytes [pos, end) still to fetch, taken by at most one connection.
@@ -55,10 +71,24 @@ struct Piece {
     int64_t pos = 0;
     int64_t end = 0;
     bool owned = false;
+    // Of the connection that owns it:
+    int sourceIndex = -1;
+    Clock::time_point lastData{};  // when it last wrote (or took the piece)
+    Clock::time_point windowStart{};
+    int64_t windowBytes = 0;
+    double rate = -1;                              // bytes per second; -1 until measured
+    platform::HttpInterrupt* interrupt = nullptr;  // ends its request; null for FTP
 };
 
 // How one fetch went, for the source's record.
-enum class FetchEnd { Done, Refused, Failed, WrongBytes, Stopped };
+enum class FetchEnd {
+    Done,
+    Refused,
+    Failed,
+    WrongBytes,
+    Stopped,
+    TakenOver,  // another connection took the rest before this one showed its speed
+};
 
 }  // namespace
 
@@ -77,6 +107,7 @@ struct TransferState {
     int64_t total = -1;  // -1 until a source told the length
     int32_t blockSize = kBlockSize;
     bool probing = false;  // a connection is finding out the length
+    bool resumed = false;  // the pieces come from a saved state
     int connections = 0;
     int workersRunning = 0;
     std::string lastError;
@@ -96,6 +127,10 @@ struct TransferState {
     bool SpawnWorkerIfUseful();  // under lock
     void Work();
     bool TakeWork(int& sourceIndex, std::list<Piece>::iterator& piece, bool& probe, bool dryRun);
+    std::list<Piece>::iterator TakeOver(int sourceIndex, Clock::time_point now, bool dryRun);
+    platform::HttpRequest SourceRequest(const std::string& url) const;
+    void Own(Piece& piece, int sourceIndex, Clock::time_point now);
+    bool ResumedLengthStillHolds();
     FetchEnd FetchHttp(const Source& source, std::list<Piece>::iterator piece, bool probe);
     FetchEnd FetchFtp(const Source& source, std::list<Piece>::iterator piece, bool probe);
     void JoinFinishedWorkers(bool all);
@@ -124,6 +159,12 @@ class HttpSink : public platform::HttpTransferEvents {
     void OnConnecting() override {}
     void OnConnected() override {}
     void OnRedirect(long, const std::string&) override {}
+    void OnContentRange(int64_t first, int64_t last, int64_t total) override {
+        hasRange_ = true;
+        rangeFirst_ = first;
+        rangeLast_ = last;
+        rangeTotal_ = total;
+    }
     bool OnResponse(long status, int64_t length) override;
     bool OnBody(const char* data, size_t size) override {
         if (!s_.Deliver(piece_, offset_, data, size, failed)) {
@@ -132,12 +173,19 @@ class HttpSink : public platform::HttpTransferEvents {
         }
         return true;
     }
-    bool OnTick() override { return s_.stop.load() == 0; }
+    bool OnTick() override {
+        if (s_.stop.load() != 0) return false;
+        // Another connection took over all that was left: this one had stalled.
+        std::lock_guard<std::mutex> guard(s_.lock);
+        takenOver = piece_->end >= 0 && piece_->end <= offset_ && !reachedEnd;
+        return !takenOver;
+    }
 
     bool failed = false;
     bool wrongBytes = false;
     bool refused = false;
     bool reachedEnd = false;
+    bool takenOver = false;
     long status = 0;
 
   private:
@@ -146,6 +194,8 @@ class HttpSink : public platform::HttpTransferEvents {
     int64_t offset_;
     int64_t askedEnd_;  // the piece may shrink while the request is on its way
     bool probe_;
+    bool hasRange_ = false;
+    int64_t rangeFirst_ = -1, rangeLast_ = -1, rangeTotal_ = -1;
 };
 
 bool HttpSink::OnResponse(long code, int64_t length) {
@@ -171,10 +221,13 @@ bool HttpSink::OnResponse(long code, int64_t length) {
         }
         return true;
     }
-    // A ranged request must get exactly its range: a 200 is the whole file from its start
-    // (the server ignored the range), and another length is another range.
+    // A ranged request must get exactly its range of this file: a 200 is the whole file
+    // from its start (the server ignored the range), and another length, another first
+    // byte or another file length is another range, or another file.
     const int64_t asked = askedEnd_ - offset_;
-    if (code != 206 || (length >= 0 && length != asked)) {
+    const bool rangeRight = hasRange_ && rangeFirst_ == offset_ && rangeLast_ == askedEnd_ - 1 &&
+                            (rangeTotal_ < 0 || s_.total < 0 || rangeTotal_ == s_.total);
+    if (code != 206 || (length >= 0 && length != asked) || !rangeRight) {
         wrongBytes = code == 200 || code == 206;
         failed = !wrongBytes;
         return false;
@@ -205,6 +258,20 @@ bool TransferState::Deliver(std::list<Piece>::iterator piece, int64_t& offset, c
     }
     std::lock_guard<std::mutex> guard(lock);
     piece->pos = offset;
+    const Clock::time_point now = Clock::now();
+    piece->lastData = now;
+    piece->windowBytes += usable;
+    const double seconds = std::chrono::duration<double>(now - piece->windowStart).count();
+    if (now - piece->windowStart >= kRateWindow && seconds > 0) {
+        const double measured = static_cast<double>(piece->windowBytes) / seconds;
+        piece->rate = piece->rate < 0 ? measured : (piece->rate + measured) / 2;
+        piece->windowStart = now;
+        piece->windowBytes = 0;
+        if (piece->sourceIndex >= 0) {
+            Source& src = sources[static_cast<size_t>(piece->sourceIndex)];
+            src.rate = src.rate < 0 ? piece->rate : 0.7 * src.rate + 0.3 * piece->rate;
+        }
+    }
     return piece->end < 0 || offset < piece->end;
 }
 
@@ -229,16 +296,39 @@ void TransferState::Fail(const std::string& why) {
     Logger::Instance().Log(kLogLevelInfo, "transfer: %s", why.c_str());
 }
 
+void TransferState::Own(Piece& piece, int sourceIndex, Clock::time_point now) {
+    piece.owned = true;
+    piece.sourceIndex = sourceIndex;
+    piece.lastData = piece.windowStart = now;
+    piece.windowBytes = 0;
+    piece.rate = -1;
+}
+
 // Finds work for one more connection: a source with room and a piece to fetch. With
 // `dryRun` it only tells whether there is some.
 bool TransferState::TakeWork(int& sourceIndex, std::list<Piece>::iterator& piece, bool& probe,
                              bool dryRun) {
     const Clock::time_point now = Clock::now();
+    // A source with a stalled connection, or one that failed before and is on trial,
+    // gets no further connection until that one moves.
+    std::vector<bool> waiting(sources.size(), false);
+    for (const Piece& p : pieces) {
+        if (!p.owned || p.sourceIndex < 0) continue;
+        const Source& owner = sources[static_cast<size_t>(p.sourceIndex)];
+        if (now - p.lastData >= kStallAfter || (owner.failures > 0 && p.rate < 0))
+            waiting[static_cast<size_t>(p.sourceIndex)] = true;
+    }
     // The source with the fewest connections that may take one more.
     sourceIndex = -1;
     for (size_t i = 0; i < sources.size(); ++i) {
-        const Source& s = sources[i];
-        if (s.dropped || s.active >= s.cap || s.retryAt > now) continue;
+        Source& s = sources[i];
+        if (s.dropped || s.retryAt > now || waiting[i]) continue;
+        if (s.cap < limits.connectionsPerSource && s.active >= s.cap &&
+            now - s.capLoweredAt >= kCapRetryAfter) {
+            ++s.cap;
+            s.capLoweredAt = now;
+        }
+        if (s.active >= s.cap) continue;
         if (sourceIndex < 0 || s.active < sources[static_cast<size_t>(sourceIndex)].active)
             sourceIndex = static_cast<int>(i);
     }
@@ -248,36 +338,89 @@ bool TransferState::TakeWork(int& sourceIndex, std::list<Piece>::iterator& piece
         if (probing || sources[static_cast<size_t>(sourceIndex)].peer) return false;
         if (dryRun) return true;
         probing = probe = true;
-        pieces.push_back({0, -1, true});
+        pieces.push_back({0, -1, false});
         piece = std::prev(pieces.end());
+        Own(*piece, sourceIndex, now);
         return true;
     }
-    // An open piece nobody fetches, the largest first; else half of the largest remainder.
+    // An open piece nobody fetches, the largest first; else part of one that is fetched.
     auto best = pieces.end();
     for (auto it = pieces.begin(); it != pieces.end(); ++it) {
         if (!it->owned && (best == pieces.end() || it->end - it->pos > best->end - best->pos))
             best = it;
     }
-    if (best != pieces.end()) {
-        if (dryRun) return true;
-        best->owned = true;
-        piece = best;
-        return true;
-    }
-    for (auto it = pieces.begin(); it != pieces.end(); ++it) {
-        if (it->end - it->pos >= 2 * kMinSplitBytes &&
-            (best == pieces.end() || it->end - it->pos > best->end - best->pos))
-            best = it;
-    }
+    if (best == pieces.end()) best = TakeOver(sourceIndex, now, dryRun);
     if (best == pieces.end()) return false;
-    int64_t middle = best->pos + (best->end - best->pos) / 2;
-    middle = (middle + blockSize - 1) / blockSize * blockSize;  // pieces start on a block
-    if (middle >= best->end) return false;
     if (dryRun) return true;
-    pieces.push_back({middle, best->end, true});
-    best->end = middle;
-    piece = std::prev(pieces.end());
+    Own(*best, sourceIndex, now);
+    piece = best;
     return true;
+}
+
+// The piece whose end comes soonest when this source takes part of it: the new connection
+// takes the tail, cut so that both connections end together at the speeds they have shown
+// (halves while nothing is measured yet). A piece whose connection has stalled is taken
+// over whole. Returns the new piece (not yet owned), or the end of `pieces` when no split
+// is worth a request.
+std::list<Piece>::iterator TransferState::TakeOver(int sourceIndex, Clock::time_point now,
+                                                   bool dryRun) {
+    const Source& taker = sources[static_cast<size_t>(sourceIndex)];
+    auto best = pieces.end();
+    int64_t bestCut = 0;
+    double bestGain = 0;  // seconds saved; stalled pieces rank above any moving one
+    for (auto it = pieces.begin(); it != pieces.end(); ++it) {
+        const int64_t left = it->end - it->pos;
+        if (!it->owned || left <= 0) continue;
+        // A source that failed before and has not shown its speed on this piece yet
+        // holds it only until a proven connection is free.
+        const bool unproven = it->rate < 0 && it->sourceIndex >= 0 &&
+                              sources[static_cast<size_t>(it->sourceIndex)].failures > 0;
+        const bool stalled = now - it->lastData >= kStallAfter || unproven;
+        // A connection too new to be measured is taken to be as fast as its source.
+        const double own = it->rate > 0 || it->sourceIndex < 0
+                               ? it->rate
+                               : sources[static_cast<size_t>(it->sourceIndex)].rate;
+        int64_t cut;
+        double gain;
+        if (stalled) {
+            cut = it->pos;
+            gain = 1e9 + static_cast<double>(left);
+        } else if (own <= 0) {
+            // Nothing measured yet: halves, and only of a piece worth two connections.
+            if (left < 2 * kMinSplitBytes) continue;
+            cut = it->pos + left / 2;
+            gain = static_cast<double>(left) / 1e12;  // any measured gain ranks above
+        } else {
+            const double other = taker.rate > 0 ? taker.rate : own;
+            cut = it->pos + static_cast<int64_t>(static_cast<double>(left) * own / (own + other));
+            gain = static_cast<double>(left) / own - static_cast<double>(left) / (own + other);
+            if (gain < kMinGainSeconds) continue;
+        }
+        if (taker.failures > 0) cut = std::max(cut, it->end - kTrialBytes);
+        if (it->end - cut < kMinTakeOverBytes && !stalled) continue;
+        if (best == pieces.end() || gain > bestGain) {
+            best = it;
+            bestCut = cut;
+            bestGain = gain;
+        }
+    }
+    if (best == pieces.end() || dryRun) return best;
+    pieces.push_back({bestCut, best->end, false});
+    best->end = bestCut;
+    // Nothing is left for the old connection: end it now rather than at its time-out.
+    if (best->end <= best->pos && best->interrupt) best->interrupt->Interrupt();
+    return std::prev(pieces.end());
+}
+
+platform::HttpRequest TransferState::SourceRequest(const std::string& url) const {
+    platform::HttpRequest http;
+    http.url = url;
+    http.userAgent = "Browser1.0";
+    http.bypassCaches = false;
+    http.connectTimeoutSeconds = 10;
+    http.noDataTimeoutSeconds = limits.noDataSeconds;
+    if (!request.referer.empty()) http.extraHeaders.push_back("Referer: " + request.referer);
+    return http;
 }
 
 FetchEnd TransferState::FetchHttp(const Source& source, std::list<Piece>::iterator piece,
@@ -288,21 +431,28 @@ FetchEnd TransferState::FetchHttp(const Source& source, std::list<Piece>::iterat
         offset = piece->pos;
         end = piece->end;
     }
-    platform::HttpRequest http;
-    http.url = source.url;
-    http.userAgent = "Browser1.0";
-    http.bypassCaches = false;
-    http.connectTimeoutSeconds = 10;
-    http.noDataTimeoutSeconds = limits.noDataSeconds;
+    platform::HttpRequest http = SourceRequest(source.url);
     if (!probe) {
         http.rangeStart = offset;
         http.rangeEnd = end - 1;
     }
-    if (!request.referer.empty()) http.extraHeaders.push_back("Referer: " + request.referer);
+    platform::HttpInterrupt interrupt;
+    http.interrupt = &interrupt;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        piece->interrupt = &interrupt;
+    }
     HttpSink sink(*this, piece, offset, end, probe);
     const platform::HttpResult result = platform::HttpGet(http, sink);
+    bool stalled;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        piece->interrupt = nullptr;
+        stalled = Clock::now() - piece->lastData >= kStallAfter;
+    }
     if (stop.load() != 0) return FetchEnd::Stopped;
     if (sink.reachedEnd) return FetchEnd::Done;
+    if ((interrupt.interrupted() || sink.takenOver) && !stalled) return FetchEnd::TakenOver;
     if (sink.wrongBytes) return FetchEnd::WrongBytes;
     if (sink.refused) return FetchEnd::Refused;
     if (sink.failed || result.outcome != platform::HttpOutcome::Complete) {
@@ -372,9 +522,14 @@ void TransferState::Record(int sourceIndex, FetchEnd end) {
             break;
         case FetchEnd::Stopped:
             break;
+        case FetchEnd::TakenOver:
+            // A trial that a proven connection overtook: the next waits as after a failure.
+            if (s.failures > 0) s.retryAt = now + std::chrono::milliseconds(500 * s.failures);
+            break;
         case FetchEnd::Refused:
             if (s.active > 0) {
                 s.cap = s.active;  // the server's limit for us: keep what it allowed
+                s.capLoweredAt = now;
                 break;
             }
             ++s.failures;
@@ -513,8 +668,73 @@ bool TransferState::Md5Matches() {
     return LowerHex(digest, size) == LowerAscii(request.md5);
 }
 
+namespace {
+
+// Learns a file's length from the answer to a request for its first byte.
+class LengthSink : public platform::HttpTransferEvents {
+  public:
+    void OnResolving(const std::string&) override {}
+    void OnConnecting() override {}
+    void OnConnected() override {}
+    void OnRedirect(long, const std::string&) override {}
+    void OnContentRange(int64_t, int64_t, int64_t total) override { rangeTotal_ = total; }
+    bool OnResponse(long status, int64_t contentLength) override {
+        if (status == 206) length = rangeTotal_;
+        if (status == 200) length = contentLength;
+        return false;  // the headers are all that is wanted
+    }
+    bool OnBody(const char*, size_t) override { return false; }
+    bool OnTick() override { return true; }
+
+    int64_t length = -1;
+
+  private:
+    int64_t rangeTotal_ = -1;
+};
+
+}  // namespace
+
+bool TransferState::ResumedLengthStillHolds() {
+    Source first;
+    int64_t expected;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (sources.empty()) return true;
+        first = sources.front();
+        expected = total;
+    }
+    int64_t length = -1;
+    if (first.ftp) {
+        FtpTimeouts timeouts;
+        timeouts.dataMs = limits.noDataSeconds * 1000;
+        FtpSource ftp(first.url, timeouts);
+        if (ftp.Connect(first.url) == 0) ftp.Probe(length);
+    } else {
+        platform::HttpRequest http = SourceRequest(first.url);
+        http.rangeEnd = 0;
+        LengthSink sink;
+        platform::HttpGet(http, sink);
+        length = sink.length;
+    }
+    // A source that does not answer now says nothing about the file: the ranged requests
+    // check every answer against the length anyway.
+    return length < 0 || length == expected;
+}
+
 void TransferState::Coordinate() {
     TransferEnd end = TransferEnd::Failed;
+    if (resumed && !ResumedLengthStillHolds()) {
+        Logger::Instance().Log(kLogLevelInfo, "transfer: %s changed length; starting afresh",
+                               request.urls.front().c_str());
+        files->Finish(false);
+        auto fresh = std::make_unique<ResumeFiles>(request.target);
+        std::lock_guard<std::mutex> guard(lock);
+        files = std::move(fresh);  // the block server reads through it
+        pieces.clear();
+        total = -1;
+        blockSize = kBlockSize;
+        resumed = false;
+    }
     if (!files->OpenData()) {
         Fail("the data file could not be opened");
         running = false;
@@ -531,7 +751,8 @@ void TransferState::Coordinate() {
             end = stop.load() == 1 ? TransferEnd::Paused : TransferEnd::Cancelled;
             break;
         }
-        if (total >= 0 && pieces.empty()) {
+        // Every byte is in; connections whose pieces were taken over may still be ending.
+        if (total >= 0 && ReceivedLocked() == total) {
             end = TransferEnd::Completed;
             break;
         }
@@ -541,6 +762,11 @@ void TransferState::Coordinate() {
             if (lastError.empty()) lastError = "no source could deliver the file";
             end = TransferEnd::Failed;
             break;
+        }
+        // A stalled request is ended, so that its piece goes to a connection that moves.
+        const Clock::time_point now = Clock::now();
+        for (Piece& p : pieces) {
+            if (p.owned && p.interrupt && now - p.lastData >= kStallAfter) p.interrupt->Interrupt();
         }
         while (SpawnWorkerIfUseful()) {
         }
@@ -554,9 +780,10 @@ void TransferState::Coordinate() {
         wake.wait_for(guard, std::chrono::milliseconds(100));
     }
     // Wind down: every connection ends before the files are touched.
-    if (end != TransferEnd::Completed) {
-        int expected = 0;
-        stop.compare_exchange_strong(expected, 2);
+    int expected = 0;
+    stop.compare_exchange_strong(expected, 2);
+    for (Piece& p : pieces) {
+        if (p.interrupt) p.interrupt->Interrupt();
     }
     wake.wait(guard, [this] { return workersRunning == 0; });
     guard.unlock();
@@ -614,6 +841,7 @@ bool MultiSourceTransfer::Start(TransferRequest request, std::function<void(Tran
     s.total = -1;
     s.blockSize = kBlockSize;
     s.probing = false;
+    s.resumed = false;
     s.connections = s.workersRunning = 0;
     s.lastError.clear();
     s.finished = false;
@@ -623,6 +851,7 @@ bool MultiSourceTransfer::Start(TransferRequest request, std::function<void(Tran
         files->LoadRegionMap(saved, regions)) {
         s.total = saved.length;
         s.blockSize = saved.blockSize;
+        s.resumed = true;
         const int64_t blocks = (s.total + s.blockSize - 1) / s.blockSize;
         std::vector<bool> held(static_cast<size_t>(blocks), false);
         for (const Region& r : regions) {

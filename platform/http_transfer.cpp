@@ -2,7 +2,9 @@
 
 #include <curl/curl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -23,6 +25,7 @@ struct ListDeleter {
 struct Session {
     CURL* curl = nullptr;
     HttpTransferEvents* events = nullptr;
+    HttpInterrupt* interrupt = nullptr;
     std::string host;
     bool resolving = false;  // a lookup was reported for the coming connection
     bool responded = false;  // OnResponse has been called
@@ -30,8 +33,10 @@ struct Session {
     bool stalled = false;    // nothing arrived for the no-data time-out
     std::chrono::steady_clock::duration noDataTimeout{};
     std::chrono::steady_clock::time_point lastArrival = std::chrono::steady_clock::now();
-    long status = 0;       // of the response whose headers are arriving
-    std::string location;  // its Location header, if any
+    long status = 0;        // of the response whose headers are arriving
+    std::string location;   // its Location header, if any
+    bool hasRange = false;  // it carried a Content-Range header
+    int64_t rangeFirst = -1, rangeLast = -1, rangeTotal = -1;
 };
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -46,6 +51,41 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
+// Reads a decimal number of at most 18 digits (so it cannot overflow) from the front of
+// `text`; -1 when there is none.
+int64_t TakeNumber(std::string_view& text) {
+    int64_t value = 0;
+    size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+        if (digits == 18) return -1;
+        value = value * 10 + (text[digits] - '0');
+        ++digits;
+    }
+    if (digits == 0) return -1;
+    text.remove_prefix(digits);
+    return value;
+}
+
+// "bytes FIRST-LAST/TOTAL" (TOTAL may be "*"); false for anything else.
+bool ParseContentRange(std::string_view value, int64_t& first, int64_t& last, int64_t& total) {
+    value = Trim(value);
+    if (!StartsWithNoCase(value, "bytes ")) return false;
+    value.remove_prefix(6);
+    value = Trim(value);
+    first = TakeNumber(value);
+    if (first < 0 || value.empty() || value.front() != '-') return false;
+    value.remove_prefix(1);
+    last = TakeNumber(value);
+    if (last < first || value.empty() || value.front() != '/') return false;
+    value.remove_prefix(1);
+    if (value == "*") {
+        total = -1;
+        return true;
+    }
+    total = TakeNumber(value);
+    return total > last && value.empty();
+}
+
 int OnResolverStart(void*, void*, void* clientp) {
     auto* s = static_cast<Session*>(clientp);
     s->resolving = true;
@@ -58,7 +98,18 @@ curl_socket_t OnOpenSocket(void* clientp, curlsocktype, curl_sockaddr* address) 
     if (!s->resolving) s->events->OnResolving(s->host);
     s->resolving = false;
     s->events->OnConnecting();
-    return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    const int fd = socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (fd >= 0 && s->interrupt && !s->interrupt->Adopt(fd)) {
+        close(fd);
+        return CURL_SOCKET_BAD;
+    }
+    return fd;
+}
+
+int OnCloseSocket(void* clientp, curl_socket_t fd) {
+    auto* s = static_cast<Session*>(clientp);
+    if (s->interrupt) s->interrupt->Release(fd);
+    return close(fd);
 }
 
 int OnPrerequest(void* clientp, char*, char*, int, int) {
@@ -78,6 +129,13 @@ size_t OnHeader(char* buffer, size_t size, size_t count, void* userdata) {
         s->status =
             space == std::string_view::npos ? 0 : std::strtol(buffer + space + 1, nullptr, 10);
         s->location.clear();
+        s->hasRange = false;
+        return length;
+    }
+    if (StartsWithNoCase(line, "Content-Range:")) {
+        s->hasRange = true;
+        if (!ParseContentRange(line.substr(14), s->rangeFirst, s->rangeLast, s->rangeTotal))
+            s->rangeFirst = s->rangeLast = s->rangeTotal = -1;
         return length;
     }
     if (StartsWithNoCase(line, "Location:")) {
@@ -95,6 +153,7 @@ size_t OnHeader(char* buffer, size_t size, size_t count, void* userdata) {
     curl_off_t contentLength = -1;
     curl_easy_getinfo(s->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &contentLength);
     s->responded = true;
+    if (s->hasRange) s->events->OnContentRange(s->rangeFirst, s->rangeLast, s->rangeTotal);
     if (!s->events->OnResponse(s->status, contentLength)) {
         s->aborted = true;
         return 0;
@@ -114,6 +173,10 @@ size_t OnWrite(char* data, size_t size, size_t count, void* userdata) {
 
 int OnProgress(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto* s = static_cast<Session*>(clientp);
+    if (s->interrupt && s->interrupt->interrupted()) {
+        s->aborted = true;
+        return 1;
+    }
     // Measured here rather than with libcurl's low-speed limit, which averages over a
     // window of several seconds and so reacts to a stall only seconds late.
     if (std::chrono::steady_clock::now() - s->lastArrival > s->noDataTimeout) {
@@ -128,7 +191,7 @@ int OnProgress(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }
 
 HttpOutcome Classify(CURLcode code, const Session& s) {
-    if (s.aborted) return HttpOutcome::Aborted;
+    if (s.aborted || (s.interrupt && s.interrupt->interrupted())) return HttpOutcome::Aborted;
     if (s.stalled) return HttpOutcome::TimedOut;
     switch (code) {
         case CURLE_OK:
@@ -186,6 +249,8 @@ bool Configure(CURL* c, const HttpRequest& r, Session& s, curl_slist* headers,
     set(CURLOPT_RESOLVER_START_DATA, &s);
     set(CURLOPT_OPENSOCKETFUNCTION, OnOpenSocket);
     set(CURLOPT_OPENSOCKETDATA, &s);
+    set(CURLOPT_CLOSESOCKETFUNCTION, OnCloseSocket);
+    set(CURLOPT_CLOSESOCKETDATA, &s);
     set(CURLOPT_PREREQFUNCTION, OnPrerequest);
     set(CURLOPT_PREREQDATA, &s);
     set(CURLOPT_HEADERFUNCTION, OnHeader);
@@ -200,6 +265,31 @@ bool Configure(CURL* c, const HttpRequest& r, Session& s, curl_slist* headers,
 
 }  // namespace
 
+void HttpInterrupt::Interrupt() {
+    std::lock_guard<std::mutex> guard(lock_);
+    interrupted_ = true;
+    // Under the lock: a socket is released (and closed) only after it left the list, so
+    // the number shut down here is never one reused by another file.
+    for (int fd : sockets_) shutdown(fd, SHUT_RDWR);
+}
+
+bool HttpInterrupt::interrupted() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return interrupted_;
+}
+
+bool HttpInterrupt::Adopt(int socket) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (interrupted_) return false;
+    sockets_.push_back(socket);
+    return true;
+}
+
+void HttpInterrupt::Release(int socket) {
+    std::lock_guard<std::mutex> guard(lock_);
+    sockets_.erase(std::remove(sockets_.begin(), sockets_.end(), socket), sockets_.end());
+}
+
 HttpResult HttpGet(const HttpRequest& request, HttpTransferEvents& events) {
     EnsureHttpGlobalInit();
     HttpResult result;
@@ -209,6 +299,7 @@ HttpResult HttpGet(const HttpRequest& request, HttpTransferEvents& events) {
     Session session;
     session.curl = curl.get();
     session.events = &events;
+    session.interrupt = request.interrupt;
     session.noDataTimeout = std::chrono::seconds(request.noDataTimeoutSeconds);
     if (CURLU* u = curl_url()) {
         char* host = nullptr;

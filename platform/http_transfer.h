@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,10 +26,38 @@ class HttpTransferEvents {
     virtual void OnRedirect(long status, const std::string& location) = 0;
     // contentLength is -1 when the response does not state it.
     virtual bool OnResponse(long status, int64_t contentLength) = 0;
+    // Called just before `OnResponse` when the final response names the range it carries
+    // ("Content-Range: bytes FIRST-LAST/TOTAL"; TOTAL is -1 when given as "*"). A
+    // malformed header is reported as first = last = total = -1, so that a caller that
+    // asked for a range can tell it was not given one it can trust.
+    virtual void OnContentRange(int64_t first, int64_t last, int64_t total) {
+        (void)first;
+        (void)last;
+        (void)total;
+    }
     virtual bool OnBody(const char* data, size_t size) = 0;
     // Called at least about once a second, also while nothing arrives, so that a stop
     // request is noticed without data.
     virtual bool OnTick() = 0;
+};
+
+// Ends a running `HttpGet` from another thread at once: its sockets are shut down, so a
+// transfer that waits on a silent server returns within milliseconds (as Aborted) instead
+// of at its next tick. Serves one transfer at a time; once interrupted it stays so, and a
+// transfer started with it ends at once.
+class HttpInterrupt {
+  public:
+    void Interrupt();
+    bool interrupted() const;
+
+    // For the transfer: false when the socket must not be used (already interrupted).
+    bool Adopt(int socket);
+    void Release(int socket);
+
+  private:
+    mutable std::mutex lock_;
+    bool interrupted_ = false;
+    std::vector<int> sockets_;
 };
 
 struct HttpRequest {
@@ -53,6 +82,7 @@ struct HttpRequest {
     std::string postBody;
     std::vector<std::string> extraHeaders;  // whole header lines: "Name: value"
     bool http10 = false;                    // speak HTTP/1.0 instead of 1.1
+    HttpInterrupt* interrupt = nullptr;     // lets another thread end the transfer
 };
 
 enum class HttpOutcome {

@@ -137,13 +137,16 @@ TEST_F(TransferTest, MisbehavingMirrorsNeverLeaveAWrongFile) {
         {"wrong", true, false},  {"wrong", false, false},
     };
     auto good = Mirror("good", 4 << 20);
+    // No time-out rescues a stalled connection here: its piece must go to the good mirror.
+    TransferLimits patient = TransferRun::Quick();
+    patient.noDataSeconds = 3600;
     for (const Case& c : cases) {
         const std::string what = std::string(c.mode) + (c.withGood ? " beside a good mirror" : "");
         fs::remove(target_);
         auto bad = Mirror(c.mode, 4 << 20);
         std::vector<std::string> urls = {bad->Url("/file.bin")};
         if (c.withGood) urls.push_back(good->Url("/file.bin"));
-        TransferRun run;
+        TransferRun run(patient);
         ASSERT_TRUE(run.Start(Request(urls)));
         const TransferEnd end = run.Wait();
         if (end == TransferEnd::Completed) {
@@ -155,6 +158,18 @@ TEST_F(TransferTest, MisbehavingMirrorsNeverLeaveAWrongFile) {
         }
         EXPECT_GT(Asked(c.mode, *bad), 0) << what;
     }
+}
+
+TEST_F(TransferTest, AMirrorOfAnotherLengthIsDropped) {
+    // Same path, another file: every range it answers names another length.
+    fs::create_directories(root_.path() / "other");
+    WriteFile(root_.path() / "other/file.bin", Pattern(3, kFileSize + 4096));
+    PythonServer other(QG_MIRROR_SERVER, {(root_.path() / "other").string(), "good"});
+    auto good = Mirror("good", 4 << 20);
+    TransferRun run;
+    ASSERT_TRUE(run.Start(Request({good->Url("/file.bin"), other.Url("/file.bin")}, false)));
+    EXPECT_EQ(run.Wait(), TransferEnd::Completed) << run.transfer.lastError();
+    ExpectComplete("beside a mirror of another length");
 }
 
 TEST_F(TransferTest, AWrongDigestLeavesNothingAtTheTarget) {
@@ -204,6 +219,33 @@ TEST_F(TransferTest, PausedTransferResumesAndAStateOfAnotherFileStartsAfresh) {
     ASSERT_TRUE(run.Start(again));
     EXPECT_EQ(run.Wait(), TransferEnd::Completed) << run.transfer.lastError();
     ExpectComplete("another file's state");
+}
+
+TEST_F(TransferTest, AStateWhoseFileChangedLengthStartsAfresh) {
+    auto slow = Mirror("good", 1 << 20);
+    TransferRun run;
+    ASSERT_TRUE(run.Start(Request({slow->Url("/file.bin")}, false)));
+    while (run.transfer.status().received < (1 << 20)) std::this_thread::yield();
+    run.transfer.Pause();
+    ASSERT_EQ(run.Wait(), TransferEnd::Paused);
+
+    // The site publishes a new file under the same name: the held bytes are of the old one.
+    const std::string published = Pattern(7, kFileSize + 4096);
+    WriteFile(root_.path() / "site/file.bin", published);
+    auto fast = Mirror("good");
+    TransferRequest resume;
+    resume.target = target_;
+    resume.urls = {fast->Url("/file.bin")};
+    resume.resume = true;
+    // The state names the first mirror; the new one is asked in its place.
+    engine::ResumeFiles files(target_);
+    engine::FileDescription saved;
+    ASSERT_TRUE(files.LoadDescription(saved));
+    saved.url = resume.urls.front();
+    ASSERT_TRUE(files.SaveDescription(saved));
+    ASSERT_TRUE(run.Start(resume));
+    EXPECT_EQ(run.Wait(), TransferEnd::Completed) << run.transfer.lastError();
+    EXPECT_TRUE(ReadFile(target_) == published);
 }
 
 }  // namespace
