@@ -228,8 +228,9 @@ bool TarnTask::StartTransfer(const std::string& url) {
     }
     if (request.target.empty() || (request.urls.empty() && !resume)) return false;
     // Asked before the start, so that the transfer knows every source from its first moment.
-    for (std::string& more : AskLookup(settings, url, request.target)) {
-        if (more != url) request.urls.push_back(std::move(more));
+    const LookupSources found = AskLookup(settings, url, request.target);
+    for (const std::string& more : found.mirrors) {
+        if (more != url) request.urls.push_back(more);
     }
     if (transfer) transfer->Join();
     // The block server may be reading through the old transfer: stop that before it goes.
@@ -243,9 +244,17 @@ bool TarnTask::StartTransfer(const std::string& url) {
         platform::PostThreadMessage(self, tarn::kMsgSourceEnded, static_cast<uintptr_t>(end), 0);
     });
     if (!started) return false;
+    // Peers join as such: the transfer asks them for ranges only and keeps them when they
+    // refuse bytes they do not hold yet. Among the first sources a peer would be dropped
+    // after a few refusals, and could be asked for the whole file to tell its length.
+    transfer->AddSources(found.peers);
     // A resumed task learns its URL from the resume state, after the start.
-    if (url.empty()) transfer->AddSources(AskLookup(settings, transfer->status().url, target));
-    if (url.empty()) transfer->AddSources(extra);
+    if (url.empty()) {
+        const LookupSources more = AskLookup(settings, transfer->status().url, target);
+        transfer->AddSources(more.mirrors);
+        transfer->AddSources(more.peers);
+        transfer->AddSources(extra);
+    }
     Publish();
     return true;
 }
