@@ -13,6 +13,7 @@
 
 #include "engine/block_server.h"
 #include "engine/multi_source_transfer.h"
+#include "engine/resume_state.h"
 #include "platform/http_transfer.h"
 #include "platform/messages.h"
 #include "platform/registry.h"
@@ -117,6 +118,7 @@ class TarnApiTest : public ::testing::Test {
         while (platform::GetMessage(m)) {
             if (m.message == platform::WM_TIMER && m.wParam == kWatchdogTimer) {
                 seen_.timedOut = true;
+                TarnCancelDownload(task_);  // a task that would never end fails the test
                 break;
             }
         }
@@ -426,6 +428,42 @@ TEST_F(TarnPeersTest, PeerIsAskedAgainAfterRefusingBytesItDoesNotHoldYet) {
     EXPECT_GE(std::count(asked.begin(), asked.end(), '\n'), 4) << asked;
     EXPECT_LT(MirrorSentBytes(dir_.path(), "good", mirror.port()),
               static_cast<int64_t>(data.size()));
+}
+
+// Peers cannot tell the file's length: a task that has nothing else ends.
+TEST_F(TarnPeersTest, TaskWhoseUrlFailsEndsWhenOnlyPeersAreLeft) {
+    WriteFile(site_ + "/f.bin", Pattern(300000, 8));
+    PythonServer server(QG_MIRROR_SERVER, {site_, "good"});
+    PythonServer peer(QG_MIRROR_SERVER, {site_, "late"});
+    const std::string answer = dir_ / "answer";
+    WriteFile(answer, "Length=300000\r\n\r\n" + peer.Url("/f.bin") + "\tkind=peer\r\n");
+    PythonServer lookup(QG_LOOKUP_SERVER, {answer, dir_ / "request"});
+    TarnSetLookupServer(lookup.host().c_str());
+
+    const std::string target = dir_ / "out.bin";
+    ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/gone.bin").c_str(), "", target.c_str()), 1);
+    EXPECT_EQ(WaitForEnd().end, TARN_END_FAILED);
+    EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+// A run killed before its first source told the length leaves a state without one; the
+// next run's mirrors must still be able to tell it when that source has gone.
+TEST_F(TarnApiTest, ResumedTaskWithoutLengthCompletesFromItsMirror) {
+    const std::string data = Pattern(300000, 9);
+    WriteFile(site_ + "/f.bin", data);
+    PythonServer server(QG_MIRROR_SERVER, {site_, "good"});
+    const std::string target = dir_ / "out.bin";
+    engine::FileDescription d;
+    d.blockSize = 256 * 1024;
+    d.url = server.Url("/gone.bin");
+    ASSERT_TRUE(engine::ResumeFiles(target).SaveDescription(d));
+
+    const std::string mirror = server.Url("/f.bin");
+    const char* mirrors[] = {mirror.c_str()};
+    ASSERT_EQ(TarnAddMirrors(task_, mirrors, 1), 1);
+    ASSERT_EQ(TarnResumeFile(task_, target.c_str()), 1);
+    EXPECT_EQ(WaitForEnd().end, TARN_END_COMPLETED);
+    EXPECT_TRUE(ReadFile(target) == data);
 }
 
 }  // namespace
