@@ -227,7 +227,8 @@ TEST_F(QgGetTest, SecondEngineFetchesFromTheFirstOnesBlockServer) {
     const std::string md5 = Md5Hex(data);
     // A mirror for each engine, so that each log tells what went to whom.
     std::vector<std::unique_ptr<PythonServer>> mirrors;
-    for (const char* name : {"a", "b"}) mirrors.push_back(MirrorIn(name, data, "300000"));
+    mirrors.push_back(MirrorIn("a", data, "200000"));
+    mirrors.push_back(MirrorIn("b", data, "400000"));
     // The first engine resumes a download whose back half it holds and fetches the front
     // with one slow connection, for seconds. The first range the second engine asks a peer
     // for is the back half of the file, so the first has it to give from its start.
@@ -257,8 +258,10 @@ TEST_F(QgGetTest, SecondEngineFetchesFromTheFirstOnesBlockServer) {
     PythonServer secondLookup(QG_LOOKUP_SERVER, {dir_ / "peer", dir_ / "second.request"});
     const std::string secondErr = dir_ / "second.log";
     const std::string out = dir_ / "second.bin";
+    // One connection to its mirror: the peer joins once the length is known, and finds the
+    // back half of the file still open then.
     EXPECT_EQ(ExitCode(Spawn({mirrors[1]->Url("/f.bin"), "-o", out, "--md5", md5, "--lookup",
-                              secondLookup.host()},
+                              secondLookup.host(), "--connections", "1"},
                              secondErr)),
               0)
         << ReadFile(secondErr);
