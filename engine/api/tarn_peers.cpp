@@ -46,9 +46,9 @@ engine::BlockServer* Server() {
 
 }  // namespace
 
-std::vector<std::string> AskLookup(const tarn::ProcessSettings& settings, const std::string& url,
-                                   const std::string& target) {
-    std::vector<std::string> urls;
+LookupSources AskLookup(const tarn::ProcessSettings& settings, const std::string& url,
+                        const std::string& target) {
+    LookupSources urls;
     if (settings.lookupServer.empty() || url.empty()) return urls;
     engine::LookupRequest request;
     if (!SplitHostPort(settings.lookupServer, request.host, request.port)) {
@@ -67,7 +67,8 @@ std::vector<std::string> AskLookup(const tarn::ProcessSettings& settings, const 
     if (code != engine::kLookupOk) return urls;
     for (const std::string& line : lines) {
         engine::SourceLine source;
-        if (engine::ParseSourceLine(line, source)) urls.push_back(source.url);
+        if (!engine::ParseSourceLine(line, source)) continue;
+        (source.Field("kind") == "peer" ? urls.peers : urls.mirrors).push_back(source.url);
     }
     return urls;
 }

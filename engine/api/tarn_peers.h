@@ -9,8 +9,14 @@
 #include "tarn_task.h"
 
 // The sources the lookup server names for `url` (none when it is not set or answers none).
-std::vector<std::string> AskLookup(const tarn::ProcessSettings& settings, const std::string& url,
-                                   const std::string& target);
+// A line with the field "kind=peer" names another engine's block server, which may hold
+// only part of the file, and more of it later; every other line names a whole copy.
+struct LookupSources {
+    std::vector<std::string> mirrors;
+    std::vector<std::string> peers;
+};
+LookupSources AskLookup(const tarn::ProcessSettings& settings, const std::string& url,
+                        const std::string& target);
 // Publishes the transfer's held bytes on the block server (started on first need); returns
 // the key, "" when nothing was published.
 std::string PublishHeld(engine::MultiSourceTransfer& transfer, const std::string& md5);

@@ -7,6 +7,7 @@
 
 #include "engine/logger.h"
 #include "engine/peer_lookup.h"
+#include "engine/resume_state.h"
 #include "engine/source_line.h"
 #include "platform/system_time.h"
 #include "tarn_peers.h"
@@ -220,16 +221,25 @@ bool TarnTask::StartTransfer(const std::string& url) {
         std::lock_guard<std::mutex> guard(lock);
         extra = mirrors;
     }
-    if (!url.empty()) request.urls.push_back(url);
-    // A resumed transfer takes its first URL from its state, so mirrors join after the start.
-    if (!url.empty()) {
-        for (const std::string& m : extra)
-            if (m != url) request.urls.push_back(m);
+    std::string first = url;
+    // A resumed task takes its URL from its state before the start, so that its mirrors
+    // and the lookup's join as whole copies of the file: after the start they could only
+    // join as peers, which cannot tell the length when the state does not know it yet.
+    engine::FileDescription saved;
+    if (first.empty() && !request.target.empty() &&
+        engine::ResumeFiles(request.target).LoadDescription(saved)) {
+        first = saved.url;
+        if (request.referer.empty()) request.referer = saved.referer;
+        if (request.md5.empty()) request.md5 = saved.md5;
     }
-    if (request.target.empty() || (request.urls.empty() && !resume)) return false;
+    if (request.target.empty() || first.empty()) return false;
+    request.urls.push_back(first);
+    for (const std::string& m : extra)
+        if (m != first) request.urls.push_back(m);
     // Asked before the start, so that the transfer knows every source from its first moment.
-    for (std::string& more : AskLookup(settings, url, request.target)) {
-        if (more != url) request.urls.push_back(std::move(more));
+    const LookupSources found = AskLookup(settings, first, request.target);
+    for (const std::string& more : found.mirrors) {
+        if (more != first) request.urls.push_back(more);
     }
     if (transfer) transfer->Join();
     // The block server may be reading through the old transfer: stop that before it goes.
@@ -238,14 +248,14 @@ bool TarnTask::StartTransfer(const std::string& url) {
     publishedLength = 0;
     transfer = std::make_unique<engine::MultiSourceTransfer>(limits);
     const uint32_t self = threadId.load();
-    const std::string target = request.target;
     const bool started = transfer->Start(std::move(request), [self](engine::TransferEnd end) {
         platform::PostThreadMessage(self, tarn::kMsgSourceEnded, static_cast<uintptr_t>(end), 0);
     });
     if (!started) return false;
-    // A resumed task learns its URL from the resume state, after the start.
-    if (url.empty()) transfer->AddSources(AskLookup(settings, transfer->status().url, target));
-    if (url.empty()) transfer->AddSources(extra);
+    // Peers join as such: the transfer asks them for ranges only and keeps them when they
+    // refuse bytes they do not hold yet. Among the first sources a peer would be dropped
+    // after a few refusals, and could be asked for the whole file to tell its length.
+    laterSources = found.peers;
     Publish();
     return true;
 }
@@ -268,6 +278,12 @@ void TarnTask::OnTimer() {
         Put(status, TARN_STATUS_TOTAL_OFFSET, st.total);
         Put(status, TARN_STATUS_RECEIVED_OFFSET, st.received);
         Put(status, TARN_STATUS_SOURCES_OFFSET, static_cast<int32_t>(st.sourcesInUse));
+    }
+    // Peers cannot tell the file's length: a transfer left with nothing but peers before
+    // one of its first sources told it would wait for ever, so they join once it is known.
+    if (st.total > 0 && !laterSources.empty()) {
+        transfer->AddSources(laterSources);
+        laterSources.clear();
     }
     // The block server needs the length to answer ranges: publish again once it is known.
     if (st.total > 0 && publishedLength != st.total) {

@@ -79,6 +79,7 @@ struct TarnTask {
     platform::WindowHandle timerWindow = platform::kNoWindow;
     std::string publishedKey;
     int64_t publishedLength = 0;
+    std::vector<std::string> laterSources;  // join once the file's length is known
 
     // Starts the thread for a download of `role`; false when one already runs.
     bool Launch(int32_t role);

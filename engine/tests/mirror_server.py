@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-"""An HTTP mirror of one folder on a free port of 127.0.0.1 for the transfer tests; prints
-the port on the first line of stdout. Byte ranges as a good server sends them, unless a mode
-makes it misbehave:
+"""An HTTP mirror of one folder on a free port of 127.0.0.1 for the engine's tests; prints
+the port on the first line of stdout. Byte ranges as a good server sends them (416 for a
+range that starts past the end, 404 for a missing file), unless a mode makes it misbehave:
 
   mirror_server.py FOLDER MODE [RATE_BYTES_PER_SECOND]
     good     ranges as asked
@@ -9,16 +9,35 @@ makes it misbehave:
     norange  ignores Range: always 200 with the whole file
     cut      closes the connection after 64 KiB of each body
     stall    sends 64 KiB of each body, then nothing
-Every request is counted in FOLDER/../MODE-PORT.count (one line per request).
+    late     refuses its first three requests with 416, as a peer that does not hold the
+             bytes yet, then as good
+RATE limits each connection alone.
+
+What it did goes beside FOLDER, named after the mode and the port, so that a test can tell
+which of several mirrors of one folder delivered what:
+  MODE-PORT.count  one line "PATH RANGE" per request (RANGE "-" when none), as it arrives
+  MODE-PORT.sent   one line "PATH BYTES" per answered body, the bytes written to the client
 """
 import http.server
 import os
 import re
 import sys
+import threading
 import time
 
-FOLDER = MODE = None
+FOLDER = MODE = COUNT = SENT = None
 RATE = 0
+LATE_REFUSALS = 3  # still to refuse in mode "late"
+LATE_LOCK = threading.Lock()
+
+
+def refuse_late():
+    global LATE_REFUSALS
+    with LATE_LOCK:
+        if MODE != "late" or LATE_REFUSALS == 0:
+            return False
+        LATE_REFUSALS -= 1
+        return True
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -28,56 +47,78 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def do_GET(self):
+        rng = self.headers.get("Range", "")
         with open(COUNT, "a") as log:
-            log.write("%s\n" % self.headers.get("Range", "-"))
-        path = os.path.join(FOLDER, self.path.lstrip("/"))
+            log.write("%s %s\n" % (self.path, rng or "-"))
+        path = os.path.join(FOLDER, self.path.lstrip("/").split("?")[0])
         if not os.path.isfile(path):
-            self.send_response(404)
-            self.send_header("Content-Length", "0")
-            self.end_headers()
+            self.send_empty(404)
             return
         size = os.path.getsize(path)
+        if refuse_late():
+            self.send_empty(416, "bytes */%d" % size)
+            return
         start, end = 0, size - 1
-        m = re.match(r"bytes=(\d+)-(\d*)$", self.headers.get("Range", ""))
+        m = re.match(r"bytes=(\d+)-(\d*)$", rng)
         if m and MODE != "norange":
             start = int(m.group(1))
             if m.group(2):
                 end = min(end, int(m.group(2)))
+            if start > end:
+                self.send_empty(416, "bytes */%d" % size)
+                return
             self.send_response(206)
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))
         else:
             self.send_response(200)
         self.send_header("Content-Length", str(end - start + 1))
         self.end_headers()
+        sent = self.send_body(path, start, end - start + 1)
+        with open(SENT, "a") as log:
+            log.write("%s %d\n" % (self.path, sent))
+
+    def send_empty(self, status, content_range=None):
+        self.send_response(status)
+        if content_range:
+            self.send_header("Content-Range", content_range)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+
+    # Returns the bytes written before the body ended, whole or not.
+    def send_body(self, path, start, left):
+        sent = 0
         with open(path, "rb") as f:
             f.seek(start)
-            left, sent = end - start + 1, 0
             while left > 0:
                 data = f.read(min(16384, left))
+                if not data:
+                    break
                 if MODE == "wrong":
                     data = bytes(b ^ 0xFF for b in data)
                 try:
                     self.wfile.write(data)
                 except OSError:
-                    return
+                    return sent
                 left -= len(data)
                 sent += len(data)
                 if MODE in ("cut", "stall") and sent >= 65536:
                     if MODE == "stall":
                         time.sleep(3600)
                     self.close_connection = True
-                    return
+                    return sent
                 if RATE:
                     time.sleep(len(data) / RATE)
+        return sent
 
 
 def main():
-    global FOLDER, MODE, RATE, COUNT
+    global FOLDER, MODE, RATE, COUNT, SENT
     FOLDER, MODE = sys.argv[1], sys.argv[2]
     RATE = int(sys.argv[3]) if len(sys.argv) > 3 else 0
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
-    COUNT = os.path.join(FOLDER, "..", "%s-%d.count" % (MODE, server.server_address[1]))
+    name = os.path.join(FOLDER, "..", "%s-%d" % (MODE, server.server_address[1]))
+    COUNT, SENT = name + ".count", name + ".sent"
     print(server.server_address[1], flush=True)
     server.serve_forever()
 

@@ -11,6 +11,7 @@
 #include "engine/multi_source_transfer.h"
 #include "engine/resume_state.h"
 #include "engine/tests/test_pattern.h"
+#include "testing/mirror_log.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
 
@@ -88,7 +89,7 @@ class TransferTest : public ::testing::Test {
     }
     // Requests the mirror answered.
     int Asked(const std::string& mode, const PythonServer& mirror) {
-        std::ifstream in(root_.path() / (mode + "-" + std::to_string(mirror.port()) + ".count"));
+        std::ifstream in(testing_support::MirrorLog(root_.path(), mode, mirror.port(), ".count"));
         int lines = 0;
         for (std::string line; std::getline(in, line);) ++lines;
         return lines;

@@ -1,23 +1,32 @@
 // qg-get as a process: killed at random moments and run again, the file comes out whole;
-// its exit status says whether it did.
+// its exit status says whether it did; a second one fetches from the first one's block server.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <thread>
+#include <vector>
 
+#include "engine/resume_state.h"
+#include "testing/mirror_log.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
 
 namespace {
 
+using testing_support::MirrorLog;
+using testing_support::MirrorSentBytes;
 using testing_support::PythonServer;
 using testing_support::TempDir;
 
@@ -26,6 +35,15 @@ std::string ReadFile(const std::string& path) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }
 
 std::string Pattern(size_t size, unsigned seed) {
@@ -74,12 +92,21 @@ class QgGetTest : public ::testing::Test {
         std::ofstream(dir_ / ("site/" + name), std::ios::binary) << data;
         return dir_ / "site";
     }
+    // A mirror of its own in DIR/NAME/site: its logs go to DIR/NAME.
+    std::unique_ptr<PythonServer> MirrorIn(const char* name, const std::string& data,
+                                           const char* rate) {
+        const std::filesystem::path site = dir_.path() / name / "site";
+        std::filesystem::create_directories(site);
+        std::ofstream(site / "f.bin", std::ios::binary) << data;
+        return std::make_unique<PythonServer>(
+            QG_MIRROR_SERVER, std::vector<std::string>{site.string(), "good", rate});
+    }
     TempDir dir_{"qg_get"};
 };
 
 TEST_F(QgGetTest, KilledRunsResumeToTheRightFile) {
     const std::string data = Pattern(3 << 20, 11);
-    PythonServer server(QG_RANGE_SERVER, {Site("f.bin", data), "1000000"});
+    PythonServer server(QG_MIRROR_SERVER, {Site("f.bin", data), "good", "1000000"});
     const std::string out = dir_ / "out.bin";
     const std::string err = dir_ / "stderr.log";
     std::mt19937 random(std::random_device{}());
@@ -96,8 +123,8 @@ TEST_F(QgGetTest, KilledRunsResumeToTheRightFile) {
     }
     EXPECT_TRUE(ReadFile(out) == data);
     // Some later run asked for the rest only, not the whole file again.
-    EXPECT_NE(ReadFile(dir_ / "requests.log").find("bytes="), std::string::npos)
-        << ReadFile(dir_ / "requests.log");
+    const std::string asked = ReadFile(MirrorLog(dir_.path(), "good", server.port(), ".count"));
+    EXPECT_NE(asked.find("bytes="), std::string::npos) << asked;
     for (const char* suffix : {".$p4p$", ".$finfo$", ".$fmap$"}) {
         EXPECT_FALSE(std::filesystem::exists(out + suffix)) << suffix;
     }
@@ -105,7 +132,7 @@ TEST_F(QgGetTest, KilledRunsResumeToTheRightFile) {
 
 TEST_F(QgGetTest, ExitStatusSaysWhetherTheFileIsComplete) {
     const std::string data = Pattern(200000, 12);
-    PythonServer server(QG_RANGE_SERVER, {Site("f.bin", data)});
+    PythonServer server(QG_MIRROR_SERVER, {Site("f.bin", data), "good"});
     const std::string err = dir_ / "stderr.log";
     struct Case {
         const char* name;
@@ -145,11 +172,7 @@ TEST_F(QgGetTest, EveryUrlIsAMirrorFetchedFromAtOnce) {
     std::vector<std::unique_ptr<PythonServer>> mirrors;
     std::vector<std::string> args;
     for (const char* name : {"a", "b"}) {
-        const std::filesystem::path site = dir_.path() / name / "site";
-        std::filesystem::create_directories(site);
-        std::ofstream(site / "f.bin", std::ios::binary) << data;
-        mirrors.push_back(std::make_unique<PythonServer>(
-            QG_RANGE_SERVER, std::vector<std::string>{site.string(), "1000000"}));
+        mirrors.push_back(MirrorIn(name, data, "1000000"));
         args.push_back(mirrors.back()->Url("/f.bin"));
     }
     const std::string out = dir_ / "out.bin";
@@ -157,11 +180,97 @@ TEST_F(QgGetTest, EveryUrlIsAMirrorFetchedFromAtOnce) {
     const std::string err = dir_ / "stderr.log";
     ASSERT_EQ(ExitCode(Spawn(args, err)), 0) << ReadFile(err);
     EXPECT_TRUE(ReadFile(out) == data);
-    for (const char* name : {"a", "b"}) {
-        EXPECT_NE(ReadFile(dir_ / (std::string(name) + "/requests.log")).find("bytes="),
+    for (size_t i = 0; i < mirrors.size(); ++i) {
+        const std::filesystem::path root = dir_.path() / (i == 0 ? "a" : "b");
+        EXPECT_NE(ReadFile(MirrorLog(root, "good", mirrors[i]->port(), ".count")).find("bytes="),
                   std::string::npos)
-            << name << " was not asked for a range";
+            << root << " was not asked for a range";
     }
+}
+
+// Polls `ready` until it holds or the child ends; the time-out is only a safety net.
+bool WaitWhileRunning(pid_t child, const std::function<bool()>& ready) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (std::chrono::steady_clock::now() < giveUp) {
+        if (ready()) return true;
+        int status = 0;
+        if (waitpid(child, &status, WNOHANG) == child) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// Leaves the state of an interrupted download of `data` from `url` at `target`, whose back
+// half has arrived.
+void LeaveBackHalfHeld(const std::string& target, const std::string& url, const std::string& data,
+                       const std::string& md5) {
+    constexpr int32_t kBlock = 256 * 1024;
+    const int32_t blocks = static_cast<int32_t>(data.size() / kBlock), half = blocks / 2;
+    engine::ResumeFiles files(target);
+    engine::FileDescription d;
+    d.blockSize = kBlock;
+    d.length = static_cast<int64_t>(data.size());
+    d.url = url;
+    d.md5 = md5;
+    ASSERT_TRUE(files.OpenData());
+    const int64_t from = int64_t{half} * kBlock;
+    ASSERT_EQ(files.WriteData(from, data.data() + from, data.size() - from),
+              static_cast<int64_t>(data.size() - from));
+    files.CloseData();
+    ASSERT_TRUE(files.SaveDescription(d));
+    ASSERT_TRUE(files.SaveRegionMap({{half, blocks - half, blocks, engine::RegionState::Confirmed},
+                                     {0, half, 0, engine::RegionState::Unscheduled}}));
+}
+
+TEST_F(QgGetTest, SecondEngineFetchesFromTheFirstOnesBlockServer) {
+    const std::string data = Pattern(4 << 20, 14);
+    const std::string md5 = Md5Hex(data);
+    // A mirror for each engine, so that each log tells what went to whom.
+    std::vector<std::unique_ptr<PythonServer>> mirrors;
+    mirrors.push_back(MirrorIn("a", data, "200000"));
+    mirrors.push_back(MirrorIn("b", data, "400000"));
+    // The first engine resumes a download whose back half it holds and fetches the front
+    // with one slow connection, for seconds. The first range the second engine asks a peer
+    // for is the back half of the file, so the first has it to give from its start.
+    const std::string firstOut = dir_ / "first.bin";
+    LeaveBackHalfHeld(firstOut, mirrors[0]->Url("/f.bin"), data, md5);
+    // An engine publishes what it holds only with a lookup server; this one knows nothing.
+    WriteFile(dir_ / "nothing", "FAILED");
+    PythonServer firstLookup(QG_LOOKUP_SERVER, {dir_ / "nothing", dir_ / "first.request"});
+    const std::string firstErr = dir_ / "first.log";
+    const pid_t first = Spawn({mirrors[0]->Url("/f.bin"), "-o", firstOut, "--md5", md5, "--lookup",
+                               firstLookup.host(), "--connections", "1"},
+                              firstErr);
+    uint32_t port = 0;
+    const bool serving = WaitWhileRunning(first, [&] {
+        const std::string err = ReadFile(firstErr);
+        const size_t line = err.find("block server port ");
+        if (line != std::string::npos)
+            std::sscanf(err.c_str() + line, "block server port %u", &port);
+        return port != 0;
+    });
+    if (!serving) ::kill(first, SIGKILL);
+    ASSERT_TRUE(serving) << ReadFile(firstErr);
+
+    // The second engine's lookup names the first one's block server, under the file's key.
+    WriteFile(dir_ / "peer", "Length=" + std::to_string(data.size()) + "\r\n\r\nhttp://127.0.0.1:" +
+                                 std::to_string(port) + "/" + LowerAscii(md5) + "\tkind=peer\r\n");
+    PythonServer secondLookup(QG_LOOKUP_SERVER, {dir_ / "peer", dir_ / "second.request"});
+    const std::string secondErr = dir_ / "second.log";
+    const std::string out = dir_ / "second.bin";
+    // One connection to its mirror: the peer joins once the length is known, and finds the
+    // back half of the file still open then.
+    EXPECT_EQ(ExitCode(Spawn({mirrors[1]->Url("/f.bin"), "-o", out, "--md5", md5, "--lookup",
+                              secondLookup.host(), "--connections", "1"},
+                             secondErr)),
+              0)
+        << ReadFile(secondErr);
+    EXPECT_EQ(ExitCode(first), 0) << ReadFile(firstErr);
+    EXPECT_TRUE(ReadFile(out) == data);
+    EXPECT_TRUE(ReadFile(firstOut) == data);
+    // Its own mirror sent the second engine less than the file: the rest came from the first.
+    EXPECT_LT(MirrorSentBytes(dir_.path() / "b", "good", mirrors[1]->port()),
+              static_cast<int64_t>(data.size()));
 }
 
 }  // namespace

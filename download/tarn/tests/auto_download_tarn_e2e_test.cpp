@@ -41,7 +41,7 @@ TEST(TarnEngineEndToEnd, FetchesAFileThroughTheRealEngine) {
     std::string content;
     for (int i = 0; i < 3 * 1024 * 1024 + 17; ++i) content += static_cast<char>(i * 31 + 7);
     std::ofstream(dir / "site/file.bin", std::ios::binary) << content;
-    testing_support::PythonServer server(QG_RANGE_SERVER, {dir / "site"});
+    testing_support::PythonServer server(QG_MIRROR_SERVER, {dir / "site", "good"});
 
     platform::RegisterWindowClass("tarn_e2e_caller", &Caller);
     const platform::WindowHandle caller = platform::CreateMessageWindow("tarn_e2e_caller");

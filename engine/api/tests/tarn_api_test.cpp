@@ -2,6 +2,7 @@
 // test's thread, the status block read at its published offsets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -11,15 +12,20 @@
 #include <thread>
 
 #include "engine/block_server.h"
+#include "engine/multi_source_transfer.h"
+#include "engine/resume_state.h"
 #include "platform/http_transfer.h"
 #include "platform/messages.h"
 #include "platform/registry.h"
 #include "quillgate/tarn.h"
+#include "testing/mirror_log.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
 
 namespace {
 
+using testing_support::MirrorLog;
+using testing_support::MirrorSentBytes;
 using testing_support::PythonServer;
 using testing_support::TempDir;
 
@@ -105,14 +111,16 @@ class TarnApiTest : public ::testing::Test {
         gSeen = nullptr;
     }
 
-    // Handles the task's notifications until it ends (a minute at most, as a safety net).
+    // Handles the task's notifications until it ends; after a minute, as a safety net, it
+    // is cancelled and the test fails. Its end notification still ends the loop, so that
+    // no quit is left for the next test's wait.
     Notifications WaitForEnd() {
         platform::SetTimer(window_, kWatchdogTimer, 60000);
         platform::Message m;
         while (platform::GetMessage(m)) {
             if (m.message == platform::WM_TIMER && m.wParam == kWatchdogTimer) {
                 seen_.timedOut = true;
-                break;
+                TarnCancelDownload(task_);
             }
         }
         platform::KillTimer(window_, kWatchdogTimer);
@@ -149,7 +157,7 @@ class TarnApiTest : public ::testing::Test {
 TEST_F(TarnApiTest, OneMirrorFillsFileAndStatusBlock) {
     const std::string data = Pattern(1 << 20, 1);
     WriteFile(site_ + "/f.bin", data);
-    PythonServer server(QG_RANGE_SERVER, {site_});
+    PythonServer server(QG_MIRROR_SERVER, {site_, "good"});
     const std::string target = dir_ / "out.bin";
     ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/f.bin").c_str(), "", target.c_str()), 1);
     // A second start while the first runs is refused.
@@ -171,7 +179,7 @@ TEST_F(TarnApiTest, OneMirrorFillsFileAndStatusBlock) {
 TEST_F(TarnApiTest, ListMovesOnUntilOneUrlDelivers) {
     const std::string data = Pattern(300000, 2);
     WriteFile(site_ + "/f.bin", data);
-    PythonServer server(QG_RANGE_SERVER, {site_});
+    PythonServer server(QG_MIRROR_SERVER, {site_, "good"});
     struct Case {
         std::vector<std::string> paths;
         int32_t end;
@@ -205,7 +213,7 @@ TEST_F(TarnApiTest, ListMovesOnUntilOneUrlDelivers) {
 TEST_F(TarnApiTest, PauseThenResumeCompletesAndCancelEnds) {
     const std::string data = Pattern(2 << 20, 3);
     WriteFile(site_ + "/f.bin", data);
-    PythonServer server(QG_RANGE_SERVER, {site_, "1000000"});
+    PythonServer server(QG_MIRROR_SERVER, {site_, "good", "1000000"});
     const std::string target = dir_ / "out.bin";
 
     ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/f.bin").c_str(), "", target.c_str()), 1);
@@ -236,7 +244,7 @@ TEST_F(TarnApiTest, PauseIsRefusedOutsideASingleDownload) {
     EXPECT_EQ(TarnPauseDownload(task_), 0);  // nothing runs
     const std::string data = Pattern(1 << 20, 4);
     WriteFile(site_ + "/f.bin", data);
-    PythonServer server(QG_RANGE_SERVER, {site_, "1000000"});
+    PythonServer server(QG_MIRROR_SERVER, {site_, "good", "1000000"});
     const std::string url = server.Url("/f.bin");
     const char* list[] = {url.c_str()};
     const std::string target = dir_ / "out.bin";
@@ -336,6 +344,9 @@ class TarnPeersTest : public TarnApiTest {
   protected:
     void TearDown() override {
         TarnSetLookupServer("");
+        const engine::TransferLimits defaults;
+        TarnSetConnectionLimits(static_cast<uint32_t>(defaults.connectionsPerSource),
+                                static_cast<uint32_t>(defaults.connectionsInAll));
         TarnApiTest::TearDown();
     }
 };
@@ -343,7 +354,7 @@ class TarnPeersTest : public TarnApiTest {
 TEST_F(TarnPeersTest, LookupSourcesServeADownloadWhoseUrlFails) {
     const std::string data = Pattern(300000, 5);
     WriteFile(site_ + "/f.bin", data);
-    PythonServer server(QG_RANGE_SERVER, {site_});
+    PythonServer server(QG_MIRROR_SERVER, {site_, "good"});
     const std::string answer = dir_ / "answer";
     const std::string request = dir_ / "request";
     WriteFile(answer, "Length=300000\r\n\r\n" + server.Url("/f.bin") + "\tkind=mirror\r\n");
@@ -360,7 +371,7 @@ TEST_F(TarnPeersTest, LookupSourcesServeADownloadWhoseUrlFails) {
 TEST_F(TarnPeersTest, BlockServerServesHeldBytesOnly) {
     const std::string data = Pattern(1 << 20, 6);
     WriteFile(site_ + "/f.bin", data);
-    PythonServer server(QG_RANGE_SERVER, {site_, "400000"});
+    PythonServer server(QG_MIRROR_SERVER, {site_, "good", "400000"});
     const std::string answer = dir_ / "answer";
     WriteFile(answer, "FAILED");
     PythonServer lookup(QG_LOOKUP_SERVER, {answer, dir_ / "request"});
@@ -394,6 +405,66 @@ TEST_F(TarnPeersTest, BlockServerServesHeldBytesOnly) {
     EXPECT_EQ(TarnCancelDownload(task_), 1);
     EXPECT_EQ(TarnWaitDownload(task_), 1);
     EXPECT_EQ(ReadStatus(task_).state, uint32_t{TARN_STATUS_ENDED});
+}
+
+TEST_F(TarnPeersTest, PeerIsAskedAgainAfterRefusingBytesItDoesNotHoldYet) {
+    const std::string data = Pattern(4 << 20, 7);
+    WriteFile(site_ + "/f.bin", data);
+    // One slow connection to the mirror: the ranges the peer refuses stay open for it.
+    PythonServer mirror(QG_MIRROR_SERVER, {site_, "good", "300000"});
+    PythonServer peer(QG_MIRROR_SERVER, {site_, "late"});
+    const std::string answer = dir_ / "answer";
+    WriteFile(answer, "Length=" + std::to_string(data.size()) + "\r\n\r\n" + peer.Url("/f.bin") +
+                          "\tkind=peer\r\n");
+    PythonServer lookup(QG_LOOKUP_SERVER, {answer, dir_ / "request"});
+    TarnSetLookupServer(lookup.host().c_str());
+    TarnSetConnectionLimits(1, 4);  // TearDown puts the defaults back
+
+    const std::string target = dir_ / "out.bin";
+    ASSERT_EQ(TarnDownloadUrl(task_, mirror.Url("/f.bin").c_str(), "", target.c_str()), 1);
+    EXPECT_EQ(WaitForEnd().end, TARN_END_COMPLETED);
+    EXPECT_TRUE(ReadFile(target) == data);
+    // The peer refused three times and still delivered what the mirror did not send.
+    const std::string asked = ReadFile(MirrorLog(dir_.path(), "late", peer.port(), ".count"));
+    EXPECT_GE(std::count(asked.begin(), asked.end(), '\n'), 4) << asked;
+    EXPECT_LT(MirrorSentBytes(dir_.path(), "good", mirror.port()),
+              static_cast<int64_t>(data.size()));
+}
+
+// Peers cannot tell the file's length: a task that has nothing else ends.
+TEST_F(TarnPeersTest, TaskWhoseUrlFailsEndsWhenOnlyPeersAreLeft) {
+    WriteFile(site_ + "/f.bin", Pattern(300000, 8));
+    PythonServer server(QG_MIRROR_SERVER, {site_, "good"});
+    PythonServer peer(QG_MIRROR_SERVER, {site_, "late"});
+    const std::string answer = dir_ / "answer";
+    WriteFile(answer, "Length=300000\r\n\r\n" + peer.Url("/f.bin") + "\tkind=peer\r\n");
+    PythonServer lookup(QG_LOOKUP_SERVER, {answer, dir_ / "request"});
+    TarnSetLookupServer(lookup.host().c_str());
+
+    const std::string target = dir_ / "out.bin";
+    ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/gone.bin").c_str(), "", target.c_str()), 1);
+    EXPECT_EQ(WaitForEnd().end, TARN_END_FAILED);
+    EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+// A run killed before its first source told the length leaves a state without one; the
+// next run's mirrors must still be able to tell it when that source has gone.
+TEST_F(TarnApiTest, ResumedTaskWithoutLengthCompletesFromItsMirror) {
+    const std::string data = Pattern(300000, 9);
+    WriteFile(site_ + "/f.bin", data);
+    PythonServer server(QG_MIRROR_SERVER, {site_, "good"});
+    const std::string target = dir_ / "out.bin";
+    engine::FileDescription d;
+    d.blockSize = 256 * 1024;
+    d.url = server.Url("/gone.bin");
+    ASSERT_TRUE(engine::ResumeFiles(target).SaveDescription(d));
+
+    const std::string mirror = server.Url("/f.bin");
+    const char* mirrors[] = {mirror.c_str()};
+    ASSERT_EQ(TarnAddMirrors(task_, mirrors, 1), 1);
+    ASSERT_EQ(TarnResumeFile(task_, target.c_str()), 1);
+    EXPECT_EQ(WaitForEnd().end, TARN_END_COMPLETED);
+    EXPECT_TRUE(ReadFile(target) == data);
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ class TarnThreadTest : public ::testing::Test {
 };
 
 TEST_F(TarnThreadTest, StopsFromManyThreadsEndOnceAndResumeRight) {
-    PythonServer server(QG_RANGE_SERVER, {dir_ / "site", "2000000"});
+    PythonServer server(QG_MIRROR_SERVER, {dir_ / "site", "good", "2000000"});
     const std::string target = dir_ / "out.bin";
     TarnTask* task = CreateTarnTask();
     ASSERT_EQ(TarnDownloadUrl(task, server.Url("/f.bin").c_str(), "", target.c_str()), 1);
@@ -87,7 +87,7 @@ TEST_F(TarnThreadTest, StopsFromManyThreadsEndOnceAndResumeRight) {
 }
 
 TEST_F(TarnThreadTest, TasksRunSideBySideAndDestroyStopsARunningOne) {
-    PythonServer server(QG_RANGE_SERVER, {dir_ / "site", "4000000"});
+    PythonServer server(QG_MIRROR_SERVER, {dir_ / "site", "good", "4000000"});
     constexpr int kTasks = 3;
     std::vector<std::thread> runners;
     std::atomic<int> complete{0};
