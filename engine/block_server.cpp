@@ -20,6 +20,9 @@ namespace {
 
 constexpr uint32_t kAcceptPollMs = 200;  // how soon the accept loop sees a stop
 constexpr size_t kChunk = 64 * 1024;
+// The most one answer to a ranged request carries: the asker takes the rest in another
+// request, so a large range does not hold a slot (and the held check) for long.
+constexpr int64_t kMaxRangeAnswer = 16 << 20;
 
 struct Published {
     int64_t length = 0;
@@ -135,26 +138,47 @@ void BlockServer::State::Answer(platform::TcpSocket& socket, const BlockRequest&
         (void)socket.SendAll(NotHeldHead(file->length), ioTimeoutMs);
         return;
     }
-    // Every byte must be held before the answer promises them: a range partly held is
-    // refused whole, as a client cannot use a body that stops short.
+    // Every byte must be held before the answer promises it. A whole file is served only
+    // when all of it is held; a range is answered with the held bytes from its first one
+    // on (Content-Range says how many): a peer that is downloading the file itself holds
+    // parts of it, and the asker fetches the rest elsewhere.
+    const bool ranged = plan.status == 206;
+    const int64_t wanted = ranged ? std::min(plan.size, kMaxRangeAnswer) : plan.size;
     std::vector<char> buffer(kChunk);
-    for (int64_t at = 0; at < plan.size; at += kChunk) {
-        const size_t n = static_cast<size_t>(std::min<int64_t>(kChunk, plan.size - at));
-        if (stopping || !ReadHeld(request.key, file, plan.offset + at, n, buffer.data())) {
-            (void)socket.SendAll(NotHeldHead(file->length), ioTimeoutMs);
-            return;
+    int64_t size = 0;
+    while (size < wanted && !stopping) {
+        size_t n = static_cast<size_t>(std::min<int64_t>(kChunk, wanted - size));
+        if (!ReadHeld(request.key, file, plan.offset + size, n, buffer.data())) {
+            if (!ranged) break;
+            // The held part ends inside this chunk: find where.
+            size_t heldPart = 0;
+            while (n - heldPart > 1) {
+                const size_t middle = heldPart + (n - heldPart) / 2;
+                if (ReadHeld(request.key, file, plan.offset + size, middle, buffer.data())) {
+                    heldPart = middle;
+                } else {
+                    n = middle;
+                }
+            }
+            size += static_cast<int64_t>(heldPart);
+            break;
         }
+        size += static_cast<int64_t>(n);
+    }
+    if (stopping || (ranged ? size == 0 && plan.size > 0 : size < plan.size)) {
+        (void)socket.SendAll(NotHeldHead(file->length), ioTimeoutMs);
+        return;
     }
     std::string extra = "Accept-Ranges: bytes\r\nContent-Type: application/octet-stream\r\n";
-    if (plan.status == 206 && plan.size > 0) {
+    if (ranged && size > 0) {
         extra += "Content-Range: bytes " + std::to_string(plan.offset) + "-" +
-                 std::to_string(plan.offset + plan.size - 1) + "/" + std::to_string(file->length) +
+                 std::to_string(plan.offset + size - 1) + "/" + std::to_string(file->length) +
                  "\r\n";
     }
-    if (!socket.SendAll(StatusHead(plan.status, extra, plan.size), ioTimeoutMs) || request.headOnly)
+    if (!socket.SendAll(StatusHead(plan.status, extra, size), ioTimeoutMs) || request.headOnly)
         return;
-    for (int64_t at = 0; at < plan.size; at += kChunk) {
-        const size_t n = static_cast<size_t>(std::min<int64_t>(kChunk, plan.size - at));
+    for (int64_t at = 0; at < size; at += kChunk) {
+        const size_t n = static_cast<size_t>(std::min<int64_t>(kChunk, size - at));
         // A read that fails now (withdrawn meanwhile) cuts the body short: the client sees
         // fewer bytes than announced and drops them.
         if (stopping || !ReadHeld(request.key, file, plan.offset + at, n, buffer.data())) return;

@@ -29,6 +29,9 @@ constexpr int32_t kBlockSize = 256 * 1024;  // the unit of the region map
 // it saves.
 constexpr int64_t kMinSplitBytes = 2 * int64_t{kBlockSize};
 constexpr int kFailuresBeforeDropped = 3;
+// A peer may come to hold bytes it lacks now, but not one that has refused this many
+// times in a row.
+constexpr int kPeerRefusalsBeforeDropped = 20;
 constexpr size_t kFtpChunk = 64 * 1024;
 // A connection that has written nothing for this long is taken to have stalled: another
 // connection takes over all that is left of its piece.
@@ -83,7 +86,8 @@ struct Piece {
 // How one fetch went, for the source's record.
 enum class FetchEnd {
     Done,
-    Refused,
+    Busy,     // the server has no room for another connection now
+    NotHeld,  // 404 or 416: a peer that does not hold the bytes (yet); a mirror without them
     Failed,
     WrongBytes,
     Stopped,
@@ -183,7 +187,9 @@ class HttpSink : public platform::HttpTransferEvents {
 
     bool failed = false;
     bool wrongBytes = false;
-    bool refused = false;
+    bool busy = false;
+    bool notHeld = false;
+    int64_t answeredEnd = -1;  // where the answer's range ends, when it is shorter
     bool reachedEnd = false;
     bool takenOver = false;
     long status = 0;
@@ -201,7 +207,8 @@ class HttpSink : public platform::HttpTransferEvents {
 bool HttpSink::OnResponse(long code, int64_t length) {
     status = code;
     if (code == 503 || code == 429 || code == 404 || code == 416) {
-        refused = true;  // busy, or (a peer) does not hold it yet
+        busy = code == 503 || code == 429;
+        notHeld = !busy;
         return false;
     }
     std::lock_guard<std::mutex> guard(s_.lock);
@@ -221,17 +228,20 @@ bool HttpSink::OnResponse(long code, int64_t length) {
         }
         return true;
     }
-    // A ranged request must get exactly its range of this file: a 200 is the whole file
-    // from its start (the server ignored the range), and another length, another first
-    // byte or another file length is another range, or another file.
-    const int64_t asked = askedEnd_ - offset_;
-    const bool rangeRight = hasRange_ && rangeFirst_ == offset_ && rangeLast_ == askedEnd_ - 1 &&
+    // A ranged request must get its range of this file, or the start of it (a peer sends
+    // what it holds): a 200 is the whole file from its start (the server ignored the
+    // range), and another first byte, a longer range, a body of another length or another
+    // file length is another range, or another file.
+    const bool rangeRight = hasRange_ && rangeFirst_ == offset_ && rangeLast_ >= rangeFirst_ &&
+                            rangeLast_ <= askedEnd_ - 1 &&
+                            (length < 0 || length == rangeLast_ - rangeFirst_ + 1) &&
                             (rangeTotal_ < 0 || s_.total < 0 || rangeTotal_ == s_.total);
-    if (code != 206 || (length >= 0 && length != asked) || !rangeRight) {
+    if (code != 206 || !rangeRight) {
         wrongBytes = code == 200 || code == 206;
         failed = !wrongBytes;
         return false;
     }
+    answeredEnd = rangeLast_ + 1;
     return true;
 }
 
@@ -454,7 +464,8 @@ FetchEnd TransferState::FetchHttp(const Source& source, std::list<Piece>::iterat
     if (sink.reachedEnd) return FetchEnd::Done;
     if ((interrupt.interrupted() || sink.takenOver) && !stalled) return FetchEnd::TakenOver;
     if (sink.wrongBytes) return FetchEnd::WrongBytes;
-    if (sink.refused) return FetchEnd::Refused;
+    if (sink.busy) return FetchEnd::Busy;
+    if (sink.notHeld) return FetchEnd::NotHeld;
     if (sink.failed || result.outcome != platform::HttpOutcome::Complete) {
         std::lock_guard<std::mutex> guard(lock);
         lastError = source.url + ": status " + std::to_string(result.lastStatus) + ", outcome " +
@@ -467,7 +478,10 @@ FetchEnd TransferState::FetchHttp(const Source& source, std::list<Piece>::iterat
         total = piece->pos;
         piece->end = piece->pos;
     }
-    return piece->pos >= piece->end ? FetchEnd::Done : FetchEnd::Failed;
+    // A shorter answer delivered whole: the rest of the piece is given back.
+    const bool answered =
+        piece->pos >= piece->end || (sink.answeredEnd > 0 && piece->pos >= sink.answeredEnd);
+    return answered ? FetchEnd::Done : FetchEnd::Failed;
 }
 
 FetchEnd TransferState::FetchFtp(const Source& source, std::list<Piece>::iterator piece,
@@ -526,16 +540,18 @@ void TransferState::Record(int sourceIndex, FetchEnd end) {
             // A trial that a proven connection overtook: the next waits as after a failure.
             if (s.failures > 0) s.retryAt = now + std::chrono::milliseconds(500 * s.failures);
             break;
-        case FetchEnd::Refused:
+        case FetchEnd::Busy:
             if (s.active > 0) {
                 s.cap = s.active;  // the server's limit for us: keep what it allowed
                 s.capLoweredAt = now;
                 break;
             }
+            [[fallthrough]];
+        case FetchEnd::NotHeld:
             ++s.failures;
             s.retryAt = now + std::chrono::milliseconds(500 * std::min(s.failures, 10));
-            // A peer that does not hold the bytes yet may later.
-            if (!s.peer && s.failures >= kFailuresBeforeDropped) s.dropped = true;
+            if (s.failures >= (s.peer ? kPeerRefusalsBeforeDropped : kFailuresBeforeDropped))
+                s.dropped = true;
             break;
         case FetchEnd::Failed:
             ++s.failures;
@@ -756,8 +772,10 @@ void TransferState::Coordinate() {
             end = TransferEnd::Completed;
             break;
         }
-        const bool anyLeft =
-            std::any_of(sources.begin(), sources.end(), [](const Source& s) { return !s.dropped; });
+        // Peers cannot tell the length: while it is unknown, only the first sources count.
+        const bool anyLeft = std::any_of(sources.begin(), sources.end(), [this](const Source& s) {
+            return !s.dropped && (total >= 0 || !s.peer);
+        });
         if (!anyLeft && workersRunning == 0) {
             if (lastError.empty()) lastError = "no source could deliver the file";
             end = TransferEnd::Failed;

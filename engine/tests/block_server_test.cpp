@@ -92,8 +92,10 @@ TEST_F(BlockServerTest, ServesHeldRangesAndRefusesTheRest) {
         int64_t first, size;  // expected body
     } cases[] = {
         {"held range", true, "100-70099", 206, 100, 70000},
-        {"open range within held", true, "204700-", 416, 0, 0},  // runs past the held part
-        {"range partly held", true, "200000-210000", 416, 0, 0},
+        // A range that runs past the held part gets the held bytes from its start on.
+        {"open range within held", true, "204700-", 206, 204700, 100},
+        {"range partly held", true, "200000-210000", 206, 200000, 4800},
+        {"range starting past the held part", true, "204800-210000", 416, 0, 0},
         {"range past the end", true, "400000-400010", 416, 0, 0},
         {"suffix not held", true, "-100", 416, 0, 0},
         {"end clipped to the file", true, "0-99", 206, 0, 100},

@@ -11,6 +11,8 @@ range that starts past the end, 404 for a missing file), unless a mode makes it 
     stall    sends 64 KiB of each body, then nothing
     late     refuses its first three requests with 416, as a peer that does not hold the
              bytes yet, then as good
+    short    answers at most the first 100000 bytes of each range (Content-Range says so),
+             as a peer that holds only the start of what was asked
 RATE limits each connection alone.
 
 What it did goes beside FOLDER, named after the mode and the port, so that a test can tell
@@ -64,6 +66,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             start = int(m.group(1))
             if m.group(2):
                 end = min(end, int(m.group(2)))
+            if MODE == "short":
+                end = min(end, start + 100000 - 1)
             if start > end:
                 self.send_empty(416, "bytes */%d" % size)
                 return

@@ -161,6 +161,16 @@ TEST_F(TransferTest, MisbehavingMirrorsNeverLeaveAWrongFile) {
     }
 }
 
+TEST_F(TransferTest, AnswersShorterThanAskedAreKeptAndTheRestAskedAgain) {
+    // Slow enough that the first request is cut short by the others' pieces.
+    auto mirror = Mirror("short", 2 << 20);
+    TransferRun run;
+    ASSERT_TRUE(run.Start(Request({mirror->Url("/file.bin")})));
+    EXPECT_EQ(run.Wait(), TransferEnd::Completed) << run.transfer.lastError();
+    ExpectComplete("from a mirror that answers the start of each range");
+    EXPECT_GT(Asked("short", *mirror), 10);
+}
+
 TEST_F(TransferTest, AMirrorOfAnotherLengthIsDropped) {
     // Same path, another file: every range it answers names another length.
     fs::create_directories(root_.path() / "other");
@@ -171,6 +181,15 @@ TEST_F(TransferTest, AMirrorOfAnotherLengthIsDropped) {
     ASSERT_TRUE(run.Start(Request({good->Url("/file.bin"), other.Url("/file.bin")}, false)));
     EXPECT_EQ(run.Wait(), TransferEnd::Completed) << run.transfer.lastError();
     ExpectComplete("beside a mirror of another length");
+}
+
+TEST_F(TransferTest, PeersAloneCannotTellTheLengthSoTheTransferFails) {
+    auto peer = Mirror("good");
+    TransferRun run;
+    ASSERT_TRUE(run.Start(Request({"http://127.0.0.1:1/file.bin"})));
+    run.transfer.AddSources({peer->Url("/file.bin")});
+    EXPECT_EQ(run.Wait(), TransferEnd::Failed);
+    EXPECT_FALSE(fs::exists(target_));
 }
 
 TEST_F(TransferTest, AWrongDigestLeavesNothingAtTheTarget) {
