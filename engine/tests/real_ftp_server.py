@@ -4,8 +4,10 @@ prints the port on the first line of stdout.
 
   real_ftp_server.py DIR                   anonymous logins
   real_ftp_server.py DIR USER PASSWORD     that user only
+Every RETR is counted in DIR/../ftp-PORT.count (one line per transfer asked for).
 """
 import logging
+import os
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -20,13 +22,20 @@ def main():
         authorizer.add_user(sys.argv[2], sys.argv[3], folder, perm="elr")
     else:
         authorizer.add_anonymous(folder)
-    handler = FTPHandler
+    class CountingHandler(FTPHandler):
+        def ftp_RETR(self, file):
+            with open(os.path.join(folder, "..", "ftp-%d.count" % port), "a") as log:
+                log.write("%s %d\n" % (file, self._restart_position))
+            return FTPHandler.ftp_RETR(self, file)
+
+    handler = CountingHandler
     handler.authorizer = authorizer
     handler.auth_failed_timeout = 0.05  # the default pause of 3 s only slows the tests
     logging.basicConfig(level=logging.CRITICAL)
     logging.getLogger("pyftpdlib").setLevel(logging.CRITICAL)
     server = FTPServer(("127.0.0.1", 0), handler)
-    print(server.address[1], flush=True)
+    port = server.address[1]
+    print(port, flush=True)
     server.serve_forever()
 
 

@@ -125,6 +125,7 @@ TEST_F(TransferTest, ManyMirrorsAtOnceEachDeliverPartOfTheFile) {
     EXPECT_EQ(run.Wait(), TransferEnd::Completed) << run.transfer.lastError();
     ExpectComplete("three mirrors and FTP");
     for (const auto& m : mirrors) EXPECT_GT(Asked("good", *m), 0) << m->Url("/");
+    EXPECT_GT(Asked("ftp", ftp), 0) << "the FTP mirror";
     EXPECT_EQ(run.transfer.status().received, static_cast<int64_t>(kFileSize));
 }
 
