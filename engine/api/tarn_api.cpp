@@ -13,6 +13,9 @@
 namespace {
 
 constexpr const char* kSettingsKey = "Software\\velko\\p2p";
+// The value is read into a buffer of this size (with its terminating NUL); a longer one
+// does not fit and counts as absent.
+constexpr size_t kLogFileNameBuffer = 1024;
 constexpr uint32_t kCommitTimeoutMs = 5000;
 constexpr size_t kMaxText = 4096;  // longest text a caller may hand over
 
@@ -58,13 +61,7 @@ ProcessSettings CurrentSettings() {
 extern "C" {
 
 int32_t TarnInitLibrary(void) {
-    platform::RegistryStore store(platform::RegistryHive::LocalMachine);
-    const auto value = store.Read(kSettingsKey, "LogFileName");
-    std::string target = "null";
-    if (value && value->type == platform::RegistryType::String && !value->text.empty()) {
-        target = value->text;
-    }
-    engine::Logger::Instance().Configure(target);
+    engine::Logger::Instance().Configure("null");
     return 1;
 }
 
@@ -92,7 +89,19 @@ void TarnSetConnectionLimits(uint32_t perSource, uint32_t inAll) {
     if (inAll > 0) gSettings.inAll = inAll > 256 ? 256 : inAll;
 }
 
-TarnTask* CreateTarnTask(void) { return new TarnTask(); }
+// Each new task reads the log target again, so that a changed setting takes effect for the
+// tasks created after it.
+TarnTask* CreateTarnTask(void) {
+    platform::RegistryStore store(platform::RegistryHive::LocalMachine);
+    const auto value = store.Read(kSettingsKey, "LogFileName");
+    std::string target = "null";
+    if (value && value->type == platform::RegistryType::String && !value->text.empty() &&
+        value->text.size() < kLogFileNameBuffer) {
+        target = value->text;
+    }
+    engine::Logger::Instance().Configure(target);
+    return new TarnTask();
+}
 
 int32_t DestroyTarnTask(TarnTask* task) {
     if (!task) return 1;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -278,7 +279,11 @@ TEST(TarnApiCalls, CommitRecordGoesToIpcPortAndLogNamedInRegistry) {
                     .WriteString("Software\\velko\\p2p", "LogFileName", log)
                     .ok());
     setenv("QG_REGISTRY_HKLM", registry.c_str(), 1);
+    // The library alone logs nowhere; the log target is read as a task is created.
     ASSERT_EQ(TarnInitLibrary(), 1);
+    TarnCommitFile(nullptr, "before any task", "");
+    EXPECT_FALSE(std::filesystem::exists(log));
+    ASSERT_EQ(DestroyTarnTask(CreateTarnTask()), 1);
 
     const std::string received = dir / "received";
     {
@@ -302,7 +307,7 @@ TEST(TarnApiCalls, CommitRecordGoesToIpcPortAndLogNamedInRegistry) {
     // Without the value the log goes nowhere.
     ASSERT_TRUE(
         platform::RegistryStore(registry).Delete("Software\\velko\\p2p", "LogFileName").ok());
-    ASSERT_EQ(TarnInitLibrary(), 1);
+    ASSERT_EQ(DestroyTarnTask(CreateTarnTask()), 1);
     const size_t before = ReadFile(log).size();
     TarnCommitFile(nullptr, "quiet", "");
     EXPECT_EQ(ReadFile(log).size(), before);

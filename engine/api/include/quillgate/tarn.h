@@ -56,6 +56,9 @@ typedef struct TarnSystemTime {
 #define TARN_STATUS_STATE_OFFSET 816      /* uint32_t, TARN_STATUS_* */
 #define TARN_STATUS_RATIO_OFFSET 824      /* double, 1.0 once a download starts */
 
+/* Sets the process's log to none; each CreateTarnTask then reads the log target (the
+ * string "LogFileName" under HKEY_LOCAL_MACHINE "Software\\velko\\p2p" of the registry
+ * store; absent: none). */
 TARN_API int32_t TarnInitLibrary(void);
 TARN_API void TarnSetUserID(const char* userId);
 TARN_API void TarnSetIPCPort(uint32_t port);
