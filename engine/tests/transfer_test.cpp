@@ -114,8 +114,13 @@ class TransferTest : public ::testing::Test {
 };
 
 TEST_F(TransferTest, ManyMirrorsAtOnceEachDeliverPartOfTheFile) {
+    // Real web servers, each allowing two connections at 2 MiB/s apiece.
     std::vector<std::unique_ptr<PythonServer>> mirrors;
-    for (int i = 0; i < 3; ++i) mirrors.push_back(Mirror("good", 2 << 20));
+    for (int i = 0; i < 3; ++i) {
+        mirrors.push_back(std::make_unique<PythonServer>(
+            QG_NGINX_SERVER,
+            std::vector<std::string>{(root_.path() / "site").string(), "2097152", "2"}));
+    }
     PythonServer ftp(QG_REAL_FTP_SERVER, {(root_.path() / "site").string()});
     std::vector<std::string> urls;
     for (const auto& m : mirrors) urls.push_back(m->Url("/file.bin"));
@@ -124,7 +129,7 @@ TEST_F(TransferTest, ManyMirrorsAtOnceEachDeliverPartOfTheFile) {
     ASSERT_TRUE(run.Start(Request(urls)));
     EXPECT_EQ(run.Wait(), TransferEnd::Completed) << run.transfer.lastError();
     ExpectComplete("three mirrors and FTP");
-    for (const auto& m : mirrors) EXPECT_GT(Asked("good", *m), 0) << m->Url("/");
+    for (const auto& m : mirrors) EXPECT_GT(Asked("nginx", *m), 0) << m->Url("/");
     EXPECT_GT(Asked("ftp", ftp), 0) << "the FTP mirror";
     EXPECT_EQ(run.transfer.status().received, static_cast<int64_t>(kFileSize));
 }
