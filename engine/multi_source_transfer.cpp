@@ -40,10 +40,16 @@ constexpr auto kStallAfter = std::chrono::milliseconds(1500);
 // the piece then ends at least this much sooner, and for at least this many bytes.
 constexpr double kMinGainSeconds = 0.05;
 constexpr int64_t kMinTakeOverBytes = 64 * 1024;
+// A piece with at most this much left whose connection has written nothing for this long
+// is taken over whole by a free connection.
+constexpr int64_t kQuietTailBytes = 1 << 20;
+constexpr auto kQuietAfter = std::chrono::milliseconds(300);
 // A source that has failed before is tried again on no more than this.
 constexpr int64_t kTrialBytes = 2 * int64_t{kBlockSize};
-// How often a connection's speed is measured.
+// How often a connection's speed is measured, and the shortest time an average is taken
+// over before the first measurement.
 constexpr auto kRateWindow = std::chrono::milliseconds(200);
+constexpr double kMinAverageSeconds = 0.005;
 // A source that refused a connection is offered one more again after this long: the
 // refusal may have come while the server still counted one that had just closed.
 constexpr auto kCapRetryAfter = std::chrono::seconds(5);
@@ -81,6 +87,20 @@ struct Piece {
     int64_t windowBytes = 0;
     double rate = -1;                              // bytes per second; -1 until measured
     platform::HttpInterrupt* interrupt = nullptr;  // ends its request; null for FTP
+    Clock::time_point ownedAt{};
+    int64_t ownedFrom = 0;  // pos when it was taken
+
+    // Its connection's speed: the last measurement, else the average since it took the
+    // piece (a fast connection may finish before its first measurement, and a server that
+    // sends in bursts may leave a window open for long); -1 when nothing is known yet.
+    // `minSeconds` keeps a connection that has just begun from being judged by its first
+    // bytes; a finished one is judged by all of them.
+    double Speed(Clock::time_point now, double minSeconds = kMinAverageSeconds) const {
+        if (rate > 0) return rate;
+        const double seconds = std::chrono::duration<double>(now - ownedAt).count();
+        if (seconds <= 0 || seconds < minSeconds || pos <= ownedFrom) return -1;
+        return static_cast<double>(pos - ownedFrom) / seconds;
+    }
 };
 
 // How one fetch went, for the source's record.
@@ -309,9 +329,10 @@ void TransferState::Fail(const std::string& why) {
 void TransferState::Own(Piece& piece, int sourceIndex, Clock::time_point now) {
     piece.owned = true;
     piece.sourceIndex = sourceIndex;
-    piece.lastData = piece.windowStart = now;
+    piece.lastData = piece.windowStart = piece.ownedAt = now;
     piece.windowBytes = 0;
     piece.rate = -1;
+    piece.ownedFrom = piece.pos;
 }
 
 // Finds work for one more connection: a source with room and a piece to fetch. With
@@ -325,7 +346,7 @@ bool TransferState::TakeWork(int& sourceIndex, std::list<Piece>::iterator& piece
     for (const Piece& p : pieces) {
         if (!p.owned || p.sourceIndex < 0) continue;
         const Source& owner = sources[static_cast<size_t>(p.sourceIndex)];
-        if (now - p.lastData >= kStallAfter || (owner.failures > 0 && p.rate < 0))
+        if (now - p.lastData >= kStallAfter || (owner.failures > 0 && p.Speed(now) <= 0))
             waiting[static_cast<size_t>(p.sourceIndex)] = true;
     }
     // The source with the fewest connections that may take one more.
@@ -383,18 +404,25 @@ std::list<Piece>::iterator TransferState::TakeOver(int sourceIndex, Clock::time_
         if (!it->owned || left <= 0) continue;
         // A source that failed before and has not shown its speed on this piece yet
         // holds it only until a proven connection is free.
-        const bool unproven = it->rate < 0 && it->sourceIndex >= 0 &&
+        const bool unproven = it->Speed(now) <= 0 && it->sourceIndex >= 0 &&
                               sources[static_cast<size_t>(it->sourceIndex)].failures > 0;
         const bool stalled = now - it->lastData >= kStallAfter || unproven;
-        // A connection too new to be measured is taken to be as fast as its source.
-        const double own = it->rate > 0 || it->sourceIndex < 0
-                               ? it->rate
-                               : sources[static_cast<size_t>(it->sourceIndex)].rate;
+        // The last bytes of a piece whose connection has gone quiet for a while (a server
+        // that sends in bursts, or one that slows down) are taken over whole: waiting for
+        // its next burst costs more than a request.
+        const bool quietTail = left <= kQuietTailBytes && now - it->lastData >= kQuietAfter;
+        // A connection that has shown nothing yet is taken to be as fast as its source.
+        double own = it->Speed(now);
+        if (own <= 0 && it->sourceIndex >= 0)
+            own = sources[static_cast<size_t>(it->sourceIndex)].rate;
         int64_t cut;
         double gain;
         if (stalled) {
             cut = it->pos;
             gain = 1e9 + static_cast<double>(left);
+        } else if (quietTail) {
+            cut = it->pos;
+            gain = 1e6 + static_cast<double>(left);
         } else if (own <= 0) {
             // Nothing measured yet: halves, and only of a piece worth two connections.
             if (left < 2 * kMinSplitBytes) continue;
@@ -407,7 +435,7 @@ std::list<Piece>::iterator TransferState::TakeOver(int sourceIndex, Clock::time_
             if (gain < kMinGainSeconds) continue;
         }
         if (taker.failures > 0) cut = std::max(cut, it->end - kTrialBytes);
-        if (it->end - cut < kMinTakeOverBytes && !stalled) continue;
+        if (it->end - cut < kMinTakeOverBytes && !stalled && !quietTail) continue;
         if (best == pieces.end() || gain > bestGain) {
             best = it;
             bestCut = cut;
@@ -585,6 +613,12 @@ void TransferState::Work() {
             source.ftp ? FetchFtp(source, piece, probe) : FetchHttp(source, piece, probe);
         std::lock_guard<std::mutex> guard(lock);
         if (probe) probing = false;
+        // A connection that ended before its first measurement still tells its source's
+        // speed.
+        const double speed = piece->Speed(Clock::now(), 0);
+        Source& owner = sources[static_cast<size_t>(index)];
+        if (piece->rate <= 0 && speed > 0)
+            owner.rate = owner.rate < 0 ? speed : 0.7 * owner.rate + 0.3 * speed;
         if (piece->end >= 0 && piece->pos >= piece->end) {
             pieces.erase(piece);
         } else if (total < 0) {

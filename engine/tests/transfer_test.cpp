@@ -114,12 +114,13 @@ class TransferTest : public ::testing::Test {
 };
 
 TEST_F(TransferTest, ManyMirrorsAtOnceEachDeliverPartOfTheFile) {
-    // Real web servers, each allowing two connections at 2 MiB/s apiece.
+    // Real web servers, each allowing two connections at 256 KiB/s apiece: slow enough
+    // that the FTP mirror, which takes longer to set up, is still needed when it is ready.
     std::vector<std::unique_ptr<PythonServer>> mirrors;
     for (int i = 0; i < 3; ++i) {
         mirrors.push_back(std::make_unique<PythonServer>(
             QG_NGINX_SERVER,
-            std::vector<std::string>{(root_.path() / "site").string(), "2097152", "2"}));
+            std::vector<std::string>{(root_.path() / "site").string(), "262144", "2"}));
     }
     PythonServer ftp(QG_REAL_FTP_SERVER, {(root_.path() / "site").string()});
     std::vector<std::string> urls;
