@@ -44,6 +44,11 @@ constexpr int64_t kMinTakeOverBytes = 64 * 1024;
 // is taken over whole by a free connection.
 constexpr int64_t kQuietTailBytes = 1 << 20;
 constexpr auto kQuietAfter = std::chrono::milliseconds(300);
+// The most one ranged HTTP request asks for: the rest of a longer piece is asked for
+// again (or by another connection), so that work moves between sources at request
+// boundaries instead of by cutting connections short, and a broken connection costs at
+// most one request.
+constexpr int64_t kMaxRequestBytes = 16 << 20;
 // A source that has failed before is tried again on no more than this.
 constexpr int64_t kTrialBytes = 2 * int64_t{kBlockSize};
 // How often a connection's speed is measured, and the shortest time an average is taken
@@ -469,6 +474,7 @@ FetchEnd TransferState::FetchHttp(const Source& source, std::list<Piece>::iterat
         offset = piece->pos;
         end = piece->end;
     }
+    if (!probe) end = std::min(end, offset + kMaxRequestBytes);
     platform::HttpRequest http = SourceRequest(source.url);
     if (!probe) {
         http.rangeStart = offset;
