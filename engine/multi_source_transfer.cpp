@@ -34,8 +34,10 @@ constexpr int kFailuresBeforeDropped = 3;
 constexpr int kPeerRefusalsBeforeDropped = 20;
 constexpr size_t kFtpChunk = 64 * 1024;
 // A connection that has written nothing for this long is taken to have stalled: another
-// connection takes over all that is left of its piece.
+// connection takes over all that is left of its piece. Before its first byte it is given
+// as long as a connection may take to open: a distant server answers late.
 constexpr auto kStallAfter = std::chrono::milliseconds(1500);
+constexpr auto kFirstByteWait = std::chrono::seconds(10);
 // Taking over the tail of a piece that is moving costs a new request: only worth it when
 // the piece then ends at least this much sooner, and for at least this many bytes.
 constexpr double kMinGainSeconds = 0.05;
@@ -105,6 +107,10 @@ struct Piece {
         const double seconds = std::chrono::duration<double>(now - ownedAt).count();
         if (seconds <= 0 || seconds < minSeconds || pos <= ownedFrom) return -1;
         return static_cast<double>(pos - ownedFrom) / seconds;
+    }
+    bool Started() const { return pos > ownedFrom; }
+    bool Stalled(Clock::time_point now) const {
+        return now - lastData >= (Started() ? Clock::duration(kStallAfter) : kFirstByteWait);
     }
 };
 
@@ -351,7 +357,7 @@ bool TransferState::TakeWork(int& sourceIndex, std::list<Piece>::iterator& piece
     for (const Piece& p : pieces) {
         if (!p.owned || p.sourceIndex < 0) continue;
         const Source& owner = sources[static_cast<size_t>(p.sourceIndex)];
-        if (now - p.lastData >= kStallAfter || (owner.failures > 0 && p.Speed(now) <= 0))
+        if (p.Stalled(now) || (owner.failures > 0 && p.Speed(now) <= 0))
             waiting[static_cast<size_t>(p.sourceIndex)] = true;
     }
     // The source with the fewest connections that may take one more.
@@ -411,11 +417,12 @@ std::list<Piece>::iterator TransferState::TakeOver(int sourceIndex, Clock::time_
         // holds it only until a proven connection is free.
         const bool unproven = it->Speed(now) <= 0 && it->sourceIndex >= 0 &&
                               sources[static_cast<size_t>(it->sourceIndex)].failures > 0;
-        const bool stalled = now - it->lastData >= kStallAfter || unproven;
+        const bool stalled = it->Stalled(now) || unproven;
         // The last bytes of a piece whose connection has gone quiet for a while (a server
         // that sends in bursts, or one that slows down) are taken over whole: waiting for
         // its next burst costs more than a request.
-        const bool quietTail = left <= kQuietTailBytes && now - it->lastData >= kQuietAfter;
+        const bool quietTail =
+            it->Started() && left <= kQuietTailBytes && now - it->lastData >= kQuietAfter;
         // A connection that has shown nothing yet is taken to be as fast as its source.
         double own = it->Speed(now);
         if (own <= 0 && it->sourceIndex >= 0)
@@ -492,7 +499,7 @@ FetchEnd TransferState::FetchHttp(const Source& source, std::list<Piece>::iterat
     {
         std::lock_guard<std::mutex> guard(lock);
         piece->interrupt = nullptr;
-        stalled = Clock::now() - piece->lastData >= kStallAfter;
+        stalled = piece->Stalled(Clock::now());
     }
     if (stop.load() != 0) return FetchEnd::Stopped;
     if (sink.reachedEnd) return FetchEnd::Done;
@@ -824,7 +831,7 @@ void TransferState::Coordinate() {
         // A stalled request is ended, so that its piece goes to a connection that moves.
         const Clock::time_point now = Clock::now();
         for (Piece& p : pieces) {
-            if (p.owned && p.interrupt && now - p.lastData >= kStallAfter) p.interrupt->Interrupt();
+            if (p.owned && p.interrupt && p.Stalled(now)) p.interrupt->Interrupt();
         }
         while (SpawnWorkerIfUseful()) {
         }

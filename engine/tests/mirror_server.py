@@ -13,6 +13,7 @@ range that starts past the end, 404 for a missing file), unless a mode makes it 
              bytes yet, then as good
     short    answers at most the first 100000 bytes of each range (Content-Range says so),
              as a peer that holds only the start of what was asked
+    distant  waits 2 s before it answers each request, as a far server does, then as good
 RATE limits each connection alone.
 
 What it did goes beside FOLDER, named after the mode and the port, so that a test can tell
@@ -52,6 +53,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         rng = self.headers.get("Range", "")
         with open(COUNT, "a") as log:
             log.write("%s %s\n" % (self.path, rng or "-"))
+        if MODE == "distant":
+            time.sleep(2)
         path = os.path.join(FOLDER, self.path.lstrip("/").split("?")[0])
         if not os.path.isfile(path):
             self.send_empty(404)

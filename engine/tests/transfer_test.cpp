@@ -178,6 +178,14 @@ TEST_F(TransferTest, AnswersShorterThanAskedAreKeptAndTheRestAskedAgain) {
     EXPECT_GT(Asked("short", *mirror), 10);
 }
 
+TEST_F(TransferTest, AMirrorSlowToAnswerIsNotTakenForStalled) {
+    auto far = Mirror("distant");
+    TransferRun run;
+    ASSERT_TRUE(run.Start(Request({far->Url("/file.bin")})));
+    EXPECT_EQ(run.Wait(), TransferEnd::Completed) << run.transfer.lastError();
+    ExpectComplete("from a mirror that takes 2 s to answer");
+}
+
 TEST_F(TransferTest, AMirrorOfAnotherLengthIsDropped) {
     // Same path, another file: every range it answers names another length.
     fs::create_directories(root_.path() / "other");
