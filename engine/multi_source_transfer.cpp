@@ -208,13 +208,7 @@ class HttpSink : public platform::HttpTransferEvents {
         }
         return true;
     }
-    bool OnTick() override {
-        if (s_.stop.load() != 0) return false;
-        // Another connection took over all that was left: this one had stalled.
-        std::lock_guard<std::mutex> guard(s_.lock);
-        takenOver = piece_->end >= 0 && piece_->end <= offset_ && !reachedEnd;
-        return !takenOver;
-    }
+    bool OnTick() override { return s_.stop.load() == 0; }
 
     bool failed = false;
     bool wrongBytes = false;
@@ -222,7 +216,6 @@ class HttpSink : public platform::HttpTransferEvents {
     bool notHeld = false;
     int64_t answeredEnd = -1;  // where the answer's range ends, when it is shorter
     bool reachedEnd = false;
-    bool takenOver = false;
     long status = 0;
 
   private:
@@ -503,7 +496,8 @@ FetchEnd TransferState::FetchHttp(const Source& source, std::list<Piece>::iterat
     }
     if (stop.load() != 0) return FetchEnd::Stopped;
     if (sink.reachedEnd) return FetchEnd::Done;
-    if ((interrupt.interrupted() || sink.takenOver) && !stalled) return FetchEnd::TakenOver;
+    // Ended by a connection that took over the rest of its piece.
+    if (interrupt.interrupted() && !stalled) return FetchEnd::TakenOver;
     if (sink.wrongBytes) return FetchEnd::WrongBytes;
     if (sink.busy) return FetchEnd::Busy;
     if (sink.notHeld) return FetchEnd::NotHeld;

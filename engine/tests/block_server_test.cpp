@@ -10,31 +10,16 @@
 #include "engine/block_request.h"
 #include "platform/http_transfer.h"
 #include "platform/tcp_socket.h"
+#include "testing/http_reply.h"
 
 namespace {
+
+using testing_support::HttpReply;
 
 constexpr int64_t kLength = 300 * 1024;    // several chunks
 constexpr int64_t kHeldUpTo = 200 * 1024;  // bytes past this are not held yet
 
 char ByteAt(int64_t offset) { return static_cast<char>(offset * 7 + 3); }
-
-struct CurlReply : platform::HttpTransferEvents {
-    long status = 0;
-    std::string body;
-    void OnResolving(const std::string&) override {}
-    void OnConnecting() override {}
-    void OnConnected() override {}
-    void OnRedirect(long, const std::string&) override {}
-    bool OnResponse(long s, int64_t) override {
-        status = s;
-        return true;
-    }
-    bool OnBody(const char* data, size_t size) override {
-        body.append(data, size);
-        return true;
-    }
-    bool OnTick() override { return true; }
-};
 
 class BlockServerTest : public ::testing::Test {
   protected:
@@ -49,11 +34,11 @@ class BlockServerTest : public ::testing::Test {
         });
     }
 
-    CurlReply Get(const std::string& key, const std::string& range) {
+    HttpReply Get(const std::string& key, const std::string& range) {
         platform::HttpRequest request;
         request.url = "http://127.0.0.1:" + std::to_string(server_.port()) + "/" + key;
         if (!range.empty()) request.extraHeaders.push_back("Range: bytes=" + range);
-        CurlReply reply;
+        HttpReply reply;
         platform::HttpGet(request, reply);
         return reply;
     }
@@ -102,7 +87,7 @@ TEST_F(BlockServerTest, ServesHeldRangesAndRefusesTheRest) {
         {"unknown key", false, "0-9", 404, 0, 0},
     };
     for (const Case& c : cases) {
-        const CurlReply reply = Get(c.knownKey ? key_ : std::string(32, 'a'), c.range);
+        const HttpReply reply = Get(c.knownKey ? key_ : std::string(32, 'a'), c.range);
         EXPECT_EQ(reply.status, c.status) << c.what;
         EXPECT_EQ(reply.body, Expected(c.first, c.size)) << c.what;
     }
@@ -116,7 +101,7 @@ TEST_F(BlockServerTest, AWholeFileIsServedOnlyWhenEveryByteIsHeld) {
         for (size_t i = 0; i < size; ++i) out[i] = ByteAt(offset + static_cast<int64_t>(i));
         return true;
     });
-    const CurlReply reply = Get(small, "");
+    const HttpReply reply = Get(small, "");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, Expected(0, 5));
     server_.Withdraw(small);
@@ -178,7 +163,7 @@ TEST_F(BlockServerTest, ManyClientsAtOnceGetWholeAnswersOrABusyReply) {
     std::vector<std::string> bodies(12);
     for (size_t i = 0; i < statuses.size(); ++i) {
         clients.emplace_back([&, i] {
-            const CurlReply reply = Get(key_, "0-65535");
+            const HttpReply reply = Get(key_, "0-65535");
             statuses[i] = reply.status;
             bodies[i] = reply.body;
         });

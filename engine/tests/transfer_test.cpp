@@ -1,7 +1,6 @@
 // The multi-source transfer against mirrors on 127.0.0.1: good ones, misbehaving ones
 // (tests/mirror_server.py) and a real FTP server, checked byte for byte.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <condition_variable>
 #include <filesystem>
@@ -14,6 +13,7 @@
 #include "testing/mirror_log.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
+#include "testing/test_bytes.h"
 
 namespace {
 
@@ -23,23 +23,12 @@ using engine::TransferEnd;
 using engine::TransferLimits;
 using engine::TransferRequest;
 using engine_test::Pattern;
+using testing_support::Md5Hex;
 using testing_support::PythonServer;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
 
 constexpr size_t kFileSize = 3 << 20;
-
-std::string Md5Hex(const std::string& data) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(data.data(), data.size(), digest, &size, EVP_md5(), nullptr);
-    std::string hex;
-    for (unsigned int i = 0; i < size; ++i) {
-        hex += "0123456789abcdef"[digest[i] >> 4];
-        hex += "0123456789abcdef"[digest[i] & 15];
-    }
-    return hex;
-}
 
 // Runs a transfer to its end and reports how it ended.
 class TransferRun {

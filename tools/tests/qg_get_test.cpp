@@ -1,20 +1,16 @@
 // qg-get as a process: killed at random moments and run again, the file comes out whole;
 // its exit status says whether it did; a second one fetches from the first one's block server.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <random>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -22,48 +18,18 @@
 #include "testing/mirror_log.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
+#include "testing/test_bytes.h"
 
 namespace {
 
+using testing_support::Md5Hex;
 using testing_support::MirrorLog;
 using testing_support::MirrorSentBytes;
 using testing_support::PythonServer;
+using testing_support::RandomBytes;
+using testing_support::ReadFile;
 using testing_support::TempDir;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& data) {
-    std::ofstream(path, std::ios::binary) << data;
-}
-
-std::string LowerAscii(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string Pattern(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string data(size, '\0');
-    for (char& c : data) c = static_cast<char>(random());
-    return data;
-}
-
-std::string Md5Hex(const std::string& data) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += "0123456789ABCDEF"[digest[i] >> 4];
-        hex += "0123456789ABCDEF"[digest[i] & 15];
-    }
-    return hex;
-}
+using testing_support::WriteFile;
 
 pid_t Spawn(const std::vector<std::string>& args, const std::string& errFile) {
     const pid_t child = fork();
@@ -105,7 +71,7 @@ class QgGetTest : public ::testing::Test {
 };
 
 TEST_F(QgGetTest, KilledRunsResumeToTheRightFile) {
-    const std::string data = Pattern(3 << 20, 11);
+    const std::string data = RandomBytes(3 << 20, 11);
     PythonServer server(QG_MIRROR_SERVER, {Site("f.bin", data), "good", "1000000"});
     const std::string out = dir_ / "out.bin";
     const std::string err = dir_ / "stderr.log";
@@ -131,7 +97,7 @@ TEST_F(QgGetTest, KilledRunsResumeToTheRightFile) {
 }
 
 TEST_F(QgGetTest, ExitStatusSaysWhetherTheFileIsComplete) {
-    const std::string data = Pattern(200000, 12);
+    const std::string data = RandomBytes(200000, 12);
     PythonServer server(QG_MIRROR_SERVER, {Site("f.bin", data), "good"});
     const std::string err = dir_ / "stderr.log";
     struct Case {
@@ -168,7 +134,7 @@ TEST_F(QgGetTest, ExitStatusSaysWhetherTheFileIsComplete) {
 }
 
 TEST_F(QgGetTest, EveryUrlIsAMirrorFetchedFromAtOnce) {
-    const std::string data = Pattern(4 << 20, 13);
+    const std::string data = RandomBytes(4 << 20, 13);
     std::vector<std::unique_ptr<PythonServer>> mirrors;
     std::vector<std::string> args;
     for (const char* name : {"a", "b"}) {
@@ -223,7 +189,7 @@ void LeaveBackHalfHeld(const std::string& target, const std::string& url, const 
 }
 
 TEST_F(QgGetTest, SecondEngineFetchesFromTheFirstOnesBlockServer) {
-    const std::string data = Pattern(4 << 20, 14);
+    const std::string data = RandomBytes(4 << 20, 14);
     const std::string md5 = Md5Hex(data);
     // A mirror for each engine, so that each log tells what went to whom.
     std::vector<std::unique_ptr<PythonServer>> mirrors;
@@ -254,7 +220,7 @@ TEST_F(QgGetTest, SecondEngineFetchesFromTheFirstOnesBlockServer) {
 
     // The second engine's lookup names the first one's block server, under the file's key.
     WriteFile(dir_ / "peer", "Length=" + std::to_string(data.size()) + "\r\n\r\nhttp://127.0.0.1:" +
-                                 std::to_string(port) + "/" + LowerAscii(md5) + "\tkind=peer\r\n");
+                                 std::to_string(port) + "/" + md5 + "\tkind=peer\r\n");
     PythonServer secondLookup(QG_LOOKUP_SERVER, {dir_ / "peer", dir_ / "second.request"});
     const std::string secondErr = dir_ / "second.log";
     const std::string out = dir_ / "second.bin";

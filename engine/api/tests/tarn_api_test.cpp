@@ -7,9 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <thread>
 
 #include "engine/block_server.h"
@@ -19,37 +16,25 @@
 #include "platform/messages.h"
 #include "platform/registry.h"
 #include "quillgate/tarn.h"
+#include "testing/http_reply.h"
 #include "testing/mirror_log.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
+#include "testing/test_bytes.h"
 
 namespace {
 
+using testing_support::HttpReply;
 using testing_support::MirrorLog;
 using testing_support::MirrorSentBytes;
 using testing_support::PythonServer;
+using testing_support::RandomBytes;
+using testing_support::ReadFile;
 using testing_support::TempDir;
+using testing_support::WriteFile;
 
 constexpr uint32_t kCallbackValue = 0x5eed;
 constexpr uintptr_t kWatchdogTimer = 77;
-
-std::string Pattern(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string data(size, '\0');
-    for (char& c : data) c = static_cast<char>(random());
-    return data;
-}
-
-void WriteFile(const std::string& path, const std::string& data) {
-    std::ofstream(path, std::ios::binary) << data;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 struct Status {
     TarnSystemTime start{}, end{};
@@ -156,7 +141,7 @@ class TarnApiTest : public ::testing::Test {
 };
 
 TEST_F(TarnApiTest, OneMirrorFillsFileAndStatusBlock) {
-    const std::string data = Pattern(1 << 20, 1);
+    const std::string data = RandomBytes(1 << 20, 1);
     WriteFile(site_ + "/f.bin", data);
     PythonServer server(QG_MIRROR_SERVER, {site_, "good"});
     const std::string target = dir_ / "out.bin";
@@ -178,7 +163,7 @@ TEST_F(TarnApiTest, OneMirrorFillsFileAndStatusBlock) {
 }
 
 TEST_F(TarnApiTest, ListMovesOnUntilOneUrlDelivers) {
-    const std::string data = Pattern(300000, 2);
+    const std::string data = RandomBytes(300000, 2);
     WriteFile(site_ + "/f.bin", data);
     PythonServer server(QG_MIRROR_SERVER, {site_, "good"});
     struct Case {
@@ -212,7 +197,7 @@ TEST_F(TarnApiTest, ListMovesOnUntilOneUrlDelivers) {
 }
 
 TEST_F(TarnApiTest, PauseThenResumeCompletesAndCancelEnds) {
-    const std::string data = Pattern(2 << 20, 3);
+    const std::string data = RandomBytes(2 << 20, 3);
     WriteFile(site_ + "/f.bin", data);
     PythonServer server(QG_MIRROR_SERVER, {site_, "good", "1000000"});
     const std::string target = dir_ / "out.bin";
@@ -243,7 +228,7 @@ TEST_F(TarnApiTest, PauseThenResumeCompletesAndCancelEnds) {
 
 TEST_F(TarnApiTest, PauseIsRefusedOutsideASingleDownload) {
     EXPECT_EQ(TarnPauseDownload(task_), 0);  // nothing runs
-    const std::string data = Pattern(1 << 20, 4);
+    const std::string data = RandomBytes(1 << 20, 4);
     WriteFile(site_ + "/f.bin", data);
     PythonServer server(QG_MIRROR_SERVER, {site_, "good", "1000000"});
     const std::string url = server.Url("/f.bin");
@@ -314,32 +299,13 @@ TEST(TarnApiCalls, CommitRecordGoesToIpcPortAndLogNamedInRegistry) {
     unsetenv("QG_REGISTRY_HKLM");
 }
 
-// Collects one HTTP answer.
-struct Collector : platform::HttpTransferEvents {
-    void OnResolving(const std::string&) override {}
-    void OnConnecting() override {}
-    void OnConnected() override {}
-    void OnRedirect(long, const std::string&) override {}
-    bool OnResponse(long s, int64_t) override {
-        status = s;
-        return true;
-    }
-    bool OnBody(const char* data, size_t size) override {
-        body.append(data, size);
-        return true;
-    }
-    bool OnTick() override { return true; }
-    long status = 0;
-    std::string body;
-};
-
-Collector Fetch(const std::string& url, const std::string& range) {
+HttpReply Fetch(const std::string& url, const std::string& range) {
     platform::HttpRequest request;
     request.url = url;
     request.connectTimeoutSeconds = 10;
     request.noDataTimeoutSeconds = 10;
     request.extraHeaders.push_back("Range: bytes=" + range);
-    Collector c;
+    HttpReply c;
     platform::HttpGet(request, c);
     return c;
 }
@@ -357,7 +323,7 @@ class TarnPeersTest : public TarnApiTest {
 };
 
 TEST_F(TarnPeersTest, LookupSourcesServeADownloadWhoseUrlFails) {
-    const std::string data = Pattern(300000, 5);
+    const std::string data = RandomBytes(300000, 5);
     WriteFile(site_ + "/f.bin", data);
     PythonServer server(QG_MIRROR_SERVER, {site_, "good"});
     const std::string answer = dir_ / "answer";
@@ -374,7 +340,7 @@ TEST_F(TarnPeersTest, LookupSourcesServeADownloadWhoseUrlFails) {
 }
 
 TEST_F(TarnPeersTest, BlockServerServesHeldBytesOnly) {
-    const std::string data = Pattern(1 << 20, 6);
+    const std::string data = RandomBytes(1 << 20, 6);
     WriteFile(site_ + "/f.bin", data);
     PythonServer server(QG_MIRROR_SERVER, {site_, "good", "400000"});
     const std::string answer = dir_ / "answer";
@@ -397,7 +363,7 @@ TEST_F(TarnPeersTest, BlockServerServesHeldBytesOnly) {
     const std::string base =
         "http://127.0.0.1:" + std::to_string(TarnGetPort()) + "/" + engine::BlockKey("", url);
     // Served once the task's next poll has published the length.
-    Collector held = Fetch(base, "0-4095");
+    HttpReply held = Fetch(base, "0-4095");
     for (int i = 0; i < 500 && held.status != 206; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         held = Fetch(base, "0-4095");
@@ -413,7 +379,7 @@ TEST_F(TarnPeersTest, BlockServerServesHeldBytesOnly) {
 }
 
 TEST_F(TarnPeersTest, PeerIsAskedAgainAfterRefusingBytesItDoesNotHoldYet) {
-    const std::string data = Pattern(4 << 20, 7);
+    const std::string data = RandomBytes(4 << 20, 7);
     WriteFile(site_ + "/f.bin", data);
     // One slow connection to the mirror: the ranges the peer refuses stay open for it.
     PythonServer mirror(QG_MIRROR_SERVER, {site_, "good", "300000"});
@@ -438,7 +404,7 @@ TEST_F(TarnPeersTest, PeerIsAskedAgainAfterRefusingBytesItDoesNotHoldYet) {
 
 // Peers cannot tell the file's length: a task that has nothing else ends.
 TEST_F(TarnPeersTest, TaskWhoseUrlFailsEndsWhenOnlyPeersAreLeft) {
-    WriteFile(site_ + "/f.bin", Pattern(300000, 8));
+    WriteFile(site_ + "/f.bin", RandomBytes(300000, 8));
     PythonServer server(QG_MIRROR_SERVER, {site_, "good"});
     PythonServer peer(QG_MIRROR_SERVER, {site_, "late"});
     const std::string answer = dir_ / "answer";
@@ -455,7 +421,7 @@ TEST_F(TarnPeersTest, TaskWhoseUrlFailsEndsWhenOnlyPeersAreLeft) {
 // A run killed before its first source told the length leaves a state without one; the
 // next run's mirrors must still be able to tell it when that source has gone.
 TEST_F(TarnApiTest, ResumedTaskWithoutLengthCompletesFromItsMirror) {
-    const std::string data = Pattern(300000, 9);
+    const std::string data = RandomBytes(300000, 9);
     WriteFile(site_ + "/f.bin", data);
     PythonServer server(QG_MIRROR_SERVER, {site_, "good"});
     const std::string target = dir_ / "out.bin";

@@ -5,33 +5,20 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
-#include <sstream>
 #include <thread>
 #include <vector>
 
 #include "quillgate/tarn.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
+#include "testing/test_bytes.h"
 
 namespace {
 
 using testing_support::PythonServer;
+using testing_support::RandomBytes;
+using testing_support::ReadFile;
 using testing_support::TempDir;
-
-std::string Pattern(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string data(size, '\0');
-    for (char& c : data) c = static_cast<char>(random());
-    return data;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 uint32_t State(TarnTask* task) {
     unsigned char block[TARN_STATUS_BLOCK_SIZE];
@@ -48,7 +35,7 @@ class TarnThreadTest : public ::testing::Test {
         std::ofstream(dir_ / "site/f.bin", std::ios::binary) << data_;
     }
     TempDir dir_{"tarn_threads"};
-    std::string data_ = Pattern(1 << 20, 21);
+    std::string data_ = RandomBytes(1 << 20, 21);
 };
 
 TEST_F(TarnThreadTest, StopsFromManyThreadsEndOnceAndResumeRight) {
