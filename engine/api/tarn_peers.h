@@ -8,10 +8,14 @@
 #include "engine/multi_source_transfer.h"
 #include "tarn_task.h"
 
-// The sources the lookup server names for `url` (none when it is not set or answers none).
-// A line with the field "kind=peer" names another engine's block server, which may hold
-// only part of the file, and more of it later; every other line names a whole copy.
+// What the lookup server says of `url` (nothing when it is not set or answers nothing): the
+// file's length and MD5 when it tells them, and its sources. A line with the field
+// "kind=peer" names another engine's block server, which may hold only part of the file,
+// and more of it later; every other line names a whole copy. At most kMaxLookupMirrors
+// mirrors and kMaxLookupPeers peers are taken from one answer.
 struct LookupSources {
+    int64_t length = -1;
+    std::string md5;
     std::vector<std::string> mirrors;
     std::vector<std::string> peers;
 };

@@ -2,6 +2,7 @@
 
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -33,6 +34,32 @@ TarnSystemTime LocalNow() {
 template <typename T>
 void Put(unsigned char* block, size_t offset, const T& value) {
     std::memcpy(block + offset, &value, sizeof value);
+}
+
+// The last source blamed for wrong bytes, and how many were.
+void PutBlamed(unsigned char* block, const engine::TransferStatus& st) {
+    Put(block, TARN_STATUS_BLAMED_OFFSET, static_cast<int32_t>(st.blamedSources));
+    char url[TARN_STATUS_BLAMED_URL_SIZE] = {};
+    std::memcpy(url, st.lastBlamed.data(), std::min(st.lastBlamed.size(), sizeof url - 1));
+    std::memcpy(block + TARN_STATUS_BLAMED_URL_OFFSET, url, sizeof url);
+}
+
+uint32_t FailureCode(engine::TransferFailure failure) {
+    switch (failure) {
+        case engine::TransferFailure::None:
+            break;
+        case engine::TransferFailure::NoSource:
+            return TARN_FAILURE_NO_SOURCE;
+        case engine::TransferFailure::DigestMismatch:
+            return TARN_FAILURE_DIGEST;
+        case engine::TransferFailure::SizeLimit:
+            return TARN_FAILURE_SIZE_LIMIT;
+        case engine::TransferFailure::BlockList:
+            return TARN_FAILURE_BLOCK_LIST;
+        case engine::TransferFailure::DataFile:
+            return TARN_FAILURE_DATA_FILE;
+    }
+    return TARN_FAILURE_NONE;
 }
 
 // Which messages a role handles; any other one reaching it is logged and dropped.
@@ -215,6 +242,10 @@ bool TarnTask::StartTransfer(const std::string& url) {
         request.md5 = md5;
         request.downloadMode = static_cast<int32_t>(downloadMode);
         request.resume = resume || role.load() == tarn::kRoleDownload;
+        request.blockListFile = blockListFile;
+        request.blockListUrl = blockListUrl;
+        request.blockListSha256 = blockListSha256;
+        request.sizeLimit = sizeLimit;
     }
     std::vector<std::string> extra;
     {
@@ -222,9 +253,7 @@ bool TarnTask::StartTransfer(const std::string& url) {
         extra = mirrors;
     }
     std::string first = url;
-    // A resumed task takes its URL from its state before the start, so that its mirrors
-    // and the lookup's join as whole copies of the file: after the start they could only
-    // join as peers, which cannot tell the length when the state does not know it yet.
+    // A resumed task takes its URL from its state before the start: the lookup asks for it.
     engine::FileDescription saved;
     if (first.empty() && !request.target.empty() &&
         engine::ResumeFiles(request.target).LoadDescription(saved)) {
@@ -238,9 +267,6 @@ bool TarnTask::StartTransfer(const std::string& url) {
         if (m != first) request.urls.push_back(m);
     // Asked before the start, so that the transfer knows every source from its first moment.
     const LookupSources found = AskLookup(settings, first, request.target);
-    for (const std::string& more : found.mirrors) {
-        if (more != first) request.urls.push_back(more);
-    }
     if (transfer) transfer->Join();
     // The block server may be reading through the old transfer: stop that before it goes.
     WithdrawPublished(publishedKey);
@@ -252,10 +278,11 @@ bool TarnTask::StartTransfer(const std::string& url) {
         platform::PostThreadMessage(self, tarn::kMsgSourceEnded, static_cast<uintptr_t>(end), 0);
     });
     if (!started) return false;
-    // Peers join as such: the transfer asks them for ranges only and keeps them when they
-    // refuse bytes they do not hold yet. Among the first sources a peer would be dropped
-    // after a few refusals, and could be asked for the whole file to tell its length.
-    laterSources = found.peers;
+    // The lookup is not trusted: its sources deliver only while their bytes can be checked,
+    // and its peers only once the file's length is known (the transfer sees to both).
+    transfer->NoteLookupAnswer(found.length, found.md5);
+    transfer->AddSources(found.mirrors, engine::SourceRole::LookupMirror);
+    transfer->AddSources(found.peers, engine::SourceRole::LookupPeer);
     Publish();
     return true;
 }
@@ -278,12 +305,7 @@ void TarnTask::OnTimer() {
         Put(status, TARN_STATUS_TOTAL_OFFSET, st.total);
         Put(status, TARN_STATUS_RECEIVED_OFFSET, st.received);
         Put(status, TARN_STATUS_SOURCES_OFFSET, static_cast<int32_t>(st.sourcesInUse));
-    }
-    // Peers cannot tell the file's length: a transfer left with nothing but peers before
-    // one of its first sources told it would wait for ever, so they join once it is known.
-    if (st.total > 0 && !laterSources.empty()) {
-        transfer->AddSources(laterSources);
-        laterSources.clear();
+        PutBlamed(status, st);
     }
     // The block server needs the length to answer ranges: publish again once it is known.
     if (st.total > 0 && publishedLength != st.total) {
@@ -302,6 +324,11 @@ void TarnTask::OnSourceEnded(engine::TransferEnd end) {
         if (!error.empty())
             engine::Logger::Instance().Log(engine::kLogLevelInfo, "%s", error.c_str());
         OnTimer();
+        const uint32_t why = end == engine::TransferEnd::Cancelled
+                                 ? uint32_t{TARN_FAILURE_CANCELLED}
+                                 : FailureCode(transfer->status().failure);
+        std::lock_guard<std::mutex> guard(lock);
+        Put(status, TARN_STATUS_FAILURE_OFFSET, why);
     }
     if (end == engine::TransferEnd::Completed)
         return Finish(TARN_END_COMPLETED, TARN_STATUS_COMPLETED);

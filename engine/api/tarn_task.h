@@ -66,6 +66,10 @@ struct TarnTask {
     std::string referer;
     std::vector<std::string> urls;
     bool resume = false;
+    std::string blockListFile;  // TarnSetBlockList
+    std::string blockListUrl;   // TarnSetBlockListUrl
+    std::string blockListSha256;
+    int64_t sizeLimit = 0;  // TarnSetSizeLimit; 0: the engine's default
 
     std::atomic<int32_t> role{tarn::kRoleIdle};
     std::atomic<uint32_t> threadId{0};
@@ -79,7 +83,6 @@ struct TarnTask {
     platform::WindowHandle timerWindow = platform::kNoWindow;
     std::string publishedKey;
     int64_t publishedLength = 0;
-    std::vector<std::string> laterSources;  // join once the file's length is known
 
     // Starts the thread for a download of `role`; false when one already runs.
     bool Launch(int32_t role);

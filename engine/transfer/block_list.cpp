@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "engine/hex_text.h"
 #include "platform/file_system.h"
 
 namespace engine {
@@ -23,13 +24,6 @@ T ReadLe(const unsigned char* p) {
 template <typename T>
 void AppendLe(std::string& out, T value) {
     for (size_t i = 0; i < sizeof(T); ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -59,24 +53,10 @@ Sha256Digest Sha256Of(std::string_view bytes) {
     return hash.Final();
 }
 
-std::string HexOf(const Sha256Digest& digest) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char b : digest) {
-        hex += kHex[b >> 4];
-        hex += kHex[b & 15];
-    }
-    return hex;
-}
+std::string HexOf(const Sha256Digest& digest) { return LowerHex(digest.data(), digest.size()); }
 
 bool ParseSha256Hex(std::string_view text, Sha256Digest& out) {
-    if (text.size() != 64) return false;
-    for (size_t i = 0; i < 32; ++i) {
-        const int high = HexValue(text[2 * i]), low = HexValue(text[2 * i + 1]);
-        if (high < 0 || low < 0) return false;
-        out[i] = static_cast<unsigned char>(high * 16 + low);
-    }
-    return true;
+    return ParseHex(text, out.data(), out.size());
 }
 
 int64_t BlockList::BlockBytes(int64_t index) const {

@@ -50,30 +50,26 @@ std::vector<PieceMap::Span> PieceMap::Remove(int64_t from, int64_t to) {
     return removed;
 }
 
-bool PieceMap::Held(int64_t from, int64_t to) const {
+bool PieceMap::Covered(int64_t from, int64_t to,
+                       const std::function<bool(const Span&)>& accept) const {
     if (from >= to) return false;
     auto it = spans_.upper_bound(from);
     if (it == spans_.begin()) return false;
     --it;
     int64_t at = from;
-    for (; it != spans_.end() && it->second.from <= at; ++it) {
+    for (; it != spans_.end() && it->second.from <= at && accept(it->second); ++it) {
         if (it->second.to > at) at = it->second.to;
         if (at >= to) return true;
     }
     return false;
 }
 
+bool PieceMap::Held(int64_t from, int64_t to) const {
+    return Covered(from, to, [](const Span&) { return true; });
+}
+
 bool PieceMap::Hashed(int64_t from, int64_t to) const {
-    if (from >= to) return false;
-    auto it = spans_.upper_bound(from);
-    if (it == spans_.begin()) return false;
-    --it;
-    int64_t at = from;
-    for (; it != spans_.end() && it->second.from <= at && it->second.hashed; ++it) {
-        if (it->second.to > at) at = it->second.to;
-        if (at >= to) return true;
-    }
-    return false;
+    return Covered(from, to, [](const Span& s) { return s.hashed; });
 }
 
 std::vector<PieceMap::Span> PieceMap::spans() const {
@@ -120,17 +116,8 @@ std::vector<Region> PieceMap::ToRegions(int32_t blockSize,
     if (length_ <= 0 || blockSize <= 0) return regions;
     const int64_t blocks = (length_ + blockSize - 1) / blockSize;
     auto complete = [&](int64_t b) {
-        const int64_t from = b * blockSize, to = std::min(length_, from + blockSize);
-        auto it = spans_.upper_bound(from);
-        if (it == spans_.begin()) return false;
-        --it;
-        int64_t at = from;
-        for (; it != spans_.end() && it->second.from <= at; ++it) {
-            if (!keep(it->second)) return false;
-            if (it->second.to > at) at = it->second.to;
-            if (at >= to) return true;
-        }
-        return false;
+        const int64_t from = b * blockSize;
+        return Covered(from, std::min(length_, from + blockSize), keep);
     };
     for (int64_t b = 0; b < blocks;) {
         const bool done = complete(b);

@@ -65,6 +65,9 @@ class PieceMap {
                                 int32_t blockSize);
 
   private:
+    // Every byte of [from, to) held in spans that `accept` takes.
+    bool Covered(int64_t from, int64_t to, const std::function<bool(const Span&)>& accept) const;
+
     int64_t length_;
     std::map<int64_t, Span> spans_;  // by first byte; never overlapping
     int64_t held_ = 0;

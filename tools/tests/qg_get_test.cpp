@@ -60,10 +60,14 @@ class QgGetTest : public ::testing::Test {
     }
     // A mirror of its own in DIR/NAME/site: its logs go to DIR/NAME.
     std::unique_ptr<PythonServer> MirrorIn(const char* name, const std::string& data,
-                                           const char* rate) {
+                                           const char* rate, bool withBlockList = false) {
         const std::filesystem::path site = dir_.path() / name / "site";
         std::filesystem::create_directories(site);
         std::ofstream(site / "f.bin", std::ios::binary) << data;
+        if (withBlockList) {
+            EXPECT_EQ(ExitCode(Spawn({"--make-blocks", site / "f.bin"}, dir_ / "make.log")), 0)
+                << ReadFile(dir_ / "make.log");
+        }
         return std::make_unique<PythonServer>(
             QG_MIRROR_SERVER, std::vector<std::string>{site.string(), "good", rate});
     }
@@ -191,10 +195,11 @@ void LeaveBackHalfHeld(const std::string& target, const std::string& url, const 
 TEST_F(QgGetTest, SecondEngineFetchesFromTheFirstOnesBlockServer) {
     const std::string data = RandomBytes(4 << 20, 14);
     const std::string md5 = Md5Hex(data);
-    // A mirror for each engine, so that each log tells what went to whom.
+    // A mirror for each engine, so that each log tells what went to whom. Each publishes
+    // the file's block list beside it: an engine serves only bytes that passed their hash.
     std::vector<std::unique_ptr<PythonServer>> mirrors;
-    mirrors.push_back(MirrorIn("a", data, "200000"));
-    mirrors.push_back(MirrorIn("b", data, "400000"));
+    mirrors.push_back(MirrorIn("a", data, "200000", true));
+    mirrors.push_back(MirrorIn("b", data, "400000", true));
     // The first engine resumes a download whose back half it holds and fetches the front
     // with one slow connection, for seconds. The first range the second engine asks a peer
     // for is the back half of the file, so the first has it to give from its start.

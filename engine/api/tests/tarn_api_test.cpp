@@ -12,6 +12,7 @@
 #include "engine/block_server.h"
 #include "engine/multi_source_transfer.h"
 #include "engine/resume_state.h"
+#include "engine/transfer/block_list.h"
 #include "platform/http_transfer.h"
 #include "platform/messages.h"
 #include "platform/registry.h"
@@ -299,6 +300,22 @@ TEST(TarnApiCalls, CommitRecordGoesToIpcPortAndLogNamedInRegistry) {
     unsetenv("QG_REGISTRY_HKLM");
 }
 
+// Publishes the block list of the file at `path` beside it, as `qgpatch blocks` does.
+void PublishBlockList(const std::string& path) {
+    engine::BlockList list;
+    std::string error;
+    ASSERT_TRUE(engine::DescribeFile(path, list, error)) << error;
+    WriteFile(path + ".blocks", engine::SerializeBlockList(list));
+}
+
+uint32_t FailureOf(TarnTask* task) {
+    unsigned char block[TARN_STATUS_BLOCK_SIZE];
+    EXPECT_EQ(TarnGetStatusInfo(task, block), 1);
+    uint32_t failure = 0;
+    std::memcpy(&failure, block + TARN_STATUS_FAILURE_OFFSET, sizeof failure);
+    return failure;
+}
+
 HttpReply Fetch(const std::string& url, const std::string& range) {
     platform::HttpRequest request;
     request.url = url;
@@ -322,7 +339,8 @@ class TarnPeersTest : public TarnApiTest {
     }
 };
 
-TEST_F(TarnPeersTest, LookupSourcesServeADownloadWhoseUrlFails) {
+// The lookup is not trusted: its mirror delivers only when its bytes can be checked.
+TEST_F(TarnPeersTest, LookupSourcesServeADownloadWhoseUrlFailsWhenTheirBytesCanBeChecked) {
     const std::string data = RandomBytes(300000, 5);
     WriteFile(site_ + "/f.bin", data);
     PythonServer server(QG_MIRROR_SERVER, {site_, "good"});
@@ -332,16 +350,29 @@ TEST_F(TarnPeersTest, LookupSourcesServeADownloadWhoseUrlFails) {
     PythonServer lookup(QG_LOOKUP_SERVER, {answer, request});
     TarnSetLookupServer(lookup.host().c_str());
 
-    const std::string target = dir_ / "out.bin";
-    ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/gone.bin").c_str(), "", target.c_str()), 1);
-    EXPECT_EQ(WaitForEnd().end, TARN_END_COMPLETED);
-    EXPECT_EQ(ReadFile(target), data);
+    for (const bool withDigest : {true, false}) {
+        SCOPED_TRACE(withDigest ? "with the caller's MD5" : "nothing to check against");
+        const std::string target = dir_ / (withDigest ? "out.bin" : "unchecked.bin");
+        ASSERT_EQ(
+            TarnSetExpectedMD5(task_, withDigest ? testing_support::Md5Hex(data).c_str() : ""), 1);
+        ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/gone.bin").c_str(), "", target.c_str()), 1);
+        if (withDigest) {
+            EXPECT_EQ(WaitForEnd().end, TARN_END_COMPLETED);
+            EXPECT_EQ(ReadFile(target), data);
+        } else {
+            EXPECT_EQ(WaitForEnd().end, TARN_END_FAILED);
+            EXPECT_EQ(FailureOf(task_), uint32_t{TARN_FAILURE_NO_SOURCE});
+            EXPECT_FALSE(std::filesystem::exists(target));
+        }
+    }
     EXPECT_NE(ReadFile(request).find("gone.bin"), std::string::npos) << ReadFile(request);
 }
 
 TEST_F(TarnPeersTest, BlockServerServesHeldBytesOnly) {
     const std::string data = RandomBytes(1 << 20, 6);
     WriteFile(site_ + "/f.bin", data);
+    // Bytes are served once they passed their block hash: the list lies beside the file.
+    PublishBlockList(site_ + "/f.bin");
     PythonServer server(QG_MIRROR_SERVER, {site_, "good", "400000"});
     const std::string answer = dir_ / "answer";
     WriteFile(answer, "FAILED");
@@ -381,6 +412,8 @@ TEST_F(TarnPeersTest, BlockServerServesHeldBytesOnly) {
 TEST_F(TarnPeersTest, PeerIsAskedAgainAfterRefusingBytesItDoesNotHoldYet) {
     const std::string data = RandomBytes(4 << 20, 7);
     WriteFile(site_ + "/f.bin", data);
+    // The peer's bytes are used because they can be checked: the list lies beside the file.
+    PublishBlockList(site_ + "/f.bin");
     // One slow connection to the mirror: the ranges the peer refuses stay open for it.
     PythonServer mirror(QG_MIRROR_SERVER, {site_, "good", "300000"});
     PythonServer peer(QG_MIRROR_SERVER, {site_, "late"});
