@@ -48,9 +48,10 @@ typedef struct TarnTask TarnTask; /* opaque */
 #define TARN_FAILURE_DIGEST 2    /* the file did not match its MD5, and no source mended it */
 #define TARN_FAILURE_SIZE_LIMIT \
     3 /* the file is longer than the size limit, or a source sent more */
-#define TARN_FAILURE_BLOCK_LIST 4 /* the block list set for it could not be had or did not match \
-                                   */
-#define TARN_FAILURE_DATA_FILE 5  /* the file could not be written or put at its name */
+#define TARN_FAILURE_BLOCK_LIST                                                                 \
+    4                            /* the block list set for it could not be had or did not match \
+                                  */
+#define TARN_FAILURE_DATA_FILE 5 /* the file could not be written or put at its name */
 #define TARN_FAILURE_CANCELLED 6
 
 /* A local date and time, as the status block holds it (16 bytes). */
