@@ -42,16 +42,18 @@ typedef struct TarnTask TarnTask; /* opaque */
 
 #define TARN_STATUS_BLOCK_SIZE 832
 
-/* Why a download ended without its file (status TARN_STATUS_ENDED). */
+/* Why a download ended without its file (status TARN_STATUS_ENDED):
+ *   NO_SOURCE   no source left that could deliver the rest
+ *   DIGEST      the file did not match its MD5, and no source mended it
+ *   SIZE_LIMIT  the file is longer than the size limit, or a source sent more
+ *   BLOCK_LIST  the block list set for it could not be had or did not match its SHA-256
+ *   DATA_FILE   the file could not be written or put at its name */
 #define TARN_FAILURE_NONE 0
-#define TARN_FAILURE_NO_SOURCE 1 /* no source left that could deliver the rest */
-#define TARN_FAILURE_DIGEST 2    /* the file did not match its MD5, and no source mended it */
-#define TARN_FAILURE_SIZE_LIMIT \
-    3 /* the file is longer than the size limit, or a source sent more */
-#define TARN_FAILURE_BLOCK_LIST                                                                 \
-    4                            /* the block list set for it could not be had or did not match \
-                                  */
-#define TARN_FAILURE_DATA_FILE 5 /* the file could not be written or put at its name */
+#define TARN_FAILURE_NO_SOURCE 1
+#define TARN_FAILURE_DIGEST 2
+#define TARN_FAILURE_SIZE_LIMIT 3
+#define TARN_FAILURE_BLOCK_LIST 4
+#define TARN_FAILURE_DATA_FILE 5
 #define TARN_FAILURE_CANCELLED 6
 
 /* A local date and time, as the status block holds it (16 bytes). */
