@@ -166,6 +166,8 @@ struct TransferState {
     bool listSettled = false;  // the block list was looked for
     DigestBlame blame;
     bool inRound = false;  // fetching a suspect's bytes again
+    int roundSuspect = -1;
+    bool roundFromCaller = false;  // only the caller's sources fetch them
     std::atomic<bool> roundChanged{false};
 
     std::atomic<int> stop{0};  // 0 run, 1 pause, 2 cancel
@@ -531,7 +533,17 @@ bool TransferState::BlameLocked() {
                            "transfer: the file's MD5 is not the expected one; fetching what %s "
                            "sent again from the other sources",
                            name(suspect->writer).c_str());
-    scheduler->Refetch(suspect->writer);
+    // The caller's sources are trusted: bytes of a lookup's source that differ from theirs
+    // are wrong. Only when none of them is left do the others fetch.
+    bool callers = false;
+    for (int i = 0; i < scheduler->sourceCount(); ++i) {
+        const transfer::SourceRecord& s = scheduler->source(i);
+        callers = callers || (i != suspect->writer && s.trust == Trust::Caller && !s.dropped);
+    }
+    scheduler->Refetch(suspect->writer, callers);
+    roundSuspect = suspect->writer;
+    roundFromCaller = callers && suspect->writer >= 0 &&
+                      scheduler->source(suspect->writer).trust == Trust::Lookup;
     if (!scheduler->AnySourceLeft()) {
         // Nobody else to ask: with one writer, the file is what it sent.
         if (suspect->certain) scheduler->Drop(suspect->writer, true);
@@ -763,6 +775,12 @@ void TransferState::Coordinate() {
             // ending. The file is checked once they have.
             InterruptAllLocked();
             wake.wait(guard, [this] { return workersRunning == 0; });
+            if (inRound && roundChanged.load() && roundFromCaller) {
+                // A lookup's source sent other bytes than the caller's sources.
+                scheduler->Drop(roundSuspect, true);
+                Logger::Instance().Log(kLogLevelInfo, "transfer: %s sent wrong bytes; dropped",
+                                       scheduler->source(roundSuspect).url.c_str());
+            }
             guard.unlock();
             JoinFinishedWorkers(true);
             Verdict verdict;

@@ -149,13 +149,19 @@ int64_t Scheduler::AlignUp(int64_t offset) const {
     return (offset + block - 1) / block * block;
 }
 
-void Scheduler::OpenWork(int64_t from, int64_t to, int avoid) {
+void Scheduler::OpenWork(int64_t from, int64_t to, int avoid, bool callerOnly) {
     if (to <= from) return;
     Piece p;
     p.pos = from;
     p.end = to;
     p.avoid = avoid;
+    p.callerOnly = callerOnly;
     pieces_.push_back(p);
+}
+
+bool Scheduler::MayTake(const Piece& piece, int source) const {
+    return piece.avoid != source &&
+           (!piece.callerOnly || sources_[static_cast<size_t>(source)].trust == Trust::Caller);
 }
 
 void Scheduler::Own(Piece& piece, int source, TimePoint now) {
@@ -217,7 +223,7 @@ std::optional<Assignment> Scheduler::Find(TimePoint now, bool dryRun) {
         // An open piece nobody fetches, the largest first; else part of one that is fetched.
         PieceIt best = pieces_.end();
         for (auto it = pieces_.begin(); it != pieces_.end(); ++it) {
-            if (it->owned() || it->avoid == source || it->end <= it->pos) continue;
+            if (it->owned() || !MayTake(*it, source) || it->end <= it->pos) continue;
             if (best == pieces_.end() || it->end - it->pos > best->end - best->pos) best = it;
         }
         if (best == pieces_.end()) best = TakeOver(source, now, dryRun);
@@ -243,7 +249,7 @@ Scheduler::PieceIt Scheduler::TakeOver(int source, TimePoint now, bool dryRun) {
     Rank bestRank;
     for (auto it = pieces_.begin(); it != pieces_.end(); ++it) {
         const int64_t left = it->end - it->pos;
-        if (!it->owned() || it->end < 0 || left <= 0 || it->avoid == source) continue;
+        if (!it->owned() || it->end < 0 || left <= 0 || !MayTake(*it, source)) continue;
         const SourceRecord& owner = sources_[static_cast<size_t>(it->source)];
         // A source that failed before and has not shown its speed on this piece yet
         // holds it only until a proven connection is free.
@@ -286,7 +292,7 @@ Scheduler::PieceIt Scheduler::TakeOver(int source, TimePoint now, bool dryRun) {
         }
     }
     if (best == pieces_.end() || dryRun) return best;
-    OpenWork(bestCut, best->end, best->avoid);
+    OpenWork(bestCut, best->end, best->avoid, best->callerOnly);
     best->end = bestCut;
     return std::prev(pieces_.end());
 }
@@ -426,28 +432,29 @@ void Scheduler::Drop(int source, bool blamed) {
     }
 }
 
-std::vector<ByteRange> Scheduler::Refetch(int writer) {
+std::vector<ByteRange> Scheduler::Refetch(int writer, bool callerOnly) {
     const std::vector<ByteRange> ranges = held_.RangesOf(writer);
     for (const ByteRange& r : ranges) {
         held_.Remove(r.from, r.to);
-        OpenWork(r.from, r.to, writer);
+        OpenWork(r.from, r.to, writer, callerOnly);
     }
     return ranges;
 }
 
 bool Scheduler::AnySourceLeft() const {
-    auto usable = [this](int avoid) {
+    auto usable = [this](const Piece* piece) {
         for (size_t i = 0; i < sources_.size(); ++i) {
-            if (static_cast<int>(i) != avoid && Eligible(sources_[i])) return true;
+            if (Eligible(sources_[i]) && (!piece || MayTake(*piece, static_cast<int>(i))))
+                return true;
         }
         return false;
     };
-    if (held_.length() < 0) return usable(-1);
+    if (held_.length() < 0) return usable(nullptr);
     // Every open piece needs a source that may take it.
     for (const Piece& p : pieces_) {
-        if (p.end > p.pos && !p.owned() && !usable(p.avoid)) return false;
+        if (p.end > p.pos && !p.owned() && !usable(&p)) return false;
     }
-    return usable(-1) || pieces_.empty();
+    return usable(nullptr) || pieces_.empty();
 }
 
 int Scheduler::sourcesInUse() const {

@@ -163,8 +163,9 @@ class Scheduler {
     // Drops a source for the rest of the task; with `blamed`, for bytes that were wrong.
     void Drop(int source, bool blamed);
     // Gives the bytes `writer` wrote back as open work that no connection of `writer`
-    // takes (to be fetched again from others); returns them.
-    std::vector<ByteRange> Refetch(int writer);
+    // takes (to be fetched again from others), with `callerOnly` only the caller's sources;
+    // returns them.
+    std::vector<ByteRange> Refetch(int writer, bool callerOnly = false);
 
     const PieceMap& held() const { return held_; }
     bool Complete() const { return held_.Complete(); }
@@ -179,8 +180,9 @@ class Scheduler {
   private:
     struct Piece {
         int64_t pos = 0;
-        int64_t end = 0;  // -1: a probe's piece, its length unknown
-        int avoid = -1;   // a source that must not take it
+        int64_t end = 0;          // -1: a probe's piece, its length unknown
+        int avoid = -1;           // a source that must not take it
+        bool callerOnly = false;  // only the caller's sources may take it
         // Of the connection that owns it:
         int connection = -1;
         int source = -1;
@@ -203,7 +205,8 @@ class Scheduler {
     std::optional<Assignment> Find(TimePoint now, bool dryRun);
     PieceIt TakeOver(int source, TimePoint now, bool dryRun);
     void Own(Piece& piece, int source, TimePoint now);
-    void OpenWork(int64_t from, int64_t to, int avoid);
+    void OpenWork(int64_t from, int64_t to, int avoid, bool callerOnly = false);
+    bool MayTake(const Piece& piece, int source) const;
     int64_t AlignUp(int64_t offset) const;
     void Ended(PieceIt piece, FetchEnd end, TimePoint now);
 
