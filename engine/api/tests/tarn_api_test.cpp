@@ -373,7 +373,9 @@ TEST_F(TarnPeersTest, BlockServerServesHeldBytesOnly) {
     WriteFile(site_ + "/f.bin", data);
     // Bytes are served once they passed their block hash: the list lies beside the file.
     PublishBlockList(site_ + "/f.bin");
-    PythonServer server(QG_MIRROR_SERVER, {site_, "good", "400000"});
+    // One connection: the first block is checked well before the last bytes arrive.
+    PythonServer server(QG_MIRROR_SERVER, {site_, "good", "300000"});
+    TarnSetConnectionLimits(1, 4);  // TearDown puts the defaults back
     const std::string answer = dir_ / "answer";
     WriteFile(answer, "FAILED");
     PythonServer lookup(QG_LOOKUP_SERVER, {answer, dir_ / "request"});
