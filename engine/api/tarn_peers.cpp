@@ -78,6 +78,12 @@ LookupSources AskLookup(const tarn::ProcessSettings& settings, const std::string
     return urls;
 }
 
+void GiveLookupSources(engine::MultiSourceTransfer& transfer, const LookupSources& found) {
+    transfer.NoteLookupAnswer(found.length, found.md5);
+    transfer.AddSources(found.mirrors, engine::SourceRole::LookupMirror);
+    transfer.AddSources(found.peers, engine::SourceRole::LookupPeer);
+}
+
 std::string PublishHeld(engine::MultiSourceTransfer& transfer, const std::string& md5) {
 #ifdef QG_HAVE_BLOCK_SERVER
     if (tarn::CurrentSettings().lookupServer.empty()) return "";

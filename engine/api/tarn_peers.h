@@ -21,6 +21,9 @@ struct LookupSources {
 };
 LookupSources AskLookup(const tarn::ProcessSettings& settings, const std::string& url,
                         const std::string& target);
+// Hands a lookup's answer to a running transfer, at any time: its length and MD5 to compare
+// with the trusted ones, its mirrors and peers as untrusted sources (never as the caller's).
+void GiveLookupSources(engine::MultiSourceTransfer& transfer, const LookupSources& found);
 // Publishes the transfer's held bytes on the block server (started on first need); returns
 // the key, "" when nothing was published.
 std::string PublishHeld(engine::MultiSourceTransfer& transfer, const std::string& md5);

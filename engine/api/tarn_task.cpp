@@ -280,9 +280,7 @@ bool TarnTask::StartTransfer(const std::string& url) {
     if (!started) return false;
     // The lookup is not trusted: its sources deliver only while their bytes can be checked,
     // and its peers only once the file's length is known (the transfer sees to both).
-    transfer->NoteLookupAnswer(found.length, found.md5);
-    transfer->AddSources(found.mirrors, engine::SourceRole::LookupMirror);
-    transfer->AddSources(found.peers, engine::SourceRole::LookupPeer);
+    GiveLookupSources(*transfer, found);
     Publish();
     return true;
 }
