@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 #include "engine/multi_source_transfer.h"
 #include "engine/resume_state.h"
@@ -161,6 +162,25 @@ TEST_F(TransferTest, MisbehavingMirrorsNeverLeaveAWrongFile) {
             EXPECT_FALSE(c.mustComplete) << what << ": " << run.transfer.lastError();
         }
         EXPECT_GT(Asked(c.mode, *bad), 0) << what;
+    }
+}
+
+TEST_F(TransferTest, CancelEndsEveryWaitOnAnFtpServerThatNeverAnswers) {
+    // Time-outs of an hour: only the cancel ends the wait for the server's greeting, while
+    // the transfer looks for the file's block list and while its first connection asks.
+    PythonServer silent(QG_SCRIPTED_FTP_SERVER, {"silent"});
+    TransferLimits patient = TransferRun::Quick();
+    patient.noDataSeconds = 3600;
+    for (const bool lookForList : {true, false}) {
+        SCOPED_TRACE(lookForList ? "the block list" : "the first connection");
+        TransferRun run(patient);
+        TransferRequest request =
+            Request({"ftp://127.0.0.1:" + std::to_string(silent.port()) + "/file.bin"});
+        request.siblingBlockList = lookForList;
+        ASSERT_TRUE(run.Start(request));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        run.transfer.Cancel();
+        EXPECT_EQ(run.Wait(), TransferEnd::Cancelled);
     }
 }
 

@@ -63,8 +63,9 @@ class FtpFetcher : public Fetcher {
 
   private:
     static FtpTimeouts TimeoutsFor(const FetchOrder& order) {
+        // A reply is data too: a server silent this long is given up.
         FtpTimeouts timeouts;
-        timeouts.dataMs = order.noDataSeconds * 1000;
+        timeouts.dataMs = timeouts.replyMs = order.noDataSeconds * 1000;
         return timeouts;
     }
 };
