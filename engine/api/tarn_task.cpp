@@ -74,18 +74,21 @@ bool TarnTask::Launch(int32_t newRole) {
 }
 
 bool TarnTask::Call(uint32_t message, uintptr_t wParam, intptr_t lParam, intptr_t& result) {
-    const uint32_t id = threadId.load();
-    if (id == 0) return false;
     tarn::SyncCall call;
     call.message = message;
     call.wParam = wParam;
     call.lParam = lParam;
-    if (!platform::PostThreadMessage(id, tarn::kMsgSyncCall, 0,
-                                     reinterpret_cast<intptr_t>(&call))) {
-        return false;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        const uint32_t id = threadId.load();
+        if (id == 0 || !platform::PostThreadMessage(id, tarn::kMsgSyncCall, 0,
+                                                    reinterpret_cast<intptr_t>(&call))) {
+            return false;
+        }
     }
-    // The thread answers every call it takes off its queue, also on its way out.
-    call.done.Wait();
+    // The thread answers every call posted while it took calls. Meanwhile it may be sending
+    // its notifications to a window of this thread: those are handled here.
+    platform::WaitHandlingSends(call.done);
     result = call.result;
     return true;
 }
@@ -110,18 +113,19 @@ void TarnTask::Run() {
     timerWindow = platform::CreateMessageWindow(kTimerClass);
     platform::Message m;
     while (platform::GetMessage(m)) Handle(m);
-    // Calls that arrived after the end still get their answer.
-    while (platform::PeekMessage(m, true)) {
-        if (m.message == tarn::kMsgSyncCall) {
-            reinterpret_cast<tarn::SyncCall*>(m.lParam)->done.Set();
-        } else if (m.message == tarn::kMsgSetFileName) {
-            delete reinterpret_cast<std::string*>(m.lParam);
-        }
-    }
+    lookup.Stop();
     if (transfer) transfer->Join();
     WithdrawPublished(publishedKey);
     transfer.reset();
-    threadId = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        threadId = 0;  // no call is posted to this queue from here on
+    }
+    // Calls posted before still get their answer; there is nothing left for them to change.
+    while (platform::PeekMessage(m, true)) {
+        if (m.message == tarn::kMsgSyncCall)
+            reinterpret_cast<tarn::SyncCall*>(m.lParam)->done.Set();
+    }
     platform::ShutdownMessageQueue();
     finished.Set();
 }
@@ -140,22 +144,16 @@ intptr_t TarnTask::HandleForRole(uint32_t message, uintptr_t wParam, intptr_t lP
     const int32_t current = role.load();
     // Pause and cancel are taken in every role: a stop that arrives before the start or
     // after the end simply has nothing to stop.
-    if (message == tarn::kMsgPause || message == tarn::kMsgCancel) {
-        if (current == tarn::kRoleIdle || !transfer) return 0;
-        if (message == tarn::kMsgPause) {
-            transfer->Pause();
-        } else {
-            transfer->Cancel();
-        }
-        return 1;
-    }
+    if (message == tarn::kMsgPause || message == tarn::kMsgCancel) return Stop(message);
     if (message == tarn::kMsgSetFileName) {
-        std::unique_ptr<std::string> name(reinterpret_cast<std::string*>(lParam));
+        const auto* name = reinterpret_cast<const std::string*>(lParam);
         if (current != tarn::kRoleIdle || !name) return 0;
         std::lock_guard<std::mutex> guard(lock);
         fileName = *name;
         return 1;
     }
+    // An answer queued before the end of the download it was asked for.
+    if (message == tarn::kMsgLookupAnswered && current == tarn::kRoleIdle) return 0;
     if (current < 0 || current >= tarn::kRoleCount || !RoleHandles(current, message)) {
         engine::Logger::Instance().Log(engine::kLogLevelInvalidState, "Invalid m_state: %d",
                                        current);
@@ -166,8 +164,32 @@ intptr_t TarnTask::HandleForRole(uint32_t message, uintptr_t wParam, intptr_t lP
         OnStart();
     } else if (message == platform::WM_TIMER) {
         OnTimer();
+    } else if (message == tarn::kMsgLookupAnswered) {
+        OnLookupAnswered();
     } else if (message == tarn::kMsgSourceEnded) {
         OnSourceEnded(static_cast<engine::TransferEnd>(wParam));
+    }
+    return 1;
+}
+
+intptr_t TarnTask::Stop(uint32_t message) {
+    if (role.load() == tarn::kRoleIdle) return 0;
+    if (endAwaitsLookup) {
+        // The transfer has ended already: only the lookup is out, and nobody waits for it.
+        endAwaitsLookup = false;
+        lookup.Stop();
+        if (message == tarn::kMsgPause) {
+            Finish(TARN_END_PAUSED, TARN_STATUS_PAUSED);
+        } else {
+            Finish(TARN_END_FAILED, TARN_STATUS_ENDED);
+        }
+        return 1;
+    }
+    if (!transfer) return 0;
+    if (message == tarn::kMsgPause) {
+        transfer->Pause();
+    } else {
+        transfer->Cancel();
     }
     return 1;
 }
@@ -186,28 +208,34 @@ void TarnTask::Notify(uint32_t message, intptr_t lParam) {
 
 void TarnTask::OnStart() {
     const TarnSystemTime now = LocalNow();
+    std::string first, who, target;
     {
         std::lock_guard<std::mutex> guard(lock);
         Put(status, TARN_STATUS_START_TIME_OFFSET, now);
         Put(status, TARN_STATUS_STATE_OFFSET, uint32_t{TARN_STATUS_DOWNLOADING});
         Put(status, TARN_STATUS_RATIO_OFFSET, 1.0);
+        if (!urls.empty()) first = urls.front();
+        who = caller;
+        target = fileName;
     }
+    engine::Logger::Instance().Log(engine::kLogLevelInfo, "task for %s: %s -> %s",
+                                   who.empty() ? "(no caller)" : who.c_str(),
+                                   first.empty() ? "(resumed)" : first.c_str(), target.c_str());
     Notify(TARN_MSG_STARTED, 0);
     platform::SetTimer(timerWindow, kPollTimer, kPollMs);
-    std::string first;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        if (!urls.empty()) first = urls.front();
-    }
-    if (!StartTransfer(first)) OnSourceEnded(engine::TransferEnd::Failed);
+    if (!StartTransfer(first, {})) OnSourceEnded(engine::TransferEnd::Failed);
 }
 
-bool TarnTask::StartTransfer(const std::string& url) {
+bool TarnTask::StartTransfer(const std::string& url,
+                             const std::vector<std::string>& lookupMirrors) {
+    lookup.Stop();
+    lookupAnswer.reset();
     const tarn::ProcessSettings settings = tarn::CurrentSettings();
     engine::TransferLimits limits;
     if (settings.perSource > 0) limits.connectionsPerSource = static_cast<int>(settings.perSource);
     if (settings.inAll > 0) limits.connectionsInAll = static_cast<int>(settings.inAll);
     engine::TransferRequest request;
+    std::vector<std::string> extra;
     {
         std::lock_guard<std::mutex> guard(lock);
         request.target = fileName;
@@ -215,16 +243,12 @@ bool TarnTask::StartTransfer(const std::string& url) {
         request.md5 = md5;
         request.downloadMode = static_cast<int32_t>(downloadMode);
         request.resume = resume || role.load() == tarn::kRoleDownload;
-    }
-    std::vector<std::string> extra;
-    {
-        std::lock_guard<std::mutex> guard(lock);
         extra = mirrors;
     }
     std::string first = url;
     // A resumed task takes its URL from its state before the start, so that its mirrors
-    // and the lookup's join as whole copies of the file: after the start they could only
-    // join as peers, which cannot tell the length when the state does not know it yet.
+    // join as whole copies of the file: after the start they could only join as peers,
+    // which cannot tell the length when the state does not know it yet.
     engine::FileDescription saved;
     if (first.empty() && !request.target.empty() &&
         engine::ResumeFiles(request.target).LoadDescription(saved)) {
@@ -233,29 +257,29 @@ bool TarnTask::StartTransfer(const std::string& url) {
         if (request.md5.empty()) request.md5 = saved.md5;
     }
     if (request.target.empty() || first.empty()) return false;
+    const std::string target = request.target;
     request.urls.push_back(first);
     for (const std::string& m : extra)
         if (m != first) request.urls.push_back(m);
-    // Asked before the start, so that the transfer knows every source from its first moment.
-    const LookupSources found = AskLookup(settings, first, request.target);
-    for (const std::string& more : found.mirrors) {
-        if (more != first) request.urls.push_back(more);
-    }
+    for (const std::string& m : lookupMirrors)
+        if (m != first) request.urls.push_back(m);
     if (transfer) transfer->Join();
     // The block server may be reading through the old transfer: stop that before it goes.
     WithdrawPublished(publishedKey);
     publishedKey.clear();
     publishedLength = 0;
+    laterSources.clear();
+    currentUrl = url;
     transfer = std::make_unique<engine::MultiSourceTransfer>(limits);
     const uint32_t self = threadId.load();
     const bool started = transfer->Start(std::move(request), [self](engine::TransferEnd end) {
         platform::PostThreadMessage(self, tarn::kMsgSourceEnded, static_cast<uintptr_t>(end), 0);
     });
     if (!started) return false;
-    // Peers join as such: the transfer asks them for ranges only and keeps them when they
-    // refuse bytes they do not hold yet. Among the first sources a peer would be dropped
-    // after a few refusals, and could be asked for the whole file to tell its length.
-    laterSources = found.peers;
+    // Asked beside the transfer, so that the caller's URLs start at once. A start with the
+    // lookup's answer already in does not ask again.
+    if (lookupMirrors.empty())
+        lookup.Start(settings, first, target, self, tarn::kMsgLookupAnswered);
     Publish();
     return true;
 }
@@ -273,14 +297,17 @@ void TarnTask::Publish() {
 void TarnTask::OnTimer() {
     if (!transfer) return;
     const engine::TransferStatus st = transfer->status();
+    bool eachBlock;
     {
         std::lock_guard<std::mutex> guard(lock);
         Put(status, TARN_STATUS_TOTAL_OFFSET, st.total);
         Put(status, TARN_STATUS_RECEIVED_OFFSET, st.received);
         Put(status, TARN_STATUS_SOURCES_OFFSET, static_cast<int32_t>(st.sourcesInUse));
+        eachBlock = blockMessages;
     }
-    // Peers cannot tell the file's length: a transfer left with nothing but peers before
-    // one of its first sources told it would wait for ever, so they join once it is known.
+    // Sources learned while the transfer runs join it as peers, which cannot tell the
+    // file's length: a transfer left with nothing but them before one of its first sources
+    // told it would wait for ever, so they join once it is known.
     if (st.total > 0 && !laterSources.empty()) {
         transfer->AddSources(laterSources);
         laterSources.clear();
@@ -292,8 +319,36 @@ void TarnTask::OnTimer() {
     }
     if (st.received != lastReported) {
         lastReported = st.received;
-        Notify(TARN_MSG_STARTED, st.sourcesInUse);
+        if (eachBlock) Notify(TARN_MSG_STARTED, st.sourcesInUse);
     }
+}
+
+void TarnTask::OnLookupAnswered() {
+    std::optional<LookupSources> answer = lookup.TakeAnswer();
+    if (!answer) return;  // from a lookup stopped since
+    lookupAnswer = std::move(answer);
+    if (endAwaitsLookup) {
+        endAwaitsLookup = false;
+        return RetryWithLookupOrEnd();
+    }
+    laterSources.insert(laterSources.end(), lookupAnswer->mirrors.begin(),
+                        lookupAnswer->mirrors.end());
+    laterSources.insert(laterSources.end(), lookupAnswer->peers.begin(), lookupAnswer->peers.end());
+    OnTimer();
+}
+
+// The caller's sources have failed: the lookup's whole copies get their turn as first
+// sources, once, beside them.
+void TarnTask::RetryWithLookupOrEnd() {
+    if (lookupAnswer && !lookupAnswer->mirrors.empty()) {
+        LookupSources answer = std::move(*lookupAnswer);
+        lookupAnswer.reset();
+        if (StartTransfer(currentUrl, answer.mirrors)) {
+            laterSources = std::move(answer.peers);
+            return;
+        }
+    }
+    EndAfterFailure();
 }
 
 void TarnTask::OnSourceEnded(engine::TransferEnd end) {
@@ -307,6 +362,14 @@ void TarnTask::OnSourceEnded(engine::TransferEnd end) {
         return Finish(TARN_END_COMPLETED, TARN_STATUS_COMPLETED);
     if (end == engine::TransferEnd::Paused) return Finish(TARN_END_PAUSED, TARN_STATUS_PAUSED);
     if (end == engine::TransferEnd::Cancelled) return Finish(TARN_END_FAILED, TARN_STATUS_ENDED);
+    if (lookup.pending()) {
+        endAwaitsLookup = true;  // bounded by the lookup's deadline; a stop ends it at once
+        return;
+    }
+    RetryWithLookupOrEnd();
+}
+
+void TarnTask::EndAfterFailure() {
     if (role.load() == tarn::kRoleList) {
         for (;;) {
             std::string next;
@@ -315,7 +378,7 @@ void TarnTask::OnSourceEnded(engine::TransferEnd end) {
                 if (++listIndex >= urls.size()) break;
                 next = urls[listIndex];
             }
-            if (StartTransfer(next)) return;
+            if (StartTransfer(next, {})) return;
         }
         return Finish(TARN_END_LIST_FAILED, TARN_STATUS_ENDED);
     }
@@ -324,6 +387,7 @@ void TarnTask::OnSourceEnded(engine::TransferEnd end) {
 
 void TarnTask::Finish(int32_t endCode, uint32_t state) {
     platform::KillTimer(timerWindow, kPollTimer);
+    endAwaitsLookup = false;
     if (transfer) transfer->Join();
     WithdrawPublished(publishedKey);
     publishedKey.clear();
@@ -336,5 +400,6 @@ void TarnTask::Finish(int32_t endCode, uint32_t state) {
     }
     role = tarn::kRoleIdle;
     Notify(TARN_MSG_ENDED, endCode);
+    // The lookup, if still out, is stopped as the thread ends, right after this.
     platform::PostQuitMessage(0);
 }
