@@ -21,7 +21,8 @@ bool ParseInto(std::string_view text, RepairDigests& digests) {
         // At most three fields: a name never holds "|".
         const size_t first = line.find('|');
         const size_t second = first == std::string_view::npos ? first : line.find('|', first + 1);
-        if (second == std::string_view::npos || line.find('|', second + 1) != std::string_view::npos)
+        if (second == std::string_view::npos ||
+            line.find('|', second + 1) != std::string_view::npos)
             return false;
         const std::string_view a = line.substr(0, first);
         const std::string_view b = line.substr(first + 1, second - first - 1);

@@ -44,5 +44,4 @@ std::string RepairDigestLine(const Sha256Digest& digest, std::string_view pack,
 
 // Gives every entry of `list` its digest. False when the digests are not of this list
 // (its size or SHA-256 differ, or a line of it has no digest or a digest names no line).
-bool AttachRepairDigests(std::string_view listText, const RepairDigests& digests,
-                         RepairList& list);
+bool AttachRepairDigests(std::string_view listText, const RepairDigests& digests, RepairList& list);
