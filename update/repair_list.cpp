@@ -83,6 +83,15 @@ bool IsPlainRelativePath(std::string_view path) {
 
 }  // namespace
 
+bool IsLauncherPack(std::string_view pack) {
+    const std::vector<std::string> parts = Components(pack);
+    constexpr std::string_view kLauncherPrefix = "quillgate.";
+    return EqualsNoCase(parts[0], "download") ||
+           (parts.size() == 1 && parts[0].size() >= kLauncherPrefix.size() &&
+            EqualsNoCase(std::string_view(parts[0]).substr(0, kLauncherPrefix.size()),
+                         kLauncherPrefix));
+}
+
 std::string RepairEntryKey(std::string_view pack, std::string_view path) {
     // "|" never occurs in a name of the list: it separates its fields.
     return NormalisePath(pack, true, true) + "|" + NormalisePath(path, true, true);
@@ -133,7 +142,7 @@ RepairListResult ParseInto(std::string_view text, RepairList& list) {
         const std::string_view pack = fields[4];
         if (pack.empty() ? !IsPlainRelativePath(entry.path)
                          : !IsContainedRelativePath(entry.path) || !IsPlainRelativePath(pack) ||
-                               !EndsWithNoCase(pack, ".pak") || IsSkippedLooseFile(pack))
+                               !EndsWithNoCase(pack, ".pak") || IsLauncherPack(pack))
             return RepairListResult::Unsafe;
         // Named twice, the last would win over what the first restored; and a loose file
         // that is also a pack would be written by two hands.

@@ -55,6 +55,10 @@ RepairListResult ParseRepairList(std::string_view text, RepairList& list);
 // "ver.id", the download folder and the DirectX installer.
 bool IsSkippedLooseFile(std::string_view path);
 
+// A pack the repair must not write: one in the download folder or named as the launcher's
+// own files ("quillgate.*").
+bool IsLauncherPack(std::string_view pack);
+
 // A relative path that stays inside the client folder: not empty, not absolute, no drive
 // letter, no ".." component, no control characters.
 bool IsContainedRelativePath(std::string_view path);

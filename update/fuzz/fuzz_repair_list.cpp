@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ++entries;
     }
     for (const auto& [pack, packEntries] : list.packFiles) {
-        fuzz_support::Require(IsContainedRelativePath(pack) && !IsSkippedLooseFile(pack),
+        fuzz_support::Require(IsContainedRelativePath(pack) && !IsLauncherPack(pack),
                               "packs are inside the client and not the launcher's own");
         for (const RepairEntry& e : packEntries) {
             fuzz_support::Require(IsContainedRelativePath(e.path), "entry names stay inside");

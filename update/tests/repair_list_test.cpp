@@ -119,15 +119,19 @@ TEST(RepairList, RefusesNamesOutsideTheClientFolder) {
         // A pack among the launcher's own files.
         "x|00000001|00000000|0|download/a.pak\r\n",
         "x|00000001|00000000|0|QuillGate.pak\r\n",
+        "x|00000001|00000000|0|Download\\sub\\a.pak\r\n",
     };
     for (const char* body : cases) {
         RepairList list;
         EXPECT_EQ(Parse(body, list), RepairListResult::Unsafe) << body;
         EXPECT_TRUE(Empty(list)) << body;
     }
-    // A double-byte character whose second byte is "\" is not a separator.
+    // A double-byte character whose second byte is "\" is not a separator; a pack whose
+    // name only begins like the download folder's is the game's.
     RepairList list;
-    EXPECT_EQ(Parse("\x81\\.|00000001|00000000|0|\r\n", list), RepairListResult::Ok);
+    EXPECT_EQ(
+        Parse("\x81\\.|00000001|00000000|0|\r\nx|00000001|00000000|0|downloads.pak\r\n", list),
+        RepairListResult::Ok);
 }
 
 TEST(RepairList, SkipsTheLaunchersOwnFiles) {
