@@ -18,6 +18,7 @@
 #include "platform/messages.h"
 #include "update/launcher_config.h"
 #include "update/patch_info.h"
+#include "update/release_trust.h"
 #include "update/signature.h"
 #include "update/version.h"
 
@@ -97,11 +98,14 @@ class CLaunchWorker {
     std::vector<std::string> CandidateUrls(const std::string& url, bool useBackupServers) const;
     enum class SignedFetch { Verified, NotFetched, NotVerified };
     // Fetches a file and its signature from one server after the other until a copy whose
-    // signature verifies arrives; its bytes stay at `localPath` and in `data`.
-    SignedFetch FetchSigned(const std::string& url, const std::string& localPath, int64_t sizeLimit,
-                            std::string& data);
+    // signature verifies for `role` arrives; its bytes stay at `localPath` and in `data`,
+    // the serial its signature carries (a role with one) in `serial`.
+    SignedFetch FetchSigned(SignedRole role, const std::string& url, const std::string& localPath,
+                            int64_t sizeLimit, std::string& data, uint64_t* serial = nullptr);
     bool signedSite() const { return publicKey_.has_value(); }
     bool CheckSerial();
+    // Refuses a server list older than the newest one seen and keeps its serial.
+    bool CheckServerListSerial(uint64_t serial);
     bool PackageMatchesPublished(const std::string& path, const PublishedFile& published) const;
     bool InstallLauncher(const std::string& image);
     bool CheckInstalledVersion();
