@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "platform/process.h"
 #include "platform/ui/open_url.h"
@@ -163,9 +164,9 @@ TEST_F(SkinWidgetsTest, ALabelDrawsItsTextInItsColour) {
     EXPECT_TRUE(red) << "the text is drawn in the red of 0x001900FF";
 }
 
-// The user's browser gets the address as one argument, and nothing that could pass for an
-// option of the opener.
-TEST(OpenUrl, HandsTheAddressToTheOpenerAndRefusesOptionLookalikes) {
+// The user's browser gets the address as one argument; only web pages and mail addresses
+// reach it, never a file, a share, another program's handler or an option of the opener.
+TEST(OpenUrl, HandsOnlyWebAndMailAddressesToTheOpener) {
     testing_support::TempDir bin("qg_opener");
     const std::string log = bin / "opened.txt";
     testing_support::WriteFile(bin / "xdg-open",
@@ -174,9 +175,14 @@ TEST(OpenUrl, HandsTheAddressToTheOpenerAndRefusesOptionLookalikes) {
     const char* oldPath = std::getenv("PATH");
     const std::string path = oldPath ? oldPath : "/usr/bin:/bin";
     platform::SetEnvironmentVariable("PATH", bin.path().string() + ":" + path);
-    EXPECT_FALSE(platform::ui::OpenUrl("--help"));
-    EXPECT_FALSE(platform::ui::OpenUrl(""));
+    for (const char* refused :
+         {"--help", "", "file:///etc/passwd", "FILE:///etc/passwd", "smb://127.0.0.1/share",
+          "javascript:alert(1)", "steam://run/1", "ftp://127.0.0.1/x", "http:/x", "http://",
+          "127.0.0.1/page", "mailto:"})
+        EXPECT_FALSE(platform::ui::OpenUrl(refused)) << refused;
     EXPECT_TRUE(platform::ui::OpenUrl("http://127.0.0.1/a b;c"));
+    const std::vector<std::string> allowed = {"HTTPS://127.0.0.1/", "mailto:news@example.org"};
+    for (const std::string& url : allowed) EXPECT_TRUE(platform::ui::IsOpenableUrl(url)) << url;
     platform::SetEnvironmentVariable("PATH", path);
     for (int i = 0; i < 2000 && testing_support::ReadFile(log).empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
