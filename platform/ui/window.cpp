@@ -117,6 +117,16 @@ SkinWindow::SkinWindow(std::shared_ptr<Skin> skin, int backgroundId, int iconId)
     g_signal_connect(window, "draw", G_CALLBACK(&SkinWindow::OnDraw), this);
     g_signal_connect(window, "button-press-event", G_CALLBACK(&SkinWindow::OnButtonPress), this);
     g_signal_connect(window, "key-press-event", G_CALLBACK(&SkinWindow::OnKeyPress), this);
+    // The toolkit focuses the first control when the window is first shown; Enter would then
+    // press that control (minimise, say) instead of starting the game. Nothing has the
+    // focus until the user gives it (Tab, a click into the page).
+    g_signal_connect_after(window, "show", G_CALLBACK(+[](GtkWidget* w, gpointer selfp) {
+                               auto* self = static_cast<SkinWindow*>(selfp);
+                               if (self->focusCleared_) return;
+                               self->focusCleared_ = true;
+                               gtk_window_set_focus(GTK_WINDOW(w), nullptr);
+                           }),
+                           this);
 }
 
 SkinWindow::~SkinWindow() {

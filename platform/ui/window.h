@@ -73,6 +73,7 @@ class SkinWindow : public Window {
     Rect band_;
     void* menu_ = nullptr;
     bool painted_ = false;
+    bool focusCleared_ = false;
 };
 
 // A modal dialog with a frame and a title; `RunModal` returns the code given to `End`.
