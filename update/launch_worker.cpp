@@ -124,6 +124,12 @@ bool CLaunchWorker::Start(platform::WindowHandle dialog, AXP::IUpdater* updater,
     downloader_ = hooks_.createDownloader ? hooks_.createDownloader() : CreateDownloader(0);
     if (downloader_ && hooks_.configureDownloader) hooks_.configureDownloader(*downloader_);
     updater_ = updater;
+    pass_ = ClientWorkGate::OfProcess().Enter(ClientWorkGate::Work::Update);
+    if (!pass_) {
+        Error(FormatMessage<MessageId::kUpdateStartFailed>(
+            std::string(GetMessageText(MessageId::kClientBusy))));
+        return false;
+    }
     result_ = kResultRunning;
     thread_ = std::thread([this] { Run(); });
     return true;
@@ -195,6 +201,8 @@ void CLaunchWorker::Run() {
 
     platform::DestroyMessageWindow(commandWindow_);
     commandWindow_ = platform::kNoWindow;
+    if (result_ == kResultUpToDate) pass_.MarkClientUpToDate();
+    pass_.Leave();
     if (hooks_.finished) hooks_.finished();
 }
 

@@ -16,6 +16,7 @@
 
 #include "download/auto_download.h"
 #include "platform/messages.h"
+#include "update/client_work_gate.h"
 #include "update/launcher_config.h"
 #include "update/patch_info.h"
 #include "update/release_trust.h"
@@ -69,7 +70,9 @@ class CLaunchWorker {
 
     // Loads the configuration (on the caller's thread, which owns `dialog`), creates the
     // downloader and starts the pipeline thread. When the configuration cannot be loaded
-    // it sends WM_LAUNCH_ERROR with MessageId::kConfigLoadFailed and starts nothing (false).
+    // it sends WM_LAUNCH_ERROR with MessageId::kConfigLoadFailed and starts nothing (false);
+    // so it does when another writer holds the client (the process's ClientWorkGate, whose
+    // pass the thread holds until it ends, and marks the client up to date on result 2).
     bool Start(platform::WindowHandle dialog, AXP::IUpdater* updater, const char* configFileName);
 
     // Waits for the pipeline thread to end (if it was started).
@@ -133,6 +136,7 @@ class CLaunchWorker {
     std::unique_ptr<CAutoDownload> downloader_;
     std::thread thread_;
     std::atomic<int> result_{-1};
+    ClientWorkGate::Pass pass_;  // held by the pipeline thread until its end
 
     std::string configFileName_;
     std::string installedRaw_;

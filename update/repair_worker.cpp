@@ -113,6 +113,8 @@ bool CRepairWorker::Start(platform::WindowHandle dialog, AXP::IUpdater* updater,
                           const LauncherConfig& config) {
     if (running_.load() || config.repairUrl.empty() || updater == nullptr) return false;
     Join();
+    pass_ = ClientWorkGate::OfProcess().Enter(ClientWorkGate::Work::Repair);
+    if (!pass_) return false;  // another writer holds the client's packs
     dialogWindow_ = dialog;
     updater_ = updater;
     repairUrl_ = config.repairUrl;
@@ -184,6 +186,7 @@ void CRepairWorker::Run() {
     for (const auto& [time, patch] : localPatches_)
         if (!patch.converted.empty()) platform::DeleteFileAt(patch.converted);
     localPatches_.clear();
+    pass_.Leave();
     running_ = false;
     if (hooks_.finished) hooks_.finished();
     ended_.Set();

@@ -17,6 +17,7 @@
 #include "download/auto_download.h"
 #include "platform/event.h"
 #include "platform/messages.h"
+#include "update/client_work_gate.h"
 #include "update/launch_messages.h"
 #include "update/launcher_config.h"
 #include "update/repair_digests.h"
@@ -59,7 +60,9 @@ class CRepairWorker {
 
     // Starts a repair of the client in the current directory against `config`'s repair
     // site, working in its download directory. False (nothing started) when a repair still
-    // runs or no repair site is configured. `updater` must outlive the repair.
+    // runs, no repair site is configured, or another writer holds the client (the process's
+    // ClientWorkGate; the thread holds its pass until it ends). `updater` must outlive the
+    // repair.
     bool Start(platform::WindowHandle dialog, AXP::IUpdater* updater, const LauncherConfig& config);
     // Asks the repair to stop before its next file, cutting short a download under way;
     // WM_REPAIR_DONE is then not sent. Any thread.
@@ -141,6 +144,7 @@ class CRepairWorker {
     platform::Event stopEvent_{true, false};
     platform::Event ended_{true, false};  // set as the thread's last step
     std::atomic<bool> running_{false};
+    ClientWorkGate::Pass pass_;  // held by the repair thread until its end
     std::atomic<bool> completed_{false};
 
     RepairList list_;
