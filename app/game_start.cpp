@@ -12,7 +12,6 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/text_encoding.h"
-#include "platform/text_file.h"
 #include "update/launcher_config.h"
 #include "update/message_table.h"
 
@@ -32,9 +31,7 @@ constexpr uint32_t kProxyCheckTimeoutMs = 120000;
 // The program and arguments that run `nativePath`: through wine when it is a Windows
 // executable ("MZ" header), else itself. Empty when a Windows program cannot be run here.
 std::string ProgramFor(const std::string& nativePath, std::vector<std::string>& args) {
-    std::string gbkPath, head;
-    if (platform::Utf8ToGbk(nativePath, gbkPath) && platform::ReadFirstLine(gbkPath, 2, head) &&
-        head == "MZ") {
+    if (IsWindowsProgram(nativePath)) {
         const std::string wine = platform::FindProgramInPath("wine");
         if (!wine.empty()) args.insert(args.begin(), nativePath);
         return wine;
@@ -122,6 +119,11 @@ void GameStarter::RunProxyEntry(const char* entryName, bool wait) {
 }
 
 void GameStarter::StartGameAndClose() {
-    RunGame(config_);  // a game that cannot start is not reported; the dialog still closes
+    const GameLaunch launch = RunGame(config_);
+    if (!launch.started) {
+        // The player sees why, and the window stays for another try.
+        if (host_.showErrorBox) host_.showErrorBox(launch.whyNot);
+        return;
+    }
     if (host_.closeDialog) host_.closeDialog();
 }

@@ -41,7 +41,8 @@ class GameStarter {
     GameStarter(const GameStarter&) = delete;
     GameStarter& operator=(const GameStarter&) = delete;
 
-    // Command 1005 and Enter.
+    // Command 1005 and Enter. A game that cannot start is shown in the error box, and the
+    // dialog stays open.
     void StartGame();
     // Command 1004: runs "bvConfig.exe" of the current folder and blocks until it ends;
     // a missing tool is skipped silently.

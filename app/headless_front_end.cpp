@@ -89,24 +89,27 @@ bool RunRepair(FrontEnd& fe, platform::WindowHandle window, AXP::IUpdater& updat
     hooks.checkGameRunning = std::move(checkGameRunning);
     hooks.finished = [window] { platform::PostMessage(window, WM_APP_REPAIR_ENDED, 0, 0); };
     fe.repair->SetHooks(hooks);
-    fe.model->StartRepair();
+    // The client's gate decides; the worker's own pass refuses it anyway beside a writer.
+    const bool mayBegin = fe.model->repairEnabled();
     bool started = false;
     {
         // Ctrl+C asks the repair to stop between two files instead of ending the process
         // in the middle of one.
         platform::InterruptWatch interrupts(
             [window] { platform::PostMessage(window, WM_APP_INTERRUPTED, 0, 0); });
-        started = fe.repair->Start(window, &updater, config);
+        started = mayBegin && fe.repair->Start(window, &updater, config);
         if (started) {
+            fe.model->OnRepairStarted();
             platform::Message msg;
             while (platform::GetMessage(msg)) platform::DispatchMessage(msg);
         }
         fe.repair->Join();
     }
+    fe.model->OnRepairThreadEnded();
     if (!started) {
-        fe.model->OnRepairThreadEnded();
+        const MessageId reason = mayBegin ? MessageId::kConfigBad : MessageId::kClientBusy;
         std::printf("%s\n", FormatMessage<MessageId::kRepairStartFailed>(
-                                std::string(GetMessageText(MessageId::kConfigBad)))
+                                std::string(GetMessageText(reason)))
                                 .c_str());
         return false;
     }
@@ -194,10 +197,12 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
     }
     if (!repairAfterUpdate) std::printf("result %d\n", worker.result());
     if (worker.result() != kResultUpToDate || (options.repair && !repaired)) return 1;
-    if (options.startGame && !RunGame(worker.config())) {
-        std::fprintf(stderr, "the game could not be started: %s\n",
-                     worker.config().gameExe.c_str());
-        return 1;
+    if (options.startGame) {
+        const GameLaunch launch = RunGame(worker.config());
+        if (!launch.started) {
+            std::fprintf(stderr, "%s\n", launch.whyNot.c_str());
+            return 1;
+        }
     }
     return 0;
 }

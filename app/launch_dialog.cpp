@@ -36,7 +36,7 @@ CLaunchDlg::CLaunchDlg(Options options) : options_(std::move(options)) {
     model_ = std::make_unique<LaunchDialogModel>(
         LaunchDialogModel::Callbacks{[this] { return options_.update->result(); }, nullptr,
                                      nullptr},
-        false);
+        false, gate());
 
     window_ =
         std::make_unique<platform::ui::SkinWindow>(options_.skin, kBackgroundBitmap, kIconBitmap);
@@ -110,7 +110,7 @@ CLaunchDlg::Outcome CLaunchDlg::Run() {
                 [this] {
                     if (options_.repair) options_.repair->RequestStop();
                 }},
-            repairOffered);
+            repairOffered, gate());
         if (options_.startInstallPing) {
             ping_ = std::make_unique<InstallRegisterPing>(config_.registerUrl);
             if (ping_->Prepare()) ping_->StartThread();
@@ -187,6 +187,11 @@ intptr_t CLaunchDlg::Handle(uint32_t message, uintptr_t wParam, intptr_t lParam)
                                          platform::ui::MessageBoxKind::Error);
             return 0;
         case WM_APP_WORKER_ENDED:
+            Refresh();  // the update gave the client back: start and repair may follow
+            return 0;
+        case WM_APP_REPAIR_ENDED:
+            model_->OnRepairThreadEnded();
+            Refresh();
             return 0;
         case WM_CLOSE:
             EndWith(Outcome::Closed);
@@ -264,18 +269,7 @@ void CLaunchDlg::Command(int id) {
             if (starter_) starter_->RunConfigTool();
             break;
         case kRepair:
-            if (options_.repair != nullptr && model_->StartRepair()) {
-                Refresh();
-                if (!options_.repair->Start(messageWindow_)) {
-                    // Nothing was started: say why instead of spinning forever.
-                    model_->OnRepairThreadEnded();
-                    const std::string reason = FormatMessage<MessageId::kRepairStartFailed>(
-                        std::string(GetMessageText(MessageId::kConfigBad)));
-                    model_->HandleMessage(WM_REPAIR_ERROR,
-                                          reinterpret_cast<uintptr_t>(reason.c_str()), 0);
-                    Refresh();
-                }
-            }
+            StartRepair();
             break;
         case kDownloadPage:
             OpenConfigured(config_.downloadPageUrl);
@@ -311,6 +305,21 @@ void CLaunchDlg::Command(int id) {
         default:
             break;
     }
+}
+
+void CLaunchDlg::StartRepair() {
+    // Offered only in the ready state; the worker's own pass on the client refuses it
+    // anyway while another writer holds the packs.
+    if (options_.repair == nullptr || !model_->repairEnabled()) return;
+    if (options_.repair->Start(messageWindow_)) {
+        model_->OnRepairStarted();
+    } else {
+        // Nothing was started: say why instead of spinning forever.
+        const std::string reason = FormatMessage<MessageId::kRepairStartFailed>(
+            std::string(GetMessageText(MessageId::kConfigBad)));
+        model_->HandleMessage(WM_REPAIR_ERROR, reinterpret_cast<uintptr_t>(reason.c_str()), 0);
+    }
+    Refresh();
 }
 
 void CLaunchDlg::PressEnter() {

@@ -24,6 +24,7 @@
 #include "platform/ui/skin_button.h"
 #include "platform/ui/transparent_label.h"
 #include "platform/ui/window.h"
+#include "update/client_work_gate.h"
 #include "update/launcher_config.h"
 
 class GameStarter;
@@ -34,7 +35,8 @@ class UpdateWork {
   public:
     virtual ~UpdateWork() = default;
     // Loads the configuration and starts reporting to `window`; false when it could not
-    // start (it has reported why to the window).
+    // start (it has reported why to the window). Holds the client's gate until its thread
+    // ends, then posts WM_APP_WORKER_ENDED to `window`.
     virtual bool Start(platform::WindowHandle window) = 0;
     virtual int result() const = 0;
     // The configuration it loaded (valid once Start returned).
@@ -45,6 +47,8 @@ class UpdateWork {
 class RepairWork {
   public:
     virtual ~RepairWork() = default;
+    // Holds the client's gate from here until its thread ends, then posts
+    // WM_APP_REPAIR_ENDED to `window`; false when it did not start.
     virtual bool Start(platform::WindowHandle window) = 0;
     virtual void RequestStop() = 0;
     virtual bool Ended() const = 0;  // its thread has ended (or it never started)
@@ -55,6 +59,7 @@ class RepairWork {
 inline constexpr uint32_t WM_APP_CHECK_GAME = platform::WM_USER + 0x200;    // sent; 1 = cancel
 inline constexpr uint32_t WM_APP_SHOW_MESSAGE = platform::WM_USER + 0x201;  // sent; UTF-8 text
 inline constexpr uint32_t WM_APP_WORKER_ENDED = platform::WM_USER + 0x202;  // posted
+inline constexpr uint32_t WM_APP_REPAIR_ENDED = platform::WM_USER + 0x203;  // posted
 
 class CLaunchDlg {
   public:
@@ -69,8 +74,11 @@ class CLaunchDlg {
         std::shared_ptr<platform::ui::Skin> skin;
         UpdateWork* update = nullptr;  // required
         RepairWork* repair = nullptr;  // none: repair is not offered
-        uint32_t codePage = 936;       // 1258 selects the Latin dialog font
-        std::string version;           // shown in the about box
+        // Which of update, repair and start may run; none: the process's, which the
+        // workers and the game start hold.
+        const ClientWorkGate* gate = nullptr;
+        uint32_t codePage = 936;  // 1258 selects the Latin dialog font
+        std::string version;      // shown in the about box
         bool startInstallPing = true;
         // The running-client check, on the UI thread; true when the user cancelled.
         std::function<bool(platform::ui::Window& owner)> checkGameRunning;
@@ -111,6 +119,10 @@ class CLaunchDlg {
     void NavigateNews();
     void ShowAbout();
     void EndWith(Outcome outcome);
+    void StartRepair();
+    const ClientWorkGate& gate() const {
+        return options_.gate ? *options_.gate : ClientWorkGate::OfProcess();
+    }
 
     Options options_;
     std::unique_ptr<LaunchDialogModel> model_;

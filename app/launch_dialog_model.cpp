@@ -17,10 +17,9 @@ const char* Text(uintptr_t wParam) {
 
 }  // namespace
 
-LaunchDialogModel::LaunchDialogModel(Callbacks callbacks, bool repairOffered)
-    : callbacks_(std::move(callbacks)),
-      repairOffered_(repairOffered),
-      repairEnabled_(repairOffered) {}
+LaunchDialogModel::LaunchDialogModel(Callbacks callbacks, bool repairOffered,
+                                     const ClientWorkGate& gate)
+    : callbacks_(std::move(callbacks)), repairOffered_(repairOffered), gate_(gate) {}
 
 LaunchDialogModel::Action LaunchDialogModel::HandleMessage(uint32_t message, uintptr_t wParam,
                                                            intptr_t lParam, bool* consumed) {
@@ -118,22 +117,17 @@ LaunchDialogModel::Action LaunchDialogModel::OnUpdateDone() {
     const int result = callbacks_.updateResult ? callbacks_.updateResult() : kResultRunning;
     if (result == kResultLauncherReplaced) return Action::StartInstalledLauncherAndClose;
     if (result == kResultUpToDate) {
+        // Start and repair follow once the update's thread has given the client back.
         detail_.clear();
         upperBar_ = lowerBar_ = 100;
-        startEnabled_ = true;
-        repairEnabled_ = repairOffered_;
         Changed();
     }
     return Action::None;
 }
 
-bool LaunchDialogModel::StartRepair() {
-    if (!repairOffered_) return false;
+void LaunchDialogModel::OnRepairStarted() {
     repairRunning_ = true;
-    startEnabled_ = false;
-    repairEnabled_ = false;
     Changed();
-    return true;
 }
 
 void LaunchDialogModel::OnRepairDone() {
@@ -141,7 +135,7 @@ void LaunchDialogModel::OnRepairDone() {
     status_ = FormatMessage<MessageId::kRepairDone>(
         callbacks_.repairedCount ? callbacks_.repairedCount() : 0);
     detail_.clear();
-    startEnabled_ = configToolEnabled_ = repairEnabled_ = true;
+    configToolEnabled_ = true;
     Changed();
 }
 
@@ -153,4 +147,7 @@ LaunchDialogModel::Action LaunchDialogModel::RequestClose() {
     return Action::WaitForRepairThenClose;
 }
 
-void LaunchDialogModel::OnRepairThreadEnded() { repairRunning_ = false; }
+void LaunchDialogModel::OnRepairThreadEnded() {
+    repairRunning_ = false;
+    Changed();
+}

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "update/client_work_gate.h"
+
 // Text colours of the status line (0x00BBGGRR).
 constexpr uint32_t kLabelColour = 0x0000FAFA;
 constexpr uint32_t kErrorColour = 0x001900FF;
@@ -27,7 +29,11 @@ class LaunchDialogModel {
         std::function<void()> signalRepairStop;  // asks the repair worker to stop
     };
 
-    LaunchDialogModel(Callbacks callbacks, bool repairOffered);
+    // Start and repair are offered as `gate` allows them (a repair only when
+    // `repairOffered`): never while the update or a repair holds the client, and only
+    // once an update has left it up to date.
+    LaunchDialogModel(Callbacks callbacks, bool repairOffered,
+                      const ClientWorkGate& gate = ClientWorkGate::OfProcess());
 
     // Handles a worker message; `consumed` tells whether default processing is skipped
     // (text messages are consumed).
@@ -38,8 +44,11 @@ class LaunchDialogModel {
     void OnMarqueeTick();
 
     // Commands.
-    bool StartRepair();  // false when repair is not offered
+    // A repair worker has started (its thread holds the client until it ends).
+    void OnRepairStarted();
     Action RequestClose();
+    // The repair's thread has ended, completed or not: start and repair come back as the
+    // ready state had them, and a failure stays on the status line.
     void OnRepairThreadEnded();
 
     // Shown state.
@@ -51,13 +60,16 @@ class LaunchDialogModel {
     int lowerBar() const { return lowerBar_; }
     bool marquee() const { return marquee_; }
     bool marqueeTimerRunning() const { return marquee_; }
-    bool startEnabled() const { return startEnabled_; }
-    bool repairEnabled() const { return repairEnabled_; }
+    bool startEnabled() const { return gate_.MayBegin(ClientWorkGate::Work::GameStart); }
+    bool repairEnabled() const {
+        return repairOffered_ && gate_.MayBegin(ClientWorkGate::Work::Repair);
+    }
     bool configToolEnabled() const { return configToolEnabled_; }
     bool closeEnabled() const { return closeEnabled_; }
     bool repairRunning() const { return repairRunning_; }
-    // Bumped whenever something visible changed, so a window can skip redraws.
-    uint64_t revision() const { return revision_; }
+    // Grows whenever something visible changed (the gate's changes included), so a
+    // window can skip redraws.
+    uint64_t revision() const { return revision_ + gate_.generation(); }
 
   private:
     void SetUpperBar(uintptr_t value);
@@ -68,13 +80,12 @@ class LaunchDialogModel {
 
     Callbacks callbacks_;
     bool repairOffered_;
+    const ClientWorkGate& gate_;
     std::string status_, detail_, extra_;
     uint32_t statusColour_ = kLabelColour;
     int upperBar_ = 0;
     int lowerBar_ = 0;
     bool marquee_ = false;
-    bool startEnabled_ = false;
-    bool repairEnabled_;
     bool configToolEnabled_ = true;
     bool closeEnabled_ = true;
     bool repairRunning_ = false;

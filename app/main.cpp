@@ -46,6 +46,9 @@ constexpr const char* kBuiltInVersion = QG_LAUNCHER_VERSION;
 constexpr const char* kBuiltInVersion = kLauncherVersionText;
 #endif
 
+// Connection attempts to a named display before the terminal front end takes over.
+constexpr int kDisplayAttempts = 3;
+
 bool HasArgument(const std::vector<std::string>& args, const char* option) {
     for (const std::string& a : args)
         if (a == option) return true;
@@ -117,8 +120,15 @@ int main(int argc, char** argv) {
 
     // The window needs a desktop session; the terminal front end works everywhere.
     if (!headless) {
-        if (platform::ui::DisplayNamed() && platform::ui::InitToolkit())
-            return RunWindow(app, WindowOptions{args, &lock, kBuiltInVersion});
+        // A display under load refuses a connection now and then; a few tries tell that
+        // apart from a display that is not there.
+        bool connected = false;
+        for (int attempt = 0;
+             attempt < kDisplayAttempts && !connected && platform::ui::DisplayNamed(); ++attempt) {
+            if (attempt > 0) platform::SleepMilliseconds(200);
+            connected = platform::ui::InitToolkit();
+        }
+        if (connected) return RunWindow(app, WindowOptions{args, &lock, kBuiltInVersion});
         std::fprintf(stderr, "no display: showing the update on the terminal\n");
     }
     return RunHeadless(

@@ -84,8 +84,8 @@ class PipelineUpdate : public UpdateWork {
     bool started_ = false;
 };
 
-// The repair pipeline behind the window's repair button; it runs only once the update
-// has ended, so the packs are not shared with the update's thread.
+// The repair pipeline behind the window's repair button; its worker holds the process's
+// client gate, so it never runs beside the update's thread or the game start.
 class PipelineRepair : public RepairWork {
   public:
     explicit PipelineRepair(const PipelineUpdate& update) : update_(update) {}
@@ -96,6 +96,9 @@ class PipelineRepair : public RepairWork {
         hooks.checkGameRunning = [window] {
             return platform::SendMessage(window, WM_APP_CHECK_GAME, 0, 0).value_or(1) != 0;
         };
+        // The window learns of every end, a failed or stopped one too, and offers start
+        // and repair again as they were before.
+        hooks.finished = [window] { platform::PostMessage(window, WM_APP_REPAIR_ENDED, 0, 0); };
         worker_.SetHooks(std::move(hooks));
         return worker_.Start(window, &updater_, update_.config());
     }

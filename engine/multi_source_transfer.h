@@ -116,8 +116,9 @@ class MultiSourceTransfer {
     bool Start(TransferRequest request, std::function<void(TransferEnd)> ended);
     // Sources learned while running (a lookup's answer, the caller's mirrors); only http,
     // https and ftp URLs, duplicates ignored; a lookup adds at most kMaxLookupMirrors
-    // mirrors and kMaxLookupPeers peers in all. Ignored when no transfer runs.
-    void AddSources(const std::vector<std::string>& urls, SourceRole role = SourceRole::LookupPeer);
+    // mirrors and kMaxLookupPeers peers in all. False (nothing added) when no transfer runs
+    // or it has failed already: sources that come then are too late for it.
+    bool AddSources(const std::vector<std::string>& urls, SourceRole role = SourceRole::LookupPeer);
     // What a lookup told of the file (length -1 or md5 "" when it did not): never trusted,
     // but a length or MD5 that differs from the trusted one keeps the lookup's sources out
     // (they hold another file).

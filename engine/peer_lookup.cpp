@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <chrono>
 
 #include "engine/logger.h"
 #include "platform/http_transfer.h"
@@ -45,6 +46,10 @@ std::vector<std::string_view> SplitCrLf(std::string_view text) {
 
 class AnswerCollector final : public platform::HttpTransferEvents {
   public:
+    explicit AnswerCollector(uint32_t deadlineSeconds)
+        : deadline_(deadlineSeconds > 0
+                        ? std::chrono::steady_clock::now() + std::chrono::seconds(deadlineSeconds)
+                        : std::chrono::steady_clock::time_point::max()) {}
     void OnResolving(const std::string&) override {}
     void OnConnecting() override {}
     void OnConnected() override {}
@@ -54,16 +59,19 @@ class AnswerCollector final : public platform::HttpTransferEvents {
         return status == 200 && length <= static_cast<int64_t>(kMaxAnswerBytes);
     }
     bool OnBody(const char* data, size_t size) override {
-        if (size > kMaxAnswerBytes - body_.size()) return false;
+        if (size > kMaxAnswerBytes - body_.size() || Late()) return false;
         body_.append(data, size);
         return true;
     }
-    bool OnTick() override { return true; }
+    bool OnTick() override { return !Late(); }
 
     long status() const { return status_; }
     const std::string& body() const { return body_; }
 
   private:
+    bool Late() const { return std::chrono::steady_clock::now() >= deadline_; }
+
+    std::chrono::steady_clock::time_point deadline_;
     long status_ = 0;
     std::string body_;
 };
@@ -135,7 +143,8 @@ int QueryFileSources(const LookupRequest& r, int64_t& size, std::string& md5,
     request.postBody = body;
     request.extraHeaders = {"Content-Type: application/x-www-form-urlencoded"};
     request.http10 = true;
-    AnswerCollector answer;
+    request.interrupt = r.interrupt;
+    AnswerCollector answer(r.deadlineSeconds);
     const platform::HttpResult result = platform::HttpGet(request, answer);
     if (result.outcome != platform::HttpOutcome::Complete || answer.status() != 200) {
         return kLookupTransferFailed;

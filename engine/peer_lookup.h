@@ -21,12 +21,17 @@
 #include <string_view>
 #include <vector>
 
+namespace platform {
+class SocketInterrupt;  // what HttpInterrupt names
+}
+
 namespace engine {
 
 enum LookupCode : int {
     kLookupOk = 0,
     kLookupNothingToAsk = 1,    // neither url nor md5, no user id, pc or mc negative
-    kLookupTransferFailed = 2,  // no answer: connection, time-out, status, or too long
+    kLookupTransferFailed = 2,  // no answer: connection, time-out, deadline, interrupt,
+                                // status, or too long
     kLookupNoHeaderEnd = 3,     // the answer lacks the blank line after its header
     kLookupServerFailed = 4,    // the answer begins with "FAILED"
 };
@@ -44,6 +49,10 @@ struct LookupRequest {
     int32_t mc = 0;
     uint32_t connectTimeoutSeconds = 15;
     uint32_t noDataTimeoutSeconds = 30;
+    // The whole request ends within this, however the server drips its answer (0: none).
+    uint32_t deadlineSeconds = 20;
+    // Lets another thread end the request at once (code 2).
+    platform::SocketInterrupt* interrupt = nullptr;
 };
 
 // The outputs change only with code 0, and then only those that the answer carries:

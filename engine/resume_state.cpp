@@ -68,6 +68,13 @@ const char* RegionStateName(RegionState state) {
     return "UNKNOWN";
 }
 
+int64_t BlockCount(int64_t length, int32_t blockSize) {
+    if (blockSize < 1 || blockSize > kMaxBlockSize || length < 0 || length > kMaxFileLength)
+        return -1;
+    const int64_t blocks = length / blockSize + (length % blockSize != 0 ? 1 : 0);
+    return blocks <= kMaxBlocks ? blocks : -1;
+}
+
 ResumeFiles::ResumeFiles(std::string gbkTargetPath, platform::IFileSystem& fs)
     : target_(std::move(gbkTargetPath)), fs_(fs) {}
 
@@ -92,9 +99,17 @@ bool ResumeFiles::LoadDescription(FileDescription& d) {
     CIniEx2 ini(fs_);
     if (!ini.Load(DescriptionPath(), true)) return false;
     FileDescription loaded;
-    if (!GetNumber(ini, kInfo, "BlockSize", loaded.blockSize) || loaded.blockSize < 1 ||
+    if (!GetNumber(ini, kInfo, "BlockSize", loaded.blockSize) ||
         !GetNumber(ini, kInfo, "Length", loaded.length) ||
         !GetNumber(ini, kInfo, "DlMode", loaded.downloadMode)) {
+        return false;
+    }
+    if (BlockCount(loaded.length, loaded.blockSize) < 0) {
+        Logger::Instance().Log(kLogLevelFileError,
+                               "description of %s refused: %d-byte blocks, "
+                               "length %lld",
+                               target_.c_str(), loaded.blockSize,
+                               static_cast<long long>(loaded.length));
         return false;
     }
     loaded.url = ini.Get(kInfo, "URL");
@@ -133,14 +148,12 @@ bool ResumeFiles::LoadRegionMap(const FileDescription& d, std::vector<Region>& r
     CIniEx2 ini(fs_);
     if (!ini.Load(RegionMapPath(), true)) return false;
     int32_t completed = 0, open = 0;
+    const int64_t totalBlocks = BlockCount(d.length, d.blockSize);
     if (!GetNumber(ini, kInfo, "RegionCompleted", completed) ||
         !GetNumber(ini, kInfo, "RegionUnCompleted", open) || completed < 0 || open < 0 ||
-        int64_t{completed} + open > kMaxRegions || d.blockSize < 1) {
+        int64_t{completed} + open > kMaxRegions || totalBlocks < 0) {
         return false;
     }
-    // A file of unknown length bounds nothing but the block numbers themselves.
-    const int64_t totalBlocks =
-        d.length > 0 ? (d.length - 1) / d.blockSize + 1 : (d.length == 0 ? 0 : INT32_MAX);
     std::vector<Region> loaded;
     for (int32_t i = 0; i < completed + open; ++i) {
         const bool done = i < completed;

@@ -4,10 +4,11 @@
 //   TARGET.$fmap$  the region map: counts in FileInfo, one section per region
 // Both state files are CIniEx2 stores, each replaced whole on save (see ini_store.h).
 //
-// A loaded map is checked before it is trusted: numbers must be plain decimals, regions
-// lie inside the file and do not overlap, counts stay below kMaxRegions, complete regions
-// lie inside the data file. A map that fails
-// is refused as a whole and the task starts the file from the beginning.
+// A loaded state is checked before it is trusted: numbers must be plain decimals; the
+// block size, the length and the number of blocks they make stay within the limits below;
+// regions lie inside the file and do not overlap, counts stay below kMaxRegions, complete
+// regions lie inside the data file. A state that fails is refused as a whole and the task
+// starts the file from the beginning.
 //
 // Not thread safe: the files belong to the task's thread.
 #pragma once
@@ -26,6 +27,14 @@ inline constexpr const char* kDataSuffix = ".$p4p$";
 inline constexpr const char* kDescriptionSuffix = ".$finfo$";
 inline constexpr const char* kRegionMapSuffix = ".$fmap$";
 inline constexpr int32_t kMaxRegions = 1 << 20;
+// What a description may claim: whatever a caller allocates per block stays small.
+inline constexpr int32_t kMaxBlockSize = 64 << 20;
+inline constexpr int64_t kMaxFileLength = int64_t{1} << 42;  // 4 TiB
+inline constexpr int64_t kMaxBlocks = int64_t{1} << 24;      // 4 TiB in blocks of 256 KiB
+
+// The number of blocks of `blockSize` bytes that hold `length` bytes (0 for a length not
+// known yet); -1 when the pair lies outside the limits above.
+int64_t BlockCount(int64_t length, int32_t blockSize);
 
 struct FileDescription {
     int32_t blockSize = 0;  // bytes per block, the unit of the region map
@@ -67,7 +76,7 @@ class ResumeFiles {
 
     bool SaveDescription(const FileDescription& description);
     // False when there is no usable description (missing file, a number that is not
-    // one, a block size below 1): the task starts afresh.
+    // one, a block size or length that BlockCount refuses): the task starts afresh.
     bool LoadDescription(FileDescription& description);
 
     // Complete regions first, then every other region as an open one.

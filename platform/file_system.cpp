@@ -102,6 +102,15 @@ SysStatus GetFileFacts(std::string_view gbkPath, FileFacts& facts) {
     if (!S_ISREG(st.st_mode)) return SysStatus::Failed("stat", EISDIR);
     facts.size = static_cast<uint64_t>(st.st_size);
     facts.lastWriteNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    facts.mode = static_cast<uint32_t>(st.st_mode & 07777);
+    return SysStatus::Ok();
+}
+
+SysStatus SetFileMode(std::string_view gbkPath, uint32_t mode) {
+    std::string native;
+    if (SysStatus s = ToNative(gbkPath, native); !s) return s;
+    if (chmod(native.c_str(), static_cast<mode_t>(mode & 07777)) != 0)
+        return SysStatus::Failed("chmod", errno);
     return SysStatus::Ok();
 }
 

@@ -35,15 +35,19 @@ SysStatus ListDirectory(std::string_view gbkPath, std::vector<DirectoryEntry>& e
 // True when the path names a file of at least `bytes` bytes.
 bool FileSizeAtLeast(std::string_view gbkPath, uint64_t bytes);
 
-// The size and last-write time (nanoseconds since 1970) of a regular file.
+// The size, last-write time (nanoseconds since 1970) and permission bits of a regular file.
 struct FileFacts {
     uint64_t size = 0;
     int64_t lastWriteNs = 0;
+    uint32_t mode = 0;  // e.g. 0755
 };
 SysStatus GetFileFacts(std::string_view gbkPath, FileFacts& facts);
 
 // Renames a file or directory over `toGbkPath` in one step (both on one file system).
 SysStatus RenamePath(std::string_view fromGbkPath, std::string_view toGbkPath);
+
+// Sets the permission bits of a file (e.g. 0755).
+SysStatus SetFileMode(std::string_view gbkPath, uint32_t mode);
 
 // Clears a read-only state so that the file can be replaced or deleted.
 SysStatus MakeWritable(std::string_view gbkPath);

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -171,6 +172,16 @@ int WaitForProcessFor(uint32_t id, uint32_t timeoutMs) {
         if (std::chrono::steady_clock::now() >= deadline) return kProcessStillRunning;
         std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
     }
+}
+
+ProgramFileState CheckProgramFile(const std::string& nativePath) {
+    struct stat st {};
+    if (stat(nativePath.c_str(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? ProgramFileState::Missing
+                                                   : ProgramFileState::NotRunnable;
+    if (!S_ISREG(st.st_mode) || access(nativePath.c_str(), X_OK) != 0)
+        return ProgramFileState::NotRunnable;
+    return ProgramFileState::Runnable;
 }
 
 std::string FindProgramInPath(const std::string& name) {

@@ -62,6 +62,11 @@ int WaitForProcess(uint32_t id);
 inline constexpr int kProcessStillRunning = -2;
 int WaitForProcessFor(uint32_t id, uint32_t timeoutMs);
 
+// What starting the file at `nativePath` would meet: no such file, a file this user may
+// not run (no execute permission, or not a regular file), or one it may.
+enum class ProgramFileState { Missing, NotRunnable, Runnable };
+ProgramFileState CheckProgramFile(const std::string& nativePath);
+
 // The full path of a program found in PATH; empty when there is none.
 std::string FindProgramInPath(const std::string& name);
 

@@ -124,6 +124,12 @@ bool CLaunchWorker::Start(platform::WindowHandle dialog, AXP::IUpdater* updater,
     downloader_ = hooks_.createDownloader ? hooks_.createDownloader() : CreateDownloader(0);
     if (downloader_ && hooks_.configureDownloader) hooks_.configureDownloader(*downloader_);
     updater_ = updater;
+    pass_ = ClientWorkGate::OfProcess().Enter(ClientWorkGate::Work::Update);
+    if (!pass_) {
+        Error(FormatMessage<MessageId::kUpdateStartFailed>(
+            std::string(GetMessageText(MessageId::kClientBusy))));
+        return false;
+    }
     result_ = kResultRunning;
     thread_ = std::thread([this] { Run(); });
     return true;
@@ -195,6 +201,8 @@ void CLaunchWorker::Run() {
 
     platform::DestroyMessageWindow(commandWindow_);
     commandWindow_ = platform::kNoWindow;
+    if (result_ == kResultUpToDate) pass_.MarkClientUpToDate();
+    pass_.Leave();
     if (hooks_.finished) hooks_.finished();
 }
 
@@ -245,8 +253,8 @@ bool CLaunchWorker::FetchPatchInfo() {
     }
     bool fetched = false;
     if (signedSite()) {
-        switch (FetchSigned(config_.verInfoUrl, config_.patchInfoPath, kPatchInfoMaxBytes,
-                            verifiedPatchInfo_)) {
+        switch (FetchSigned(SignedRole::PatchInfo, config_.verInfoUrl, config_.patchInfoPath,
+                            kPatchInfoMaxBytes, verifiedPatchInfo_)) {
             case SignedFetch::Verified:
                 fetched = true;
                 break;
@@ -270,9 +278,10 @@ bool CLaunchWorker::FetchPatchInfo() {
     return true;
 }
 
-CLaunchWorker::SignedFetch CLaunchWorker::FetchSigned(const std::string& url,
+CLaunchWorker::SignedFetch CLaunchWorker::FetchSigned(SignedRole role, const std::string& url,
                                                       const std::string& localPath,
-                                                      int64_t sizeLimit, std::string& data) {
+                                                      int64_t sizeLimit, std::string& data,
+                                                      uint64_t* serial) {
     lastLocalError_ = 0;
     if (!downloader_) return SignedFetch::NotFetched;
     const std::string signaturePath = localPath + kSignatureSuffix;
@@ -290,7 +299,7 @@ CLaunchWorker::SignedFetch CLaunchWorker::FetchSigned(const std::string& url,
         const bool verified =
             DownloadAttempt(SignatureUrl(candidate), signaturePath, kTagFile, false, nullptr) &&
             platform::ReadWholeFile(localPath, data) &&
-            SignatureFileVerifies(data, signaturePath, *publicKey_);
+            SignatureFileVerifies(role, data, signaturePath, *publicKey_, serial);
         platform::DeleteFileAt(signaturePath);
         if (verified) return SignedFetch::Verified;
         data.clear();
@@ -315,6 +324,21 @@ bool CLaunchWorker::CheckSerial() {
     // Kept as soon as it verified: even a run that fails later has seen this release.
     if (*info_.serial > seen && !StoreSeenSerial(*info_.serial)) {
         Error(FormatMessage<MessageId::kAccessError>(kSeenSerialFile));
+        return false;
+    }
+    return true;
+}
+
+bool CLaunchWorker::CheckServerListSerial(uint64_t serial) {
+    const uint64_t seen = ReadSeenSerial(kSeenServerListSerialFile);
+    if (serial < seen) {
+        Error(FormatMessage<MessageId::kServerListUnavailable>() + " " +
+              FormatMessage<MessageId::kSerialReplayed>(std::to_string(serial),
+                                                        std::to_string(seen)));
+        return false;
+    }
+    if (serial > seen && !StoreSeenSerial(serial, kSeenServerListSerialFile)) {
+        Error(FormatMessage<MessageId::kAccessError>(kSeenServerListSerialFile));
         return false;
     }
     return true;
@@ -588,8 +612,14 @@ bool CLaunchWorker::FetchServerList() {
     if (config_.serverListUrl.empty()) {
     } else if (signedSite()) {
         std::string data;
-        switch (FetchSigned(config_.serverListUrl, fetched, kServerListMaxBytes, data)) {
+        uint64_t serial = 0;
+        switch (FetchSigned(SignedRole::ServerList, config_.serverListUrl, fetched,
+                            kServerListMaxBytes, data, &serial)) {
             case SignedFetch::Verified:
+                if (!CheckServerListSerial(serial)) {
+                    platform::DeleteFileAt(fetched);
+                    return false;
+                }
                 listFetched = true;
                 break;
             case SignedFetch::NotFetched:

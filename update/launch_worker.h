@@ -16,8 +16,10 @@
 
 #include "download/auto_download.h"
 #include "platform/messages.h"
+#include "update/client_work_gate.h"
 #include "update/launcher_config.h"
 #include "update/patch_info.h"
+#include "update/release_trust.h"
 #include "update/signature.h"
 #include "update/version.h"
 
@@ -68,7 +70,9 @@ class CLaunchWorker {
 
     // Loads the configuration (on the caller's thread, which owns `dialog`), creates the
     // downloader and starts the pipeline thread. When the configuration cannot be loaded
-    // it sends WM_LAUNCH_ERROR with MessageId::kConfigLoadFailed and starts nothing (false).
+    // it sends WM_LAUNCH_ERROR with MessageId::kConfigLoadFailed and starts nothing (false);
+    // so it does when another writer holds the client (the process's ClientWorkGate, whose
+    // pass the thread holds until it ends, and marks the client up to date on result 2).
     bool Start(platform::WindowHandle dialog, AXP::IUpdater* updater, const char* configFileName);
 
     // Waits for the pipeline thread to end (if it was started).
@@ -97,11 +101,14 @@ class CLaunchWorker {
     std::vector<std::string> CandidateUrls(const std::string& url, bool useBackupServers) const;
     enum class SignedFetch { Verified, NotFetched, NotVerified };
     // Fetches a file and its signature from one server after the other until a copy whose
-    // signature verifies arrives; its bytes stay at `localPath` and in `data`.
-    SignedFetch FetchSigned(const std::string& url, const std::string& localPath, int64_t sizeLimit,
-                            std::string& data);
+    // signature verifies for `role` arrives; its bytes stay at `localPath` and in `data`,
+    // the serial its signature carries (a role with one) in `serial`.
+    SignedFetch FetchSigned(SignedRole role, const std::string& url, const std::string& localPath,
+                            int64_t sizeLimit, std::string& data, uint64_t* serial = nullptr);
     bool signedSite() const { return publicKey_.has_value(); }
     bool CheckSerial();
+    // Refuses a server list older than the newest one seen and keeps its serial.
+    bool CheckServerListSerial(uint64_t serial);
     bool PackageMatchesPublished(const std::string& path, const PublishedFile& published) const;
     bool InstallLauncher(const std::string& image);
     bool CheckInstalledVersion();
@@ -129,6 +136,7 @@ class CLaunchWorker {
     std::unique_ptr<CAutoDownload> downloader_;
     std::thread thread_;
     std::atomic<int> result_{-1};
+    ClientWorkGate::Pass pass_;  // held by the pipeline thread until its end
 
     std::string configFileName_;
     std::string installedRaw_;

@@ -211,6 +211,13 @@ const Entry kOwn[] = {
     {2009, "size or SHA-256 differs from the published one"},
     {2010, "no size and SHA-256 published"},
     {2011, "(publickey is not 64 hex digits)"},
+    {2101, "another update or repair is working on the client"},
+    {2102, "The game could not be started: %s"},
+    {2103, "%s does not exist"},
+    {2104, "%s is not executable"},
+    {2105, "%s is a Windows program and wine is not installed"},
+    {2106, "its command line would be longer than %d bytes (the client folder's path is too long)"},
+    {2107, "%s (%s)"},
 };
 
 template <size_t N>

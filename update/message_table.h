@@ -82,6 +82,13 @@ enum class MessageId : uint32_t {
     kDigestMismatch = 2009,
     kDigestUnpublished = 2010,
     kPublicKeyBad = 2011,
+    kClientBusy = 2101,
+    kGameStartFailed = 2102,         // s: reason
+    kGameMissing = 2103,             // s: path
+    kGameNotExecutable = 2104,       // s: path
+    kWineMissing = 2105,             // s: path
+    kGameCommandLineTooLong = 2106,  // d: bytes at most
+    kGameStartRefused = 2107,        // s: path, s: the system's reason
 };
 
 // Selects the table: 950 the traditional one, any other code page the simplified one.
@@ -100,6 +107,7 @@ inline const char* GetMessageText(MessageId id) {
 constexpr std::string_view MessageArgumentKinds(MessageId id) {
     switch (id) {
         case MessageId::kRepairDone:
+        case MessageId::kGameCommandLineTooLong:
             return "d";
         case MessageId::kUpdateStartFailed:
         case MessageId::kPackNotFound:
@@ -119,12 +127,17 @@ constexpr std::string_view MessageArgumentKinds(MessageId id) {
         case MessageId::kAccessError:
         case MessageId::kAccessErrorParenthesised:
         case MessageId::kSignatureBad:
+        case MessageId::kGameStartFailed:
+        case MessageId::kGameMissing:
+        case MessageId::kGameNotExecutable:
+        case MessageId::kWineMissing:
             return "s";
         case MessageId::kPackRemoveFailed:
         case MessageId::kPatchFileBad:
         case MessageId::kVersions:
         case MessageId::kAccessErrorBecause:
         case MessageId::kSerialReplayed:
+        case MessageId::kGameStartRefused:
             return "ss";
         case MessageId::kUpdateFailedCode:
         case MessageId::kRepairFailedCode:

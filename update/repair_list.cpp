@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <set>
 
 #include "update/url.h"
 
@@ -45,10 +46,55 @@ std::vector<std::string_view> Fields(std::string_view line) {
 }  // namespace
 
 bool IsSkippedLooseFile(std::string_view path) {
-    return EndsWithNoCase(path, ".cfg") || EqualsNoCase(path, "quillgate.exe") ||
-           EqualsNoCase(path, "quillgate.bin") || EqualsNoCase(path, "ver.id") ||
+    constexpr std::string_view kLauncherPrefix = "quillgate.";
+    for (const char* name : {"ver.id", "release.serial", "serverlist.serial", "qg-rundll"})
+        if (EqualsNoCase(path, name)) return true;
+    return EndsWithNoCase(path, ".cfg") ||
+           (path.size() >= kLauncherPrefix.size() &&
+            EqualsNoCase(path.substr(0, kLauncherPrefix.size()), kLauncherPrefix)) ||
            (path.size() >= 8 && (EqualsNoCase(path.substr(0, 8), "DirectX9") ||
                                  EqualsNoCase(path.substr(0, 8), "Download")));
+}
+
+namespace {
+
+// The components of a path after its separators are unified: a double-byte character
+// may end in "\".
+std::vector<std::string> Components(std::string_view path) {
+    const std::string unified = NormalisePath(path, false, true);
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = unified.find('/', start);
+        parts.push_back(unified.substr(start, slash == std::string::npos ? slash : slash - start));
+        if (slash == std::string::npos) return parts;
+        start = slash + 1;
+    }
+}
+
+// A file-system path of the list (a loose file or a pack) in one spelling only: no "." or
+// empty component, so that "./quillgate.exe" cannot pass for another file than it is.
+bool IsPlainRelativePath(std::string_view path) {
+    if (!IsContainedRelativePath(path)) return false;
+    for (const std::string& part : Components(path))
+        if (part.empty() || part == ".") return false;
+    return true;
+}
+
+}  // namespace
+
+bool IsLauncherPack(std::string_view pack) {
+    const std::vector<std::string> parts = Components(pack);
+    constexpr std::string_view kLauncherPrefix = "quillgate.";
+    return EqualsNoCase(parts[0], "download") ||
+           (parts.size() == 1 && parts[0].size() >= kLauncherPrefix.size() &&
+            EqualsNoCase(std::string_view(parts[0]).substr(0, kLauncherPrefix.size()),
+                         kLauncherPrefix));
+}
+
+std::string RepairEntryKey(std::string_view pack, std::string_view path) {
+    // "|" never occurs in a name of the list: it separates its fields.
+    return NormalisePath(pack, true, true) + "|" + NormalisePath(path, true, true);
 }
 
 bool IsContainedRelativePath(std::string_view path) {
@@ -56,22 +102,16 @@ bool IsContainedRelativePath(std::string_view path) {
     if (path.size() >= 2 && path[1] == ':') return false;
     for (char c : path)
         if (static_cast<unsigned char>(c) < 0x20) return false;
-    // Split after the separators are unified: a double-byte character may end in "\".
-    const std::string unified = NormalisePath(path, false, true);
-    size_t start = 0;
-    for (;;) {
-        const size_t slash = unified.find('/', start);
-        const std::string_view part = std::string_view(unified).substr(
-            start, slash == std::string::npos ? slash : slash - start);
+    for (const std::string& part : Components(path))
         if (part == "..") return false;
-        if (slash == std::string::npos) return true;
-        start = slash + 1;
-    }
+    return true;
 }
 
-RepairListResult ParseRepairList(std::string_view text, RepairList& list) {
-    list = RepairList();
-    bool header = true;
+namespace {
+
+RepairListResult ParseInto(std::string_view text, RepairList& list) {
+    std::optional<uint64_t> count;
+    std::set<std::string> named;
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
@@ -82,9 +122,15 @@ RepairListResult ParseRepairList(std::string_view text, RepairList& list) {
         while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
         if (tooLong) return RepairListResult::Malformed;
         const std::vector<std::string_view> fields = Fields(line);
-        if (header) {
-            if (fields.size() != 2) return RepairListResult::Malformed;
-            header = false;
+        if (!count) {
+            uint64_t value = 0;
+            const std::string_view number = fields.size() == 2 ? fields[1] : std::string_view();
+            const auto parsed =
+                std::from_chars(number.data(), number.data() + number.size(), value, 10);
+            if (number.empty() || parsed.ec != std::errc() ||
+                parsed.ptr != number.data() + number.size())
+                return RepairListResult::Malformed;
+            count = value;
             continue;
         }
         if (fields.size() != 5) return RepairListResult::Malformed;
@@ -94,9 +140,17 @@ RepairListResult ParseRepairList(std::string_view text, RepairList& list) {
             return RepairListResult::Malformed;
         entry.compressType = std::atoi(std::string(fields[3]).c_str());
         const std::string_view pack = fields[4];
-        if (!IsContainedRelativePath(entry.path) ||
-            (!pack.empty() && (!IsContainedRelativePath(pack) || !EndsWithNoCase(pack, ".pak"))))
+        if (pack.empty() ? !IsPlainRelativePath(entry.path)
+                         : !IsContainedRelativePath(entry.path) || !IsPlainRelativePath(pack) ||
+                               !EndsWithNoCase(pack, ".pak") || IsLauncherPack(pack))
             return RepairListResult::Unsafe;
+        // Named twice, the last would win over what the first restored; and a loose file
+        // that is also a pack would be written by two hands.
+        if (!named.insert(RepairEntryKey(pack, entry.path)).second ||
+            (!pack.empty() && named.count(RepairEntryKey("", pack)) != 0) ||
+            (pack.empty() && list.packFiles.count(NormalisePath(entry.path, true, true)) != 0))
+            return RepairListResult::Malformed;
+        ++list.lineCount;
         if (pack.empty()) {
             if (IsSkippedLooseFile(entry.path)) continue;
             list.looseFiles.push_back(entry);
@@ -106,5 +160,14 @@ RepairListResult ParseRepairList(std::string_view text, RepairList& list) {
         ++list.entryCount;
         list.totalVolume += entry.size;
     }
-    return header ? RepairListResult::Malformed : RepairListResult::Ok;
+    return count && *count == list.lineCount ? RepairListResult::Ok : RepairListResult::Malformed;
+}
+
+}  // namespace
+
+RepairListResult ParseRepairList(std::string_view text, RepairList& list) {
+    list = RepairList();
+    const RepairListResult result = ParseInto(text, list);
+    if (result != RepairListResult::Ok) list = RepairList();
+    return result;
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <string_view>
 
+#include "axp/catalogue.h"
 #include "axp/compress.h"
 #include "axp/crc.h"
 #include "axp/error.h"
@@ -19,6 +20,7 @@
 #include "update/message_table.h"
 #include "update/release_trust.h"
 #include "update/url.h"
+#include "update/version_files.h"
 
 namespace {
 
@@ -72,6 +74,17 @@ uint32_t RoundedPercent(uint64_t part, uint64_t whole) {
                                  0.5);
 }
 
+// A file the system would run: an ELF image or a script. A restored file that was missing
+// gets the run bit only then; one that existed keeps the mode it had.
+bool LooksRunnable(const std::string& path) {
+    std::string head;
+    if (!platform::ReadFirstLine(path, 4, head)) return false;
+    return head ==
+               "\x7f"
+               "ELF" ||
+           head.rfind("#!", 0) == 0;
+}
+
 // Whether the library's refusal of an entry means the entry is damaged or absent (restore
 // it) rather than that this machine failed to read it.
 bool EntryItselfIsBad(uint32_t code) {
@@ -100,6 +113,8 @@ bool CRepairWorker::Start(platform::WindowHandle dialog, AXP::IUpdater* updater,
                           const LauncherConfig& config) {
     if (running_.load() || config.repairUrl.empty() || updater == nullptr) return false;
     Join();
+    pass_ = ClientWorkGate::OfProcess().Enter(ClientWorkGate::Work::Repair);
+    if (!pass_) return false;  // another writer holds the client's packs
     dialogWindow_ = dialog;
     updater_ = updater;
     repairUrl_ = config.repairUrl;
@@ -171,6 +186,7 @@ void CRepairWorker::Run() {
     for (const auto& [time, patch] : localPatches_)
         if (!patch.converted.empty()) platform::DeleteFileAt(patch.converted);
     localPatches_.clear();
+    pass_.Leave();
     running_ = false;
     if (hooks_.finished) hooks_.finished();
     ended_.Set();
@@ -198,12 +214,13 @@ bool CRepairWorker::LoadFileList() {
         localPatches_.emplace(facts.lastWriteNs, LocalPatch{workDir_ + e.gbkName, "", false});
     }
 
-    auto refuse = [&](const std::string& listPath) {
-        platform::DeleteFileAt(listPath);
-        Error(FormatMessage<MessageId::kLocalVersionFileBad>());
-        Send(WM_REPAIR_DETAIL, FormatMessage<MessageId::kGoToOperatorSite>());
-        return false;
-    };
+    installedRaw_.clear();
+    installedVersion_.reset();
+    if (ReadVersionFileText(kLocalVersionFile, installedRaw_)) {
+        const VersionNumber version = ParseVersion(installedRaw_);
+        if (!version.number.empty()) installedVersion_ = version;
+    }
+
     const std::string listPath = workDir_ + kRepairListName;
     if (publicKeyBad_) {
         Error(FormatMessage<MessageId::kConfigBad>() + " " +
@@ -216,30 +233,65 @@ bool CRepairWorker::LoadFileList() {
         return false;
     }
     std::string text;
-    if (!platform::ReadWholeFile(listPath, text)) return refuse(listPath);
-    if (publicKey_ && !VerifyListSignature(listPath, text)) return refuse(listPath);
-    if (ParseRepairList(text, list_) != RepairListResult::Ok) {
-        list_ = RepairList();
-        return refuse(listPath);
-    }
+    const bool read = platform::ReadWholeFile(listPath, text).ok();
     platform::DeleteFileAt(listPath);
+    if (!read) return RefuseList("");
+    RepairDigests digests;
+    if (publicKey_ && !LoadDigests(digests)) return false;
+    if (ParseRepairList(text, list_) != RepairListResult::Ok ||
+        (publicKey_ && !AttachRepairDigests(text, digests, list_))) {
+        list_ = RepairList();
+        return RefuseList("");
+    }
     return true;
 }
 
-bool CRepairWorker::VerifyListSignature(const std::string& listPath, const std::string& listData) {
-    const std::string signaturePath = listPath + kSignatureSuffix;
-    const std::string url = repairUrl_ + EscapeUrl(kRepairListName);
-    downloader_->SetSizeLimit(kSignatureMaxBytes);
-    downloader_->SetTask(SignatureUrl(url).c_str(), signaturePath.c_str(), commandWindow_.load(),
-                         kTagFile);
+bool CRepairWorker::RefuseList(const std::string& reason) {
+    Error(FormatMessage<MessageId::kLocalVersionFileBad>() + (reason.empty() ? "" : " " + reason));
+    Send(WM_REPAIR_DETAIL, FormatMessage<MessageId::kGoToOperatorSite>());
+    return false;
+}
+
+bool CRepairWorker::LoadDigests(RepairDigests& digests) {
+    std::string text, signature;
+    const bool fetched = FetchSiteFile(kRepairDigestsName, kRepairDigestsMaxBytes, text) &&
+                         FetchSiteFile(std::string(kRepairDigestsName) + kSignatureSuffix,
+                                       kSignatureMaxBytes, signature);
+    if (Stopped()) return false;
+    if (!fetched || !SignatureTextVerifies(SignedRole::RepairList, text, signature, *publicKey_))
+        return RefuseList(FormatMessage<MessageId::kSignatureBad>(kRepairDigestsName));
+    if (!ParseRepairDigests(text, digests)) return RefuseList("");
+    // Bound to its release: an older release's list, validly signed as it is, must not
+    // take the client back.
+    const uint64_t seen = ReadSeenSerial();
+    if (digests.serial < seen)
+        return RefuseList(FormatMessage<MessageId::kSerialReplayed>(std::to_string(digests.serial),
+                                                                    std::to_string(seen)));
+    if (installedVersion_) {
+        const CompareResult order =
+            CompareVersion(ParseVersion(digests.version), *installedVersion_);
+        if (order != CompareResult::Same && order != CompareResult::Newer)
+            return RefuseList(FormatMessage<MessageId::kVersions>(digests.version, installedRaw_));
+    }
+    return true;
+}
+
+bool CRepairWorker::FetchSiteFile(const std::string& relativePath, int64_t sizeLimit,
+                                  std::string& data) {
+    data.clear();
+    if (!downloader_) return false;
+    const std::string localPath = workDir_ + FileNameOf(relativePath);
+    const std::string url = repairUrl_ + EscapeUrl(relativePath);
+    downloader_->SetSizeLimit(sizeLimit);
+    downloader_->SetTask(url.c_str(), localPath.c_str(), commandWindow_.load(), kTagFile);
     downloader_->Start();
     downloader_->Wait(true);
     const bool fetched = (downloader_->GetState() & kDownloadPhaseMask) == kDownloadPhaseFinished;
     downloader_->Reset();
     if (hooks_.configureDownloader) hooks_.configureDownloader(*downloader_);
-    const bool verified = fetched && SignatureFileVerifies(listData, signaturePath, *publicKey_);
-    platform::DeleteFileAt(signaturePath);
-    return verified;
+    const bool read = fetched && platform::ReadWholeFile(localPath, data).ok();
+    platform::DeleteFileAt(localPath);
+    return read;
 }
 
 void CRepairWorker::ShowChecking() {
@@ -249,7 +301,9 @@ void CRepairWorker::ShowChecking() {
 }
 
 void CRepairWorker::FailFile(const std::string& path) {
-    Error(FormatMessage<MessageId::kRepairFailed>(Shown(path)));
+    Error(FormatMessage<MessageId::kRepairFailed>(Shown(path)) +
+          (failReason_.empty() ? "" : " " + failReason_));
+    failReason_.clear();
     Send(WM_REPAIR_DETAIL, FormatMessage<MessageId::kGoToOperatorSite>());
 }
 
@@ -269,6 +323,7 @@ bool CRepairWorker::CheckLooseFiles() {
         const bool good = platform::GetFileFacts(entry.path, facts) && facts.size == entry.size &&
                           updater_->ComputeFileCrc(entry.path, crc, false) && crc == entry.crc;
         if (!good) {
+            failReason_.clear();
             if (!RestoreFile(entry)) {
                 if (!Stopped()) FailFile(entry.path);
                 return false;
@@ -283,26 +338,70 @@ bool CRepairWorker::CheckLooseFiles() {
 bool CRepairWorker::RestoreFile(const RepairEntry& entry) {
     const std::string folder = FolderOf(entry.path);
     if (!folder.empty() && !AXP::CreateDirectoryChain(folder)) return false;
-    if (entry.size == 0) return platform::WriteFileReplacing(entry.path, "").ok();
+    platform::FileFacts replaced;
+    const bool existed = platform::GetFileFacts(entry.path, replaced).ok();
     const std::string temp = cacheDir_ + FileNameOf(entry.path);
-    if (!FetchContent(entry, "", temp)) return false;
+    if (entry.size == 0) {
+        if (!platform::WriteFileReplacing(temp, "")) return false;
+    } else if (!FetchContent(entry, "", temp)) {
+        return false;
+    }
+    // A restored file keeps the mode of the one it replaces: a game binary or script
+    // must still run.
+    const uint32_t mode = existed ? replaced.mode : LooksRunnable(temp) ? 0755 : 0644;
     // Written beside the destination and renamed over it: never half a file.
-    const bool copied = platform::CopyFileOver(temp, entry.path).ok();
+    const bool restored = !TakesVersionBack(entry, temp) &&
+                          platform::SetFileMode(temp, mode).ok() &&
+                          platform::CopyFileOver(temp, entry.path).ok();
     platform::DeleteFileAt(temp);
-    return copied;
+    return restored;
+}
+
+bool CRepairWorker::TakesVersionBack(const RepairEntry& entry, const std::string& temp) {
+    if (!installedVersion_ ||
+        RepairEntryKey("", entry.path) != RepairEntryKey("", kLocalVersionFile))
+        return false;
+    std::string raw;
+    ReadVersionFileText(temp, raw);
+    const CompareResult order = CompareVersion(ParseVersion(raw), *installedVersion_);
+    if (order == CompareResult::Same || order == CompareResult::Newer) return false;
+    failReason_ = FormatMessage<MessageId::kVersions>(Shown(raw), Shown(installedRaw_));
+    return true;
+}
+
+bool CRepairWorker::IsPublishedContent(const std::string& path, const RepairEntry& entry) {
+    platform::FileFacts facts;
+    uint32_t crc = 0;
+    // The size first: a file of the wrong length is not read at all.
+    if (!platform::GetFileFacts(path, facts) || facts.size != entry.size ||
+        !updater_->ComputeFileCrc(path, crc, false) || crc != entry.crc)
+        return false;
+    if (!entry.sha256) return true;
+    // The CRC is linear: anyone can give a file the listed size and CRC. A signed site's
+    // SHA-256 cannot be met so.
+    Sha256Digest digest;
+    uint64_t size = 0;
+    if (Sha256OfFile(path, digest, size) && size == entry.size && digest == *entry.sha256)
+        return true;
+    failReason_ = GetMessageText(MessageId::kDigestMismatch);
+    return false;
 }
 
 bool CRepairWorker::FetchContent(const RepairEntry& entry, const std::string& packName,
                                  const std::string& temp) {
-    if (RestoreFromLocalPatches(entry, packName, temp)) return true;
-    const std::string relative = packName.empty() ? entry.path : packName + "/" + entry.path;
+    if (RestoreFromLocalPatches(entry, packName, temp)) {
+        failReason_.clear();
+        return true;
+    }
+    // Published under "/" separators, whichever the list or the pack's catalogue uses.
+    const std::string relative =
+        NormalisePath(packName.empty() ? entry.path : packName + "/" + entry.path, false, true);
     // The list gives the size: a longer answer is not the file.
     if (!RepairDownload(relative, temp, kTagFile, static_cast<int64_t>(entry.size))) return false;
-    platform::FileFacts facts;
-    uint32_t crc = 0;
-    if (platform::GetFileFacts(temp, facts) && facts.size == entry.size &&
-        updater_->ComputeFileCrc(temp, crc, false) && crc == entry.crc)
+    if (IsPublishedContent(temp, entry)) {
+        failReason_.clear();
         return true;
+    }
     platform::DeleteFileAt(temp);
     return false;
 }
@@ -331,17 +430,16 @@ bool CRepairWorker::RestoreFromLocalPatches(const RepairEntry& entry, const std:
             }
             patch.converted = converted;
         }
-        std::string data;
-        AXP::ZipMemberResult read = AXP::ReadZipMember(patch.converted, member, entry.size, data);
+        // Copied out in chunks: a member may be as large as the list allows.
+        AXP::ZipMemberResult read =
+            AXP::ExtractZipMember(patch.converted, member, entry.size, temp);
         if (read == AXP::ZipMemberResult::kNoMember && !packName.empty())
-            read = AXP::ReadZipMember(patch.converted, bareMember, entry.size, data);
-        if (read != AXP::ZipMemberResult::kOk || data.size() != entry.size ||
-            AXP::Crc(data.data(), data.size()) != entry.crc)
-            continue;
-        if (platform::WriteFileReplacing(temp, data)) {
+            read = AXP::ExtractZipMember(patch.converted, bareMember, entry.size, temp);
+        if (read == AXP::ZipMemberResult::kOk && IsPublishedContent(temp, entry)) {
             found = true;
             break;
         }
+        platform::DeleteFileAt(temp);
     }
     Send(WM_REPAIR_DETAIL, "");
     SendValue(WM_REPAIR_PROGRESS, MARQUEE_OFF);
@@ -375,31 +473,45 @@ bool CRepairWorker::CheckPackFiles() {
 
 bool CRepairWorker::CheckPack(const std::string& packName,
                               const std::vector<RepairEntry>& entries) {
-    AXP::PackFile pack;
-    std::string setAside;
+    AXP::PackFile pack(hooks_.packFileSystem);
+    // A pack that cannot be opened waits here until its replacement is complete: a repair
+    // that cannot finish puts it back.
+    const std::string setAside = packName + kSetAsideSuffix;
+    // A run killed between the two left it set aside with no pack under its name.
+    if (platform::PathExists(setAside) && !platform::PathExists(packName))
+        platform::RenamePath(setAside, packName);
+    bool rebuilt = false;
+    auto putBack = [&] {
+        if (rebuilt && platform::PathExists(setAside)) platform::RenamePath(setAside, packName);
+    };
     if (!pack.Open(packName, false)) {
         pack.Close();
-        // Kept until the new pack is complete: a repair that cannot finish puts it back.
         if (platform::PathExists(packName)) {
-            setAside = packName + kSetAsideSuffix;
-            if (!platform::RenamePath(packName, setAside)) {
+            // Beside one set aside by a killed run, this is that run's unfinished new pack.
+            const bool cleared = platform::PathExists(setAside)
+                                     ? platform::DeleteFileAt(packName).ok()
+                                     : platform::RenamePath(packName, setAside).ok();
+            if (!cleared) {
                 AXP::SetLastError(AXP::kErrWrite, "File=%s", packName.c_str());
                 FailWithCode();
                 return false;
             }
         }
+        rebuilt = true;
         const std::string folder = FolderOf(packName);
         if ((!folder.empty() && !AXP::CreateDirectoryChain(folder)) || !pack.Create(packName)) {
             FailWithCode();
-            if (!setAside.empty()) platform::RenamePath(setAside, packName);
+            pack.Close();
+            putBack();
             return false;
         }
     }
     auto abandon = [&] {
         pack.Close();
-        if (!setAside.empty()) platform::RenamePath(setAside, packName);
+        putBack();
         return false;
     };
+    std::vector<const RepairEntry*> restored;
     for (const RepairEntry& entry : entries) {
         if (Stopped()) return abandon();
         ShowChecking();
@@ -410,21 +522,58 @@ bool CRepairWorker::CheckPack(const std::string& packName,
                 FailWithCode();
                 return abandon();
             case EntryState::Restore:
+                failReason_.clear();
                 if (!RestorePackEntry(pack, packName, entry)) {
                     if (!Stopped()) FailFile(packName + "/" + entry.path);
                     return abandon();
                 }
+                restored.push_back(&entry);
                 ++repairedCount_;
                 break;
         }
         AddCheckedVolume(entry.size);
     }
+    if (!KeepCatalogue(pack, entries, restored)) {
+        FailWithCode();
+        return abandon();
+    }
+    // A pack whose header could not be written back is not the repaired one.
     if (!pack.Close()) {
         FailWithCode();
+        putBack();
         return false;
     }
-    if (!setAside.empty()) platform::DeleteFileAt(setAside);
+    if (platform::PathExists(setAside)) platform::DeleteFileAt(setAside);
     return true;
+}
+
+bool CRepairWorker::KeepCatalogue(AXP::PackFile& pack, const std::vector<RepairEntry>& entries,
+                                  const std::vector<const RepairEntry*>& restored) {
+    if (restored.empty()) return true;
+    // A list that restores the catalogue itself has the published one, which stands.
+    for (const RepairEntry& entry : entries)
+        if (NormalisePath(entry.path, true, true) == AXP::kListFileName) return true;
+    const bool hadCatalogue = pack.Exists(AXP::kListFileName);
+    AXP::Catalogue catalogue;
+    if (!AXP::ReadCatalogue(pack, catalogue)) return false;
+    // Names as the catalogue writes them, by the entry each one is.
+    std::map<std::string, std::string> written;
+    for (const auto& [name, listed] : catalogue) written[NormalisePath(name, true, true)] = name;
+    bool changed = false;
+    auto name = [&](const RepairEntry& entry) {
+        const auto it = written.find(NormalisePath(entry.path, true, true));
+        AXP::CatalogueEntry& listed = catalogue[it == written.end() ? entry.path : it->second];
+        if (listed.size == entry.size && listed.crc == entry.crc && it != written.end()) return;
+        listed = {entry.size, entry.crc};
+        changed = true;
+    };
+    // A pack without a catalogue gets one naming every entry the list checked in it.
+    if (hadCatalogue) {
+        for (const RepairEntry* entry : restored) name(*entry);
+    } else {
+        for (const RepairEntry& entry : entries) name(entry);
+    }
+    return !changed || AXP::WriteCatalogue(pack, catalogue);
 }
 
 CRepairWorker::EntryState CRepairWorker::ExamineEntry(AXP::PackFile& pack,

@@ -17,15 +17,21 @@
 #include "download/auto_download.h"
 #include "platform/event.h"
 #include "platform/messages.h"
+#include "update/client_work_gate.h"
 #include "update/launch_messages.h"
 #include "update/launcher_config.h"
+#include "update/repair_digests.h"
 #include "update/repair_list.h"
 #include "update/signature.h"
+#include "update/version.h"
 
 namespace AXP {
 class IUpdater;
 class PackFile;
 }  // namespace AXP
+namespace platform {
+class IFileSystem;
+}
 
 inline constexpr const char* kRepairCommandWindowClass = "REPAIR_CMD_WINDOW_CLASS";
 
@@ -41,6 +47,8 @@ class CRepairWorker {
         std::function<std::unique_ptr<CAutoDownload>()> createDownloader;
         // Called on the repair thread as its very last step, whatever the outcome.
         std::function<void()> finished;
+        // Where the packs are opened; null: the real file system (tests inject faults).
+        platform::IFileSystem* packFileSystem = nullptr;
     };
 
     CRepairWorker();
@@ -52,7 +60,9 @@ class CRepairWorker {
 
     // Starts a repair of the client in the current directory against `config`'s repair
     // site, working in its download directory. False (nothing started) when a repair still
-    // runs or no repair site is configured. `updater` must outlive the repair.
+    // runs, no repair site is configured, or another writer holds the client (the process's
+    // ClientWorkGate; the thread holds its pass until it ends). `updater` must outlive the
+    // repair.
     bool Start(platform::WindowHandle dialog, AXP::IUpdater* updater, const LauncherConfig& config);
     // Asks the repair to stop before its next file, cutting short a download under way;
     // WM_REPAIR_DONE is then not sent. Any thread.
@@ -69,7 +79,12 @@ class CRepairWorker {
   private:
     void Run();
     bool LoadFileList();
-    bool VerifyListSignature(const std::string& listPath, const std::string& listData);
+    // A signed site's companion of the list: fetched, verified and bound to this client's
+    // release; false (said to the window) otherwise.
+    bool LoadDigests(RepairDigests& digests);
+    // Fetches a small file of the site quietly into `data` (the local copy goes again).
+    bool FetchSiteFile(const std::string& relativePath, int64_t sizeLimit, std::string& data);
+    bool RefuseList(const std::string& reason);
     bool CheckLooseFiles();
     bool CheckPackFiles();
     bool CheckPack(const std::string& packName, const std::vector<RepairEntry>& entries);
@@ -83,6 +98,14 @@ class CRepairWorker {
                       const std::string& temp);
     bool RestoreFromLocalPatches(const RepairEntry& entry, const std::string& packName,
                                  const std::string& temp);
+    // Whether `path` holds exactly the entry's published content: size, CRC, and on a
+    // signed site its SHA-256.
+    bool IsPublishedContent(const std::string& path, const RepairEntry& entry);
+    // Whether restoring ".ver" from `temp` would take the client to an older release.
+    bool TakesVersionBack(const RepairEntry& entry, const std::string& temp);
+    // Keeps the pack's "(list)" naming every entry restored into it.
+    bool KeepCatalogue(AXP::PackFile& pack, const std::vector<RepairEntry>& entries,
+                       const std::vector<const RepairEntry*>& restored);
     bool RepairDownload(const std::string& relativePath, const std::string& localPath, uint32_t tag,
                         int64_t sizeLimit);
     void AddCheckedVolume(uint32_t size);
@@ -113,11 +136,15 @@ class CRepairWorker {
     std::string repairUrl_;
     std::optional<PublicKey> publicKey_;
     bool publicKeyBad_ = false;
+    std::string installedRaw_;                       // ".ver" as the repair found it
+    std::optional<VersionNumber> installedVersion_;  // none when ".ver" gives none
+    std::string failReason_;  // why the file that failed last was refused, for FailFile
     std::unique_ptr<CAutoDownload> downloader_;
     std::thread thread_;
     platform::Event stopEvent_{true, false};
     platform::Event ended_{true, false};  // set as the thread's last step
     std::atomic<bool> running_{false};
+    ClientWorkGate::Pass pass_;  // held by the repair thread until its end
     std::atomic<bool> completed_{false};
 
     RepairList list_;

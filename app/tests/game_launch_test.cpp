@@ -15,7 +15,9 @@
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "testing/temp_dir.h"
+#include "update/client_work_gate.h"
 #include "update/launcher_config.h"
+#include "update/message_table.h"
 
 namespace {
 
@@ -60,31 +62,97 @@ TEST_F(GameLaunchTest, ClearsWriterFlagsStartsTheGameAndRecordsTheStyle) {
     config.gameExe = "bin\\game";
     config.stylePath = "style.cfg";
     config.quickStyle = true;
-    ASSERT_TRUE(RunGame(config));
+    ASSERT_TRUE(RunGame(config).started);
     const std::string realDir = std::filesystem::canonical(dir_.path()).string();
     EXPECT_EQ(WaitForFile("started.txt"), "-run -qstyle|" + realDir + "/Bin\n");
     EXPECT_EQ(platform::GetProfileString("Style", "qstyle", "", "style.cfg"), "1");
     EXPECT_TRUE(reader.Open("resource/data.pak", true));
 }
 
-TEST_F(GameLaunchTest, ClassicStyleAndAGameThatCannotStart) {
+TEST_F(GameLaunchTest, ClassicStyleAndGamesThatCannotStartSayWhy) {
     LauncherConfig config;
     config.gameExe = "Bin\\game";
     config.stylePath = "style.cfg";
-    ASSERT_TRUE(RunGame(config));
+    ASSERT_TRUE(RunGame(config).started);
     EXPECT_EQ(WaitForFile("started.txt").substr(0, 5), "-run|");
     EXPECT_EQ(platform::GetProfileString("Style", "qstyle", "", "style.cfg"), "0");
 
-    std::filesystem::remove("style.cfg");
-    config.gameExe = "Bin\\missing";
-    EXPECT_FALSE(RunGame(config));
+    WriteFile("Bin/plain", "#!/bin/sh\n");
+    chmod("Bin/plain", 0644);
+    WriteFile("Bin/win.exe", "MZ\x90\x00 a Windows program");
+    chmod("Bin/win.exe", 0644);
+    testing_support::TempDir noWine("qg_no_wine");  // a PATH without wine
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+    struct Case {
+        const char* gameExe;
+        std::string why;
+    } cases[] = {
+        {"Bin\\missing", FormatMessage<MessageId::kGameMissing>(
+                             (std::filesystem::canonical(dir_.path()) / "Bin/missing").string())},
+        {"Bin\\plain", FormatMessage<MessageId::kGameNotExecutable>(
+                           std::filesystem::canonical("Bin/plain").string())},
+        {"Bin\\win.exe", FormatMessage<MessageId::kWineMissing>(
+                             std::filesystem::canonical("Bin/win.exe").string())},
+        {"Bin", ""},  // a folder: not a program
+    };
+    platform::SetEnvironmentVariable("PATH", noWine.path().string());
+    for (const Case& c : cases) {
+        std::filesystem::remove("style.cfg");
+        config.gameExe = c.gameExe;
+        const GameLaunch launch = RunGame(config);
+        EXPECT_FALSE(launch.started) << c.gameExe;
+        EXPECT_EQ(launch.whyNot.rfind(FormatMessage<MessageId::kGameStartFailed>(""), 0), 0u)
+            << launch.whyNot;
+        if (!c.why.empty()) {
+            EXPECT_NE(launch.whyNot.find(c.why), std::string::npos) << launch.whyNot;
+        }
+        EXPECT_FALSE(std::filesystem::exists("style.cfg")) << c.gameExe;
+    }
+    platform::SetEnvironmentVariable("PATH", path);
+}
+
+// A client folder deep enough that the command line would pass its bound: refused with
+// the reason, never cut (nor a crash).
+TEST_F(GameLaunchTest, AnOverLongCommandLineIsRefused) {
+    std::string deep = "Bin";
+    while ((dir_ / deep).size() < 700) deep += "/" + std::string(60, 'd');
+    std::filesystem::create_directories(deep);
+    std::filesystem::copy_file("Bin/game", deep + "/game");
+    LauncherConfig config;
+    config.gameExe = deep + "/game";
+    config.stylePath = "style.cfg";
+    const GameLaunch launch = RunGame(config);
+    EXPECT_FALSE(launch.started);
+    EXPECT_NE(launch.whyNot.find(FormatMessage<MessageId::kGameCommandLineTooLong>(
+                  static_cast<int>(kGameCommandLineMax))),
+              std::string::npos)
+        << launch.whyNot;
     EXPECT_FALSE(std::filesystem::exists("style.cfg"));
+}
+
+// While an update or a repair holds the client, the start neither touches the packs
+// nor starts the game.
+TEST_F(GameLaunchTest, TheStartIsRefusedWhileAWriterHoldsTheClient) {
+    LauncherConfig config;
+    config.gameExe = "Bin\\game";
+    config.stylePath = "style.cfg";
+    for (auto work : {ClientWorkGate::Work::Update, ClientWorkGate::Work::Repair}) {
+        const ClientWorkGate::Pass writer = ClientWorkGate::OfProcess().Enter(work);
+        ASSERT_TRUE(writer);
+        const GameLaunch launch = RunGame(config);
+        EXPECT_FALSE(launch.started);
+        EXPECT_NE(launch.whyNot.find(GetMessageText(MessageId::kClientBusy)), std::string::npos);
+    }
+    EXPECT_FALSE(std::filesystem::exists("style.cfg"));
+    EXPECT_FALSE(std::filesystem::exists("started.txt"));
 }
 
 TEST(GameCommandLine, BoundedFormats) {
     EXPECT_EQ(GameCommandLine("/c/qadr.exe", false), "/c/qadr.exe -run");
     EXPECT_EQ(GameCommandLine("/c/qadr.exe", true), "/c/qadr.exe -run -qstyle");
-    EXPECT_EQ(GameCommandLine(std::string(600, 'x'), true).size(), 519u);
+    EXPECT_EQ(GameCommandLine(std::string(506, 'x'), true).size(), 519u);
+    EXPECT_EQ(GameCommandLine(std::string(507, 'x'), true), "") << "never cut";
+    EXPECT_EQ(GameCommandLine(std::string(600, 'x'), false), "");
 }
 
 TEST(GameCheckTerminal, AnswersOnTheTerminal) {

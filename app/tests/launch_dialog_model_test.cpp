@@ -11,15 +11,25 @@ using Action = LaunchDialogModel::Action;
 
 uintptr_t T(const char* text) { return reinterpret_cast<uintptr_t>(text); }
 
+using Work = ClientWorkGate::Work;
+
 class LaunchDialogModelTest : public ::testing::Test {
   protected:
     LaunchDialogModel Make(bool repairOffered) {
         return LaunchDialogModel(
             {[this] { return result_; }, [] { return 3; }, [this] { ++stopSignals_; }},
-            repairOffered);
+            repairOffered, gate_);
+    }
+    // An update thread that runs to its end, as the worker holds the client meanwhile.
+    void UpdateRunsToItsEnd(int result) {
+        ClientWorkGate::Pass pass = gate_.Enter(Work::Update);
+        ASSERT_TRUE(pass);
+        result_ = result;
+        if (result == kResultUpToDate) pass.MarkClientUpToDate();
     }
     int result_ = kResultRunning;
     int stopSignals_ = 0;
+    ClientWorkGate gate_;
 };
 
 TEST_F(LaunchDialogModelTest, TextLinesAndTheErrorColourThatStays) {
@@ -88,56 +98,91 @@ TEST_F(LaunchDialogModelTest, UpdateDoneByResult) {
     EXPECT_FALSE(m.startEnabled());
     for (int other : {kResultRunning, kResultFailed, kResultApplyFailed, kResultNoDiskSpace}) {
         result_ = other;
-        const uint64_t revision = m.revision();
+        const uint64_t before = m.revision();
         EXPECT_EQ(m.HandleMessage(WM_LAUNCH_DONE, 0, 0), Action::None);
-        EXPECT_EQ(m.revision(), revision);
+        EXPECT_EQ(m.revision(), before);
         EXPECT_FALSE(m.startEnabled());
     }
-    result_ = kResultUpToDate;
-    m.HandleMessage(WM_LAUNCH_DETAIL, T("figures"), 0);
-    EXPECT_EQ(m.HandleMessage(WM_LAUNCH_DONE, 0, 0), Action::None);
+    uint64_t revision = 0;
+    {
+        ClientWorkGate::Pass update = gate_.Enter(Work::Update);
+        result_ = kResultUpToDate;
+        update.MarkClientUpToDate();
+        m.HandleMessage(WM_LAUNCH_DETAIL, T("figures"), 0);
+        EXPECT_EQ(m.HandleMessage(WM_LAUNCH_DONE, 0, 0), Action::None);
+        EXPECT_EQ(m.upperBar(), 100);
+        EXPECT_EQ(m.lowerBar(), 100);
+        EXPECT_EQ(m.detail(), "");
+        EXPECT_FALSE(m.startEnabled()) << "the update's thread still holds the client";
+        EXPECT_FALSE(m.repairEnabled());
+        revision = m.revision();
+    }  // the thread ends
     EXPECT_TRUE(m.startEnabled());
     EXPECT_TRUE(m.repairEnabled());
-    EXPECT_EQ(m.upperBar(), 100);
-    EXPECT_EQ(m.lowerBar(), 100);
-    EXPECT_EQ(m.detail(), "");
+    EXPECT_GT(m.revision(), revision) << "the gate's change is a change to draw";
 
     result_ = kResultLauncherReplaced;
     EXPECT_EQ(m.HandleMessage(WM_LAUNCH_DONE, 0, 0), Action::StartInstalledLauncherAndClose);
     EXPECT_EQ(m.HandleMessage(WM_LAUNCH_MANUAL_DOWNLOAD, 0, 0), Action::RunManualDownloadThenQuit);
 }
 
-TEST_F(LaunchDialogModelTest, RepairAndCloseRules) {
+// Repair is offered only in the ready state; start stays off while a repair runs, and
+// after a repair that failed (or was stopped) both come back with the failure shown.
+TEST_F(LaunchDialogModelTest, RepairAndStartFollowTheClientsGate) {
     LaunchDialogModel none = Make(false);
-    EXPECT_FALSE(none.repairEnabled());
-    EXPECT_FALSE(none.StartRepair());
-    result_ = kResultUpToDate;
+    UpdateRunsToItsEnd(kResultUpToDate);
     none.HandleMessage(WM_LAUNCH_DONE, 0, 0);
     EXPECT_FALSE(none.repairEnabled()) << "no repair address: never offered";
     EXPECT_EQ(none.RequestClose(), Action::Close);
 
+    ClientWorkGate::Pass update = gate_.Enter(Work::Update);
     LaunchDialogModel m = Make(true);
-    m.HandleMessage(WM_LAUNCH_DONE, 0, 0);
-    ASSERT_TRUE(m.StartRepair());
+    EXPECT_FALSE(m.repairEnabled()) << "not while the update writes the packs";
     EXPECT_FALSE(m.startEnabled());
-    EXPECT_FALSE(m.repairEnabled());
+    update.Leave();
+    EXPECT_FALSE(m.repairEnabled()) << "nor after an update that did not succeed";
+
+    UpdateRunsToItsEnd(kResultUpToDate);
+    m.HandleMessage(WM_LAUNCH_DONE, 0, 0);
+    ASSERT_TRUE(m.repairEnabled());
+    ASSERT_TRUE(m.startEnabled());
+
+    for (bool completes : {true, false}) {
+        ClientWorkGate::Pass repair = gate_.Enter(Work::Repair);  // as the worker starts
+        m.OnRepairStarted();
+        EXPECT_FALSE(m.startEnabled());
+        EXPECT_FALSE(m.repairEnabled());
+        m.HandleMessage(WM_LAUNCH_DONE, 0, 0);  // a late word of the update changes nothing
+        EXPECT_FALSE(m.startEnabled());
+        if (completes) {
+            m.HandleMessage(WM_REPAIR_DONE, 0, 0);
+            char expected[256];
+            std::snprintf(expected, sizeof(expected), GetMessageText(MessageId::kRepairDone), 3);
+            EXPECT_EQ(m.status(), expected);
+        } else {
+            m.HandleMessage(WM_REPAIR_ERROR, T("repair failed"), 0);
+        }
+        EXPECT_FALSE(m.startEnabled()) << "until the repair's thread has ended";
+        repair.Leave();
+        m.OnRepairThreadEnded();
+        EXPECT_FALSE(m.repairRunning());
+        EXPECT_TRUE(m.startEnabled()) << completes;
+        EXPECT_TRUE(m.repairEnabled()) << completes;
+        EXPECT_TRUE(m.configToolEnabled());
+    }
+    EXPECT_EQ(m.status(), "repair failed") << "the failure stays shown";
+    EXPECT_EQ(m.statusColour(), kErrorColour);
+
+    ClientWorkGate::Pass repair = gate_.Enter(Work::Repair);
+    m.OnRepairStarted();
     EXPECT_EQ(m.RequestClose(), Action::WaitForRepairThenClose);
     EXPECT_FALSE(m.closeEnabled());
     EXPECT_EQ(stopSignals_, 1);
 
-    m.HandleMessage(WM_REPAIR_DONE, 0, 0);
-    EXPECT_FALSE(m.repairRunning());
-    char expected[256];
-    std::snprintf(expected, sizeof(expected), GetMessageText(MessageId::kRepairDone), 3);
-    EXPECT_EQ(m.status(), expected);
-    EXPECT_TRUE(m.startEnabled());
-    EXPECT_TRUE(m.repairEnabled());
-    EXPECT_TRUE(m.configToolEnabled());
-
-    m.HandleMessage(WM_LAUNCH_DISABLE_CLOSE, 0, 0);
-    EXPECT_FALSE(m.closeEnabled());
     m.HandleMessage(WM_LAUNCH_ENABLE_CLOSE, 0, 0);
     EXPECT_TRUE(m.closeEnabled());
+    m.HandleMessage(WM_LAUNCH_DISABLE_CLOSE, 0, 0);
+    EXPECT_FALSE(m.closeEnabled());
 }
 
 }  // namespace

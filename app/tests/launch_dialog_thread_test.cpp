@@ -24,12 +24,16 @@ namespace {
 
 using namespace launch_dialog;
 
+// A time-out only (20 s of 5 ms ticks): a window that never gets where a test leads it
+// is closed, and the test fails on what it did not see.
+constexpr int kGiveUpTicks = 4000;
+
 // Reports without end until a send fails (the window is gone); optionally finishes with
-// the client up to date first.
+// the client up to date first. Holds the client's gate as the update worker does.
 class UpdateDouble : public UpdateWork {
   public:
-    explicit UpdateDouble(bool finishFirst, std::string repairUrl = "")
-        : finishFirst_(finishFirst) {
+    UpdateDouble(ClientWorkGate& gate, bool finishFirst, std::string repairUrl = "")
+        : gate_(gate), finishFirst_(finishFirst) {
         config_.repairUrl = std::move(repairUrl);
         config_.stylePath = kStyleFileName;
     }
@@ -37,26 +41,26 @@ class UpdateDouble : public UpdateWork {
         if (thread_.joinable()) thread_.join();
     }
     bool Start(platform::WindowHandle window) override {
+        pass_ = gate_.Enter(ClientWorkGate::Work::Update);
+        if (!pass_) return false;
         thread_ = std::thread([this, window] {
-            if (finishFirst_) {
-                result_ = kResultUpToDate;
-                platform::SendMessage(window, WM_LAUNCH_DONE, 0, 0);
-                return;
-            }
-            for (uint64_t n = 0;; ++n) {
-                if (finish_) {
-                    result_ = kResultUpToDate;
-                    platform::SendMessage(window, WM_LAUNCH_DONE, 0, 0);
-                    return;
-                }
+            for (uint64_t n = 0; !finishFirst_; ++n) {
+                if (finish_) break;
                 const std::string text = "status " + std::to_string(n);
                 auto answer = platform::SendMessage(window, WM_LAUNCH_STATUS,
                                                     reinterpret_cast<uintptr_t>(text.c_str()), 0);
-                if (!answer || !platform::SendMessage(window, WM_LAUNCH_PROGRESS, n % 101, 0))
-                    break;
+                if (!answer || !platform::SendMessage(window, WM_LAUNCH_PROGRESS, n % 101, 0)) {
+                    sendFailed_ = true;
+                    pass_.Leave();
+                    return;
+                }
                 sent_ = n + 1;
             }
-            sendFailed_ = true;
+            result_ = kResultUpToDate;
+            pass_.MarkClientUpToDate();
+            platform::SendMessage(window, WM_LAUNCH_DONE, 0, 0);
+            pass_.Leave();
+            platform::PostMessage(window, WM_APP_WORKER_ENDED, 0, 0);
         });
         return true;
     }
@@ -69,6 +73,8 @@ class UpdateDouble : public UpdateWork {
     std::atomic<bool> finish_{false};  // report the client up to date next
 
   private:
+    ClientWorkGate& gate_;
+    ClientWorkGate::Pass pass_;
     bool finishFirst_;
     std::atomic<int> result_{kResultRunning};
     LauncherConfig config_;
@@ -100,23 +106,35 @@ class ScriptedUpdate : public UpdateWork {
     std::thread thread_;
 };
 
-// Reports repair progress until asked to stop, then reports its end and ends.
+// Reports repair progress until asked to stop (then reports its end) or to fail (then
+// reports an error); holds the client's gate as the repair worker does.
 class RepairDouble : public RepairWork {
   public:
+    explicit RepairDouble(ClientWorkGate& gate) : gate_(gate) {}
     ~RepairDouble() override {
         if (thread_.joinable()) thread_.join();
     }
     bool Start(platform::WindowHandle window) override {
+        pass_ = gate_.Enter(ClientWorkGate::Work::Repair);
+        if (!pass_) return false;
+        started_ = true;
         thread_ = std::thread([this, window] {
-            for (uintptr_t n = 0; !stop_; ++n) {
+            for (uintptr_t n = 0; !stop_ && !fail_; ++n) {
                 const std::string text = "checking " + std::to_string(n);
                 platform::SendMessage(window, WM_REPAIR_STATUS,
                                       reinterpret_cast<uintptr_t>(text.c_str()), 0);
                 platform::SendMessage(window, WM_REPAIR_TOTAL_PROGRESS, n % 101, 0);
                 sent_ = n + 1;
             }
-            platform::SendMessage(window, WM_REPAIR_DONE, 0, 0);
+            if (fail_) {
+                platform::SendMessage(window, WM_REPAIR_ERROR,
+                                      reinterpret_cast<uintptr_t>("repair failed"), 0);
+            } else {
+                platform::SendMessage(window, WM_REPAIR_DONE, 0, 0);
+            }
+            pass_.Leave();
             ended_ = true;
+            platform::PostMessage(window, WM_APP_REPAIR_ENDED, 0, 0);
         });
         return true;
     }
@@ -125,8 +143,12 @@ class RepairDouble : public RepairWork {
     int repairedCount() const override { return 3; }
 
     std::atomic<uint64_t> sent_{0};
+    std::atomic<bool> started_{false};
+    std::atomic<bool> fail_{false};  // end with an error next
 
   private:
+    ClientWorkGate& gate_;
+    ClientWorkGate::Pass pass_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> ended_{false};
     std::thread thread_;
@@ -141,13 +163,26 @@ class LaunchDialogThreadTest : public ::testing::Test {
         o.skin = platform::ui::Skin::Load("/nonexistent");  // the window works without pictures
         o.update = update;
         o.repair = repair;
+        o.gate = &gate_;
         o.startInstallPing = false;
         return o;
     }
+
+    // A game in the current folder that the start button can start ("style.cfg" tells).
+    void PlaceGame() {
+        platform::SetEnvironmentVariable("QG_REGISTRY_HKCU", dir_ / "registry");
+        testing_support::WriteFile(dir_ / "qadr.exe", "#!/bin/sh\nexit 0\n");
+        std::filesystem::permissions(dir_ / "qadr.exe", std::filesystem::perms::owner_all);
+    }
+    bool GameStarted() const { return std::filesystem::exists(dir_ / "style.cfg"); }
+
+    ClientWorkGate gate_;
+    testing_support::TempDir dir_{"qg_dialog_threads"};
+    testing_support::ScopedCurrentDir cwd_{dir_.path().string()};
 };
 
 TEST_F(LaunchDialogThreadTest, ClosingWhileAWorkerSendsEndsTheWindowAndFailsTheSends) {
-    UpdateDouble update(false);
+    UpdateDouble update(gate_, false);
     CLaunchDlg dialog(Options(&update));
     // Close from the window's own loop once the worker is well into its sends.
     platform::ui::Timer closer;
@@ -162,8 +197,8 @@ TEST_F(LaunchDialogThreadTest, ClosingWhileAWorkerSendsEndsTheWindowAndFailsTheS
 }
 
 TEST_F(LaunchDialogThreadTest, ClosingDuringARepairWaitsForItsThreadWithCloseDisabled) {
-    UpdateDouble update(true, "http://127.0.0.1:1/repair");
-    RepairDouble repair;
+    UpdateDouble update(gate_, true, "http://127.0.0.1:1/repair");
+    RepairDouble repair(gate_);
     CLaunchDlg dialog(Options(&update, &repair));
     bool repairStarted = false, closeAsked = false, closeDisabledMeanwhile = false;
     platform::ui::Timer driver;
@@ -186,8 +221,8 @@ TEST_F(LaunchDialogThreadTest, ClosingDuringARepairWaitsForItsThreadWithCloseDis
 }
 
 TEST_F(LaunchDialogThreadTest, AnEmptyRepairAddressKeepsRepairDisabled) {
-    UpdateDouble update(true, "");
-    RepairDouble repair;
+    UpdateDouble update(gate_, true, "");
+    RepairDouble repair(gate_);
     CLaunchDlg dialog(Options(&update, &repair));
     platform::ui::Timer driver;
     driver.Start(5, [&] {
@@ -203,12 +238,8 @@ TEST_F(LaunchDialogThreadTest, AnEmptyRepairAddressKeepsRepairDisabled) {
 // Enter is the start button's key, not a way round it: before the update has finished the
 // packs may be half written, and the game must not start.
 TEST_F(LaunchDialogThreadTest, EnterStartsTheGameOnlyOnceTheUpdateHasFinished) {
-    testing_support::TempDir dir("qg_enter_start");
-    testing_support::ScopedCurrentDir cwd(dir.path().string());
-    platform::SetEnvironmentVariable("QG_REGISTRY_HKCU", dir / "registry");
-    testing_support::WriteFile(dir / "qadr.exe", "#!/bin/sh\nexit 0\n");
-    std::filesystem::permissions(dir / "qadr.exe", std::filesystem::perms::owner_all);
-    UpdateDouble update(false);
+    PlaceGame();
+    UpdateDouble update(gate_, false);
     CLaunchDlg dialog(Options(&update));
     bool pressedEarly = false, startedEarly = true;
     platform::ui::Timer driver;
@@ -216,7 +247,7 @@ TEST_F(LaunchDialogThreadTest, EnterStartsTheGameOnlyOnceTheUpdateHasFinished) {
         if (!pressedEarly && update.sent_ >= 5) {
             pressedEarly = true;
             dialog.PressEnter();
-            startedEarly = std::filesystem::exists(dir / "style.cfg");
+            startedEarly = GameStarted();
             update.finish_ = true;
         } else if (pressedEarly && dialog.model().startEnabled()) {
             driver.Stop();
@@ -226,7 +257,80 @@ TEST_F(LaunchDialogThreadTest, EnterStartsTheGameOnlyOnceTheUpdateHasFinished) {
     EXPECT_EQ(dialog.Run(), CLaunchDlg::Outcome::Closed);
     EXPECT_TRUE(pressedEarly);
     EXPECT_FALSE(startedEarly);
-    EXPECT_TRUE(std::filesystem::exists(dir / "style.cfg")) << "the game was started";
+    EXPECT_TRUE(GameStarted()) << "the game was started";
+}
+
+// While the update writes the packs a repair is not offered, and its command does
+// nothing; once the update has ended well both start and repair are offered.
+TEST_F(LaunchDialogThreadTest, RepairIsNotOfferedWhileTheUpdateRuns) {
+    UpdateDouble update(gate_, false, "http://127.0.0.1:1/repair");
+    RepairDouble repair(gate_);
+    CLaunchDlg dialog(Options(&update, &repair));
+    bool checkedMeanwhile = false, offeredMeanwhile = true, offeredAfter = false;
+    int ticks = 0;
+    platform::ui::Timer driver;
+    driver.Start(5, [&] {
+        if (++ticks > kGiveUpTicks) dialog.Command(kClose);  // fails below instead of hanging
+        if (!checkedMeanwhile && update.sent_ >= 20) {
+            checkedMeanwhile = true;
+            offeredMeanwhile = dialog.button(kRepair)->enabled() || dialog.model().repairEnabled();
+            dialog.Command(kRepair);  // as a click that reached it anyway
+            update.finish_ = true;
+        } else if (checkedMeanwhile && dialog.button(kStartGame)->enabled()) {
+            offeredAfter = dialog.button(kRepair)->enabled();
+            dialog.Command(kClose);
+        }
+    });
+    EXPECT_EQ(dialog.Run(), CLaunchDlg::Outcome::Closed);
+    driver.Stop();
+    EXPECT_TRUE(checkedMeanwhile);
+    EXPECT_FALSE(offeredMeanwhile);
+    EXPECT_FALSE(repair.started_) << "no repair beside the update";
+    EXPECT_TRUE(offeredAfter);
+}
+
+// Start stays off (button and Enter) while a repair runs; a repair that fails gives start
+// and repair back, with its failure on the status line in the error colour.
+TEST_F(LaunchDialogThreadTest, StartStaysOffDuringARepairAndBothComeBackAfterItFails) {
+    PlaceGame();
+    UpdateDouble update(gate_, true, "http://127.0.0.1:1/repair");
+    RepairDouble repair(gate_);
+    CLaunchDlg dialog(Options(&update, &repair));
+    enum { Ready, Repairing, Failing, Done } stage = Ready;
+    bool startOffDuringRepair = false, startedDuringRepair = true, bothBack = false;
+    int ticks = 0;
+    platform::ui::Timer driver;
+    driver.Start(5, [&] {
+        if (++ticks > kGiveUpTicks) {  // fails below instead of hanging
+            repair.RequestStop();
+            dialog.Command(kClose);
+        }
+        if (stage == Ready && dialog.button(kStartGame)->enabled()) {
+            dialog.Command(kRepair);
+            stage = Repairing;
+        } else if (stage == Repairing && repair.sent_ >= 20) {
+            startOffDuringRepair = !dialog.button(kStartGame)->enabled() &&
+                                   !dialog.button(kRepair)->enabled() &&
+                                   !dialog.model().startEnabled();
+            dialog.PressEnter();
+            dialog.Command(kStartGame);
+            startedDuringRepair = GameStarted();
+            repair.fail_ = true;
+            stage = Failing;
+        } else if (stage == Failing && repair.Ended() && dialog.button(kStartGame)->enabled()) {
+            bothBack = dialog.button(kRepair)->enabled();
+            stage = Done;
+            dialog.Command(kClose);
+        }
+    });
+    EXPECT_EQ(dialog.Run(), CLaunchDlg::Outcome::Closed);
+    driver.Stop();
+    EXPECT_EQ(stage, Done);
+    EXPECT_TRUE(startOffDuringRepair);
+    EXPECT_FALSE(startedDuringRepair);
+    EXPECT_TRUE(bothBack);
+    EXPECT_EQ(dialog.line(kStatusLine)->text(), "repair failed");
+    EXPECT_EQ(dialog.model().statusColour(), kErrorColour);
 }
 
 // The marquee: a second MARQUEE_ON restarts it without harm, its spinner texts go to the

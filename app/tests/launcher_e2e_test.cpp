@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include "app/launch_app.h"
@@ -206,6 +207,66 @@ TEST_F(LauncherProgramTest, ARunningGameIsReportedOnceWhenNobodyCanBeAsked) {
     platform::WaitForProcess(game);
     EXPECT_EQ(Occurrences(output, GetMessageText(MessageId::kGameRunning)), 1u) << output;
     EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.0");
+}
+
+// A game that cannot start is never a crash nor a silent end: one line on the terminal
+// says why, and the exit is 1.
+TEST_F(LauncherProgramTest, AGameThatCannotStartSaysWhyOnTheTerminal) {
+    PublishLauncher("CN.9.0");
+    testing_support::TempDir noWine("qg_e2e_no_wine");
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        std::string line;
+        std::string env;
+    } cases[] = {
+        {"missing", [] {}, FormatMessage<MessageId::kGameMissing>(client_ / "qadr.exe"), ""},
+        {"no execute permission",
+         [&] {
+             WriteFile(client_ / "qadr.exe", "#!/bin/sh\n");
+             chmod((client_ / "qadr.exe").c_str(), 0644);
+         },
+         FormatMessage<MessageId::kGameNotExecutable>(client_ / "qadr.exe"), ""},
+        {"Windows game without wine",
+         [&] { WriteFile(client_ / "qadr.exe", std::string("MZ\x90\0\3\0", 6)); },
+         FormatMessage<MessageId::kWineMissing>(client_ / "qadr.exe"),
+         "PATH=" + noWine.path().string()},
+    };
+    for (const Case& c : cases) {
+        c.arrange();
+        std::string output;
+        EXPECT_EQ(Launch("-direct --headless --start", output, c.env), 1) << c.what << output;
+        EXPECT_NE(output.find("result 2"), std::string::npos) << c.what << output;
+        EXPECT_NE(output.find(FormatMessage<MessageId::kGameStartFailed>(c.line)),
+                  std::string::npos)
+            << c.what << output;
+        EXPECT_FALSE(fs::exists(client_ / "style.cfg")) << c.what;
+    }
+}
+
+// A client folder so deep that the game's command line would pass its bound: the start is
+// refused with a clear line, never cut short, never a crash.
+TEST_F(LauncherProgramTest, StartingFromAVeryDeepClientFolderIsRefusedClearly) {
+    PublishLauncher("CN.9.0");
+    fs::path deep = client_.path();
+    while (deep.string().size() < 700) deep /= std::string(50, 'd');
+    fs::create_directories(deep);
+    for (const char* name : {"quillgate.exe", ".ver", "quillgate.cfg"})
+        fs::copy_file(client_.path() / name, deep / name);
+    WriteFile((deep / "qadr.exe").string(), "#!/bin/sh\necho started > started.txt\n");
+    chmod((deep / "qadr.exe").c_str(), 0755);
+    const std::string cmd = "cd '" + deep.string() +
+                            "' && ./quillgate.exe -direct --headless --start > launch.log 2>&1 "
+                            "< /dev/null";
+    const int status = std::system(cmd.c_str());
+    const std::string output = ReadFile((deep / "launch.log").string());
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << output;
+    EXPECT_NE(output.find("result 2"), std::string::npos) << output;
+    EXPECT_NE(output.find(FormatMessage<MessageId::kGameCommandLineTooLong>(519)),
+              std::string::npos)
+        << output;
+    EXPECT_FALSE(fs::exists(deep / "started.txt"));
 }
 
 TEST_F(LauncherProgramTest, RepairOnTheTerminalTellsByItsExitWhetherItCompleted) {

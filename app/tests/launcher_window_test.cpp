@@ -224,6 +224,39 @@ class LauncherWindowTest : public ::testing::Test {
     bool StartEnabled(const Image& screen) {
         return ShowsBitmap(screen, Button(kStartGame).bitmaps[0], Button(kStartGame).rect);
     }
+    // Bitmap 0 normal, 2 hover, 3 disabled of a button.
+    bool Shows(const Image& screen, int id, int which) {
+        return ShowsBitmap(screen, Button(id).bitmaps[which], Button(id).rect);
+    }
+
+    // Puts the pointer over the home-page button and waits until it shows its hover
+    // picture: every key and click sent before has then been handled by the window.
+    bool InputHandled(const std::string& name) {
+        const Rect& r = Button(kHomePage).rect;
+        RunTool("xdotool", {"mousemove", std::to_string(main_.x + r.x + r.width / 2),
+                            std::to_string(main_.y + r.y + r.height / 2)});
+        const bool seen =
+            WaitForScreen(name, [&](const Image& s) { return Shows(s, kHomePage, 2); });
+        RunTool("xdotool", {"mousemove", "1270", "890"});
+        return seen;
+    }
+
+    // The patch information with the package at `packageUrl`.
+    void WritePatchInfo(const std::string& packageUrl) {
+        WriteFile(site_ / "patchinfo.txt",
+                  "[latest]\r\nlatest=CN.1.0.1\r\nquillgate=CN.9.0\r\nnewquillgate=" +
+                      server_.Url("/quillgate.zip") +
+                      "\r\n[patch_1]\r\nfrom=CN.1.0.0\r\nto=CN.1.0.1\r\nurl=" + packageUrl +
+                      "\r\n");
+    }
+
+    // A repair list under site/repair/ naming one loose file of `size` bytes and `crc`.
+    void PublishRepairList(const std::string& name, uint32_t size, uint32_t crc) {
+        char line[128];
+        std::snprintf(line, sizeof(line), "%s|%08X|%08X|0|\r\n", name.c_str(), size, crc);
+        fs::create_directories(site_.path() / "repair");
+        WriteFile(site_ / "repair/current.ver", std::string("current|1\r\n") + line);
+    }
 
     void Click(int x, int y) {
         RunTool("xdotool", {"mousemove", std::to_string(main_.x + x), std::to_string(main_.y + y)});
@@ -365,6 +398,102 @@ TEST_F(LauncherWindowTest, TheRepairButtonIsOfferedWithARepairSiteAndRestoresADa
     EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.1");
 }
 
+// While the update still writes the packs, the repair button is not offered (nor start).
+TEST_F(LauncherWindowTest, RepairIsNotOfferedWhileASlowUpdateRuns) {
+    const std::string marker = site_ / "download-started";
+    testing_support::PythonServer slow(QG_STATIC_SERVER,
+                                       {site_.path().string(), "--stall", "/p1.jzq", marker});
+    WritePatchInfo(slow.Url("/p1.jzq"));
+    PublishRepairList("readme.txt", 3, AXP::Crc("new", 3));
+    WriteConfig("repair=" + server_.Url("/repair/") + "\r\n");
+    Launch();
+    ASSERT_TRUE(Poll([&] { return fs::exists(marker); })) << "the package download never began";
+    ASSERT_TRUE(WaitForScreen("window_slow_update", [&](const Image& s) {
+        return Shows(s, kRepair, 3) && Shows(s, kStartGame, 3);
+    })) << "repair offered while the update runs";
+    Click(Button(kRepair).rect.x + 40, Button(kRepair).rect.y + 12);
+    ASSERT_TRUE(InputHandled("window_slow_update_after_click"));
+    EXPECT_TRUE(Shows(*Shot("window_slow_update_after_click"), kRepair, 3));
+    EXPECT_EQ(ReadFile(client_ / ".ver"), "CN.1.0.0");
+}
+
+// While a repair runs, start stays off (the button and Enter); closing stops the repair.
+TEST_F(LauncherWindowTest, StartStaysOffWhileARepairRuns) {
+    const std::string marker = site_ / "repair-download-started";
+    testing_support::PythonServer slow(
+        QG_STATIC_SERVER, {site_.path().string(), "--stall", "/repair/slow.dat", marker});
+    PublishRepairList("slow.dat", 0x100000, 0x12345678);
+    WriteConfig("repair=" + slow.Url("/repair/") + "\r\n");
+    Launch();
+    ASSERT_TRUE(WaitForScreen("window_before_repair", [&](const Image& s) {
+        return StartEnabled(s) && Shows(s, kRepair, 0);
+    }));
+    Click(Button(kRepair).rect.x + 40, Button(kRepair).rect.y + 12);
+    ASSERT_TRUE(Poll([&] { return fs::exists(marker); })) << "the repair's download never began";
+    ASSERT_TRUE(WaitForScreen("window_repair_running", [&](const Image& s) {
+        return Shows(s, kStartGame, 3) && Shows(s, kRepair, 3);
+    })) << "start or repair offered while the repair runs";
+    Key("Return");
+    Click(Button(kStartGame).rect.x + 90, Button(kStartGame).rect.y + 16);
+    ASSERT_TRUE(InputHandled("window_repair_running_after_enter")) << "the window went";
+    EXPECT_FALSE(ProcessEnded(pid_));
+    EXPECT_FALSE(fs::exists(client_ / "game_args.txt")) << "the game started under the repair";
+    Click(Button(kClose).rect.x + 7, Button(kClose).rect.y + 7);
+    EXPECT_TRUE(EndsWithin()) << "closing stops the repair and then closes";
+    EXPECT_FALSE(fs::exists(client_ / "slow.dat"));
+}
+
+// A repair that fails gives the player the way on: start and repair are offered again,
+// with the failure on the status line, and Enter starts the game.
+TEST_F(LauncherWindowTest, AFailedRepairGivesStartAndRepairBackWithTheFailureShown) {
+    fs::create_directories(site_.path() / "repair");  // but no list published in it
+    WriteConfig("repair=" + server_.Url("/repair/") + "\r\n");
+    Launch();
+    ASSERT_TRUE(WaitForScreen("window_before_failed_repair", [&](const Image& s) {
+        return StartEnabled(s) && Shows(s, kRepair, 0);
+    }));
+    Click(Button(kRepair).rect.x + 40, Button(kRepair).rect.y + 12);
+    RunTool("xdotool", {"mousemove", "1270", "890"});
+    ASSERT_TRUE(WaitForScreen("window_repair_failed", [&](const Image& s) {
+        return s.Holds(kStatusRect, kErrorRgb, main_.x, main_.y) && StartEnabled(s) &&
+               Shows(s, kRepair, 0);
+    })) << "start and repair stayed off after the failed repair";
+    Key("Return");
+    ASSERT_TRUE(EndsWithin()) << "Enter starts the game after the failed repair";
+    platform::WaitForProcess(pid_);
+    pid_ = 0;
+    ASSERT_TRUE(Poll([&] { return fs::exists(client_ / "game_args.txt"); }));
+    EXPECT_EQ(ReadFile(client_ / "game_args.txt"), "-run\n");
+}
+
+// A game that cannot start says why in a message box; the window stays for another try.
+TEST_F(LauncherWindowTest, AGameThatCannotStartSaysWhyAndTheWindowStays) {
+    fs::permissions(client_ / "qadr.exe", fs::perms::owner_read | fs::perms::owner_write);
+    Launch();
+    ASSERT_TRUE(
+        WaitForScreen("window_before_start", [&](const Image& s) { return StartEnabled(s); }));
+    Click(Button(kStartGame).rect.x + 90, Button(kStartGame).rect.y + 16);
+    XWindow box;
+    ASSERT_TRUE(Poll([&] {
+        for (const XWindow& w : WindowsOf(pid_))
+            if (w.width != 736) {
+                box = w;
+                return true;
+            }
+        return false;
+    })) << "no message box";
+    Shot("game_cannot_start");
+    Key("Return", box.width / 2, box.height / 2, &box);  // its OK
+    ASSERT_TRUE(Poll([&] { return WindowsOf(pid_).size() == 1; })) << "the box stays";
+    EXPECT_FALSE(ProcessEnded(pid_)) << "the window stays";
+    EXPECT_FALSE(fs::exists(client_ / "style.cfg"));
+    // Mended, the game starts from the same window.
+    fs::permissions(client_ / "qadr.exe", fs::perms::owner_all);
+    ASSERT_TRUE(WaitForScreen("window_after_box", [&](const Image& s) { return StartEnabled(s); }));
+    Click(Button(kStartGame).rect.x + 90, Button(kStartGame).rect.y + 16);
+    EXPECT_TRUE(EndsWithin());
+}
+
 class RunningGameTest : public LauncherWindowTest {
   protected:
     void SetUp() override {
@@ -441,6 +570,63 @@ TEST_F(LauncherWindowTest, ALinkClickedInTheNewsPageOpensInTheUsersBrowser) {
     auto screen = Shot("window_news_after_click");
     EXPECT_EQ(screen->At(main_.x + kBrowser.x + 400, main_.y + kBrowser.y + 200), kNewsColour)
         << "the page stayed";
+}
+
+// Only web pages reach the user's browser: links to a file or a share do nothing.
+TEST_F(LauncherWindowTest, NewsLinksToFilesOrSharesNeverReachTheOpener) {
+    testing_support::TempDir bin("qg_window_bin");
+    WriteFile(bin / "xdg-open", "#!/bin/sh\necho \"$1\" >> '" + (client_ / "opened.txt") + "'\n");
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    const auto block = [](const char* href, int top) {
+        return std::string("<a href='") + href +
+               "' style='position:absolute;left:10px;width:300px;height:40px;display:block;"
+               "color:#8cc8ff;top:" +
+               std::to_string(top) + "px'>" + href + "</a>";
+    };
+    WriteFile(site_ / "news.html", "<html><body style='background:#24344c;margin:0'>" +
+                                       block("smb://127.0.0.1/share/readme.txt", 10) +
+                                       block("file:///etc/passwd", 60) + block("/notes.html", 110) +
+                                       "</body></html>");
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+    platform::SetEnvironmentVariable("PATH", bin.path().string() + ":" + path);
+    Launch();
+    platform::SetEnvironmentVariable("PATH", path);
+    ASSERT_TRUE(WaitForScreen("window_news_links", [&](const Image& s) {
+        return s.At(main_.x + kBrowser.x + 400, main_.y + kBrowser.y + 200) == kNewsColour;
+    }));
+    Click(kBrowser.x + 60, kBrowser.y + 30);   // smb:
+    Click(kBrowser.x + 60, kBrowser.y + 80);   // file:
+    Click(kBrowser.x + 60, kBrowser.y + 130);  // the web page, last
+    ASSERT_TRUE(Poll([&] { return fs::exists(client_ / "opened.txt"); })) << "no browser was asked";
+    EXPECT_EQ(ReadFile(client_ / "opened.txt"), server_.Url("/notes.html") + "\n");
+}
+
+// Enter in a form of the news page is the form's; Enter that the page has no use for
+// starts the game.
+TEST_F(LauncherWindowTest, EnterInANewsPageFormIsTheFormsAndElsewhereStartsTheGame) {
+    WriteFile(site_ / "news.html",
+              "<html><body style='background:#24344c;margin:0'>"
+              "<form onsubmit=\"document.body.style.background='#00ff00';return false\">"
+              "<input style='position:absolute;left:10px;top:10px;width:300px;height:30px'>"
+              "</form></body></html>");
+    Launch();
+    ASSERT_TRUE(WaitForScreen("window_news_form", [&](const Image& s) {
+        return StartEnabled(s) &&
+               s.At(main_.x + kBrowser.x + 400, main_.y + kBrowser.y + 200) == kNewsColour;
+    }));
+    Click(kBrowser.x + 100, kBrowser.y + 25);  // into the field
+    Key("Return", kBrowser.x + 100, kBrowser.y + 25);
+    ASSERT_TRUE(WaitForScreen("window_news_form_sent", [&](const Image& s) {
+        return s.At(main_.x + kBrowser.x + 400, main_.y + kBrowser.y + 200) == 0x00FF00;
+    })) << "the form never had Enter";
+    EXPECT_FALSE(ProcessEnded(pid_)) << "Enter in the form started the game";
+    EXPECT_FALSE(fs::exists(client_ / "game_args.txt"));
+    Click(kBrowser.x + 400, kBrowser.y + 200);  // out of the field, still in the page
+    Key("Return", kBrowser.x + 400, kBrowser.y + 200);
+    ASSERT_TRUE(EndsWithin()) << "Enter nothing took did not start the game";
+    platform::WaitForProcess(pid_);
+    pid_ = 0;
+    ASSERT_TRUE(Poll([&] { return fs::exists(client_ / "game_args.txt"); }));
 }
 
 TEST_F(LauncherWindowTest, AnUnknownNewsAddressShowsABlankPage) {

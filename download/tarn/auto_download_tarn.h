@@ -4,8 +4,11 @@
 // waiting for the task's thread once it has ended), so every state change and message to
 // the caller happens on the caller's thread while it pumps in Wait.
 //
-// The engine's functions are referenced weakly: an executable built without the engine
-// gets a downloader that reports itself unusable, and the factory returns none.
+// The engine's functions are referenced weakly. A program that carries the engine links
+// its objects (CMake target qg_tarn), which binds them, and the engine then shares the
+// program's message layer, in which this downloader's window lives. An executable built
+// without the engine gets a downloader that reports itself unusable, and the factory
+// returns none.
 #pragma once
 
 #include <atomic>

@@ -128,15 +128,18 @@ int32_t TarnSetCallback(TarnTask* task, uint64_t window, uint32_t value) {
 }
 
 int32_t TarnSetBlockMessage(TarnTask* task, int32_t block) {
-    return SetField(task, &TarnTask::blockMessage, block);
+    return SetField(task, &TarnTask::blockMessages, block != 0);
 }
 
 int32_t TarnSetDownloadMode(TarnTask* task, uint32_t mode) {
     return SetField(task, &TarnTask::downloadMode, mode);
 }
 
+// Accepted for the callers written against the interface; this engine sends no statistics
+// reports, which the value would steer.
 int32_t TarnSetPingback(TarnTask* task, uint32_t pingback) {
-    return SetField(task, &TarnTask::pingback, pingback);
+    (void)pingback;
+    return task ? 1 : 0;
 }
 
 int32_t TarnSetExpectedMD5(TarnTask* task, const char* md5) {
@@ -210,12 +213,15 @@ int32_t TarnSetFileName(TarnTask* task, const char* fileName) {
         task->fileName = Text(fileName);
         return 1;
     }
-    // A running download keeps its file: the thread refuses the change unless idle.
-    auto* name = new std::string(Text(fileName));
+    // A running download keeps its file: the thread refuses the change unless idle. The
+    // name stays here; the thread copies it while this call waits.
+    const std::string name = Text(fileName);
     intptr_t result = 0;
-    if (!task->Call(tarn::kMsgSetFileName, 0, reinterpret_cast<intptr_t>(name), result)) {
-        delete name;
-        return 0;
+    if (!task->Call(tarn::kMsgSetFileName, 0, reinterpret_cast<intptr_t>(&name), result)) {
+        // The thread ended meanwhile: the task is idle now.
+        std::lock_guard<std::mutex> guard(task->lock);
+        task->fileName = name;
+        return 1;
     }
     return result ? 1 : 0;
 }
@@ -225,13 +231,18 @@ int32_t TarnPauseDownload(TarnTask* task) {
     return platform::PostThreadMessage(task->threadId.load(), tarn::kMsgPause, 0, 0) ? 1 : 0;
 }
 
+// True also when nothing runs: there is nothing left to cancel.
 int32_t TarnCancelDownload(TarnTask* task) {
-    if (!task || Idle(task)) return 0;
-    return platform::PostThreadMessage(task->threadId.load(), tarn::kMsgCancel, 0, 0) ? 1 : 0;
+    if (!task) return 0;
+    if (!Idle(task)) platform::PostThreadMessage(task->threadId.load(), tarn::kMsgCancel, 0, 0);
+    return 1;
 }
 
+// A list download's current URL runs as its sub-download: paused as TarnPauseDownload pauses
+// a single one. True when no list download runs.
 int32_t TarnPauseDownloadUrllist(TarnTask* task) {
-    if (!task || task->role.load() != tarn::kRoleList) return 0;
+    if (!task) return 0;
+    if (task->role.load() != tarn::kRoleList) return 1;
     return platform::PostThreadMessage(task->threadId.load(), tarn::kMsgPause, 0, 0) ? 1 : 0;
 }
 

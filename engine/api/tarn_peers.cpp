@@ -4,12 +4,10 @@
 #include <mutex>
 #include <vector>
 
+#include "engine/block_server.h"
 #include "engine/logger.h"
 #include "engine/peer_lookup.h"
 #include "engine/source_line.h"
-#ifdef QG_HAVE_BLOCK_SERVER
-#include "engine/block_server.h"
-#endif
 
 namespace {
 
@@ -29,7 +27,6 @@ bool SplitHostPort(const std::string& text, std::string& host, uint16_t& port) {
     return true;
 }
 
-#ifdef QG_HAVE_BLOCK_SERVER
 std::mutex gServerLock;
 std::unique_ptr<engine::BlockServer> gServer;  // guarded by gServerLock
 
@@ -42,12 +39,11 @@ engine::BlockServer* Server() {
     }
     return gServer.get();
 }
-#endif
 
 }  // namespace
 
 LookupSources AskLookup(const tarn::ProcessSettings& settings, const std::string& url,
-                        const std::string& target) {
+                        const std::string& target, platform::SocketInterrupt* interrupt) {
     LookupSources urls;
     if (settings.lookupServer.empty() || url.empty()) return urls;
     engine::LookupRequest request;
@@ -58,6 +54,7 @@ LookupSources AskLookup(const tarn::ProcessSettings& settings, const std::string
     }
     request.url = url;
     request.userId = settings.userId.empty() ? "0" : settings.userId;
+    request.interrupt = interrupt;
     int64_t size = -1;
     std::string md5;
     std::vector<std::string> lines;
@@ -78,14 +75,14 @@ LookupSources AskLookup(const tarn::ProcessSettings& settings, const std::string
     return urls;
 }
 
-void GiveLookupSources(engine::MultiSourceTransfer& transfer, const LookupSources& found) {
+bool GiveLookupSources(engine::MultiSourceTransfer& transfer, const LookupSources& found) {
     transfer.NoteLookupAnswer(found.length, found.md5);
-    transfer.AddSources(found.mirrors, engine::SourceRole::LookupMirror);
-    transfer.AddSources(found.peers, engine::SourceRole::LookupPeer);
+    const bool mirrorsTaken = transfer.AddSources(found.mirrors, engine::SourceRole::LookupMirror);
+    const bool peersTaken = transfer.AddSources(found.peers, engine::SourceRole::LookupPeer);
+    return mirrorsTaken && peersTaken;
 }
 
 std::string PublishHeld(engine::MultiSourceTransfer& transfer, const std::string& md5) {
-#ifdef QG_HAVE_BLOCK_SERVER
     if (tarn::CurrentSettings().lookupServer.empty()) return "";
     engine::BlockServer* server = Server();
     if (!server) return "";
@@ -95,28 +92,15 @@ std::string PublishHeld(engine::MultiSourceTransfer& transfer, const std::string
         return transfer.ReadHeld(offset, size, out);
     });
     return key;
-#else
-    (void)transfer;
-    (void)md5;
-    return "";
-#endif
 }
 
 void WithdrawPublished(const std::string& key) {
-#ifdef QG_HAVE_BLOCK_SERVER
     if (key.empty()) return;
     std::lock_guard<std::mutex> guard(gServerLock);
     if (gServer) gServer->Withdraw(key);
-#else
-    (void)key;
-#endif
 }
 
 uint32_t BlockServerPort() {
-#ifdef QG_HAVE_BLOCK_SERVER
     std::lock_guard<std::mutex> guard(gServerLock);
     return gServer ? gServer->port() : 0;
-#else
-    return 0;
-#endif
 }

@@ -101,18 +101,21 @@ bool TarnTask::Launch(int32_t newRole) {
 }
 
 bool TarnTask::Call(uint32_t message, uintptr_t wParam, intptr_t lParam, intptr_t& result) {
-    const uint32_t id = threadId.load();
-    if (id == 0) return false;
     tarn::SyncCall call;
     call.message = message;
     call.wParam = wParam;
     call.lParam = lParam;
-    if (!platform::PostThreadMessage(id, tarn::kMsgSyncCall, 0,
-                                     reinterpret_cast<intptr_t>(&call))) {
-        return false;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        const uint32_t id = threadId.load();
+        if (id == 0 || !platform::PostThreadMessage(id, tarn::kMsgSyncCall, 0,
+                                                    reinterpret_cast<intptr_t>(&call))) {
+            return false;
+        }
     }
-    // The thread answers every call it takes off its queue, also on its way out.
-    call.done.Wait();
+    // The thread answers every call posted while it took calls. Meanwhile it may be sending
+    // its notifications to a window of this thread: those are handled here.
+    platform::WaitHandlingSends(call.done);
     result = call.result;
     return true;
 }
@@ -137,18 +140,19 @@ void TarnTask::Run() {
     timerWindow = platform::CreateMessageWindow(kTimerClass);
     platform::Message m;
     while (platform::GetMessage(m)) Handle(m);
-    // Calls that arrived after the end still get their answer.
-    while (platform::PeekMessage(m, true)) {
-        if (m.message == tarn::kMsgSyncCall) {
-            reinterpret_cast<tarn::SyncCall*>(m.lParam)->done.Set();
-        } else if (m.message == tarn::kMsgSetFileName) {
-            delete reinterpret_cast<std::string*>(m.lParam);
-        }
-    }
+    lookup.Stop();
     if (transfer) transfer->Join();
     WithdrawPublished(publishedKey);
     transfer.reset();
-    threadId = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        threadId = 0;  // no call is posted to this queue from here on
+    }
+    // Calls posted before still get their answer; there is nothing left for them to change.
+    while (platform::PeekMessage(m, true)) {
+        if (m.message == tarn::kMsgSyncCall)
+            reinterpret_cast<tarn::SyncCall*>(m.lParam)->done.Set();
+    }
     platform::ShutdownMessageQueue();
     finished.Set();
 }
@@ -167,22 +171,16 @@ intptr_t TarnTask::HandleForRole(uint32_t message, uintptr_t wParam, intptr_t lP
     const int32_t current = role.load();
     // Pause and cancel are taken in every role: a stop that arrives before the start or
     // after the end simply has nothing to stop.
-    if (message == tarn::kMsgPause || message == tarn::kMsgCancel) {
-        if (current == tarn::kRoleIdle || !transfer) return 0;
-        if (message == tarn::kMsgPause) {
-            transfer->Pause();
-        } else {
-            transfer->Cancel();
-        }
-        return 1;
-    }
+    if (message == tarn::kMsgPause || message == tarn::kMsgCancel) return Stop(message);
     if (message == tarn::kMsgSetFileName) {
-        std::unique_ptr<std::string> name(reinterpret_cast<std::string*>(lParam));
+        const auto* name = reinterpret_cast<const std::string*>(lParam);
         if (current != tarn::kRoleIdle || !name) return 0;
         std::lock_guard<std::mutex> guard(lock);
         fileName = *name;
         return 1;
     }
+    // An answer queued before the end of the download it was asked for.
+    if (message == tarn::kMsgLookupAnswered && current == tarn::kRoleIdle) return 0;
     if (current < 0 || current >= tarn::kRoleCount || !RoleHandles(current, message)) {
         engine::Logger::Instance().Log(engine::kLogLevelInvalidState, "Invalid m_state: %d",
                                        current);
@@ -193,8 +191,38 @@ intptr_t TarnTask::HandleForRole(uint32_t message, uintptr_t wParam, intptr_t lP
         OnStart();
     } else if (message == platform::WM_TIMER) {
         OnTimer();
+    } else if (message == tarn::kMsgLookupAnswered) {
+        OnLookupAnswered();
     } else if (message == tarn::kMsgSourceEnded) {
         OnSourceEnded(static_cast<engine::TransferEnd>(wParam));
+    }
+    return 1;
+}
+
+intptr_t TarnTask::Stop(uint32_t message) {
+    if (role.load() == tarn::kRoleIdle) return 0;
+    if (endAwaitsLookup) {
+        // The transfer has ended already: only the lookup is out, and nobody waits for it.
+        endAwaitsLookup = false;
+        lookup.Stop();
+        const bool pause = message == tarn::kMsgPause;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            Put(status, TARN_STATUS_FAILURE_OFFSET,
+                pause ? uint32_t{TARN_FAILURE_NONE} : uint32_t{TARN_FAILURE_CANCELLED});
+        }
+        if (pause) {
+            Finish(TARN_END_PAUSED, TARN_STATUS_PAUSED);
+        } else {
+            Finish(TARN_END_FAILED, TARN_STATUS_ENDED);
+        }
+        return 1;
+    }
+    if (!transfer) return 0;
+    if (message == tarn::kMsgPause) {
+        transfer->Pause();
+    } else {
+        transfer->Cancel();
     }
     return 1;
 }
@@ -213,28 +241,33 @@ void TarnTask::Notify(uint32_t message, intptr_t lParam) {
 
 void TarnTask::OnStart() {
     const TarnSystemTime now = LocalNow();
+    std::string first, who, target;
     {
         std::lock_guard<std::mutex> guard(lock);
         Put(status, TARN_STATUS_START_TIME_OFFSET, now);
         Put(status, TARN_STATUS_STATE_OFFSET, uint32_t{TARN_STATUS_DOWNLOADING});
         Put(status, TARN_STATUS_RATIO_OFFSET, 1.0);
+        if (!urls.empty()) first = urls.front();
+        who = caller;
+        target = fileName;
     }
+    engine::Logger::Instance().Log(engine::kLogLevelInfo, "task for %s: %s -> %s",
+                                   who.empty() ? "(no caller)" : who.c_str(),
+                                   first.empty() ? "(resumed)" : first.c_str(), target.c_str());
     Notify(TARN_MSG_STARTED, 0);
     platform::SetTimer(timerWindow, kPollTimer, kPollMs);
-    std::string first;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        if (!urls.empty()) first = urls.front();
-    }
-    if (!StartTransfer(first)) OnSourceEnded(engine::TransferEnd::Failed);
+    if (!StartTransfer(first, nullptr)) OnSourceEnded(engine::TransferEnd::Failed);
 }
 
-bool TarnTask::StartTransfer(const std::string& url) {
+bool TarnTask::StartTransfer(const std::string& url, const LookupSources* answered) {
+    lookup.Stop();
+    lateAnswer.reset();
     const tarn::ProcessSettings settings = tarn::CurrentSettings();
     engine::TransferLimits limits;
     if (settings.perSource > 0) limits.connectionsPerSource = static_cast<int>(settings.perSource);
     if (settings.inAll > 0) limits.connectionsInAll = static_cast<int>(settings.inAll);
     engine::TransferRequest request;
+    std::vector<std::string> extra;
     {
         std::lock_guard<std::mutex> guard(lock);
         request.target = fileName;
@@ -246,14 +279,12 @@ bool TarnTask::StartTransfer(const std::string& url) {
         request.blockListUrl = blockListUrl;
         request.blockListSha256 = blockListSha256;
         request.sizeLimit = sizeLimit;
-    }
-    std::vector<std::string> extra;
-    {
-        std::lock_guard<std::mutex> guard(lock);
         extra = mirrors;
+        Put(status, TARN_STATUS_FAILURE_OFFSET, uint32_t{TARN_FAILURE_NONE});  // not ended
     }
     std::string first = url;
-    // A resumed task takes its URL from its state before the start: the lookup asks for it.
+    // A resumed task takes its URL from its state before the start, so that its mirrors
+    // join as whole copies of the file from the first moment, and the lookup asks for it.
     engine::FileDescription saved;
     if (first.empty() && !request.target.empty() &&
         engine::ResumeFiles(request.target).LoadDescription(saved)) {
@@ -262,16 +293,16 @@ bool TarnTask::StartTransfer(const std::string& url) {
         if (request.md5.empty()) request.md5 = saved.md5;
     }
     if (request.target.empty() || first.empty()) return false;
+    const std::string target = request.target;
     request.urls.push_back(first);
     for (const std::string& m : extra)
         if (m != first) request.urls.push_back(m);
-    // Asked before the start, so that the transfer knows every source from its first moment.
-    const LookupSources found = AskLookup(settings, first, request.target);
     if (transfer) transfer->Join();
     // The block server may be reading through the old transfer: stop that before it goes.
     WithdrawPublished(publishedKey);
     publishedKey.clear();
     publishedLength = 0;
+    currentUrl = url;
     transfer = std::make_unique<engine::MultiSourceTransfer>(limits);
     const uint32_t self = threadId.load();
     const bool started = transfer->Start(std::move(request), [self](engine::TransferEnd end) {
@@ -279,8 +310,14 @@ bool TarnTask::StartTransfer(const std::string& url) {
     });
     if (!started) return false;
     // The lookup is not trusted: its sources deliver only while their bytes can be checked,
-    // and its peers only once the file's length is known (the transfer sees to both).
-    GiveLookupSources(*transfer, found);
+    // and its peers only once the file's length is known (the transfer sees to both). It is
+    // asked beside the transfer, so that the caller's URLs start at once; a start with its
+    // answer already in does not ask again.
+    if (answered) {
+        GiveLookupSources(*transfer, *answered);
+    } else {
+        lookup.Start(settings, first, target, self, tarn::kMsgLookupAnswered);
+    }
     Publish();
     return true;
 }
@@ -298,12 +335,14 @@ void TarnTask::Publish() {
 void TarnTask::OnTimer() {
     if (!transfer) return;
     const engine::TransferStatus st = transfer->status();
+    bool eachBlock;
     {
         std::lock_guard<std::mutex> guard(lock);
         Put(status, TARN_STATUS_TOTAL_OFFSET, st.total);
         Put(status, TARN_STATUS_RECEIVED_OFFSET, st.received);
         Put(status, TARN_STATUS_SOURCES_OFFSET, static_cast<int32_t>(st.sourcesInUse));
         PutBlamed(status, st);
+        eachBlock = blockMessages;
     }
     // The block server needs the length to answer ranges: publish again once it is known.
     if (st.total > 0 && publishedLength != st.total) {
@@ -312,8 +351,30 @@ void TarnTask::OnTimer() {
     }
     if (st.received != lastReported) {
         lastReported = st.received;
-        Notify(TARN_MSG_STARTED, st.sourcesInUse);
+        if (eachBlock) Notify(TARN_MSG_STARTED, st.sourcesInUse);
     }
+}
+
+void TarnTask::OnLookupAnswered() {
+    std::optional<LookupSources> answer = lookup.TakeAnswer();
+    if (!answer) return;  // from a lookup stopped since
+    if (endAwaitsLookup) {
+        endAwaitsLookup = false;
+        return RunAgainWithLookup(*answer);
+    }
+    // The running transfer decides when the lookup's sources may work (their bytes must be
+    // checkable, peers wait for the length). One that has failed already cannot take them:
+    // its end is on its way, and the answer is kept for the run it earns.
+    if (transfer && GiveLookupSources(*transfer, *answer)) return;
+    lateAnswer = std::move(answer);
+}
+
+// The caller's sources ran out before the lookup had answered: one more run, with the
+// lookup's sources beside the caller's from its start (as the lookup's, never the caller's).
+void TarnTask::RunAgainWithLookup(const LookupSources& answer) {
+    if ((!answer.mirrors.empty() || !answer.peers.empty()) && StartTransfer(currentUrl, &answer))
+        return;
+    EndAfterFailure();
 }
 
 void TarnTask::OnSourceEnded(engine::TransferEnd end) {
@@ -332,6 +393,23 @@ void TarnTask::OnSourceEnded(engine::TransferEnd end) {
         return Finish(TARN_END_COMPLETED, TARN_STATUS_COMPLETED);
     if (end == engine::TransferEnd::Paused) return Finish(TARN_END_PAUSED, TARN_STATUS_PAUSED);
     if (end == engine::TransferEnd::Cancelled) return Finish(TARN_END_FAILED, TARN_STATUS_ENDED);
+    // Sources the lookup names may serve where the caller's gave out; any other failure
+    // is the file's, not the sources'.
+    if (transfer && transfer->status().failure == engine::TransferFailure::NoSource) {
+        if (lookup.pending()) {
+            endAwaitsLookup = true;  // bounded by the lookup's deadline; a stop ends it at once
+            return;
+        }
+        if (lateAnswer) {
+            const LookupSources answer = std::move(*lateAnswer);
+            lateAnswer.reset();
+            return RunAgainWithLookup(answer);
+        }
+    }
+    EndAfterFailure();
+}
+
+void TarnTask::EndAfterFailure() {
     if (role.load() == tarn::kRoleList) {
         for (;;) {
             std::string next;
@@ -340,7 +418,7 @@ void TarnTask::OnSourceEnded(engine::TransferEnd end) {
                 if (++listIndex >= urls.size()) break;
                 next = urls[listIndex];
             }
-            if (StartTransfer(next)) return;
+            if (StartTransfer(next, nullptr)) return;
         }
         return Finish(TARN_END_LIST_FAILED, TARN_STATUS_ENDED);
     }
@@ -349,6 +427,7 @@ void TarnTask::OnSourceEnded(engine::TransferEnd end) {
 
 void TarnTask::Finish(int32_t endCode, uint32_t state) {
     platform::KillTimer(timerWindow, kPollTimer);
+    endAwaitsLookup = false;
     if (transfer) transfer->Join();
     WithdrawPublished(publishedKey);
     publishedKey.clear();
@@ -361,5 +440,6 @@ void TarnTask::Finish(int32_t endCode, uint32_t state) {
     }
     role = tarn::kRoleIdle;
     Notify(TARN_MSG_ENDED, endCode);
+    // The lookup, if still out, is stopped as the thread ends, right after this.
     platform::PostQuitMessage(0);
 }

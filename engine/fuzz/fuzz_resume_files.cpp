@@ -1,7 +1,8 @@
 // Fuzz target: arbitrary bytes as the two resume-state files of a task (description, then
 // region map, split by fuzz_support::kPartSeparator), and as a CIniEx2 text.
-// A store read back from its own text is the same store; a map that is accepted has
-// regions inside the file that do not overlap; a refused map leaves no region.
+// A store read back from its own text is the same store; an accepted description makes a
+// bounded number of blocks; a map that is accepted has regions inside the file that do not
+// overlap; a refused map leaves no region.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -37,7 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         description.blockSize = 16;
         description.length = 1000;
     }
-    fuzz_support::Require(description.blockSize >= 1, "a loaded block size is positive");
+    const int64_t blocks = engine::BlockCount(description.length, description.blockSize);
+    fuzz_support::Require(blocks >= 0 && blocks <= engine::kMaxBlocks,
+                          "a loaded description makes a bounded number of blocks");
     std::vector<engine::Region> regions;
     if (!files.LoadRegionMap(description, regions)) {
         fuzz_support::Require(regions.empty(), "a refused map leaves no region");

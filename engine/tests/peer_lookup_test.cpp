@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/http_transfer.h"
+#include "testing/hang_guard.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
 
@@ -123,6 +127,49 @@ TEST(PeerLookup, AnswersThatChangeNothing) {
     std::string md5;
     std::vector<std::string> sources;
     EXPECT_EQ(QueryFileSources(nobody, size, md5, sources), kLookupTransferFailed);
+}
+
+// A server that drips its answer defeats the no-data time-out: the request still ends at
+// its deadline, or at once when another thread interrupts it, and closes the connection.
+TEST(PeerLookup, DrippedAnswerEndsAtTheDeadlineOrAnInterrupt) {
+    struct Row {
+        std::string name, drip;
+        uint32_t deadlineSeconds;
+        bool interrupt;
+    } rows[] = {
+        {"deadline", "drip:0.5", 2, false},
+        {"interrupt", "drip:20", 0, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        testing_support::HangGuard guard("lookup with a dripped answer, " + row.name,
+                                         std::chrono::seconds(120));
+        LookupServer s(row.drip);
+        WriteFile(s.answerPath, "Length=9\r\n\r\n" + std::string(200, 'h'));
+        LookupRequest r = s.Request();
+        r.noDataTimeoutSeconds = 30;
+        r.deadlineSeconds = row.deadlineSeconds;
+        platform::HttpInterrupt interrupt;
+        r.interrupt = &interrupt;
+        std::thread interrupter;
+        if (row.interrupt) {
+            interrupter = std::thread([&] {
+                while (!std::filesystem::exists(s.requestPath))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                interrupt.Interrupt();
+            });
+        }
+        int64_t size = 77;
+        std::string md5;
+        std::vector<std::string> sources;
+        EXPECT_EQ(QueryFileSources(r, size, md5, sources), kLookupTransferFailed);
+        if (interrupter.joinable()) interrupter.join();
+        EXPECT_EQ(size, 77);
+        EXPECT_TRUE(sources.empty());
+        // The server sees the connection closed by the request, not left open.
+        while (!std::filesystem::exists(s.requestPath + ".closed"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ TEST(ResumeFiles, DescriptionRoundTrip) {
     ResumeFixture f;
     ResumeFiles files(f.target);
     FileDescription d = ResumeFixture::Description();
-    d.length = (int64_t{5} << 32) + 7;
+    d.length = (int64_t{3} << 32) + 7;  // past 32 bits, within the block limit
     d.md5.clear();
     ASSERT_TRUE(files.SaveDescription(d));
     FileDescription loaded;
@@ -132,22 +132,52 @@ TEST(ResumeFiles, UntrustworthyMapsAreRefusedWhole) {
     }
 }
 
-TEST(ResumeFiles, MissingOrBrokenDescriptionStartsAfresh) {
+// A description is trusted only within the limits on block size, length and block count:
+// anything else would have the task allocate per block for a file nobody could hold.
+TEST(ResumeFiles, MissingBrokenOrHostileDescriptionStartsAfresh) {
+    auto info = [](const std::string& blockSize, const std::string& length) {
+        return "[FileInfo]\r\nBlockSize=" + blockSize + "\r\nLength=" + length +
+               "\r\nDlMode=0\r\nURL=http://h/f\r\n";
+    };
     struct Row {
         std::string name, text;
+        bool accepted;
     } rows[] = {
-        {"no file", ""},
-        {"no block size", "[FileInfo]\r\nLength=10\r\nDlMode=0\r\nURL=http://h/f\r\n"},
-        {"zero block size", "[FileInfo]\r\nBlockSize=0\r\nLength=10\r\nDlMode=0\r\n"},
-        {"length not a number", "[FileInfo]\r\nBlockSize=4\r\nLength=ten\r\nDlMode=0\r\n"},
+        {"no file", "", false},
+        {"no block size", "[FileInfo]\r\nLength=10\r\nDlMode=0\r\nURL=http://h/f\r\n", false},
+        {"zero block size", info("0", "10"), false},
+        {"negative block size", info("-4", "10"), false},
+        {"length not a number", info("4", "ten"), false},
+        {"negative length", info("4", "-1"), false},
+        {"one-byte blocks of 2^50 bytes", info("1", "1125899906842624"), false},
+        {"blocks past the count limit", info("1", std::to_string(kMaxBlocks + 1)), false},
+        {"block size past its limit", info(std::to_string(kMaxBlockSize + 1), "10"), false},
+        {"block size of 2^31-1", info("2147483647", "4294967294"), false},
+        {"length past its limit",
+         info(std::to_string(kMaxBlockSize), std::to_string(kMaxFileLength + 1)), false},
+        {"length of 2^63-1", info("262144", "9223372036854775807"), false},
+        {"length not known yet", info("262144", "0"), true},
+        {"one-byte blocks up to the count limit", info("1", std::to_string(kMaxBlocks)), true},
+        {"the largest file", info("262144", std::to_string(kMaxFileLength)), true},
     };
     for (const Row& row : rows) {
         ResumeFixture f;
         if (!row.text.empty()) WriteFile(f.target + kDescriptionSuffix, row.text);
         ResumeFiles files(f.target);
         FileDescription d;
-        EXPECT_FALSE(files.LoadDescription(d)) << row.name;
+        EXPECT_EQ(files.LoadDescription(d), row.accepted) << row.name;
     }
+    // A map is not read against a description outside the limits either.
+    ResumeFixture f;
+    f.WriteData();
+    ResumeFiles files(f.target);
+    ASSERT_TRUE(files.SaveRegionMap({{0, 1, 0, RegionState::Unscheduled, 0, 0}}));
+    FileDescription hostile = ResumeFixture::Description();
+    hostile.blockSize = 1;
+    hostile.length = int64_t{1} << 50;
+    std::vector<Region> regions;
+    EXPECT_FALSE(files.LoadRegionMap(hostile, regions));
+    EXPECT_TRUE(regions.empty());
 }
 
 // A save cut short at any step (killed while writing, before the flush, at the rename)

@@ -7,9 +7,12 @@ and prints the port on the first line of stdout.
 
 ANSWER_FILE is read at each request (the test may change it between requests); the
 request line, headers and body are written to REQUEST_FILE. STATUS (default 200) is the
-status of every answer; "stall" never answers.
+status of every answer; "stall" never answers; "drip:SECONDS" answers 200 with the
+answer's length and then sends one byte of it every SECONDS. While it drips it watches
+the connection and writes REQUEST_FILE.closed as soon as the client closes it.
 """
 import http.server
+import select
 import sys
 import time
 
@@ -36,10 +39,31 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         with open(ANSWER, "rb") as f:
             answer = f.read()
+        if STATUS.startswith("drip:"):
+            self.drip(answer, float(STATUS[5:]))
+            return
         self.send_response(int(STATUS))
         self.send_header("Content-Length", str(len(answer)))
         self.end_headers()
         self.wfile.write(answer)
+
+    def drip(self, answer, seconds):
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(answer)))
+        self.end_headers()
+        self.wfile.flush()
+        sock = self.connection
+        try:
+            for i in range(len(answer)):
+                sock.sendall(answer[i:i + 1])
+                until = time.monotonic() + seconds
+                while time.monotonic() < until:
+                    readable, _, _ = select.select([sock], [], [], 0.05)
+                    if readable and not sock.recv(4096):
+                        raise ConnectionError("closed by the client")
+        except OSError:
+            with open(REQUEST + ".closed", "wb"):
+                pass
 
 
 def main():

@@ -936,10 +936,10 @@ bool MultiSourceTransfer::Start(TransferRequest request, std::function<void(Tran
     return true;
 }
 
-void MultiSourceTransfer::AddSources(const std::vector<std::string>& urls, SourceRole role) {
+bool MultiSourceTransfer::AddSources(const std::vector<std::string>& urls, SourceRole role) {
     State& s = *state_;
     std::lock_guard<std::mutex> guard(s.lock);
-    if (!s.running.load() || !s.scheduler) return;
+    if (!s.running.load() || !s.scheduler || s.failure != TransferFailure::None) return false;
     const bool peer = role == SourceRole::LookupPeer;
     const Trust trust = role == SourceRole::CallerMirror ? Trust::Caller : Trust::Lookup;
     for (const std::string& url : urls) {
@@ -953,6 +953,7 @@ void MultiSourceTransfer::AddSources(const std::vector<std::string>& urls, Sourc
         }
     }
     s.wake.notify_all();
+    return true;
 }
 
 void MultiSourceTransfer::NoteLookupAnswer(int64_t length, const std::string& md5) {

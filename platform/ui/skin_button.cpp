@@ -47,6 +47,10 @@ CxSkinButton::CxSkinButton(Window& parent, const Rect& rect, Kind kind)
     gtk_style_context_add_provider(gtk_widget_get_style_context(w), GTK_STYLE_PROVIDER(css),
                                    GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     g_object_unref(css);
+    // A click leaves the keyboard focus where it was: Enter after a click on, say, the style
+    // buttons still belongs to the window (the start button's key), as in the dialogs of
+    // the original skin. Tab still reaches every button.
+    gtk_widget_set_focus_on_click(w, FALSE);
     g_signal_connect(w, "draw", G_CALLBACK(&CxSkinButton::OnDraw), this);
     g_signal_connect(w, "clicked", G_CALLBACK(&CxSkinButton::OnClicked), this);
     g_signal_connect(w, "button-press-event", G_CALLBACK(&CxSkinButton::OnButtonPress), this);

@@ -1,6 +1,7 @@
 // A button drawn entirely from skin bitmaps: push button, check box or radio button.
-// It stays a real toolkit button, so it takes the keyboard focus, is activated by space
-// and Enter while focused, and shows in the accessibility tree under its name.
+// It stays a real toolkit button, so it takes the keyboard focus (Tab; a click leaves the
+// focus where it was), is activated by space and Enter while focused, and shows in the
+// accessibility tree under its name.
 #pragma once
 
 #include <functional>

@@ -117,6 +117,16 @@ SkinWindow::SkinWindow(std::shared_ptr<Skin> skin, int backgroundId, int iconId)
     g_signal_connect(window, "draw", G_CALLBACK(&SkinWindow::OnDraw), this);
     g_signal_connect(window, "button-press-event", G_CALLBACK(&SkinWindow::OnButtonPress), this);
     g_signal_connect(window, "key-press-event", G_CALLBACK(&SkinWindow::OnKeyPress), this);
+    // The toolkit focuses the first control when the window is first shown; Enter would then
+    // press that control (minimise, say) instead of starting the game. Nothing has the
+    // focus until the user gives it (Tab, a click into the page).
+    g_signal_connect_after(window, "show", G_CALLBACK(+[](GtkWidget* w, gpointer selfp) {
+                               auto* self = static_cast<SkinWindow*>(selfp);
+                               if (self->focusCleared_) return;
+                               self->focusCleared_ = true;
+                               gtk_window_set_focus(GTK_WINDOW(w), nullptr);
+                           }),
+                           this);
 }
 
 SkinWindow::~SkinWindow() {
@@ -187,15 +197,22 @@ int SkinWindow::OnButtonPress(void* widget, void* eventp, void* selfp) {
     return FALSE;
 }
 
-int SkinWindow::OnKeyPress(void*, void* eventp, void* selfp) {
+int SkinWindow::OnKeyPress(void* widget, void* eventp, void* selfp) {
     auto* self = static_cast<SkinWindow*>(selfp);
-    const guint key = static_cast<GdkEventKey*>(eventp)->keyval;
-    if (key == GDK_KEY_Escape) return TRUE;  // never closes the window
-    if (IsEnter(key)) {
-        if (self->onEnter) self->onEnter();
-        return TRUE;
+    auto* event = static_cast<GdkEventKey*>(eventp);
+    if (event->keyval == GDK_KEY_Escape) return TRUE;  // never closes the window
+    if (!IsEnter(event->keyval)) return FALSE;
+    // The focused control has Enter first: a form of the news page, a button reached with
+    // Tab. The page answers later when it has no use for the key; the toolkit then
+    // delivers the same event again, and the page lets it through.
+    GtkWindow* window = GTK_WINDOW(widget);
+    GtkWidget* focus = gtk_window_get_focus(window);
+    if (focus != nullptr) {
+        if (gtk_window_propagate_key_event(window, event)) return TRUE;
+        if (gtk_widget_is_sensitive(focus) && gtk_widget_activate(focus)) return TRUE;
     }
-    return FALSE;
+    if (self->onEnter) self->onEnter();
+    return TRUE;
 }
 
 Dialog::Dialog(Window* owner, std::shared_ptr<Skin> skin, int width, int height)

@@ -60,7 +60,7 @@ class SkinWindow : public Window {
     // An item of the band's menu; "&" marks the mnemonic letter.
     void AddMenuItem(const std::string& utf8Label, std::function<void()> onChoose);
     void Minimise();
-    // Enter anywhere in the window (Escape is swallowed: it never closes the window).
+    // Enter that no focused control takes (Escape is swallowed: it never closes the window).
     std::function<void()> onEnter;
     // The first frame has been painted.
     std::function<void()> onFirstPaint;
@@ -73,6 +73,7 @@ class SkinWindow : public Window {
     Rect band_;
     void* menu_ = nullptr;
     bool painted_ = false;
+    bool focusCleared_ = false;
 };
 
 // A modal dialog with a frame and a title; `RunModal` returns the code given to `End`.

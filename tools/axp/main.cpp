@@ -9,20 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "axp/catalogue.h"
 #include "axp/compress.h"
 #include "axp/crc.h"
 #include "axp/error.h"
 #include "axp/format.h"
 #include "axp/name_hash.h"
 #include "axp/pack_file.h"
-#include "common/catalogue.h"
 #include "common/cli.h"
 #include "platform/text_encoding.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using axp_tool::Catalogue;
+using AXP::Catalogue;
 using cli::LibraryFailure;
 using cli::Usage;
 
@@ -100,7 +100,7 @@ int CmdCreate(const std::vector<std::string>& args) {
     if (!cli::TextToGbk(args[0], gbk)) return 2;
     AXP::PackFile pack;
     if (!pack.Create(gbk)) return LibraryFailure("create");
-    if (!axp_tool::WriteCatalogue(pack, {})) return LibraryFailure("write (list)");
+    if (!AXP::WriteCatalogue(pack, {})) return LibraryFailure("write (list)");
     if (!pack.Close()) return LibraryFailure("close");
     return 0;
 }
@@ -185,7 +185,7 @@ int CmdAdd(const std::vector<std::string>& argsIn) {
         return LibraryFailure("open " + packPath);
     }
     Catalogue catalogue;
-    if (!axp_tool::ReadCatalogue(pack, catalogue)) return LibraryFailure("read (list)");
+    if (!AXP::ReadCatalogue(pack, catalogue)) return LibraryFailure("read (list)");
     int rc = 0;
     for (const auto& [file, entry] : files) {
         std::vector<uint8_t> content;
@@ -199,15 +199,15 @@ int CmdAdd(const std::vector<std::string>& argsIn) {
             rc = 1;
             break;
         }
-        const axp_tool::CatalogueEntry listed{static_cast<uint32_t>(content.size()),
-                                              AXP::Crc(content.data(), content.size())};
+        const AXP::CatalogueEntry listed{static_cast<uint32_t>(content.size()),
+                                         AXP::Crc(content.data(), content.size())};
         if (!AddContent(pack, entry, std::move(content), static_cast<uint8_t>(type))) {
             rc = LibraryFailure("add " + file.string());
             break;
         }
         catalogue[entry] = listed;
     }
-    if (!axp_tool::WriteCatalogue(pack, catalogue)) return LibraryFailure("write (list)");
+    if (!AXP::WriteCatalogue(pack, catalogue)) return LibraryFailure("write (list)");
     if (!pack.Close()) return LibraryFailure("close");
     return rc;
 }
@@ -217,7 +217,7 @@ int CmdRm(const std::vector<std::string>& args) {
     AXP::PackFile pack;
     if (!OpenPack(pack, args[0], false)) return 1;
     Catalogue catalogue;
-    if (!axp_tool::ReadCatalogue(pack, catalogue)) return LibraryFailure("read (list)");
+    if (!AXP::ReadCatalogue(pack, catalogue)) return LibraryFailure("read (list)");
     int rc = 0;
     for (size_t i = 1; i < args.size(); ++i) {
         std::string gbk;
@@ -236,7 +236,7 @@ int CmdRm(const std::vector<std::string>& args) {
         }
         catalogue.erase(entry);
     }
-    if (!axp_tool::WriteCatalogue(pack, catalogue)) return LibraryFailure("write (list)");
+    if (!AXP::WriteCatalogue(pack, catalogue)) return LibraryFailure("write (list)");
     if (!pack.Close()) return LibraryFailure("close");
     return rc;
 }
@@ -284,7 +284,7 @@ int CmdExtract(const std::vector<std::string>& args) {
         }
     } else {
         Catalogue catalogue;
-        if (!axp_tool::ReadCatalogue(pack, catalogue)) return LibraryFailure("read (list)");
+        if (!AXP::ReadCatalogue(pack, catalogue)) return LibraryFailure("read (list)");
         for (const auto& kv : catalogue) names.push_back(kv.first);
     }
     int rc = 0;
@@ -326,7 +326,7 @@ int CmdLs(const std::vector<std::string>& args) {
     AXP::PackFile pack;
     if (!OpenPack(pack, args[0], true)) return 1;
     Catalogue catalogue;
-    if (!axp_tool::ReadCatalogue(pack, catalogue)) return LibraryFailure("read (list)");
+    if (!AXP::ReadCatalogue(pack, catalogue)) return LibraryFailure("read (list)");
     for (const auto& [name, e] : catalogue) {
         std::printf("%s\t%u\t%u\t%u\t%08X\n", Display(name).c_str(), pack.GetFileSize(name, false),
                     pack.GetFileSize(name, true), pack.GetCompressType(name), e.crc);

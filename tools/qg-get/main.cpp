@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -135,11 +134,6 @@ void ShowProgress(bool last) {
                  static_cast<long>(sources), gProgress.terminal && !last ? "" : "\n");
 }
 
-bool Exists(const std::string& path) {
-    std::error_code ignored;
-    return std::filesystem::exists(path, ignored);
-}
-
 // What the status block says of an ending without the file.
 void ShowFailure(const unsigned char* block) {
     uint32_t failure = 0;
@@ -191,12 +185,13 @@ bool SetIntegrity(TarnTask* task, const Options& o, const char*& error) {
     return true;
 }
 
-// Every URL is a mirror of the one file: all are fetched from at once.
+// Every URL is a mirror of the one file: all are fetched from at once. A download by URL
+// continues from FILE's resume state when that describes the same URL and can be trusted,
+// and starts afresh otherwise.
 int32_t StartDownload(TarnTask* task, const Options& o) {
     std::vector<const char*> mirrors;
     for (size_t i = 1; i < o.urls.size(); ++i) mirrors.push_back(o.urls[i].c_str());
     if (!TarnAddMirrors(task, mirrors.data(), static_cast<int32_t>(mirrors.size()))) return 0;
-    if (Exists(o.output + ".$finfo$")) return TarnResumeFile(task, o.output.c_str());
     return TarnDownloadUrl(task, o.urls[0].c_str(), "", o.output.c_str());
 }
 

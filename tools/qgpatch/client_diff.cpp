@@ -6,12 +6,12 @@
 #include <map>
 #include <optional>
 
+#include "axp/catalogue.h"
 #include "axp/crc.h"
 #include "axp/error.h"
 #include "axp/format.h"
 #include "axp/name_hash.h"
 #include "axp/pack_file.h"
-#include "common/catalogue.h"
 #include "platform/text_encoding.h"
 
 namespace qgpatch {
@@ -89,9 +89,9 @@ struct PackDiff {
 bool DiffPack(const ClientFile& oldFile, const ClientFile& newFile, bool compressedContent,
               PackDiff& out) {
     AXP::PackFile oldPack, newPack;
-    axp_tool::Catalogue oldList, newList;
+    AXP::Catalogue oldList, newList;
     if (!OpenPack(oldPack, oldFile.path) || !OpenPack(newPack, newFile.path) ||
-        !axp_tool::ReadCatalogue(oldPack, oldList) || !axp_tool::ReadCatalogue(newPack, newList)) {
+        !AXP::ReadCatalogue(oldPack, oldList) || !AXP::ReadCatalogue(newPack, newList)) {
         return false;
     }
     auto write = [&](const std::string& entry) {

@@ -1,7 +1,6 @@
 #include "site_commands.h"
 
 #include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <iterator>
 
@@ -154,23 +153,10 @@ int Site(const std::vector<std::string>& args) {
                        "\r\nnewquillgate=" + launcherUrl + "\r\n";
     if (signing) {
         // Launchers refuse a release older than one they have seen: the serial only grows.
-        const uint64_t previous = PreviousSerial(output);
-        uint64_t serial = static_cast<uint64_t>(std::time(nullptr));
-        if (!serialText.empty()) {
-            const std::optional<uint64_t> given = ParseDecimal(serialText);
-            if (!given) return Usage("site: --serial needs a decimal number");
-            serial = *given;
-            if (serial <= previous) {
-                std::fprintf(stderr,
-                             "qgpatch: site: serial %llu is not above %llu of the current %s: "
-                             "launchers that saw it would refuse the site\n",
-                             static_cast<unsigned long long>(serial),
-                             static_cast<unsigned long long>(previous), output.c_str());
-                return 1;
-            }
-        } else if (serial <= previous) {
-            serial = previous + 1;
-        }
+        uint64_t serial = 0;
+        int exitCode = 0;
+        if (!ChooseSerial("site", serialText, PreviousSerial(output), output, serial, exitCode))
+            return exitCode;
         text += "serial=" + std::to_string(serial) + "\r\n";
         const std::string archive = PublishedCopy(filesDir, launcherUrl);
         std::string gbk;
@@ -203,7 +189,7 @@ int Site(const std::vector<std::string>& args) {
         std::fprintf(stderr, "qgpatch: cannot write %s\n", output.c_str());
         return 1;
     }
-    if (signing && !WriteSignatureFile(output, text, secret)) return 1;
+    if (signing && !WriteSignatureFile(output, SignedRole::PatchInfo, text, secret)) return 1;
     std::printf("%s: latest %s, launcher %s, %zu patch(es)%s\n", output.c_str(), latest.c_str(),
                 launcher.c_str(), patches.size(), signing ? ", signed" : "");
     return 0;

@@ -168,6 +168,37 @@ TEST_F(QgGetTest, EveryUrlIsAMirrorFetchedFromAtOnce) {
     }
 }
 
+// A state that claims more than any file could hold (one-byte blocks of 2^50 bytes would
+// be 2^50 bits of block flags) is not trusted: the download starts afresh and completes.
+TEST_F(QgGetTest, HostileResumeStateStartsAfresh) {
+    const std::string data = RandomBytes(300000, 15);
+    PythonServer server(QG_MIRROR_SERVER, {Site("f.bin", data), "good"});
+    const std::string url = server.Url("/f.bin");
+    const std::string err = dir_ / "stderr.log";
+    const std::string openRegion =
+        "[FileInfo]\r\nRegionCompleted=0\r\nRegionUnCompleted=1\r\n"
+        "[UnCompleted.0]\r\nStart=0\r\nLength=1\r\n";
+    struct Case {
+        const char* name;
+        std::string blockSize, length;
+    } cases[] = {
+        {"one-byte blocks of 2^50 bytes", "1", "1125899906842624"},
+        {"2^31-1-byte blocks of 2^63-1 bytes", "2147483647", "9223372036854775807"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string out = dir_ / ("out" + std::to_string(n++));
+        WriteFile(out + ".$finfo$", "[FileInfo]\r\nBlockSize=" + c.blockSize + "\r\nLength=" +
+                                        c.length + "\r\nDlMode=0\r\nURL=" + url + "\r\n");
+        WriteFile(out + ".$fmap$", openRegion);
+        WriteFile(out + ".$p4p$", "");
+        EXPECT_EQ(ExitCode(Spawn({url, "-o", out}, err)), 0) << ReadFile(err);
+        EXPECT_TRUE(ReadFile(out) == data);
+        EXPECT_FALSE(std::filesystem::exists(out + ".$finfo$"));
+    }
+}
+
 // Polls `ready` until it holds or the child ends; the time-out is only a safety net.
 bool WaitWhileRunning(pid_t child, const std::function<bool()>& ready) {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(2);

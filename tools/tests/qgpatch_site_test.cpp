@@ -106,10 +106,9 @@ std::string QgpatchOutput(const std::string& args, int& code) {
     return out;
 }
 
-bool SignatureVerifies(const std::string& file, const PublicKey& key) {
-    Signature signature;
-    return ParseSignatureFile(ReadFile(file + ".sig"), signature) &&
-           VerifySignature(ReadFile(file), signature, key);
+bool SignatureVerifies(const std::string& file, SignedRole role, const PublicKey& key,
+                       uint64_t* serial = nullptr) {
+    return SignatureTextVerifies(role, ReadFile(file), ReadFile(file + ".sig"), key, serial);
 }
 
 TEST(QgpatchSite, SignedSiteVerifiesWithThePrintedKey) {
@@ -143,7 +142,7 @@ TEST(QgpatchSite, SignedSiteVerifiesWithThePrintedKey) {
     ASSERT_TRUE(ParsePatchInfo(ReadFile(out), info));
     EXPECT_FALSE(info.launcherArchive.sha256.has_value());
     ASSERT_EQ(Qgpatch(site), 0);
-    EXPECT_TRUE(SignatureVerifies(out, key));
+    EXPECT_TRUE(SignatureVerifies(out, SignedRole::PatchInfo, key));
     ASSERT_TRUE(ParsePatchInfo(ReadFile(out), info));
     ASSERT_EQ(info.patches.size(), 1u);
     EXPECT_TRUE(
@@ -164,9 +163,22 @@ TEST(QgpatchSite, SignedSiteVerifiesWithThePrintedKey) {
     EXPECT_EQ(Qgpatch(site + " --patch CN.1.0.1 CN.1.0.2 http://h/patch/p2.pkg"), 1);
     EXPECT_EQ(ReadFile(out), current);
 
-    WriteFile(dir / "server.lst", "SERVER_BEGIN\r\n");
-    ASSERT_EQ(Qgpatch("sign --key " + keyFile + " " + (dir / "server.lst")), 0);
-    EXPECT_TRUE(SignatureVerifies(dir / "server.lst", key));
+    // The server list is signed in its role, with a serial that only grows.
+    const std::string list = dir / "server.lst";
+    WriteFile(list, "SERVER_BEGIN\r\n");
+    ASSERT_EQ(Qgpatch("sign --key " + keyFile + " " + list), 0);
+    uint64_t listSerial = 0;
+    EXPECT_TRUE(SignatureVerifies(list, SignedRole::ServerList, key, &listSerial));
+    EXPECT_FALSE(SignatureVerifies(list, SignedRole::PatchInfo, key));
+    EXPECT_GT(listSerial, 0u);
+    ASSERT_EQ(Qgpatch("sign --key " + keyFile + " " + list), 0);
+    uint64_t again = 0;
+    EXPECT_TRUE(SignatureVerifies(list, SignedRole::ServerList, key, &again));
+    EXPECT_GT(again, listSerial);
+    EXPECT_EQ(Qgpatch("sign --key " + keyFile + " --serial " + std::to_string(again) + " " + list),
+              1);
+    ASSERT_EQ(Qgpatch("sign --key " + keyFile + " --role patchinfo " + list), 0);
+    EXPECT_TRUE(SignatureVerifies(list, SignedRole::PatchInfo, key));
     EXPECT_EQ(Qgpatch("sign --key " + (dir / "server.lst") + " " + (dir / "server.lst")), 1);
 }
 

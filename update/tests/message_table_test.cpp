@@ -16,6 +16,7 @@ TEST_P(MessageTableTest, EveryListedIndexHasTextAndOthersAreEmpty) {
     for (uint32_t i = 0; i <= 82; ++i) EXPECT_STRNE(GetMessageText(i), "") << i;
     for (uint32_t i : {101u, 103u, 1033u, 1034u}) EXPECT_STRNE(GetMessageText(i), "") << i;
     for (uint32_t i = 2001; i <= 2011; ++i) EXPECT_STRNE(GetMessageText(i), "") << i;
+    for (uint32_t i = 2101; i <= 2107; ++i) EXPECT_STRNE(GetMessageText(i), "") << i;
     for (uint32_t i = 83; i <= 100; ++i) EXPECT_STREQ(GetMessageText(i), "") << i;
     for (uint32_t i : {102u, 104u, 1032u, 1035u, 5000u, 0xFFFFFFFFu})
         EXPECT_STREQ(GetMessageText(i), "") << i;

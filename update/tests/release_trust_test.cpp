@@ -83,6 +83,44 @@ TEST(Signature, AnyChangeToMessageSignatureOrKeyIsRefused) {
     EXPECT_FALSE(VerifySignature(message, SignMessage(message, otherSecret), key));
 }
 
+// What other tools produce: the role's context text, for a server list its serial line,
+// then the file's bytes, signed with plain Ed25519; and a file signed for one role is
+// refused in every other.
+TEST(Signature, BoundToTheFilesRole) {
+    SecretKey secret;
+    PublicKey key;
+    ASSERT_TRUE(ParseSecretKeyFile(kSeedHex, secret, key));
+    const std::string data = "SERVER_BEGIN\r\n1|east|127.0.0.1:9000\r\n";
+    const std::string byHand =
+        SignatureFileText(SignMessage("quillgate server list\n42\n" + data, secret)) + "42\n";
+    EXPECT_EQ(SignatureFileFor(SignedRole::ServerList, data, secret, 42), byHand);
+    uint64_t serial = 0;
+    EXPECT_TRUE(SignatureTextVerifies(SignedRole::ServerList, data, byHand, key, &serial));
+    EXPECT_EQ(serial, 42u);
+    EXPECT_EQ(SignatureFileFor(SignedRole::PatchInfo, data, secret),
+              SignatureFileText(SignMessage("quillgate patchinfo\n" + data, secret)));
+    EXPECT_EQ(SignatureFileFor(SignedRole::RepairList, data, secret),
+              SignatureFileText(SignMessage("quillgate repair list\n" + data, secret)));
+
+    const SignedRole roles[] = {SignedRole::PatchInfo, SignedRole::ServerList,
+                                SignedRole::RepairList};
+    for (SignedRole made : roles)
+        for (SignedRole checked : roles)
+            EXPECT_EQ(
+                SignatureTextVerifies(checked, data, SignatureFileFor(made, data, secret, 42), key),
+                made == checked)
+                << static_cast<int>(made) << " checked as " << static_cast<int>(checked);
+    // The bare bytes, or a serial other than the signed one, are no signature.
+    EXPECT_FALSE(SignatureTextVerifies(SignedRole::PatchInfo, data,
+                                       SignatureFileText(SignMessage(data, secret)), key));
+    std::string raised = byHand;
+    raised.replace(raised.find('\n') + 1, std::string::npos, "43\n");
+    EXPECT_FALSE(SignatureTextVerifies(SignedRole::ServerList, data, raised, key));
+    EXPECT_EQ(SignatureTextSerial(raised), 43u);
+    EXPECT_FALSE(SignatureTextVerifies(SignedRole::ServerList, data,
+                                       byHand.substr(0, byHand.find('\n') + 1), key));
+}
+
 TEST(Sha256, KnownDigestsInOneGoAndInPieces) {
     EXPECT_EQ(DigestHex(Sha256Of("abc")),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");

@@ -4,6 +4,9 @@
 #include "update/repair_worker.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -15,9 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "axp/catalogue.h"
 #include "axp/crc.h"
 #include "axp/pack_file.h"
 #include "axp/updater.h"
+#include "platform/file_fault.h"
 #include "platform/messages.h"
 #include "testing/package_builder.h"
 #include "testing/python_server.h"
@@ -88,6 +93,12 @@ std::string ListLine(const std::string& path, const std::string& content, int ty
            pack + "\r\n";
 }
 
+// A whole list: the header counts the lines that follow.
+std::string ListText(const std::string& lines) {
+    return "current|" + std::to_string(std::count(lines.begin(), lines.end(), '\n')) + "\r\n" +
+           lines;
+}
+
 // Loose files and packs of the client as published.
 const std::map<std::string, std::string> kLooseFiles = {
     {"readme.txt", "the published readme\r\n"},
@@ -134,8 +145,8 @@ class RepairTest : public ::testing::Test {
 
     // The site: the list, and every file at the URL path the repair asks for. Empty
     // files are left out: the repair must never ask for them.
-    void Publish(const std::string& extraLines = "") {
-        std::string list = "current|1\r\n";
+    void Publish(const std::string& extraLines = "", bool withCatalogues = true) {
+        std::string list;
         for (const auto& [name, content] : kLooseFiles) {
             list += ListLine(name, content, 0, "");
             if (!content.empty()) PublishFile(name, content);
@@ -144,12 +155,12 @@ class RepairTest : public ::testing::Test {
                                             std::pair{std::string("sub/more.pak"), MorePack()}}) {
             std::map<std::string, PackEntry> withList = entries;
             withList["(list)"] = {axp_test::ListText(entries), 0, 0};
-            for (const auto& [name, e] : withList) {
+            for (const auto& [name, e] : withCatalogues ? withList : entries) {
                 list += ListLine(name, e.content, e.type, pack);
                 if (!e.content.empty()) PublishFile(pack + "/" + name, e.content);
             }
         }
-        WriteFile(site_ / "current.ver", list + extraLines);
+        WriteFile(site_ / "current.ver", ListText(list + extraLines));
     }
 
     void PublishFile(const std::string& path, const std::string& content) {
@@ -158,23 +169,26 @@ class RepairTest : public ::testing::Test {
     }
 
     // Runs a repair to its end; true when it completed.
-    bool Repair(const std::string& publicKey = "", std::function<bool()> gameRunning = nullptr) {
+    // `worker` (default: the fixture's) runs it; packs are opened through `packFileSystem`.
+    bool Repair(std::function<bool()> gameRunning = nullptr,
+                platform::IFileSystem* packFileSystem = nullptr, CRepairWorker* worker = nullptr) {
+        CRepairWorker& w = worker != nullptr ? *worker : worker_;
         const platform::WindowHandle window = platform::CreateMessageWindow("TEST_REPAIR_WINDOW");
         platform::SetWindowUserData(window, reinterpret_cast<intptr_t>(&recorder_));
         LauncherConfig config;
         config.downloadDir = "download\\";
         config.repairUrl = server_.Url("/");
-        config.publicKey = publicKey;
         fs::create_directories("download");
-        worker_.SetHooks({gameRunning, nullptr, nullptr,
-                          [window] { platform::PostMessage(window, WM_TEST_REPAIR_ENDED, 0, 0); }});
-        if (worker_.Start(window, &updater_, config)) {
+        w.SetHooks({gameRunning, nullptr, nullptr,
+                    [window] { platform::PostMessage(window, WM_TEST_REPAIR_ENDED, 0, 0); },
+                    packFileSystem});
+        if (w.Start(window, &updater_, config)) {
             platform::Message msg;
             while (platform::GetMessage(msg)) platform::DispatchMessage(msg);
         }
-        worker_.Join();
+        w.Join();
         platform::DestroyMessageWindow(window);
-        return worker_.completed() && recorder_.Texts(WM_REPAIR_DONE).size() == 1;
+        return w.completed() && recorder_.Texts(WM_REPAIR_DONE).size() == 1;
     }
 
     // The client as the reference compares it: the launcher's own folder left out.
@@ -377,6 +391,7 @@ TEST_F(RepairTest, ListOfAnotherShapeOrReachingOutsideIsRefusedWithNothingWritte
         "x.dat|00000001|00000000|0||y\r\n",  // six fields
         "../escaped.txt|00000001|00000000|0|\r\n", "x|00000001|00000000|0|/tmp/evil.pak\r\n",
         "x|00000001|00000000|0|C:\\evil.pak\r\n",
+        "README.TXT|00000001|00000000|0|\r\n",  // named twice
     };
     for (const char* line : lines) {
         SCOPED_TRACE(line);
@@ -395,8 +410,10 @@ TEST_F(RepairTest, ListOfAnotherShapeOrReachingOutsideIsRefusedWithNothingWritte
 }
 
 TEST_F(RepairTest, SkippedNamesAreNeverExamined) {
-    const char* names[] = {"quillgate.exe", "QuillGate.bin",  "ver.id",
-                           "style.cfg",     "download/x.dat", "DirectX9/setup.exe"};
+    const char* names[] = {"quillgate.exe",  "QuillGate.bin",  "ver.id",
+                           "style.cfg",      "download/x.dat", "DirectX9/setup.exe",
+                           "quillgate.lock", "release.serial", "serverlist.serial",
+                           "qg-rundll"};
     std::string lines;
     for (const char* name : names) {
         fs::create_directories(fs::path(name).parent_path().empty() ? "."
@@ -429,9 +446,9 @@ TEST_F(RepairTest, VolumeShownOnlyWhenTheRoundedPercentageChanges) {
     WriteFile("a", "1");
     WriteFile("b", "2");
     WriteFile("c", std::string(998, 'c'));
-    WriteFile(site_ / "current.ver", "current|1\r\n" + ListLine("a", "1", 0, "") +
-                                         ListLine("b", "2", 0, "") +
-                                         ListLine("c", std::string(998, 'c'), 0, ""));
+    WriteFile(site_ / "current.ver",
+              ListText(ListLine("a", "1", 0, "") + ListLine("b", "2", 0, "") +
+                       ListLine("c", std::string(998, 'c'), 0, "")));
     ASSERT_TRUE(Repair());
     // Download texts share the status line; the volume texts are those of message 66.
     const std::string text66 = GetMessageText(MessageId::kRepairProgress);
@@ -444,30 +461,6 @@ TEST_F(RepairTest, VolumeShownOnlyWhenTheRoundedPercentageChanges) {
     std::vector<std::string> bar = recorder_.Texts(WM_REPAIR_PROGRESS);
     EXPECT_EQ(bar.back(), "100");
     EXPECT_EQ(std::count(bar.begin(), bar.end(), "100"), 1);
-}
-
-TEST_F(RepairTest, SignedListIsUsedOnlyWhenItsSignatureVerifies) {
-    SecretKey secret;
-    PublicKey key;
-    ASSERT_TRUE(GenerateKeyPair(secret, key));
-    const std::string list = ReadFile(site_ / "current.ver");
-    fs::remove("readme.txt");
-
-    WriteFile(site_ / "current.ver.sig", SignatureFileText(SignMessage(list + "x", secret)));
-    EXPECT_FALSE(Repair(PublicKeyHex(key)));
-    EXPECT_TRUE(recorder_.Has(WM_REPAIR_ERROR, GetMessageText(MessageId::kLocalVersionFileBad)));
-    EXPECT_FALSE(fs::exists("readme.txt"));
-    EXPECT_FALSE(fs::exists("download/current.ver"));
-
-    fs::remove(site_.path() / "current.ver.sig");
-    recorder_.messages.clear();
-    EXPECT_FALSE(Repair(PublicKeyHex(key)));
-    EXPECT_FALSE(fs::exists("readme.txt"));
-
-    WriteFile(site_ / "current.ver.sig", SignatureFileText(SignMessage(list, secret)));
-    recorder_.messages.clear();
-    EXPECT_TRUE(Repair(PublicKeyHex(key)));
-    ExpectExact();
 }
 
 TEST_F(RepairTest, SiteFileThatIsNotTheListedOneIsNeverInstalled) {
@@ -492,6 +485,159 @@ TEST_F(RepairTest, UnreadablePackIsPutBackWhenItCannotBeRebuilt) {
     EXPECT_FALSE(Repair());
     EXPECT_TRUE(ReadFile("sub/more.pak") == damaged);
     EXPECT_FALSE(fs::exists("sub/more.pak.~unreadable"));
+}
+
+// The state a run killed while it rebuilt a pack can leave: the next run completes the
+// repair and nothing stays set aside.
+TEST_F(RepairTest, KilledRebuildIsCompletedByTheNextRun) {
+    // Checked in list order: 3 loose files, data.pak's 6 entries (4 to 9), then sub/more.pak.
+    for (int killAt = 4; killAt <= 10; ++killAt) {
+        SCOPED_TRACE("killed as entry " + std::to_string(killAt) + " of 11 was checked");
+        for (const auto& e : fs::directory_iterator(client_.path())) fs::remove_all(e.path());
+        Install(client_.path());
+        GarbleHeader("data.pak");
+        recorder_.messages.clear();
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // A worker of its own: the threads of the fixture's do not exist in the child.
+            CRepairWorker worker;
+            recorder_.onMessage = [killAt](const Recorded& r) {
+                if (r.text == FormatMessage<MessageId::kCheckingFiles>(killAt, 11)) raise(SIGKILL);
+            };
+            Repair(nullptr, nullptr, &worker);
+            _exit(3);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+        ASSERT_TRUE(Repair()) << recorder_.Texts(WM_REPAIR_ERROR).back();
+        ExpectExact();
+        EXPECT_FALSE(fs::exists("data.pak.~unreadable"));
+    }
+    // Killed between setting the pack aside and creating the new one.
+    GarbleHeader("data.pak");
+    fs::rename("data.pak", "data.pak.~unreadable");
+    recorder_.messages.clear();
+    ASSERT_TRUE(Repair()) << recorder_.Texts(WM_REPAIR_ERROR).back();
+    ExpectExact();
+    EXPECT_FALSE(fs::exists("data.pak.~unreadable"));
+}
+
+// The last write of a rebuild is the new pack's header at its close: when it fails, the
+// unreadable pack is put back (the client as before this repair), and the next run repairs.
+TEST_F(RepairTest, FailedCloseAfterARebuildPutsThePackBack) {
+    GarbleHeader("sub/more.pak");
+    const std::string damaged = ReadFile("sub/more.pak");
+    platform::FaultInjectingFileSystem counting;
+    ASSERT_TRUE(Repair(nullptr, &counting));
+    const uint64_t writes = counting.writeCount();
+
+    for (const auto& e : fs::directory_iterator(client_.path())) fs::remove_all(e.path());
+    Install(client_.path());
+    GarbleHeader("sub/more.pak");
+    recorder_.messages.clear();
+    platform::FaultInjectingFileSystem failing;
+    failing.FailWriteNumber(writes);
+    EXPECT_FALSE(Repair(nullptr, &failing));
+    EXPECT_EQ(failing.writeCount(), writes);
+    EXPECT_TRUE(ReadFile("sub/more.pak") == damaged);
+    EXPECT_FALSE(fs::exists("sub/more.pak.~unreadable"));
+
+    recorder_.messages.clear();
+    ASSERT_TRUE(Repair());
+    ExpectExact();
+}
+
+// A list that does not restore a pack's "(list)" itself: every entry the repair restores
+// is named in it, so the pack passes its check and later diffs see the entry.
+TEST_F(RepairTest, RestoredEntriesAreNamedInThePacksCatalogue) {
+    const std::vector<std::pair<const char*, std::function<void()>>> cases = {
+        {"entry missing from the pack and its catalogue",
+         [] {
+             RemoveEntry("data.pak", "xor.dat");
+             AXP::PackFile pack;
+             AXP::Catalogue catalogue;
+             ASSERT_TRUE(pack.Open("data.pak", false));
+             ASSERT_TRUE(AXP::ReadCatalogue(pack, catalogue));
+             catalogue.erase("xor.dat");
+             ASSERT_TRUE(AXP::WriteCatalogue(pack, catalogue));
+             ASSERT_TRUE(pack.Close());
+         }},
+        {"pack missing", [] { fs::remove("data.pak"); }},
+    };
+    for (const auto& [name, damage] : cases) {
+        SCOPED_TRACE(name);
+        for (const auto& e : fs::directory_iterator(client_.path())) fs::remove_all(e.path());
+        for (const auto& e : fs::directory_iterator(site_.path())) fs::remove_all(e.path());
+        Install(client_.path());
+        Publish("", false);
+        recorder_.messages.clear();
+        damage();
+        ASSERT_TRUE(Repair());
+        ExpectExact();
+    }
+}
+
+// A restored file keeps the mode of the one it replaces; a missing one is made runnable
+// only when it is an ELF image or a script.
+TEST_F(RepairTest, RestoredFilesKeepTheirMode) {
+    const std::map<std::string, std::string> files = {
+        {"run.sh", "#!/bin/sh\necho run\n"},
+        {"secret.txt", "for the owner only\n"},
+        {"bin/game", std::string("\x7f"
+                                 "ELF\x02\x01\x01",
+                                 7) +
+                         std::string(100, '\0')},
+        {"notes.txt", "plain notes\n"},
+    };
+    std::string lines;
+    for (const auto& [name, content] : files) {
+        lines += ListLine(name, content, 0, "");
+        PublishFile(name, content);
+    }
+    Publish(lines);
+    WriteFile("run.sh", "#!/bin/sh\necho damaged\n");
+    fs::permissions("run.sh", fs::perms(0755));
+    WriteFile("secret.txt", "damaged");
+    fs::permissions("secret.txt", fs::perms(0600));
+    ASSERT_TRUE(Repair());
+    const std::map<std::string, fs::perms> modes = {{"run.sh", fs::perms(0755)},
+                                                    {"secret.txt", fs::perms(0600)},
+                                                    {"bin/game", fs::perms(0755)},
+                                                    {"notes.txt", fs::perms(0644)}};
+    for (const auto& [name, mode] : modes) {
+        EXPECT_EQ(ReadFile(name), files.at(name)) << name;
+        EXPECT_EQ(fs::status(name).permissions(), mode) << name;
+    }
+}
+
+// Whatever the list, a repair never puts an older or another edition's ".ver" in place.
+TEST_F(RepairTest, VersionFileIsNeverTakenBack) {
+    struct Case {
+        const char* published;
+        bool restored;
+    } cases[] = {{"CN.1.0.0|older\r\n", false},
+                 {"KR.1.0.5|another edition\r\n", false},
+                 {"", false},
+                 {"CN.1.0.2|newer\r\n", true},
+                 {"CN.1.0.1|same\r\n", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.published);
+        recorder_.messages.clear();
+        const std::string installed = "CN.1.0.1|installed, damaged\r\n";
+        WriteFile(".ver", installed);
+        if (*c.published != '\0') PublishFile(".ver", c.published);
+        Publish(ListLine(".ver", c.published, 0, ""));
+        EXPECT_EQ(Repair(), c.restored);
+        EXPECT_EQ(ReadFile(".ver"), c.restored ? c.published : installed);
+        if (!c.restored) {
+            EXPECT_EQ(recorder_.Texts(WM_REPAIR_ERROR)
+                          .at(0)
+                          .rfind(FormatMessage<MessageId::kRepairFailed>(std::string(".ver")), 0),
+                      0u);
+        }
+    }
 }
 
 TEST_F(RepairTest, JoiningFromTheWindowsThreadHandlesTheRepairsMessages) {
@@ -576,7 +722,7 @@ TEST_F(RepairTest, StopCutsShortADownloadUnderWayAndShowsNoFailure) {
 
 TEST_F(RepairTest, RunningGameThatIsNotClosedStopsTheRepairBeforeAnything) {
     fs::remove("readme.txt");
-    EXPECT_FALSE(Repair("", [] { return true; }));
+    EXPECT_FALSE(Repair([] { return true; }));
     EXPECT_EQ(recorder_.Texts(WM_REPAIR_ERROR),
               std::vector<std::string>{GetMessageText(MessageId::kGameRunning)});
     EXPECT_FALSE(fs::exists("readme.txt"));

@@ -18,6 +18,7 @@ namespace {
 using namespace worker_test;
 
 constexpr uint64_t kSerial = 1000;
+constexpr uint64_t kServerListSerial = 500;
 constexpr const char* kOldLauncher = "old launcher";
 constexpr const char* kOldServerList = "last good list";
 
@@ -68,7 +69,7 @@ class SignedSiteTest : public WorkerSiteTest, public ::testing::WithParamInterfa
                 Described("patch/p2.pkg", "size", "sha256");
         WriteFile(site_ / "patchinfo.txt", text);
         Sign("patchinfo.txt", secret_);
-        Sign("server.lst", secret_);
+        Sign("server.lst", secret_, SignedRole::ServerList, kServerListSerial);
     }
 
     std::string Described(const std::string& file, const char* sizeKey, const char* digestKey) {
@@ -77,9 +78,10 @@ class SignedSiteTest : public WorkerSiteTest, public ::testing::WithParamInterfa
                DigestHex(Sha256Of(data)) + "\r\n";
     }
 
-    void Sign(const std::string& file, const SecretKey& secret) {
+    void Sign(const std::string& file, const SecretKey& secret,
+              SignedRole role = SignedRole::PatchInfo, uint64_t serial = 0) {
         WriteFile(site_ / (file + ".sig"),
-                  SignatureFileText(SignMessage(ReadFile(site_ / file), secret)));
+                  SignatureFileFor(role, ReadFile(site_ / file), secret, serial));
     }
 
     static void PublishArchive(const fs::path& path, const std::string& launcherImage) {
@@ -183,6 +185,36 @@ const SignedCase kCases[] = {
     {"replayed older release (the client saw a newer serial)",
      [](SignedSiteTest&) { WriteFile(kSeenSerialFile, std::to_string(kSerial + 1) + "\r\n"); },
      kResultFailed, MessageId::kPatchInfoBad, kBefore, false, false},
+    {"signed patch information served as the server list",
+     [](SignedSiteTest& t) {
+         fs::copy_file(t.site_ / "patchinfo.txt", t.site_ / "server.lst",
+                       fs::copy_options::overwrite_existing);
+         fs::copy_file(t.site_ / "patchinfo.txt.sig", t.site_ / "server.lst.sig",
+                       fs::copy_options::overwrite_existing);
+     },
+     kResultFailed, MessageId::kServerListUnavailable, kAfter, false, false},
+    {"server list signed without its context (the bare bytes)",
+     [](SignedSiteTest& t) {
+         WriteFile(t.site_ / "server.lst.sig",
+                   SignatureFileText(SignMessage(ReadFile(t.site_ / "server.lst"), t.secret_)) +
+                       std::to_string(kServerListSerial) + "\n");
+     },
+     kResultFailed, MessageId::kServerListUnavailable, kAfter, false, false},
+    {"server list whose serial was raised after signing",
+     [](SignedSiteTest& t) {
+         std::string sig = ReadFile(t.site_ / "server.lst.sig");
+         sig.replace(sig.find('\n') + 1, std::string::npos, "501\n");
+         WriteFile(t.site_ / "server.lst.sig", sig);
+     },
+     kResultFailed, MessageId::kServerListUnavailable, kAfter, false, false},
+    {"replayed older server list (the client saw a newer serial)",
+     [](SignedSiteTest&) {
+         WriteFile(kSeenServerListSerialFile, std::to_string(kServerListSerial + 1) + "\r\n");
+     },
+     kResultFailed, MessageId::kServerListUnavailable, kAfter, false, false},
+    {"patch information signed as a server list",
+     [](SignedSiteTest& t) { t.Sign("patchinfo.txt", t.secret_, SignedRole::ServerList, kSerial); },
+     kResultFailed, MessageId::kPatchInfoBad, kBefore, false, false},
     {"server list changed after signing",
      [](SignedSiteTest& t) {
          WriteFile(t.site_ / "server.lst", "SERVER_BEGIN\r\n1|evil|203.0.113.9:9000\r\n");
@@ -201,7 +233,8 @@ INSTANTIATE_TEST_SUITE_P(Table, SignedSiteTest, ::testing::ValuesIn(kCases),
                              return name;
                          });
 
-// The serial of a verified release is kept, so that an older one is refused later.
+// The serials of a verified release and server list are kept, so that older ones are
+// refused later.
 TEST_F(WorkerSiteTest, SignedRunKeepsTheNewestSerial) {
     SecretKey secret;
     PublicKey key;
@@ -211,12 +244,15 @@ TEST_F(WorkerSiteTest, SignedRunKeepsTheNewestSerial) {
               "[latest]\r\nlatest=CN.1.0.0\r\nquillgate=CN.9.0\r\n"
               "newquillgate=" +
                   primary_.Url("/quillgate.zip") + "\r\nserial=77\r\n");
-    for (const char* file : {"patchinfo.txt", "server.lst"})
-        WriteFile(site_ / (std::string(file) + ".sig"),
-                  SignatureFileText(SignMessage(ReadFile(site_ / file), secret)));
+    WriteFile(site_ / "patchinfo.txt.sig",
+              SignatureFileFor(SignedRole::PatchInfo, ReadFile(site_ / "patchinfo.txt"), secret));
+    WriteFile(site_ / "server.lst.sig",
+              SignatureFileFor(SignedRole::ServerList, ReadFile(site_ / "server.lst"), secret, 9));
     WriteFile(kSeenSerialFile, "70\r\n");
+    WriteFile(kSeenServerListSerialFile, "8\r\n");
     EXPECT_EQ(Run(), kResultUpToDate);
     EXPECT_EQ(ReadSeenSerial(), 77u);
+    EXPECT_EQ(ReadSeenSerial(kSeenServerListSerialFile), 9u);
 }
 
 }  // namespace

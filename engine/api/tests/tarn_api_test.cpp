@@ -17,6 +17,7 @@
 #include "platform/messages.h"
 #include "platform/registry.h"
 #include "quillgate/tarn.h"
+#include "testing/hang_guard.h"
 #include "testing/http_reply.h"
 #include "testing/mirror_log.h"
 #include "testing/python_server.h"
@@ -25,6 +26,7 @@
 
 namespace {
 
+using testing_support::HangGuard;
 using testing_support::HttpReply;
 using testing_support::MirrorLog;
 using testing_support::MirrorSentBytes;
@@ -64,6 +66,9 @@ struct Notifications {
     bool wrongValue = false;
     bool startedAfterEnd = false;
     bool timedOut = false;
+    // A file looked at as the end arrives, and whether it was there then.
+    std::string lookAtEnd;
+    bool thereAtEnd = false;
 };
 Notifications* gSeen = nullptr;
 
@@ -75,6 +80,8 @@ intptr_t NotifyProc(platform::WindowHandle w, uint32_t message, uintptr_t wParam
             ++gSeen->started;
         } else {
             gSeen->end = static_cast<int32_t>(lParam);
+            if (!gSeen->lookAtEnd.empty())
+                gSeen->thereAtEnd = std::filesystem::exists(gSeen->lookAtEnd);
             platform::PostQuitMessage(0);
         }
         return 1;
@@ -228,7 +235,12 @@ TEST_F(TarnApiTest, PauseThenResumeCompletesAndCancelEnds) {
 }
 
 TEST_F(TarnApiTest, PauseIsRefusedOutsideASingleDownload) {
-    EXPECT_EQ(TarnPauseDownload(task_), 0);  // nothing runs
+    // Nothing runs: only a pause of a single download says it could not; the other stops
+    // have nothing to stop.
+    EXPECT_EQ(TarnPauseDownload(task_), 0);
+    EXPECT_EQ(TarnCancelDownload(task_), 1);
+    EXPECT_EQ(TarnPauseDownloadUrllist(task_), 1);
+    EXPECT_EQ(TarnCancelDownloadUrllist(task_), 1);
     const std::string data = RandomBytes(1 << 20, 4);
     WriteFile(site_ + "/f.bin", data);
     PythonServer server(QG_MIRROR_SERVER, {site_, "good", "1000000"});
@@ -242,8 +254,71 @@ TEST_F(TarnApiTest, PauseIsRefusedOutsideASingleDownload) {
     EXPECT_EQ(WaitForEnd().end, TARN_END_FAILED);
 }
 
+// With block messages on, the start notification comes again as data arrives; without
+// them the caller hears of the start and the end only.
+TEST_F(TarnApiTest, BlockMessagesRepeatTheStartNotificationAsDataArrives) {
+    const std::string data = RandomBytes(1 << 20, 10);
+    WriteFile(site_ + "/f.bin", data);
+    PythonServer server(QG_MIRROR_SERVER, {site_, "good", "500000"});
+    for (const int32_t block : {0, 1}) {
+        SCOPED_TRACE(block);
+        ASSERT_EQ(TarnSetBlockMessage(task_, block), 1);
+        const std::string target = dir_ / ("out" + std::to_string(block));
+        ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/f.bin").c_str(), "", target.c_str()), 1);
+        const Notifications seen = WaitForEnd();
+        EXPECT_EQ(seen.end, TARN_END_COMPLETED);
+        if (block) {
+            EXPECT_GT(seen.started, 1);
+        } else {
+            EXPECT_EQ(seen.started, 1);
+        }
+    }
+}
+
+// The task's thread blocks in its send to a window of this thread; a call that waits for
+// that thread must handle the send meanwhile, or neither thread ever moves again.
+TEST_F(TarnApiTest, CallsWhileTheTaskSendsToThisThreadDoNotDeadlock) {
+    const std::string data = RandomBytes(4 << 20, 11);
+    WriteFile(site_ + "/f.bin", data);
+    PythonServer server(QG_MIRROR_SERVER, {site_, "good", "500000"});
+    const std::string target = dir_ / "out.bin";
+    for (const bool asDataArrives : {false, true}) {
+        SCOPED_TRACE(asDataArrives ? "as data arrives" : "at the start");
+        HangGuard guard("calls while the task sends to this thread", std::chrono::seconds(120));
+        TarnTask* task = CreateTarnTask();
+        TarnSetCallback(task, static_cast<uint64_t>(window_), kCallbackValue);
+        TarnSetBlockMessage(task, 1);
+        ASSERT_EQ(TarnDownloadUrl(task, server.Url("/f.bin").c_str(), "", target.c_str()), 1);
+        // The start notification is sent at once and waits for this thread.
+        if (asDataArrives) {
+            // Take the start, then stop handling: the status block tells of data just
+            // before the thread sends about it, and it stays blocked in that send.
+            platform::Message m;
+            while (seen_.started == 0) {
+                platform::PeekMessage(m, false);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            while (ReadStatus(task).received == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_EQ(TarnSetFileName(task, (dir_ / "other.bin").c_str()), 0);  // it runs
+        EXPECT_EQ(DestroyTarnTask(task), 1);
+        EXPECT_EQ(seen_.end, TARN_END_FAILED);
+        EXPECT_FALSE(std::filesystem::exists(target));
+        // The end notification posted a quit for a loop this test does not run.
+        platform::Message m;
+        while (platform::PeekMessage(m, true)) {
+        }
+        seen_ = {};
+    }
+}
+
 TEST(TarnApiCalls, NullTaskAndIdleServer) {
     EXPECT_EQ(DestroyTarnTask(nullptr), 1);
+    for (auto stop : {TarnPauseDownload, TarnCancelDownload, TarnPauseDownloadUrllist,
+                      TarnCancelDownloadUrllist}) {
+        EXPECT_EQ(stop(nullptr), 0);
+    }
     EXPECT_EQ(TarnGetPort(), 0u);
     unsigned char block[TARN_STATUS_BLOCK_SIZE];
     EXPECT_EQ(TarnGetStatusInfo(nullptr, block), 0);
@@ -358,7 +433,7 @@ TEST_F(TarnPeersTest, LookupSourcesServeADownloadWhoseUrlFailsWhenTheirBytesCanB
         ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/gone.bin").c_str(), "", target.c_str()), 1);
         if (withDigest) {
             EXPECT_EQ(WaitForEnd().end, TARN_END_COMPLETED);
-            EXPECT_EQ(ReadFile(target), data);
+            EXPECT_TRUE(ReadFile(target) == data);
         } else {
             EXPECT_EQ(WaitForEnd().end, TARN_END_FAILED);
             EXPECT_EQ(FailureOf(task_), uint32_t{TARN_FAILURE_NO_SOURCE});
@@ -435,6 +510,44 @@ TEST_F(TarnPeersTest, PeerIsAskedAgainAfterRefusingBytesItDoesNotHoldYet) {
     EXPECT_GE(std::count(asked.begin(), asked.end(), '\n'), 4) << asked;
     EXPECT_LT(MirrorSentBytes(dir_.path(), "good", mirror.port()),
               static_cast<int64_t>(data.size()));
+}
+
+// A lookup server that drips its answer (a byte every 20 s) holds up nothing: the caller's
+// URL delivers at its own pace and a cancel ends the task, both while the lookup is still
+// out; the lookup is then closed, not left hanging.
+TEST_F(TarnPeersTest, DrippingLookupHoldsUpNeitherTheDownloadNorACancel) {
+    HangGuard guard("a download beside a dripping lookup", std::chrono::seconds(150));
+    const std::string data = RandomBytes(2 << 20, 12);
+    WriteFile(site_ + "/f.bin", data);
+    PythonServer server(QG_MIRROR_SERVER, {site_, "good", "2000000"});
+    const std::string answer = dir_ / "answer";
+    WriteFile(answer, "Length=" + std::to_string(data.size()) + "\r\n\r\n" + server.Url("/f.bin") +
+                          "\tkind=mirror\r\n");
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "completed");
+        const std::string request = dir_ / (cancel ? "request.cancel" : "request.complete");
+        PythonServer lookup(QG_LOOKUP_SERVER, {answer, request, "drip:20"});
+        TarnSetLookupServer(lookup.host().c_str());
+        seen_.lookAtEnd = request + ".closed";
+        const std::string target = dir_ / (cancel ? "cancelled.bin" : "out.bin");
+        ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/f.bin").c_str(), "", target.c_str()), 1);
+        std::atomic<int32_t> cancelled{-1};
+        std::thread canceller;
+        if (cancel) canceller = StopOnceReceiving(TarnCancelDownload, cancelled);
+        const Notifications seen = WaitForEnd();
+        if (canceller.joinable()) canceller.join();
+        EXPECT_EQ(seen.end, cancel ? TARN_END_FAILED : TARN_END_COMPLETED);
+        EXPECT_FALSE(seen.thereAtEnd) << "the task waited for the lookup to end";
+        EXPECT_TRUE(std::filesystem::exists(request)) << "the lookup was not asked";
+        if (cancel) {
+            EXPECT_EQ(cancelled.load(), 1);
+        } else {
+            EXPECT_TRUE(ReadFile(target) == data);
+        }
+        // Once the task's thread has ended, so has its lookup.
+        while (!std::filesystem::exists(request + ".closed"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 // Peers cannot tell the file's length: a task that has nothing else ends.

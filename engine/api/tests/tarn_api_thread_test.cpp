@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "quillgate/tarn.h"
+#include "testing/hang_guard.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
 #include "testing/test_bytes.h"
@@ -52,7 +53,7 @@ TEST_F(TarnThreadTest, StopsFromManyThreadsEndOnceAndResumeRight) {
                 unsigned char block[TARN_STATUS_BLOCK_SIZE];
                 TarnGetStatusInfo(task, block);
                 if (i == 50 + t) (t % 2 ? TarnPauseDownload : TarnCancelDownload)(task);
-                EXPECT_EQ(TarnPauseDownloadUrllist(task), 0);  // not a list
+                EXPECT_EQ(TarnPauseDownloadUrllist(task), 1);  // no list: nothing to pause
             }
         });
     }
@@ -99,6 +100,35 @@ TEST_F(TarnThreadTest, TasksRunSideBySideAndDestroyStopsARunningOne) {
     for (std::thread& r : runners) r.join();
     EXPECT_EQ(complete.load(), kTasks);
     EXPECT_FALSE(std::filesystem::exists(dir_ / "doomed"));
+}
+
+// Calls run on the task's thread race its end: each is answered, whether it came before the
+// end, during the last drain of the queue or after it (then the task is idle and takes the
+// name itself), and none leaves its name behind.
+TEST_F(TarnThreadTest, FileNameCallsRacingTheEndAreAllAnswered) {
+    PythonServer server(QG_MIRROR_SERVER, {dir_ / "site", "good"});
+    testing_support::HangGuard guard("file name calls racing the end", std::chrono::seconds(120));
+    for (int run = 0; run < 3; ++run) {
+        TarnTask* task = CreateTarnTask();
+        const std::string target = dir_ / ("out" + std::to_string(run));
+        ASSERT_EQ(TarnDownloadUrl(task, server.Url("/f.bin").c_str(), "", target.c_str()), 1);
+        std::atomic<int> taken{0};
+        std::vector<std::thread> callers;
+        for (int t = 0; t < 4; ++t) {
+            callers.emplace_back([&, t] {
+                const std::string name = dir_ / ("other" + std::to_string(t));
+                for (int i = 0; i < 2000 && taken.load() < 4; ++i) {
+                    if (TarnSetFileName(task, name.c_str()) == 1) ++taken;
+                }
+            });
+        }
+        for (std::thread& c : callers) c.join();
+        EXPECT_EQ(TarnWaitDownload(task), 1);
+        EXPECT_EQ(State(task), uint32_t{TARN_STATUS_COMPLETED});
+        EXPECT_TRUE(ReadFile(target) == data_);
+        EXPECT_EQ(TarnSetFileName(task, (dir_ / "idle").c_str()), 1);  // idle: taken at once
+        EXPECT_EQ(DestroyTarnTask(task), 1);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// Reading one member of a plain zip whole, through the same checked reader that takes
-// patch packages apart: the member's size, CRC-32 and stored size are checked against
-// the zip's directory.
+// Reading one member of a plain zip, whole or into a file, through the same checked reader
+// that takes patch packages apart: the member's size, CRC-32 and stored size are checked
+// against the zip's directory.
 #pragma once
 
 #include <cstdint>
@@ -21,5 +21,12 @@ enum class ZipMemberResult {
 // is allocated. Anything but kOk leaves `out` empty.
 ZipMemberResult ReadZipMember(std::string_view path, std::string_view member, uint64_t maxBytes,
                               std::string& out);
+
+// Writes the member `member` (letter case ignored) of the zip at `path` to the file
+// `target` (GBK) in bounded chunks, through a side file that replaces `target` only once
+// the member passed its checks: a bad member never changes `target`. A member whose
+// directory entry claims more than `maxBytes` is refused before anything is written.
+ZipMemberResult ExtractZipMember(std::string_view path, std::string_view member, uint64_t maxBytes,
+                                 std::string_view target);
 
 }  // namespace AXP

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "platform/process.h"
 #include "platform/ui/open_url.h"
@@ -163,9 +164,58 @@ TEST_F(SkinWidgetsTest, ALabelDrawsItsTextInItsColour) {
     EXPECT_TRUE(red) << "the text is drawn in the red of 0x001900FF";
 }
 
-// The user's browser gets the address as one argument, and nothing that could pass for an
-// option of the opener.
-TEST(OpenUrl, HandsTheAddressToTheOpenerAndRefusesOptionLookalikes) {
+// Enter goes to the focused control when it takes it (a button reached with Tab, a text
+// field); only Enter that nothing takes is the window's own (the start button's key). A
+// window just shown has nothing focused, and a click does not move the focus to a button.
+TEST_F(SkinWidgetsTest, EnterGoesToTheFocusedControlFirst) {
+    int windowEnters = 0, clicks = 0, activations = 0;
+    window_->onEnter = [&] { ++windowEnters; };
+    auto button = Button(CxSkinButton::Kind::Push);
+    button->onClick = [&] { ++clicks; };
+    GtkWidget* field = gtk_entry_new();
+    g_signal_connect(field, "activate",
+                     G_CALLBACK(+[](GtkEntry*, gpointer n) { ++*static_cast<int*>(n); }),
+                     &activations);
+    gtk_fixed_put(GTK_FIXED(window_->container()), field, 10, 100);
+    gtk_widget_show(field);
+    window_->Show();
+    ui_test::Settle();
+    GtkWindow* window = GTK_WINDOW(window_->native());
+    EXPECT_EQ(gtk_window_get_focus(window), nullptr) << "nothing focused at first";
+
+    const auto pressEnter = [&] {
+        GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+        event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(window))));
+        event->key.keyval = GDK_KEY_Return;
+        GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+        gdk_event_set_device(event, gdk_seat_get_keyboard(seat));
+        gtk_main_do_event(event);
+        gdk_event_free(event);
+    };
+    pressEnter();
+    EXPECT_EQ(windowEnters, 1) << "nothing focused: the window's own";
+
+    gtk_widget_grab_focus(static_cast<GtkWidget*>(button->native()));
+    pressEnter();
+    ASSERT_TRUE(ui_test::RunUntil([&] { return clicks == 1; })) << "the focused button's";
+    EXPECT_EQ(windowEnters, 1);
+
+    gtk_widget_grab_focus(field);
+    pressEnter();
+    EXPECT_EQ(activations, 1) << "the focused field's";
+    EXPECT_EQ(windowEnters, 1);
+
+    // A disabled button has no use for it: back to the window.
+    gtk_widget_grab_focus(static_cast<GtkWidget*>(button->native()));
+    button->SetEnabled(false);
+    pressEnter();
+    EXPECT_EQ(windowEnters, 2);
+    EXPECT_EQ(clicks, 1);
+}
+
+// The user's browser gets the address as one argument; only web pages and mail addresses
+// reach it, never a file, a share, another program's handler or an option of the opener.
+TEST(OpenUrl, HandsOnlyWebAndMailAddressesToTheOpener) {
     testing_support::TempDir bin("qg_opener");
     const std::string log = bin / "opened.txt";
     testing_support::WriteFile(bin / "xdg-open",
@@ -174,9 +224,14 @@ TEST(OpenUrl, HandsTheAddressToTheOpenerAndRefusesOptionLookalikes) {
     const char* oldPath = std::getenv("PATH");
     const std::string path = oldPath ? oldPath : "/usr/bin:/bin";
     platform::SetEnvironmentVariable("PATH", bin.path().string() + ":" + path);
-    EXPECT_FALSE(platform::ui::OpenUrl("--help"));
-    EXPECT_FALSE(platform::ui::OpenUrl(""));
+    for (const char* refused :
+         {"--help", "", "file:///etc/passwd", "FILE:///etc/passwd", "smb://127.0.0.1/share",
+          "javascript:alert(1)", "steam://run/1", "ftp://127.0.0.1/x", "http:/x", "http://",
+          "127.0.0.1/page", "mailto:"})
+        EXPECT_FALSE(platform::ui::OpenUrl(refused)) << refused;
     EXPECT_TRUE(platform::ui::OpenUrl("http://127.0.0.1/a b;c"));
+    const std::vector<std::string> allowed = {"HTTPS://127.0.0.1/", "mailto:news@example.org"};
+    for (const std::string& url : allowed) EXPECT_TRUE(platform::ui::IsOpenableUrl(url)) << url;
     platform::SetEnvironmentVariable("PATH", path);
     for (int i = 0; i < 2000 && testing_support::ReadFile(log).empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

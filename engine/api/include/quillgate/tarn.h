@@ -6,9 +6,17 @@
  * Types are fixed-width; results are 1 (true) or 0 (false). Texts are NUL-terminated GBK
  * bytes. A window handle is the message layer's 64-bit handle (0: none); the notifications
  * are sent to it synchronously from the task's thread:
- *   TARN_MSG_STARTED (wParam = the callback value, lParam = 0, later a source's value)
+ *   TARN_MSG_STARTED (wParam = the callback value, lParam = 0 at the start; with block
+ *                     messages on, again as data arrives, lParam = the sources in use)
  *   TARN_MSG_ENDED   (wParam = the callback value, lParam = an end code)
- * Every function may be called from any thread. */
+ * Windows belong to the message layer of the program that links the engine in (the
+ * launcher); libqgtarn.so keeps its own layer private, so its callers poll the status
+ * block and pass no window.
+ *
+ * Every function may be called from any thread. Those that wait for the task's thread
+ * (DestroyTarnTask, TarnSetFileName, TarnWaitDownload) handle the notifications sent to the
+ * calling thread's windows while they wait; they must not be called from the procedure
+ * that is handling one of the task's own notifications, for which the task's thread waits. */
 #ifndef QUILLGATE_TARN_H
 #define QUILLGATE_TARN_H
 
@@ -85,11 +93,17 @@ TARN_API void TarnSetIPCPort(uint32_t port);
 TARN_API uint32_t TarnGetPort(void);
 
 TARN_API TarnTask* CreateTarnTask(void);
+/* Cancels a running download, waits for the task's thread and frees the task; NULL: 1. */
 TARN_API int32_t DestroyTarnTask(TarnTask* task);
+/* The caller's name, written to the log as each download starts. */
 TARN_API int32_t TarnSetCaller(TarnTask* task, const char* caller);
 TARN_API int32_t TarnSetCallback(TarnTask* task, uint64_t window, uint32_t value);
+/* Nonzero: TARN_MSG_STARTED is sent again as data arrives; 0 (the default): only at the
+ * start. */
 TARN_API int32_t TarnSetBlockMessage(TarnTask* task, int32_t block);
+/* Kept in the file's resume state ("DlMode"). */
 TARN_API int32_t TarnSetDownloadMode(TarnTask* task, uint32_t mode);
+/* Accepted and without effect: this engine sends no statistics reports. */
 TARN_API int32_t TarnSetPingback(TarnTask* task, uint32_t pingback);
 
 TARN_API int32_t TarnDownloadUrl(TarnTask* task, const char* url, const char* referer,
@@ -97,8 +111,16 @@ TARN_API int32_t TarnDownloadUrl(TarnTask* task, const char* url, const char* re
 TARN_API int32_t TarnResumeFile(TarnTask* task, const char* fileName);
 TARN_API int32_t TarnDownloadUrllist(TarnTask* task, const char* const* urls, int32_t count,
                                      const char* fileName);
+/* The file of the task's next download; refused (0) while one runs. */
 TARN_API int32_t TarnSetFileName(TarnTask* task, const char* fileName);
 
+/* Stops ask the task's thread and return at once; TARN_MSG_ENDED tells the end. A pause
+ * keeps the resume state, a cancel ends with TARN_END_FAILED. For a task (NULL: 0):
+ *   TarnPauseDownload          1 while a single download runs, else 0
+ *   TarnCancelDownload         1, also when nothing runs
+ *   TarnPauseDownloadUrllist   pauses a list download's current URL; 1 also when no list
+ *                              download runs
+ *   TarnCancelDownloadUrllist  as TarnCancelDownload */
 TARN_API int32_t TarnPauseDownload(TarnTask* task);
 TARN_API int32_t TarnCancelDownload(TarnTask* task);
 TARN_API int32_t TarnPauseDownloadUrllist(TarnTask* task);
@@ -112,7 +134,9 @@ TARN_API int32_t TarnWaitDownload(TarnTask* task);
 
 /* Additions for programs that drive the engine themselves (qg-get). Each takes effect for
  * downloads started afterwards. */
-/* The lookup server asked for more sources and peers ("HOST:PORT"; NULL or "": none). */
+/* The lookup server asked for more sources and peers ("HOST:PORT"; NULL or "": none). It
+ * is asked beside the transfer, which starts from the caller's URLs at once; the question
+ * ends within 20 s, or with the download. */
 TARN_API void TarnSetLookupServer(const char* hostAndPort);
 /* Connections to each source, and in all, of every later download (0 keeps the default). */
 TARN_API void TarnSetConnectionLimits(uint32_t perSource, uint32_t inAll);

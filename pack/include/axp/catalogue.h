@@ -1,5 +1,5 @@
-// The "(list)" catalogue of a pack as the axp tool keeps it: entry names (normalised GBK)
-// with their decoded size and CRC; written with the count line first, "name|%08X|%08X"
+// The "(list)" catalogue of a pack, as the pack tools and the repair keep it: entry names
+// (GBK) with their decoded size and CRC; written with the count line first, "name|%08X|%08X"
 // lines in name order and CR LF line ends.
 #pragma once
 
@@ -9,7 +9,7 @@
 
 #include "axp/pack_file.h"
 
-namespace axp_tool {
+namespace AXP {
 
 struct CatalogueEntry {
     uint32_t size = 0;
@@ -19,9 +19,9 @@ using Catalogue = std::map<std::string, CatalogueEntry>;
 
 // Reads the pack's "(list)"; an absent list gives an empty catalogue. False (with the
 // library's last error) when the list exists but cannot be read.
-bool ReadCatalogue(AXP::IPakFile& pack, Catalogue& out);
+bool ReadCatalogue(IPakFile& pack, Catalogue& out);
 std::string FormatCatalogue(const Catalogue& catalogue);
 // Stores the catalogue as "(list)" (type 0).
-bool WriteCatalogue(AXP::IPakFile& pack, const Catalogue& catalogue);
+bool WriteCatalogue(IPakFile& pack, const Catalogue& catalogue);
 
-}  // namespace axp_tool
+}  // namespace AXP

@@ -1,16 +1,16 @@
-#include "catalogue.h"
+#include "axp/catalogue.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "axp/format.h"
 
-namespace axp_tool {
+namespace AXP {
 
-bool ReadCatalogue(AXP::IPakFile& pack, Catalogue& out) {
+bool ReadCatalogue(IPakFile& pack, Catalogue& out) {
     out.clear();
-    if (!pack.Exists(AXP::kListFileName)) return true;
-    AXP::IStream* list = pack.OpenFile(AXP::kListFileName);
+    if (!pack.Exists(kListFileName)) return true;
+    IStream* list = pack.OpenFile(kListFileName);
     if (list == nullptr) return false;
     char line[1041];
     list->ReadLine(line, sizeof(line));
@@ -42,10 +42,10 @@ std::string FormatCatalogue(const Catalogue& catalogue) {
     return text;
 }
 
-bool WriteCatalogue(AXP::IPakFile& pack, const Catalogue& catalogue) {
+bool WriteCatalogue(IPakFile& pack, const Catalogue& catalogue) {
     const std::string text = FormatCatalogue(catalogue);
-    return pack.AddFile(text.data(), static_cast<uint32_t>(text.size()), AXP::kListFileName, true,
-                        false, 0, 0);
+    return pack.AddFile(text.data(), static_cast<uint32_t>(text.size()), kListFileName, true, false,
+                        0, 0);
 }
 
-}  // namespace axp_tool
+}  // namespace AXP
