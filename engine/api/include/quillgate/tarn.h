@@ -136,7 +136,10 @@ TARN_API int32_t TarnWaitDownload(TarnTask* task);
  * downloads started afterwards. */
 /* The lookup server asked for more sources and peers ("HOST:PORT"; NULL or "": none). It
  * is asked beside the transfer, which starts from the caller's URLs at once; the question
- * ends within 20 s, or with the download. */
+ * ends within 20 s, or with the download. Its sources are used only while their bytes can
+ * be checked (the caller's MD5 or a block list). When the caller's URLs fail before it has
+ * answered, the download waits for the answer (the status then already reads
+ * TARN_FAILURE_NO_SOURCE) and runs once more with the sources it names. */
 TARN_API void TarnSetLookupServer(const char* hostAndPort);
 /* Connections to each source, and in all, of every later download (0 keeps the default). */
 TARN_API void TarnSetConnectionLimits(uint32_t perSource, uint32_t inAll);
