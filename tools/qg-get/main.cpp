@@ -1,7 +1,11 @@
-// qg-get URL... -o FILE [--md5 HEX] [--lookup HOST:PORT] [--connections N]
+// qg-get URL... -o FILE [--md5 HEX] [--blocks URL|FILE] [--blocks-sha256 HEX]
+//        [--max-size BYTES] [--lookup HOST:PORT] [--connections N]
+// qg-get --make-blocks FILE [-o LIST]
 // Fetches one file (every URL a mirror of it) with the download engine, through its C
-// interface alone, and reports progress on stderr. Exit status 0 only when the file is
-// complete. A second run after an interrupted one continues from the file's resume state.
+// interface alone, and reports progress on stderr, and at the end what failed. Exit status
+// 0 only when the file is complete. A second run after an interrupted one continues from
+// the file's resume state. --make-blocks writes the block list of a file for publishing
+// beside it (FILE.blocks unless -o says otherwise).
 #include <unistd.h>
 
 #include <chrono>
@@ -25,7 +29,16 @@ struct Options {
     std::string md5;
     std::string lookup;
     uint32_t connections = 0;
+    std::string blocks;  // a URL or a file
+    std::string blocksSha256;
+    int64_t maxSize = 0;
+    std::string makeBlocks;
 };
+
+constexpr const char* kUsage =
+    "usage: qg-get URL... -o FILE [--md5 HEX] [--blocks URL|FILE] [--blocks-sha256 HEX]\n"
+    "              [--max-size BYTES] [--lookup HOST:PORT] [--connections N]\n"
+    "       qg-get --make-blocks FILE [-o LIST]\n";
 
 struct Progress {
     TarnTask* task = nullptr;
@@ -37,10 +50,7 @@ struct Progress {
 Progress gProgress;
 
 int Usage(const char* why) {
-    std::fprintf(stderr,
-                 "qg-get: %s\nusage: qg-get URL... -o FILE [--md5 HEX] "
-                 "[--lookup HOST:PORT] [--connections N]\n",
-                 why);
+    std::fprintf(stderr, "qg-get: %s\n%s", why, kUsage);
     return kExitUsage;
 }
 
@@ -52,11 +62,21 @@ bool ParseCount(const char* text, uint32_t& out) {
     return true;
 }
 
+bool ParseSize(const char* text, int64_t& out) {
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    if (!*text || *end || value < 1) return false;
+    out = static_cast<int64_t>(value);
+    return true;
+}
+
 bool Parse(int argc, char** argv, Options& o, const char*& error) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "-o" || arg == "--md5" || arg == "--lookup" || arg == "--connections") {
+        if (arg == "-o" || arg == "--md5" || arg == "--lookup" || arg == "--connections" ||
+            arg == "--blocks" || arg == "--blocks-sha256" || arg == "--max-size" ||
+            arg == "--make-blocks") {
             if (!hasValue) {
                 error = "an option lacks its value";
                 return false;
@@ -65,8 +85,15 @@ bool Parse(int argc, char** argv, Options& o, const char*& error) {
             if (arg == "-o") o.output = value;
             if (arg == "--md5") o.md5 = value;
             if (arg == "--lookup") o.lookup = value;
+            if (arg == "--blocks") o.blocks = value;
+            if (arg == "--blocks-sha256") o.blocksSha256 = value;
+            if (arg == "--make-blocks") o.makeBlocks = value;
             if (arg == "--connections" && !ParseCount(value, o.connections)) {
                 error = "--connections takes a number from 1 to 64";
+                return false;
+            }
+            if (arg == "--max-size" && !ParseSize(value, o.maxSize)) {
+                error = "--max-size takes a number of bytes above 0";
                 return false;
             }
         } else if (!arg.empty() && arg[0] == '-') {
@@ -75,6 +102,10 @@ bool Parse(int argc, char** argv, Options& o, const char*& error) {
         } else {
             o.urls.push_back(arg);
         }
+    }
+    if (!o.makeBlocks.empty()) {
+        if (!o.urls.empty()) error = "--make-blocks takes no URL";
+        return o.urls.empty();
     }
     if (o.output.empty()) error = "no output file (-o FILE)";
     if (o.urls.empty()) error = "no URL";
@@ -103,6 +134,57 @@ void ShowProgress(bool last) {
                  static_cast<long>(sources), gProgress.terminal && !last ? "" : "\n");
 }
 
+// What the status block says of an ending without the file.
+void ShowFailure(const unsigned char* block) {
+    uint32_t failure = 0;
+    int32_t blamed = 0;
+    std::memcpy(&failure, block + TARN_STATUS_FAILURE_OFFSET, sizeof failure);
+    std::memcpy(&blamed, block + TARN_STATUS_BLAMED_OFFSET, sizeof blamed);
+    char url[TARN_STATUS_BLAMED_URL_SIZE];
+    std::memcpy(url, block + TARN_STATUS_BLAMED_URL_OFFSET, sizeof url);
+    url[sizeof url - 1] = '\0';
+    static const char* const kCauses[] = {
+        "",
+        "no source left that could deliver the rest",
+        "the file's MD5 did not match",
+        "the file is larger than the size limit (--max-size)",
+        "the block list could not be had or did not match its SHA-256",
+        "the file could not be written",
+        "cancelled",
+    };
+    if (failure > 0 && failure < sizeof kCauses / sizeof kCauses[0])
+        std::fprintf(stderr, "qg-get: failed: %s\n", kCauses[failure]);
+    if (blamed > 0)
+        std::fprintf(stderr, "qg-get: %d source%s dropped for wrong bytes, the last: %s\n", blamed,
+                     blamed == 1 ? "" : "s", url);
+}
+
+int MakeBlocks(const Options& o) {
+    const std::string list = o.output.empty() ? o.makeBlocks + ".blocks" : o.output;
+    if (!TarnMakeBlockList(o.makeBlocks.c_str(), list.c_str())) {
+        std::fprintf(stderr, "qg-get: cannot make the block list of %s into %s\n",
+                     o.makeBlocks.c_str(), list.c_str());
+        return kExitFailed;
+    }
+    std::fprintf(stderr, "qg-get: wrote %s\n", list.c_str());
+    return 0;
+}
+
+bool SetIntegrity(TarnTask* task, const Options& o, const char*& error) {
+    const bool url = o.blocks.find("://") != std::string::npos;
+    if (!(url ? TarnSetBlockListUrl : TarnSetBlockList)(task, o.blocks.c_str(),
+                                                        o.blocksSha256.c_str())) {
+        error = "--blocks-sha256 takes 64 hexadecimal digits";
+        return false;
+    }
+    if (!o.md5.empty() && !TarnSetExpectedMD5(task, o.md5.c_str())) {
+        error = "--md5 takes 32 hexadecimal digits";
+        return false;
+    }
+    TarnSetSizeLimit(task, o.maxSize);
+    return true;
+}
+
 // Every URL is a mirror of the one file: all are fetched from at once. A download by URL
 // continues from FILE's resume state when that describes the same URL and can be trusted,
 // and starts afresh otherwise.
@@ -120,14 +202,15 @@ int main(int argc, char** argv) {
     const char* error = nullptr;
     if (!Parse(argc, argv, o, error)) return Usage(error);
     TarnInitLibrary();
+    if (!o.makeBlocks.empty()) return MakeBlocks(o);
     if (!o.lookup.empty()) TarnSetLookupServer(o.lookup.c_str());
     if (o.connections > 0) TarnSetConnectionLimits(o.connections, o.connections * 4);
     TarnTask* task = CreateTarnTask();
     gProgress.task = task;
     gProgress.terminal = isatty(STDERR_FILENO) != 0;
-    if (!o.md5.empty() && !TarnSetExpectedMD5(task, o.md5.c_str())) {
+    if (!SetIntegrity(task, o, error)) {
         DestroyTarnTask(task);
-        return Usage("--md5 takes 32 hexadecimal digits");
+        return Usage(error);
     }
     if (!StartDownload(task, o)) {
         std::fprintf(stderr, "qg-get: the download could not start\n");
@@ -138,8 +221,8 @@ int main(int argc, char** argv) {
     const auto period = std::chrono::milliseconds(gProgress.terminal ? 250 : 1000);
     auto nextShow = std::chrono::steady_clock::now() + period;
     uint32_t state = TARN_STATUS_IDLE;
+    unsigned char block[TARN_STATUS_BLOCK_SIZE] = {};
     for (;;) {
-        unsigned char block[TARN_STATUS_BLOCK_SIZE];
         if (TarnGetStatusInfo(task, block)) {
             std::memcpy(&state, block + TARN_STATUS_STATE_OFFSET, sizeof state);
         }
@@ -152,8 +235,10 @@ int main(int argc, char** argv) {
     }
     TarnWaitDownload(task);
     ShowProgress(true);
+    TarnGetStatusInfo(task, block);
     DestroyTarnTask(task);
     const bool complete = state == TARN_STATUS_COMPLETED;
+    ShowFailure(block);
     std::fprintf(stderr, "qg-get: %s (state %u)\n", complete ? "complete" : "not complete", state);
     return complete ? 0 : kExitFailed;
 }

@@ -13,6 +13,7 @@
 #include "axp/error.h"
 #include "axp/package_form.h"
 #include "axp/updater.h"
+#include "block_lists.h"
 #include "client_diff.h"
 #include "common/cli.h"
 #include "patch_content.h"
@@ -230,14 +231,17 @@ const char kProgramName[] = "qgpatch";
 
 int main(int argc, char** argv) {
     if (cli::WantsHelp(argc, argv)) {
-        return cli::PrintHelp(argc >= 2, {kHelp, "\nPublishing a site:\n", qgpatch::kSiteHelp,
-                                          qgpatch::kRepairSiteHelp, qgpatch::kSigningHelp});
+        return cli::PrintHelp(
+            argc >= 2, {kHelp, "\nPublishing a site:\n", qgpatch::kSiteHelp,
+                        qgpatch::kRepairSiteHelp, qgpatch::kSigningHelp, qgpatch::kBlocksHelp});
     }
     const std::string command = argv[1];
     if (qgpatch::IsSiteCommand(command))
         return qgpatch::RunSiteCommand(command, std::vector<std::string>(argv + 2, argv + argc));
     if (qgpatch::IsRepairSiteCommand(command))
         return qgpatch::RunRepairSiteCommand(std::vector<std::string>(argv + 2, argv + argc));
+    if (qgpatch::IsBlocksCommand(command))
+        return qgpatch::RunBlocksCommand(std::vector<std::string>(argv + 2, argv + argc));
     if (qgpatch::IsSigningCommand(command))
         return qgpatch::RunSigningCommand(command, std::vector<std::string>(argv + 2, argv + argc));
     Options o;
