@@ -66,6 +66,17 @@ void ChooseIdentity(const std::vector<Announcement>& found, FileAnswer& answer) 
 
 }  // namespace
 
+void LookupService::ReplaceMirrors(MirrorList mirrors) {
+    auto replacement = std::make_shared<const MirrorList>(std::move(mirrors));
+    std::lock_guard<std::mutex> guard(mirrorsLock_);
+    mirrors_.swap(replacement);
+}
+
+std::shared_ptr<const MirrorList> LookupService::Mirrors() {
+    std::lock_guard<std::mutex> guard(mirrorsLock_);
+    return mirrors_;
+}
+
 HttpReply LookupService::Handle(const HttpExchange& exchange) {
     ++requests_;
     const bool post = exchange.method == "POST";
@@ -144,8 +155,9 @@ HttpReply LookupService::Lookup(const std::string& body, const std::string& aske
         Wanted(query.peersWanted, settings_.defaultPeers, settings_.maxPeers);
     const size_t mirrorsWanted =
         Wanted(query.mirrorsWanted, settings_.defaultMirrors, settings_.maxMirrors);
+    const std::shared_ptr<const MirrorList> mirrors = Mirrors();
     const MirroredFile* listed =
-        query.url.empty() ? mirrors_.ByMd5(query.md5) : mirrors_.ByUrl(query.url);
+        query.url.empty() ? mirrors->ByMd5(query.md5) : mirrors->ByUrl(query.url);
 
     // A pick larger than the answer, so that the asker and mismatches leave enough.
     std::vector<Announcement> found;
@@ -216,7 +228,7 @@ HttpReply LookupService::Status() {
                  ",\"refused\":" + std::to_string(refused_.load()) +
                  ",\"peers_known\":" + (available ? std::to_string(counts.peers) : "null") +
                  ",\"files_known\":" + (available ? std::to_string(counts.files) : "null") +
-                 ",\"mirrored_files\":" + std::to_string(mirrors_.size()) + ",\"store\":\"" +
+                 ",\"mirrored_files\":" + std::to_string(Mirrors()->size()) + ",\"store\":\"" +
                  store_.kind() + "\",\"store_available\":" + (available ? "true" : "false") + "}\n";
     return reply;
 }

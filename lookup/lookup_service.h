@@ -12,6 +12,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -51,9 +53,13 @@ struct HttpReply {
 class LookupService {
   public:
     LookupService(AnnouncementStore& store, MirrorList mirrors, ServiceSettings settings)
-        : store_(store), mirrors_(std::move(mirrors)), settings_(std::move(settings)) {}
+        : store_(store),
+          mirrors_(std::make_shared<const MirrorList>(std::move(mirrors))),
+          settings_(std::move(settings)) {}
 
     HttpReply Handle(const HttpExchange& exchange);
+    // Lookups already under way finish with the list they started with.
+    void ReplaceMirrors(MirrorList mirrors);
 
   private:
     HttpReply Lookup(const std::string& body, const std::string& asker);
@@ -64,8 +70,11 @@ class LookupService {
     bool FindHolders(const FileQuery& query, const MirroredFile* listed, size_t most,
                      std::vector<Announcement>& found);
 
+    std::shared_ptr<const MirrorList> Mirrors();
+
     AnnouncementStore& store_;
-    const MirrorList mirrors_;
+    std::mutex mirrorsLock_;
+    std::shared_ptr<const MirrorList> mirrors_;  // guarded by mirrorsLock_
     const ServiceSettings settings_;
     std::atomic<uint64_t> requests_{0}, lookups_{0}, announcements_{0}, withdrawals_{0},
         refused_{0};

@@ -3,7 +3,7 @@
 // The lookup service: engines announce the files they serve and ask where else a file
 // can be fetched (README "Running a lookup service"; docs/lookup-protocol.md). Prints the
 // bound port on the first line of standard output, one line per request on standard
-// error, and ends cleanly on SIGTERM or SIGINT.
+// error, reads its mirrors file again on SIGHUP, and ends cleanly on SIGTERM or SIGINT.
 #include <charconv>
 #include <condition_variable>
 #include <cstdio>
@@ -50,7 +50,8 @@ const char kHelp[] =
     "  --client-timeout SECONDS  a connection silent this long is closed (10)\n"
     "  --threads N               threads serving connections (4)\n"
     "\n"
-    "One line per request on standard error; SIGTERM or SIGINT end it.\n";
+    "One line per request on standard error; SIGHUP reads the mirrors file again;\n"
+    "SIGTERM or SIGINT end it.\n";
 
 struct Options {
     lookup::HttpServerSettings http;
@@ -140,6 +141,7 @@ int main(int argc, char** argv) {
         Say("qg-lookup: " + error);
         return kExitFailed;
     }
+    const size_t mirrored = mirrors.size();
     std::unique_ptr<lookup::AnnouncementStore> store;
     if (o.store.empty()) {
         store = std::make_unique<lookup::MemoryStore>(kMaxAnnouncementsPerAddress);
@@ -161,11 +163,25 @@ int main(int argc, char** argv) {
     std::mutex lock;
     std::condition_variable stopped;
     bool stop = false;
-    platform::InterruptWatch watch([&] {
-        std::lock_guard<std::mutex> guard(lock);
-        stop = true;
-        stopped.notify_all();
-    });
+    // SIGHUP reads the mirrors file again; one that does not read keeps the list as it was.
+    const auto reread = [&] {
+        if (o.mirrors.empty()) return;
+        lookup::MirrorList fresh;
+        std::string why;
+        if (!fresh.Load(o.mirrors, why)) {
+            Say("qg-lookup: kept the mirrors as they were: " + why);
+            return;
+        }
+        Say("qg-lookup: " + std::to_string(fresh.size()) + " mirrored files from " + o.mirrors);
+        service.ReplaceMirrors(std::move(fresh));
+    };
+    platform::InterruptWatch watch(
+        [&] {
+            std::lock_guard<std::mutex> guard(lock);
+            stop = true;
+            stopped.notify_all();
+        },
+        reread);
 
     lookup::HttpServer server;
     if (!server.Start(
@@ -177,7 +193,7 @@ int main(int argc, char** argv) {
     platform::WriteToStandardOutput(std::to_string(server.port()) + "\n");
     Say("qg-lookup: listening on " + platform::UrlHost(o.http.address) + ":" +
         std::to_string(server.port()) + ", store " + store->kind() + ", ttl " +
-        std::to_string(o.ttl) + " s");
+        std::to_string(o.ttl) + " s, " + std::to_string(mirrored) + " mirrored files");
 
     std::unique_lock<std::mutex> guard(lock);
     stopped.wait(guard, [&] { return stop; });

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -243,6 +244,32 @@ TEST_F(QgLookupTest, AnnounceRefreshExpireWithdraw) {
               (std::set<std::string>{"127.0.0.1:7001"}));
     std::this_thread::sleep_for(1500ms);
     EXPECT_EQ(Post(port, "/getfipl.php", ask).body, "FAILED\r\n");
+}
+
+TEST_F(QgLookupTest, MirrorsAreReadAgainOnHangup) {
+    const std::string line = "md5=" + kMd5 + " length=1000 url=" + kUrl;
+    const std::string mirrors = WriteMirrors(line + "\n");
+    auto lookup = Start({"--mirrors", mirrors});
+    const std::string ask = "md5=" + kMd5 + "&uid=u&pc=0&mc=0";
+    const auto mirrorLines = [&] {
+        size_t count = 0;
+        Peers(Post(lookup->port(), "/getfipl.php", ask).body, &count);
+        return count;
+    };
+    ASSERT_EQ(mirrorLines(), 1u);
+    WriteMirrors(line + " url=ftp://m1.example/p1.pak url=ftp://m2.example/p1.pak\n");
+    ASSERT_EQ(kill(lookup->pid(), SIGHUP), 0);
+    for (int i = 0; i < 100 && mirrorLines() != 3; ++i) std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(mirrorLines(), 3u);
+    // A file that does not read leaves the list as it was.
+    WriteMirrors("length=oops\n");
+    ASSERT_EQ(kill(lookup->pid(), SIGHUP), 0);
+    for (int i = 0; i < 100 && ReadFile(log_).find("kept the mirrors") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_NE(ReadFile(log_).find("kept the mirrors as they were: " + mirrors + ": line 1"),
+              std::string::npos);
+    EXPECT_EQ(mirrorLines(), 3u);
 }
 
 TEST_F(QgLookupTest, EnginesOnOneMachineSeeEachOtherButNeverThemselves) {
