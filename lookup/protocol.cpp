@@ -42,6 +42,10 @@ bool ReadPort(const std::string& text, uint16_t& out) {
     return true;
 }
 
+bool IsKey(const std::string& key) {
+    return key.size() == 32 && key.find_first_not_of("0123456789abcdef") == key.npos;
+}
+
 bool Refuse(std::string& reason, const char* why) {
     reason = why;
     return false;
@@ -95,9 +99,7 @@ bool ParseAnnouncement(std::string_view body, Announcement& out, std::string& re
     if (!ParseForm(body, fields, reason)) return false;
     Announcement a;
     const std::string* key = FindField(fields, "key");
-    if (!key || key->size() != 32 || key->find_first_not_of("0123456789abcdef") != key->npos) {
-        return Refuse(reason, "key is not 32 lower-case hexadecimal digits");
-    }
+    if (!key || !IsKey(*key)) return Refuse(reason, "key is not 32 lower-case hexadecimal digits");
     a.key = *key;
     const std::string* port = FindField(fields, "port");
     if (!port || !ReadPort(*port, a.port)) return Refuse(reason, "port is not 1 to 65535");
@@ -139,9 +141,7 @@ bool ParseWithdrawal(std::string_view body, Withdrawal& out, std::string& reason
     const std::string* port = FindField(fields, "port");
     if (!port || !ReadPort(*port, w.port)) return Refuse(reason, "port is not 1 to 65535");
     if (const std::string* key = FindField(fields, "key")) {
-        if (key->size() != 32 || key->find_first_not_of("0123456789abcdef") != key->npos) {
-            return Refuse(reason, "key is not 32 lower-case hexadecimal digits");
-        }
+        if (!IsKey(*key)) return Refuse(reason, "key is not 32 lower-case hexadecimal digits");
         w.key = *key;
     }
     out = std::move(w);
