@@ -12,6 +12,7 @@
 // crash leaves the previous file whole.
 //
 // Not thread safe: one store belongs to one task thread.
+// The format, field by field: docs/formats/resume-state.md
 #pragma once
 
 #include <cstddef>

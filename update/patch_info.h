@@ -10,6 +10,7 @@
 // and "sha256" (64 hex digits) of each patch's package, and in "latest" the keys
 // "quillgatesize", "quillgatesha256" (of the launcher archive) and "serial" (a decimal
 // that grows with every publication). A value that does not parse is held as absent.
+// The format, field by field: docs/formats/patch-information.md
 #pragma once
 
 #include <cstdint>

@@ -16,6 +16,7 @@
 //
 // Anything else (another magic, version or block size, a length past the limit, a size that
 // does not match N) is refused as a whole.
+// The format, field by field: docs/formats/block-list.md
 #pragma once
 
 #include <array>
