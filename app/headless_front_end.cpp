@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/app_messages.h"
 #include "app/game_check_terminal.h"
 #include "app/game_launch.h"
 #include "app/game_processes.h"
@@ -24,11 +25,6 @@
 namespace {
 
 constexpr const char* kMainWindowClass = "QUILLGATE_MAIN_WINDOW";
-// Posted by the pipeline thread as it ends.
-constexpr uint32_t WM_APP_WORKER_ENDED = platform::WM_USER + 0x100;
-// Posted by the repair thread as it ends, and by the interrupt watch on Ctrl+C.
-constexpr uint32_t WM_APP_REPAIR_ENDED = platform::WM_USER + 0x101;
-constexpr uint32_t WM_APP_INTERRUPTED = platform::WM_USER + 0x102;
 // Polls for the end of a repair that was asked to stop, as the window's close does.
 constexpr uintptr_t kRepairEndTimer = 1001;
 constexpr uint32_t kRepairEndPollMs = 10;
