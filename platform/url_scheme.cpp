@@ -1,0 +1,50 @@
+#include "platform/url_scheme.h"
+
+namespace platform {
+namespace {
+
+constexpr UrlSchemeInfo kSchemes[] = {
+    {"http", UrlScheme::Http, 80, true},
+    {"https", UrlScheme::Https, 443, true},
+    {"ftp", UrlScheme::Ftp, 21, true},
+    {"gopher", UrlScheme::Gopher, 70, true},
+    {"file", UrlScheme::File, 0, false},
+    {"mailto", UrlScheme::Mailto, 0, false},
+    {"news", UrlScheme::News, 119, false},
+    {"nntp", UrlScheme::Nntp, 119, true},
+    {"telnet", UrlScheme::Telnet, 23, true},
+    {"wais", UrlScheme::Wais, 210, true},
+    {"prospero", UrlScheme::Prospero, 1525, true},
+    {"afs", UrlScheme::Afs, 0, true},
+    {"mid", UrlScheme::Mid, 0, false},
+    {"cid", UrlScheme::Cid, 0, false},
+};
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const UrlSchemeInfo* FindUrlScheme(std::string_view name) {
+    for (const UrlSchemeInfo& s : kSchemes) {
+        if (EqualsIgnoringAsciiCase(name, s.name)) return &s;
+    }
+    return nullptr;
+}
+
+const UrlSchemeInfo* UrlSchemeOf(UrlScheme scheme) {
+    for (const UrlSchemeInfo& s : kSchemes) {
+        if (s.scheme == scheme) return &s;
+    }
+    return nullptr;
+}
+
+}  // namespace platform
