@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/block_request.h"
+#include "platform/ascii_text.h"
 #include "platform/digest.h"
 #include "platform/hex_text.h"
 #include "platform/tcp_listener.h"

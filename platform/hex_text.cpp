@@ -30,11 +30,4 @@ bool ParseHex(std::string_view text, uint8_t* out, size_t count) {
     return true;
 }
 
-std::string LowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
 }  // namespace platform

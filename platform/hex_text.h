@@ -17,8 +17,5 @@ std::string LowerHex(const uint8_t* bytes, size_t count);
 // Exactly 2 * `count` hexadecimal digits (either case) into `count` bytes; false, with
 // `out` partly written, for anything else.
 bool ParseHex(std::string_view text, uint8_t* out, size_t count);
-// ASCII capitals to small letters, every other byte as it is: hex text given in either
-// case, made comparable with what LowerHex writes.
-std::string LowerAscii(std::string text);
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/url_scheme.h"
 
+#include "platform/ascii_text.h"
+
 namespace platform {
 namespace {
 
@@ -19,17 +21,6 @@ constexpr UrlSchemeInfo kSchemes[] = {
     {"mid", UrlScheme::Mid, 0, false},
     {"cid", UrlScheme::Cid, 0, false},
 };
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
 
 }  // namespace
 

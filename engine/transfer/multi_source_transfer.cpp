@@ -21,6 +21,7 @@
 #include "engine/transfer/digest_blame.h"
 #include "engine/transfer/fetcher.h"
 #include "engine/transfer/scheduler.h"
+#include "platform/ascii_text.h"
 #include "platform/digest.h"
 #include "platform/file_system.h"
 #include "platform/hex_text.h"
