@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/program_options.h"
 #include "quillgate/tarn.h"
 
 namespace {
@@ -36,12 +37,36 @@ struct Progress {
 };
 Progress gProgress;
 
-int Usage(const char* why) {
-    std::fprintf(stderr,
-                 "qg-get: %s\nusage: qg-get URL... -o FILE [--md5 HEX] "
-                 "[--lookup HOST:PORT] [--connections N]\n",
-                 why);
+constexpr platform::ProgramOption kOptions[] = {
+    {"-o", "FILE", "where the file is written (required)"},
+    {"--md5", "HEX", "the file's MD5 (32 hex digits): a file that differs is not kept"},
+    {"--lookup", "HOST:PORT", "a lookup server that names more sources of the file"},
+    {"--connections", "N", "connections at most, 1 to 64"},
+    {"--help", nullptr, "print this help and end"},
+    {"--version", nullptr, "print the version and end"},
+};
+
+constexpr const char* kSynopsis = "Usage: qg-get URL... -o FILE [OPTION]...\n";
+
+int Usage(const std::string& why) {
+    std::fprintf(stderr, "qg-get: %s\n%s(qg-get --help lists the options)\n", why.c_str(),
+                 kSynopsis);
     return kExitUsage;
+}
+
+int Help() {
+    std::fputs(kSynopsis, stdout);
+    std::fputs(
+        "Fetches one file with the download engine, through its C interface alone. Every URL\n"
+        "is a mirror of the file and all are fetched from at once. Run again after an\n"
+        "interruption, it continues from FILE's resume state when that describes the same\n"
+        "first URL. Progress goes to standard error.\n"
+        "\nOptions:\n",
+        stdout);
+    platform::PrintOptions(stdout, kOptions);
+    std::fputs("\nExit status: 0 when FILE is complete, 1 when it is not, 2 for a usage error.\n",
+               stdout);
+    return 0;
 }
 
 bool ParseCount(const char* text, uint32_t& out) {
@@ -52,28 +77,30 @@ bool ParseCount(const char* text, uint32_t& out) {
     return true;
 }
 
-bool Parse(int argc, char** argv, Options& o, const char*& error) {
+bool Parse(int argc, char** argv, Options& o, std::string& error) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "-o" || arg == "--md5" || arg == "--lookup" || arg == "--connections") {
-            if (!hasValue) {
-                error = "an option lacks its value";
-                return false;
-            }
-            const char* value = argv[++i];
-            if (arg == "-o") o.output = value;
-            if (arg == "--md5") o.md5 = value;
-            if (arg == "--lookup") o.lookup = value;
-            if (arg == "--connections" && !ParseCount(value, o.connections)) {
-                error = "--connections takes a number from 1 to 64";
-                return false;
-            }
-        } else if (!arg.empty() && arg[0] == '-') {
-            error = "unknown option";
-            return false;
-        } else {
+        if (!platform::LooksLikeOption(arg)) {
             o.urls.push_back(arg);
+            continue;
+        }
+        const platform::ProgramOption* option = platform::FindOption(kOptions, arg);
+        if (option == nullptr) {
+            error = "unknown option " + arg;
+            return false;
+        }
+        if (option->value == nullptr) continue;
+        if (i + 1 >= argc) {
+            error = arg + " needs a value (" + option->value + ")";
+            return false;
+        }
+        const char* value = argv[++i];
+        if (arg == "-o") o.output = value;
+        if (arg == "--md5") o.md5 = value;
+        if (arg == "--lookup") o.lookup = value;
+        if (arg == "--connections" && !ParseCount(value, o.connections)) {
+            error = "--connections takes a number from 1 to 64";
+            return false;
         }
     }
     if (o.output.empty()) error = "no output file (-o FILE)";
@@ -116,8 +143,14 @@ int32_t StartDownload(TarnTask* task, const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Asking is answered before anything else is checked.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) return Help();
+        if (std::strcmp(argv[i], "--version") == 0)
+            return platform::PrintVersion("qg-get", QG_VERSION);
+    }
     Options o;
-    const char* error = nullptr;
+    std::string error;
     if (!Parse(argc, argv, o, error)) return Usage(error);
     TarnInitLibrary();
     if (!o.lookup.empty()) TarnSetLookupServer(o.lookup.c_str());
