@@ -432,5 +432,6 @@ int main(int argc, char** argv) {
     if (command == "check") return CmdCheck(args);
     if (command == "hash") return CmdHash(args);
     if (command == "crc") return CmdCrc(args);
+    if (cli::LooksLikeOption(command)) return Usage("unknown option " + command);
     return Usage("unknown command \"" + command + "\"");
 }

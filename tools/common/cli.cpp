@@ -49,6 +49,8 @@ bool WantsVersion(int argc, char** argv) { return argc == 2 && !std::strcmp(argv
 
 int PrintVersion() { return platform::PrintVersion(kProgramName, QG_VERSION); }
 
+bool LooksLikeOption(const std::string& arg) { return platform::LooksLikeOption(arg); }
+
 bool OnlyKnownOptions(std::initializer_list<CommandOptions> table, const std::string& command,
                       const std::vector<std::string>& args) {
     for (const CommandOptions& c : table) {

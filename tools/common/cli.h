@@ -42,6 +42,7 @@ struct CommandOptions {
 // Refuses an argument spelled like an option ("-x", "--xyz") that the command does not
 // take, so that a mistyped option is never read as a file name: prints the usage error
 // and returns false. A command missing from `table` is left to its own parser.
+bool LooksLikeOption(const std::string& arg);
 bool OnlyKnownOptions(std::initializer_list<CommandOptions> table, const std::string& command,
                       const std::vector<std::string>& args);
 

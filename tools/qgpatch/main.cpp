@@ -266,5 +266,6 @@ int main(int argc, char** argv) {
     if (command == "verify") return CmdVerify(o);
     if (command == "show") return CmdShow(o);
     if (command == "convert") return CmdConvert(o);
+    if (cli::LooksLikeOption(command)) return Usage("unknown option " + command);
     return Usage("unknown command \"" + command + "\"");
 }
