@@ -2,7 +2,7 @@
 """Reads a whole run's JSON lines on stdin (one object per line, nothing else) with
 Python's json module and prints one summary line per object, for a test to check the
 sequence: the event, then its phase, then the other fields as KEY=VALUE in the object's
-order (texts left out, "text" and "site" shown as KEY=<text>). Exit 1, naming the line,
+order as JSON ("text" and "site", the texts for people, shown as KEY=<text>). Exit 1, naming the line,
 when a line is not a JSON object with a string "event"."""
 import json
 import sys
@@ -25,7 +25,7 @@ def main():
         if "phase" in value:
             parts.append(value.pop("phase"))
         for key, field in value.items():
-            if isinstance(field, str):
+            if key in ("text", "site"):
                 parts.append(f"{key}=<text>" if field else f"{key}=")
             else:
                 parts.append(f"{key}={json.dumps(field)}")

@@ -1,7 +1,8 @@
-// qg-get URL... -o FILE [--md5 HEX] [--lookup HOST:PORT] [--connections N]
+// qg-get URL... -o FILE [--md5 HEX] [--lookup HOST:PORT] [--connections N] [--json]
 // Fetches one file (every URL a mirror of it) with the download engine, through its C
-// interface alone, and reports progress on stderr. Exit status 0 only when the file is
-// complete. A second run after an interrupted one continues from the file's resume state.
+// interface alone, and reports progress on stderr (--json: as JSON lines on stdout). Exit
+// status 0 only when the file is complete. A second run after an interrupted one continues from the
+// file's resume state.
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/json_line.h"
 #include "platform/program_options.h"
 #include "quillgate/tarn.h"
 
@@ -26,6 +28,7 @@ struct Options {
     std::string md5;
     std::string lookup;
     uint32_t connections = 0;
+    bool json = false;
 };
 
 struct Progress {
@@ -33,6 +36,7 @@ struct Progress {
     int64_t lastBytes = 0;
     std::chrono::steady_clock::time_point lastTime = std::chrono::steady_clock::now();
     bool terminal = false;
+    bool json = false;
     bool portShown = false;
 };
 Progress gProgress;
@@ -42,6 +46,8 @@ constexpr platform::ProgramOption kOptions[] = {
     {"--md5", "HEX", "the file's MD5 (32 hex digits): a file that differs is not kept"},
     {"--lookup", "HOST:PORT", "a lookup server that names more sources of the file"},
     {"--connections", "N", "connections at most, 1 to 64"},
+    {"--json", nullptr,
+     "progress and the end as JSON lines on standard output, nothing else there"},
     {"--help", nullptr, "print this help and end"},
     {"--version", nullptr, "print the version and end"},
 };
@@ -89,6 +95,7 @@ bool Parse(int argc, char** argv, Options& o, std::string& error) {
             error = "unknown option " + arg;
             return false;
         }
+        if (arg == "--json") o.json = true;
         if (option->value == nullptr) continue;
         if (i + 1 >= argc) {
             error = arg + " needs a value (" + option->value + ")";
@@ -123,11 +130,51 @@ void ShowProgress(bool last) {
     gProgress.lastTime = now;
     if (!gProgress.portShown && TarnGetPort() != 0) {
         gProgress.portShown = true;
-        std::fprintf(stderr, "block server port %u\n", TarnGetPort());
+        if (gProgress.json)
+            platform::JsonLine()
+                .Text("event", "port")
+                .Number("port", TarnGetPort())
+                .WriteTo(stdout);
+        else
+            std::fprintf(stderr, "block server port %u\n", TarnGetPort());
+    }
+    if (gProgress.json) {
+        platform::JsonLine()
+            .Text("event", "progress")
+            .Number("bytes", received)
+            .Number("size", total)
+            .Number("speed", static_cast<int64_t>(speed))
+            .Number("sources", sources)
+            .WriteTo(stdout);
+        return;
     }
     std::fprintf(stderr, "%s%lld/%lld bytes %.0f B/s sources %ld%s", gProgress.terminal ? "\r" : "",
                  static_cast<long long>(received), static_cast<long long>(total), speed,
                  static_cast<long>(sources), gProgress.terminal && !last ? "" : "\n");
+}
+
+// Why the download ended, in a word for scripts.
+const char* EndCause(uint32_t state) {
+    switch (state) {
+        case TARN_STATUS_COMPLETED:
+            return "complete";
+        case TARN_STATUS_PAUSED:
+            return "paused";
+        default:
+            return "failed";  // no source could deliver the rest, or a check failed
+    }
+}
+
+void ShowEnd(uint32_t state, const char* cause) {
+    const bool complete = state == TARN_STATUS_COMPLETED;
+    if (gProgress.json)
+        platform::JsonLine()
+            .Text("event", "end")
+            .Bool("complete", complete)
+            .Text("cause", cause)
+            .Number("state", state)
+            .WriteTo(stdout);
+    std::fprintf(stderr, "qg-get: %s (state %u)\n", complete ? "complete" : "not complete", state);
 }
 
 // Every URL is a mirror of the one file: all are fetched from at once. A download by URL
@@ -158,17 +205,20 @@ int main(int argc, char** argv) {
     TarnTask* task = CreateTarnTask();
     gProgress.task = task;
     gProgress.terminal = isatty(STDERR_FILENO) != 0;
+    gProgress.json = o.json;
     if (!o.md5.empty() && !TarnSetExpectedMD5(task, o.md5.c_str())) {
         DestroyTarnTask(task);
         return Usage("--md5 takes 32 hexadecimal digits");
     }
     if (!StartDownload(task, o)) {
         std::fprintf(stderr, "qg-get: the download could not start\n");
+        ShowEnd(TARN_STATUS_IDLE, "not started");
         DestroyTarnTask(task);
         return kExitFailed;
     }
     // The status block tells the end too: a state past "downloading" is final.
-    const auto period = std::chrono::milliseconds(gProgress.terminal ? 250 : 1000);
+    const auto period =
+        std::chrono::milliseconds(gProgress.terminal && !gProgress.json ? 250 : 1000);
     auto nextShow = std::chrono::steady_clock::now() + period;
     uint32_t state = TARN_STATUS_IDLE;
     for (;;) {
@@ -186,7 +236,6 @@ int main(int argc, char** argv) {
     TarnWaitDownload(task);
     ShowProgress(true);
     DestroyTarnTask(task);
-    const bool complete = state == TARN_STATUS_COMPLETED;
-    std::fprintf(stderr, "qg-get: %s (state %u)\n", complete ? "complete" : "not complete", state);
-    return complete ? 0 : kExitFailed;
+    ShowEnd(state, EndCause(state));
+    return state == TARN_STATUS_COMPLETED ? 0 : kExitFailed;
 }
