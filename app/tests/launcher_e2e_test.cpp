@@ -142,9 +142,11 @@ TEST_F(LauncherProgramTest, HelpAndVersionAnswerAndTouchNothing) {
     const std::set<std::string> before = ClientFiles();
     std::string output;
     EXPECT_EQ(Launch("--help", output), 0);
-    EXPECT_NE(output.find("usage: quillgate.exe"), std::string::npos) << output;
+    EXPECT_NE(output.find("Usage: quillgate"), std::string::npos) << output;
     EXPECT_EQ(Launch("--headless --version", output), 0);
     EXPECT_EQ(output, "CN.9.0\n");
+    EXPECT_EQ(Launch("--files", output), 0);
+    EXPECT_EQ(output.rfind("skin ", 0), 0u) << output;
     std::set<std::string> after = ClientFiles();
     after.erase("launch.log");
     EXPECT_EQ(after, before);
