@@ -78,7 +78,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillgate)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Quillgate developers")
-set(CPACK_PACKAGE_CONTACT "Quillgate developers <quillgate@localhost>")
+set(CPACK_PACKAGE_CONTACT "Quillgate developers <maintainers@quillgate.example>")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -90,12 +90,17 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # library of this build is found in the build tree and named by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/engine/api)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
 set(qg_exact_version "${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}")
+# The library's shlibs (what programs built against it depend on) and the trigger that
+# runs ldconfig, as Debian's library packages carry them.
+file(WRITE ${PROJECT_BINARY_DIR}/debian/libqgtarn0/shlibs
+  "libqgtarn 0 libqgtarn0 (= ${qg_exact_version})\n")
+file(WRITE ${PROJECT_BINARY_DIR}/debian/libqgtarn0/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA
+  ${PROJECT_BINARY_DIR}/debian/libqgtarn0/shlibs ${PROJECT_BINARY_DIR}/debian/libqgtarn0/triggers)
 
 set(CPACK_DEBIAN_LAUNCHER_PACKAGE_NAME quillgate)
-set(CPACK_DEBIAN_LAUNCHER_PACKAGE_SECTION games)
+set(CPACK_DEBIAN_LAUNCHER_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_LAUNCHER_DESCRIPTION
   "launcher and automatic patcher of an online game client
 Quillgate brings an installed game client up to date from plain HTTP update
