@@ -8,8 +8,8 @@
 #   dev        libqgtarn-dev    its header, its link name and qgtarn.pc
 #
 # A program joins a package by its line in QG_PACKAGE_PROGRAMS: its executable goes to
-# bin/ (or the given folder) and its man page, made from its --help by help2man with
-# docs/man/PROGRAM.h2m, to man/man1. The library's own rules are in engine/api.
+# bin/ (or the given folder) and its man page, made from its --help by help2man (with
+# docs/man/PROGRAM.h2m when there is one), to man/man1. The library's own rules are in engine/api.
 
 option(QG_PACKAGING "Build what the packages need besides the programs (man pages)" OFF)
 
@@ -44,9 +44,15 @@ foreach(entry IN LISTS QG_PACKAGE_PROGRAMS)
     # The page tells the program's own --help and --version, and the sections of its
     # include file; gzip -n leaves out the time, so the same sources give the same page.
     set(include ${PROJECT_SOURCE_DIR}/docs/man/${program}.h2m)
+    set(include_option)
+    if(EXISTS ${include})
+      set(include_option --include=${include})
+    else()
+      set(include)
+    endif()
     set(page ${QG_MAN_DIR}/${program}.1.gz)
     add_custom_command(OUTPUT ${page}
-      COMMAND ${QG_HELP2MAN} --no-info --no-discard-stderr --section=1 --include=${include}
+      COMMAND ${QG_HELP2MAN} --no-info --no-discard-stderr --section=1 ${include_option}
         --output=${QG_MAN_DIR}/${program}.1 $<TARGET_FILE:${target}>
       COMMAND ${QG_GZIP} -9nf ${QG_MAN_DIR}/${program}.1
       DEPENDS ${target} ${include}
