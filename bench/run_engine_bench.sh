@@ -10,6 +10,12 @@
 #             ideal time has passed: the ideal is then half the file at the full limit and
 #             the other half at the limit of the mirrors that remain.
 #   unlimited one mirror without limits, a BIG_MIB file: qg-get against curl and aria2c.
+#   +blocks   the unlimited case with the file's block list published beside it (qgpatch
+#             blocks): every 256 KiB block hashed (SHA-256) and checked as it arrives;
+#             ratio to the same run without.
+#   hostile   the limited case with the 20 MiB/s mirror serving other bytes of the same
+#             length, and the block list beside the file on the first mirror: the ideal is
+#             size / the sum of the good mirrors' rates.
 # For each: median wall time, ratio to the ideal (or to curl), median peak memory.
 #   bash bench/run_engine_bench.sh
 #   RUNS=5 SIZE_MIB=512 BIG_MIB=1024 bash bench/run_engine_bench.sh
@@ -25,8 +31,9 @@ rates=(5 10 20 40) # MiB/s per connection
 stall_timeout=${STALL_TIMEOUT:-120}
 
 command -v aria2c >/dev/null || { echo "aria2c is missing: run scripts/setup" >&2; exit 1; }
-build_release qg-get >/dev/null
+build_release qg-get qgpatch >/dev/null
 qgget=$PWD/build/release/tools/qg-get
+qgpatch=$PWD/build/release/tools/qgpatch
 
 work=$(mktemp -d /dev/shm/qg-engine-bench.XXXXXX)
 pids=()
@@ -41,10 +48,10 @@ free_port() {
   /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
-# start_mirror NAME RATE_MIB (0: unlimited): one nginx process of its own, so that it can be
-# stopped alone; sets mirror_port and mirror_pid.
+# start_mirror NAME RATE_MIB [ROOT] (rate 0: unlimited): one nginx process of its own, so
+# that it can be stopped alone; sets mirror_port and mirror_pid.
 start_mirror() {
-  local name=$1 rate=$2 dir=$work/nginx-$1 limits=""
+  local name=$1 rate=$2 root=${3:-$work/www} dir=$work/nginx-$1 limits=""
   mkdir -p "$dir/logs"
   mirror_port=$(free_port)
   if [ "$rate" -gt 0 ]; then
@@ -68,7 +75,7 @@ http {
   limit_conn_zone \$binary_remote_addr\$server_port zone=perclient:1m;
   server {
     listen 127.0.0.1:$mirror_port backlog=256;
-    root $work/www;
+    root $root;
     $limits
   }
 }
@@ -79,10 +86,16 @@ CONF
   wait_for_http "$mirror_port"
 }
 
-mkdir -p "$work/www" "$work/out"
+mkdir -p "$work/www/h" "$work/www/b" "$work/bad/h" "$work/out"
 head -c $((size_mib << 20)) /dev/urandom > "$work/www/file.bin"
 head -c $((big_mib << 20)) /dev/urandom > "$work/www/big.bin"
 file_md5=$(md5sum "$work/www/file.bin" | cut -d' ' -f1)
+# The same files again, with their block lists beside them (hard links: no more memory).
+ln "$work/www/file.bin" "$work/www/h/file.bin"
+ln "$work/www/big.bin" "$work/www/b/big.bin"
+"$qgpatch" blocks "$work/www/h/file.bin" "$work/www/b/big.bin" >/dev/null
+# The hostile mirror's file: as long, other bytes.
+head -c $((size_mib << 20)) /dev/urandom > "$work/bad/h/file.bin"
 
 urls=() mirror_pids=()
 for r in "${rates[@]}"; do
@@ -92,6 +105,18 @@ for r in "${rates[@]}"; do
 done
 start_mirror free 0
 big_url="http://127.0.0.1:$mirror_port/big.bin"
+big_blocks_url="http://127.0.0.1:$mirror_port/b/big.bin"
+hostile_rate=20
+# The hostile case: the good mirrors other than the one at hostile_rate, then in its place
+# one of the same rate that serves other bytes.
+hostile_urls=() good_sum=0
+for i in "${!urls[@]}"; do
+  [ "${rates[$i]}" -eq "$hostile_rate" ] && continue
+  hostile_urls+=("${urls[$i]%/file.bin}/h/file.bin")
+  good_sum=$((good_sum + 2 * ${rates[$i]}))
+done
+start_mirror bad "$hostile_rate" "$work/bad"
+hostile_urls+=("http://127.0.0.1:$mirror_port/h/file.bin")
 fastest_pid=${mirror_pids[${#mirror_pids[@]} - 1]}
 rate_sum=0
 for r in "${rates[@]}"; do rate_sum=$((rate_sum + 2 * r)); done
@@ -105,6 +130,8 @@ declare -A cmd=(
   [big-qg-get]="$qgget $big_url -o $big_out"
   [big-curl]="curl -s -o $big_out $big_url"
   [big-aria2c]="aria2c -q -x16 -s16 -k1M --allow-overwrite=true --auto-file-renaming=false --file-allocation=none -d $work/out -o big.bin $big_url"
+  [big-qg-get-blocks]="$qgget $big_blocks_url -o $big_out"
+  [hostile-qg-get]="$qgget ${hostile_urls[*]} -o $out"
 )
 declare -A times mems
 
@@ -141,30 +168,39 @@ ideal=$(awk -v s="$size_mib" -v l="$rate_sum" 'BEGIN { print s / l }')
 stall_at=$(awk -v i="$ideal" 'BEGIN { print i / 2 }')
 ideal_stalled=$(awk -v s="$size_mib" -v l="$rate_sum" -v r="$rest_sum" \
   'BEGIN { print s / 2 / l + s / 2 / r }')
+ideal_hostile=$(awk -v s="$size_mib" -v l="$good_sum" 'BEGIN { print s / l }')
 
 for run in $(seq "$runs"); do
   for tool in qg-get aria2c; do measure "$tool" "limited $tool"; done
   for tool in qg-get aria2c; do measure "$tool" "stalled $tool" "$stall_at"; done
   for tool in curl qg-get aria2c; do measure "big-$tool" "unlimited $tool"; done
+  measure big-qg-get-blocks "unlimited qg-get +blocks"
+  measure hostile-qg-get "hostile qg-get"
+  grep -q "dropped for wrong bytes" "$work/stderr" || { echo "hostile: no source dropped" >&2; exit 1; }
 done
 
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 echo "limited: ${size_mib} MiB from ${#rates[@]} mirrors, 2 connections each at ${rates[*]} MiB/s:" \
   "limit $rate_sum MiB/s, ideal $(printf %.2f "$ideal") s; stalled: the fastest mirror stops" \
   "at $(printf %.2f "$stall_at") s, ideal $(printf %.2f "$ideal_stalled") s;" \
-  "unlimited: ${big_mib} MiB from one mirror; runs: $runs (interleaved)"
-printf "%-18s %8s %8s %10s %13s\n" case "wall s" "median" "vs ideal" "peak RSS MiB"
+  "unlimited: ${big_mib} MiB from one mirror; hostile: the ${hostile_rate} MiB/s mirror" \
+  "serves other bytes, ideal $(printf %.2f "$ideal_hostile") s; runs: $runs (interleaved)"
+printf "%-26s %8s %8s %10s %13s\n" case "wall s" "median" "vs ideal" "peak RSS MiB"
 curl_t=$(echo "${times[unlimited curl]}" | median)
+plain_t=$(echo "${times[unlimited qg-get]}" | median)
 for label in "limited qg-get" "limited aria2c" "stalled qg-get" "stalled aria2c" \
-  "unlimited curl" "unlimited qg-get" "unlimited aria2c"; do
+  "unlimited curl" "unlimited qg-get" "unlimited aria2c" "unlimited qg-get +blocks" \
+  "hostile qg-get"; do
   t=$(echo "${times[$label]}" | median)
   m=$(echo "${mems[$label]}" | median)
   case $label in
     limited*) ref=$ideal ;;
     stalled*) ref=$ideal_stalled ;;
+    hostile*) ref=$ideal_hostile ;;
+    *+blocks) ref=$plain_t ;;
     *) ref=$curl_t ;;
   esac
   awk -v l="$label" -v all="${times[$label]}" -v t="$t" -v r="$ref" -v m="$m" \
-    'BEGIN { printf "%-18s %8s %8.2f %10.3f %13.1f\n", l, "", t, t / r, m / 1024; printf "    runs: %s\n", all }'
+    'BEGIN { printf "%-26s %8s %8.2f %10.3f %13.1f\n", l, "", t, t / r, m / 1024; printf "    runs: %s\n", all }'
 done
-echo "(for unlimited, the ratio is to curl)"
+echo "(for unlimited, the ratio is to curl; for +blocks, to the unlimited qg-get run without)"

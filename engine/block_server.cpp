@@ -71,13 +71,15 @@ struct BlockServer::State {
     int connections = 0;
     size_t maxConnections = kDefaultMaxConnections;
     uint32_t ioTimeoutMs = kDefaultIoTimeoutMs;
+    uint32_t answerDeadlineMs = kDefaultAnswerDeadlineMs;
 
     void AcceptLoop();
     void Serve(platform::TcpSocket& socket);
     // Reads through the file's reader unless it was withdrawn meanwhile.
     bool ReadHeld(const std::string& key, const std::shared_ptr<Published>& file, int64_t offset,
                   size_t size, char* out);
-    void Answer(platform::TcpSocket& socket, const BlockRequest& request);
+    void Answer(platform::TcpSocket& socket, const BlockRequest& request,
+                std::chrono::steady_clock::time_point deadline);
 };
 
 void BlockServer::State::AcceptLoop() {
@@ -122,7 +124,21 @@ bool BlockServer::State::ReadHeld(const std::string& key, const std::shared_ptr<
     return held;
 }
 
-void BlockServer::State::Answer(platform::TcpSocket& socket, const BlockRequest& request) {
+namespace {
+
+// The wait one more write may take: the time-out, or what is left of the answer's deadline
+// (0: none left).
+uint32_t WriteWait(uint32_t ioTimeoutMs, std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    return left <= 0 ? 0 : static_cast<uint32_t>(std::min<int64_t>(left, ioTimeoutMs));
+}
+
+}  // namespace
+
+void BlockServer::State::Answer(platform::TcpSocket& socket, const BlockRequest& request,
+                                std::chrono::steady_clock::time_point deadline) {
     std::shared_ptr<Published> file;
     {
         std::lock_guard lock(mutex);
@@ -180,9 +196,14 @@ void BlockServer::State::Answer(platform::TcpSocket& socket, const BlockRequest&
     for (int64_t at = 0; at < size; at += kChunk) {
         const size_t n = static_cast<size_t>(std::min<int64_t>(kChunk, size - at));
         // A read that fails now (withdrawn meanwhile) cuts the body short: the client sees
-        // fewer bytes than announced and drops them.
-        if (stopping || !ReadHeld(request.key, file, plan.offset + at, n, buffer.data())) return;
-        if (!socket.SendAll(std::string_view(buffer.data(), n), ioTimeoutMs)) return;
+        // fewer bytes than announced and drops them; so does a client too slow to take the
+        // answer before its deadline, however steadily it reads.
+        const uint32_t wait = WriteWait(ioTimeoutMs, deadline);
+        if (stopping || wait == 0 ||
+            !ReadHeld(request.key, file, plan.offset + at, n, buffer.data())) {
+            return;
+        }
+        if (!socket.SendAll(std::string_view(buffer.data(), n), wait)) return;
     }
 }
 
@@ -212,7 +233,8 @@ void BlockServer::State::Serve(platform::TcpSocket& socket) {
         (void)socket.SendAll(StatusHead(400, "", 0), ioTimeoutMs);
         return;
     }
-    Answer(socket, *request);
+    Answer(socket, *request,
+           std::chrono::steady_clock::now() + std::chrono::milliseconds(answerDeadlineMs));
 }
 
 BlockServer::BlockServer() : state_(std::make_unique<State>()) {}
@@ -241,10 +263,12 @@ void BlockServer::Stop() {
 
 uint16_t BlockServer::port() const { return state_->port; }
 
-void BlockServer::SetLimits(size_t maxConnections, uint32_t ioTimeoutMs) {
+void BlockServer::SetLimits(size_t maxConnections, uint32_t ioTimeoutMs,
+                            uint32_t answerDeadlineMs) {
     std::lock_guard lock(state_->mutex);
     state_->maxConnections = maxConnections;
     state_->ioTimeoutMs = ioTimeoutMs;
+    state_->answerDeadlineMs = answerDeadlineMs;
 }
 
 void BlockServer::Publish(const std::string& key, int64_t length, HeldReader reader) {

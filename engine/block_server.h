@@ -2,7 +2,8 @@
 // already holds with HTTP range requests. Only files that have been published (those a
 // lookup named) are served, each under "/" + its key (the file's MD5 in lower-case hex, or
 // the hex MD5 of its first URL when the file's digest is not known), and only bytes that the
-// task holds; everything else is refused. One server per process.
+// task holds and has checked (HeldReader); everything else is refused. One server per
+// process.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,8 @@
 
 namespace engine {
 
-// Reads bytes of a published file: true with `size` bytes copied when every one is held.
+// Reads bytes of a published file: true with `size` bytes copied when every one is held and
+// checked (a transfer's ReadHeld).
 using HeldReader = std::function<bool(int64_t offset, size_t size, char* out)>;
 
 class BlockServer {
@@ -28,11 +30,14 @@ class BlockServer {
     void Stop();
     uint16_t port() const;  // 0 when not running
 
-    // Connections served at once (more are answered 503 and closed) and the longest wait
-    // for each read from or write to a peer. Set before Start.
+    // Connections served at once (more are answered 503 and closed), the longest wait for
+    // each read from or write to a peer, and the longest time one answer may take: a peer
+    // that reads slowly is cut off then (an answer holds at most 16 MiB). Set before Start.
     static constexpr size_t kDefaultMaxConnections = 16;
     static constexpr uint32_t kDefaultIoTimeoutMs = 10000;
-    void SetLimits(size_t maxConnections, uint32_t ioTimeoutMs);
+    static constexpr uint32_t kDefaultAnswerDeadlineMs = 60000;
+    void SetLimits(size_t maxConnections, uint32_t ioTimeoutMs,
+                   uint32_t answerDeadlineMs = kDefaultAnswerDeadlineMs);
 
     // Serves a file of `length` bytes under `key` until it is withdrawn. Each request
     // carries one range; the server reads it through `reader` in bounded chunks, on its

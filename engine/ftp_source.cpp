@@ -30,6 +30,11 @@ void FtpSource::Close() {
     position_ = -1;
 }
 
+void FtpSource::SetInterrupt(platform::SocketInterrupt* interrupt) {
+    control_.SetInterrupt(interrupt);
+    data_.SetInterrupt(interrupt);
+}
+
 int FtpSource::Connect(const std::string& url) {
     Close();
     FtpUrl parts;

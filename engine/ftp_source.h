@@ -38,6 +38,10 @@ class FtpSource {
   public:
     explicit FtpSource(std::string url, FtpTimeouts timeouts = {});
 
+    // Every wait of this source (connect, reply, data) ends at once when `interrupt` fires;
+    // the step then fails as on a broken connection. Set before the first step.
+    void SetInterrupt(platform::SocketInterrupt* interrupt);
+
     // Logs in to `url`'s server: 0, or -1 (the control connection is then closed).
     int Connect(const std::string& url);
     int Probe(int64_t& size);

@@ -22,7 +22,7 @@
 #include <vector>
 
 namespace platform {
-class HttpInterrupt;
+class SocketInterrupt;  // what HttpInterrupt names
 }
 
 namespace engine {
@@ -52,7 +52,7 @@ struct LookupRequest {
     // The whole request ends within this, however the server drips its answer (0: none).
     uint32_t deadlineSeconds = 20;
     // Lets another thread end the request at once (code 2).
-    platform::HttpInterrupt* interrupt = nullptr;
+    platform::SocketInterrupt* interrupt = nullptr;
 };
 
 // The outputs change only with code 0, and then only those that the answer carries:

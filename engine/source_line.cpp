@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cctype>
+#include <set>
 
 namespace engine {
 namespace {
@@ -54,6 +55,26 @@ bool ParseSourceLine(std::string_view line, SourceLine& out) {
     }
     out = std::move(parsed);
     return true;
+}
+
+AnsweredSources SelectSources(const std::vector<std::string>& lines, size_t maxMirrors,
+                              size_t maxPeers) {
+    AnsweredSources out;
+    std::set<std::string> seen;
+    for (const std::string& line : lines) {
+        SourceLine source;
+        if (!ParseSourceLine(line, source)) continue;
+        const bool peer = source.Field("kind") == "peer";
+        std::vector<std::string>& list = peer ? out.peers : out.mirrors;
+        const bool ftp = strncasecmp(source.url.c_str(), "ftp://", 6) == 0;
+        if (list.size() >= (peer ? maxPeers : maxMirrors) || (peer && ftp) ||
+            !seen.insert(source.url).second) {
+            ++out.leftOut;
+            continue;
+        }
+        list.push_back(std::move(source.url));
+    }
+    return out;
 }
 
 }  // namespace engine

@@ -27,4 +27,16 @@ struct SourceLine {
 
 bool ParseSourceLine(std::string_view line, SourceLine& out);
 
+// The sources a task takes from one lookup answer: the lines that parse, in order, each URL
+// once (compared as written; the first line naming it decides its kind), at most
+// `maxMirrors` whole copies and `maxPeers` peers ("kind=peer", http or https only); the
+// rest is left out. An answer may hold tens of thousands of lines: O(n log n).
+struct AnsweredSources {
+    std::vector<std::string> mirrors;
+    std::vector<std::string> peers;
+    size_t leftOut = 0;  // parsed lines not taken (duplicates, over the caps, ftp peers)
+};
+AnsweredSources SelectSources(const std::vector<std::string>& lines, size_t maxMirrors,
+                              size_t maxPeers);
+
 }  // namespace engine

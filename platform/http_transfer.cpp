@@ -265,31 +265,6 @@ bool Configure(CURL* c, const HttpRequest& r, Session& s, curl_slist* headers,
 
 }  // namespace
 
-void HttpInterrupt::Interrupt() {
-    std::lock_guard<std::mutex> guard(lock_);
-    interrupted_ = true;
-    // Under the lock: a socket is released (and closed) only after it left the list, so
-    // the number shut down here is never one reused by another file.
-    for (int fd : sockets_) shutdown(fd, SHUT_RDWR);
-}
-
-bool HttpInterrupt::interrupted() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return interrupted_;
-}
-
-bool HttpInterrupt::Adopt(int socket) {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (interrupted_) return false;
-    sockets_.push_back(socket);
-    return true;
-}
-
-void HttpInterrupt::Release(int socket) {
-    std::lock_guard<std::mutex> guard(lock_);
-    sockets_.erase(std::remove(sockets_.begin(), sockets_.end(), socket), sockets_.end());
-}
-
 HttpResult HttpGet(const HttpRequest& request, HttpTransferEvents& events) {
     EnsureHttpGlobalInit();
     HttpResult result;

@@ -5,9 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "platform/socket_interrupt.h"
 
 namespace platform {
 
@@ -41,24 +42,9 @@ class HttpTransferEvents {
     virtual bool OnTick() = 0;
 };
 
-// Ends a running `HttpGet` from another thread at once: its sockets are shut down, so a
-// transfer that waits on a silent server returns within milliseconds (as Aborted) instead
-// of at its next tick. Serves one transfer at a time; once interrupted it stays so, and a
-// transfer started with it ends at once.
-class HttpInterrupt {
-  public:
-    void Interrupt();
-    bool interrupted() const;
-
-    // For the transfer: false when the socket must not be used (already interrupted).
-    bool Adopt(int socket);
-    void Release(int socket);
-
-  private:
-    mutable std::mutex lock_;
-    bool interrupted_ = false;
-    std::vector<int> sockets_;
-};
+// Ends a running `HttpGet` from another thread at once (as Aborted); serves one transfer at
+// a time (socket_interrupt.h).
+using HttpInterrupt = SocketInterrupt;
 
 struct HttpRequest {
     std::string url;  // canonical http or https URL

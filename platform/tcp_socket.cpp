@@ -44,18 +44,23 @@ SysStatus Resolve(const std::string& host, in_addr& address) {
 
 TcpSocket::~TcpSocket() { Close(); }
 
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), interrupt_(std::exchange(other.interrupt_, nullptr)) {}
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
     if (this != &other) {
         Close();
         fd_ = std::exchange(other.fd_, -1);
+        interrupt_ = std::exchange(other.interrupt_, nullptr);
     }
     return *this;
 }
 
 void TcpSocket::Close() {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) {
+        if (interrupt_) interrupt_->Release(fd_);
+        close(fd_);
+    }
     fd_ = -1;
 }
 
@@ -68,6 +73,10 @@ SysStatus TcpSocket::Connect(const std::string& host, uint16_t port, uint32_t ti
     if (SysStatus s = Resolve(host, address.sin_addr); !s) return s;
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return SysStatus::Failed("socket", errno);
+    if (interrupt_ && !interrupt_->Adopt(fd)) {
+        close(fd);
+        return SysStatus::Failed("connect", ECANCELED);
+    }
     fd_ = fd;
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         if (errno != EINPROGRESS) {

@@ -5,7 +5,8 @@
 // and its errno; a step that runs out of time fails with ETIMEDOUT. Name resolution
 // itself (getaddrinfo) has no time-out of its own; dotted addresses skip it.
 //
-// Thread safety: one socket belongs to one thread at a time.
+// Thread safety: one socket belongs to one thread at a time; only its interrupt
+// (SetInterrupt) may be used from another thread, to end its waits at once.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/socket_interrupt.h"
 #include "platform/sys_status.h"
 
 namespace platform {
@@ -34,6 +36,11 @@ class TcpSocket {
     // Receives at most `size` bytes; `got` is 0 when the peer has closed its side.
     SysStatus Receive(char* data, size_t size, uint32_t timeoutMs, size_t& got);
 
+    // Every connection this socket opens from now on is shut down when `interrupt` fires
+    // (null: none); a connect after the interrupt fails at once with ECANCELED. The
+    // interrupt must outlive the socket's connections.
+    void SetInterrupt(SocketInterrupt* interrupt) { interrupt_ = interrupt; }
+
     bool IsOpen() const { return fd_ >= 0; }
     void Close();
     // The peer's address as a dotted IPv4 text; empty when not connected.
@@ -47,6 +54,7 @@ class TcpSocket {
   private:
     friend class TcpListener;  // hands over accepted connections
     int fd_ = -1;
+    SocketInterrupt* interrupt_ = nullptr;
 };
 
 }  // namespace platform

@@ -43,7 +43,7 @@ engine::BlockServer* Server() {
 }  // namespace
 
 LookupSources AskLookup(const tarn::ProcessSettings& settings, const std::string& url,
-                        const std::string& target, platform::HttpInterrupt* interrupt) {
+                        const std::string& target, platform::SocketInterrupt* interrupt) {
     LookupSources urls;
     if (settings.lookupServer.empty() || url.empty()) return urls;
     engine::LookupRequest request;
@@ -55,19 +55,31 @@ LookupSources AskLookup(const tarn::ProcessSettings& settings, const std::string
     request.url = url;
     request.userId = settings.userId.empty() ? "0" : settings.userId;
     request.interrupt = interrupt;
-    int64_t size = 0;
+    int64_t size = -1;
     std::string md5;
     std::vector<std::string> lines;
     const int code = engine::QueryFileSources(request, size, md5, lines);
     engine::Logger::Instance().Log(engine::kLogLevelInfo, "lookup for %s: code %d, %zu sources",
                                    target.c_str(), code, lines.size());
     if (code != engine::kLookupOk) return urls;
-    for (const std::string& line : lines) {
-        engine::SourceLine source;
-        if (!engine::ParseSourceLine(line, source)) continue;
-        (source.Field("kind") == "peer" ? urls.peers : urls.mirrors).push_back(source.url);
-    }
+    engine::AnsweredSources taken =
+        engine::SelectSources(lines, engine::kMaxLookupMirrors, engine::kMaxLookupPeers);
+    if (taken.leftOut > 0)
+        engine::Logger::Instance().Log(engine::kLogLevelInfo,
+                                       "lookup for %s: %zu source lines left out", target.c_str(),
+                                       taken.leftOut);
+    urls.length = size > 0 ? size : -1;
+    urls.md5 = md5;
+    urls.mirrors = std::move(taken.mirrors);
+    urls.peers = std::move(taken.peers);
     return urls;
+}
+
+bool GiveLookupSources(engine::MultiSourceTransfer& transfer, const LookupSources& found) {
+    transfer.NoteLookupAnswer(found.length, found.md5);
+    const bool mirrorsTaken = transfer.AddSources(found.mirrors, engine::SourceRole::LookupMirror);
+    const bool peersTaken = transfer.AddSources(found.peers, engine::SourceRole::LookupPeer);
+    return mirrorsTaken && peersTaken;
 }
 
 std::string PublishHeld(engine::MultiSourceTransfer& transfer, const std::string& md5) {

@@ -2,6 +2,7 @@
 
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -33,6 +34,32 @@ TarnSystemTime LocalNow() {
 template <typename T>
 void Put(unsigned char* block, size_t offset, const T& value) {
     std::memcpy(block + offset, &value, sizeof value);
+}
+
+// The last source blamed for wrong bytes, and how many were.
+void PutBlamed(unsigned char* block, const engine::TransferStatus& st) {
+    Put(block, TARN_STATUS_BLAMED_OFFSET, static_cast<int32_t>(st.blamedSources));
+    char url[TARN_STATUS_BLAMED_URL_SIZE] = {};
+    std::memcpy(url, st.lastBlamed.data(), std::min(st.lastBlamed.size(), sizeof url - 1));
+    std::memcpy(block + TARN_STATUS_BLAMED_URL_OFFSET, url, sizeof url);
+}
+
+uint32_t FailureCode(engine::TransferFailure failure) {
+    switch (failure) {
+        case engine::TransferFailure::None:
+            break;
+        case engine::TransferFailure::NoSource:
+            return TARN_FAILURE_NO_SOURCE;
+        case engine::TransferFailure::DigestMismatch:
+            return TARN_FAILURE_DIGEST;
+        case engine::TransferFailure::SizeLimit:
+            return TARN_FAILURE_SIZE_LIMIT;
+        case engine::TransferFailure::BlockList:
+            return TARN_FAILURE_BLOCK_LIST;
+        case engine::TransferFailure::DataFile:
+            return TARN_FAILURE_DATA_FILE;
+    }
+    return TARN_FAILURE_NONE;
 }
 
 // Which messages a role handles; any other one reaching it is logged and dropped.
@@ -178,7 +205,13 @@ intptr_t TarnTask::Stop(uint32_t message) {
         // The transfer has ended already: only the lookup is out, and nobody waits for it.
         endAwaitsLookup = false;
         lookup.Stop();
-        if (message == tarn::kMsgPause) {
+        const bool pause = message == tarn::kMsgPause;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            Put(status, TARN_STATUS_FAILURE_OFFSET,
+                pause ? uint32_t{TARN_FAILURE_NONE} : uint32_t{TARN_FAILURE_CANCELLED});
+        }
+        if (pause) {
             Finish(TARN_END_PAUSED, TARN_STATUS_PAUSED);
         } else {
             Finish(TARN_END_FAILED, TARN_STATUS_ENDED);
@@ -223,13 +256,12 @@ void TarnTask::OnStart() {
                                    first.empty() ? "(resumed)" : first.c_str(), target.c_str());
     Notify(TARN_MSG_STARTED, 0);
     platform::SetTimer(timerWindow, kPollTimer, kPollMs);
-    if (!StartTransfer(first, {})) OnSourceEnded(engine::TransferEnd::Failed);
+    if (!StartTransfer(first, nullptr)) OnSourceEnded(engine::TransferEnd::Failed);
 }
 
-bool TarnTask::StartTransfer(const std::string& url,
-                             const std::vector<std::string>& lookupMirrors) {
+bool TarnTask::StartTransfer(const std::string& url, const LookupSources* answered) {
     lookup.Stop();
-    lookupAnswer.reset();
+    lateAnswer.reset();
     const tarn::ProcessSettings settings = tarn::CurrentSettings();
     engine::TransferLimits limits;
     if (settings.perSource > 0) limits.connectionsPerSource = static_cast<int>(settings.perSource);
@@ -243,12 +275,16 @@ bool TarnTask::StartTransfer(const std::string& url,
         request.md5 = md5;
         request.downloadMode = static_cast<int32_t>(downloadMode);
         request.resume = resume || role.load() == tarn::kRoleDownload;
+        request.blockListFile = blockListFile;
+        request.blockListUrl = blockListUrl;
+        request.blockListSha256 = blockListSha256;
+        request.sizeLimit = sizeLimit;
         extra = mirrors;
+        Put(status, TARN_STATUS_FAILURE_OFFSET, uint32_t{TARN_FAILURE_NONE});  // not ended
     }
     std::string first = url;
     // A resumed task takes its URL from its state before the start, so that its mirrors
-    // join as whole copies of the file: after the start they could only join as peers,
-    // which cannot tell the length when the state does not know it yet.
+    // join as whole copies of the file from the first moment, and the lookup asks for it.
     engine::FileDescription saved;
     if (first.empty() && !request.target.empty() &&
         engine::ResumeFiles(request.target).LoadDescription(saved)) {
@@ -261,14 +297,11 @@ bool TarnTask::StartTransfer(const std::string& url,
     request.urls.push_back(first);
     for (const std::string& m : extra)
         if (m != first) request.urls.push_back(m);
-    for (const std::string& m : lookupMirrors)
-        if (m != first) request.urls.push_back(m);
     if (transfer) transfer->Join();
     // The block server may be reading through the old transfer: stop that before it goes.
     WithdrawPublished(publishedKey);
     publishedKey.clear();
     publishedLength = 0;
-    laterSources.clear();
     currentUrl = url;
     transfer = std::make_unique<engine::MultiSourceTransfer>(limits);
     const uint32_t self = threadId.load();
@@ -276,10 +309,15 @@ bool TarnTask::StartTransfer(const std::string& url,
         platform::PostThreadMessage(self, tarn::kMsgSourceEnded, static_cast<uintptr_t>(end), 0);
     });
     if (!started) return false;
-    // Asked beside the transfer, so that the caller's URLs start at once. A start with the
-    // lookup's answer already in does not ask again.
-    if (lookupMirrors.empty())
+    // The lookup is not trusted: its sources deliver only while their bytes can be checked,
+    // and its peers only once the file's length is known (the transfer sees to both). It is
+    // asked beside the transfer, so that the caller's URLs start at once; a start with its
+    // answer already in does not ask again.
+    if (answered) {
+        GiveLookupSources(*transfer, *answered);
+    } else {
         lookup.Start(settings, first, target, self, tarn::kMsgLookupAnswered);
+    }
     Publish();
     return true;
 }
@@ -303,14 +341,8 @@ void TarnTask::OnTimer() {
         Put(status, TARN_STATUS_TOTAL_OFFSET, st.total);
         Put(status, TARN_STATUS_RECEIVED_OFFSET, st.received);
         Put(status, TARN_STATUS_SOURCES_OFFSET, static_cast<int32_t>(st.sourcesInUse));
+        PutBlamed(status, st);
         eachBlock = blockMessages;
-    }
-    // Sources learned while the transfer runs join it as peers, which cannot tell the
-    // file's length: a transfer left with nothing but them before one of its first sources
-    // told it would wait for ever, so they join once it is known.
-    if (st.total > 0 && !laterSources.empty()) {
-        transfer->AddSources(laterSources);
-        laterSources.clear();
     }
     // The block server needs the length to answer ranges: publish again once it is known.
     if (st.total > 0 && publishedLength != st.total) {
@@ -326,28 +358,22 @@ void TarnTask::OnTimer() {
 void TarnTask::OnLookupAnswered() {
     std::optional<LookupSources> answer = lookup.TakeAnswer();
     if (!answer) return;  // from a lookup stopped since
-    lookupAnswer = std::move(answer);
     if (endAwaitsLookup) {
         endAwaitsLookup = false;
-        return RetryWithLookupOrEnd();
+        return RunAgainWithLookup(*answer);
     }
-    laterSources.insert(laterSources.end(), lookupAnswer->mirrors.begin(),
-                        lookupAnswer->mirrors.end());
-    laterSources.insert(laterSources.end(), lookupAnswer->peers.begin(), lookupAnswer->peers.end());
-    OnTimer();
+    // The running transfer decides when the lookup's sources may work (their bytes must be
+    // checkable, peers wait for the length). One that has failed already cannot take them:
+    // its end is on its way, and the answer is kept for the run it earns.
+    if (transfer && GiveLookupSources(*transfer, *answer)) return;
+    lateAnswer = std::move(answer);
 }
 
-// The caller's sources have failed: the lookup's whole copies get their turn as first
-// sources, once, beside them.
-void TarnTask::RetryWithLookupOrEnd() {
-    if (lookupAnswer && !lookupAnswer->mirrors.empty()) {
-        LookupSources answer = std::move(*lookupAnswer);
-        lookupAnswer.reset();
-        if (StartTransfer(currentUrl, answer.mirrors)) {
-            laterSources = std::move(answer.peers);
-            return;
-        }
-    }
+// The caller's sources ran out before the lookup had answered: one more run, with the
+// lookup's sources beside the caller's from its start (as the lookup's, never the caller's).
+void TarnTask::RunAgainWithLookup(const LookupSources& answer) {
+    if ((!answer.mirrors.empty() || !answer.peers.empty()) && StartTransfer(currentUrl, &answer))
+        return;
     EndAfterFailure();
 }
 
@@ -357,16 +383,30 @@ void TarnTask::OnSourceEnded(engine::TransferEnd end) {
         if (!error.empty())
             engine::Logger::Instance().Log(engine::kLogLevelInfo, "%s", error.c_str());
         OnTimer();
+        const uint32_t why = end == engine::TransferEnd::Cancelled
+                                 ? uint32_t{TARN_FAILURE_CANCELLED}
+                                 : FailureCode(transfer->status().failure);
+        std::lock_guard<std::mutex> guard(lock);
+        Put(status, TARN_STATUS_FAILURE_OFFSET, why);
     }
     if (end == engine::TransferEnd::Completed)
         return Finish(TARN_END_COMPLETED, TARN_STATUS_COMPLETED);
     if (end == engine::TransferEnd::Paused) return Finish(TARN_END_PAUSED, TARN_STATUS_PAUSED);
     if (end == engine::TransferEnd::Cancelled) return Finish(TARN_END_FAILED, TARN_STATUS_ENDED);
-    if (lookup.pending()) {
-        endAwaitsLookup = true;  // bounded by the lookup's deadline; a stop ends it at once
-        return;
+    // Sources the lookup names may serve where the caller's gave out; any other failure
+    // is the file's, not the sources'.
+    if (transfer && transfer->status().failure == engine::TransferFailure::NoSource) {
+        if (lookup.pending()) {
+            endAwaitsLookup = true;  // bounded by the lookup's deadline; a stop ends it at once
+            return;
+        }
+        if (lateAnswer) {
+            const LookupSources answer = std::move(*lateAnswer);
+            lateAnswer.reset();
+            return RunAgainWithLookup(answer);
+        }
     }
-    RetryWithLookupOrEnd();
+    EndAfterFailure();
 }
 
 void TarnTask::EndAfterFailure() {
@@ -378,7 +418,7 @@ void TarnTask::EndAfterFailure() {
                 if (++listIndex >= urls.size()) break;
                 next = urls[listIndex];
             }
-            if (StartTransfer(next, {})) return;
+            if (StartTransfer(next, nullptr)) return;
         }
         return Finish(TARN_END_LIST_FAILED, TARN_STATUS_ENDED);
     }

@@ -60,6 +60,10 @@ struct TarnTask {
     std::string referer;
     std::vector<std::string> urls;
     bool resume = false;
+    std::string blockListFile;  // TarnSetBlockList
+    std::string blockListUrl;   // TarnSetBlockListUrl
+    std::string blockListSha256;
+    int64_t sizeLimit = 0;  // TarnSetSizeLimit; 0: the engine's default
 
     std::atomic<int32_t> role{tarn::kRoleIdle};
     // The thread's queue while it takes calls; 0 once it no longer does. Changed under lock,
@@ -72,18 +76,17 @@ struct TarnTask {
     std::unique_ptr<engine::MultiSourceTransfer> transfer;
     BackgroundLookup lookup;
     std::string currentUrl;  // the URL the transfer was started for ("" when resumed)
-    // The transfer failed while the lookup was still out: the end waits for its answer,
-    // which may name sources that hold the file.
+    // The transfer ran out of sources while the lookup was still out: the end waits for
+    // its answer, which may name sources that can serve what the caller's could not.
     bool endAwaitsLookup = false;
-    // The lookup's answer for the current URL, until its whole copies have had their turn
-    // as first sources (when the transfer fails without them).
-    std::optional<LookupSources> lookupAnswer;
+    // An answer that came when the transfer had failed already (its end on the way): the
+    // one more run it earns takes it from its start.
+    std::optional<LookupSources> lateAnswer;
     size_t listIndex = 0;
     int64_t lastReported = -1;
     platform::WindowHandle timerWindow = platform::kNoWindow;
     std::string publishedKey;
     int64_t publishedLength = 0;
-    std::vector<std::string> laterSources;  // join once the file's length is known
 
     // Starts the thread for a download of `role`; false when one already runs.
     bool Launch(int32_t role);
@@ -99,11 +102,13 @@ struct TarnTask {
     intptr_t HandleForRole(uint32_t message, uintptr_t wParam, intptr_t lParam);
     intptr_t Stop(uint32_t message);
     void OnStart();
-    bool StartTransfer(const std::string& url, const std::vector<std::string>& lookupMirrors);
+    // Starts a transfer of `url` ("": the one in the resume state) and asks the lookup beside
+    // it, or gives it the lookup's answer already in.
+    bool StartTransfer(const std::string& url, const LookupSources* answered);
     void OnTimer();
     void OnLookupAnswered();
     void OnSourceEnded(engine::TransferEnd end);
-    void RetryWithLookupOrEnd();
+    void RunAgainWithLookup(const LookupSources& answer);
     void EndAfterFailure();
     void Finish(int32_t endCode, uint32_t state);
     void Notify(uint32_t message, intptr_t lParam);

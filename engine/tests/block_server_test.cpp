@@ -157,6 +157,36 @@ TEST_F(BlockServerTest, AClientDribblingItsRequestIsCutOff) {
     EXPECT_TRUE(closed);
 }
 
+TEST_F(BlockServerTest, AClientReadingSlowlyIsCutOffAtTheAnswersDeadline) {
+    // Every write finishes well within the time-out, but the answer (16 MiB at about
+    // 640 KiB/s) would take 25 s: its deadline ends it after 1 s (what the sockets' buffers
+    // held still arrives).
+    engine::BlockServer server;
+    server.SetLimits(2, 10000, 1000);
+    ASSERT_TRUE(server.Start("127.0.0.1"));
+    constexpr int64_t kBig = 64 << 20;
+    server.Publish(key_, kBig, [](int64_t offset, size_t size, char* out) {
+        for (size_t i = 0; i < size; ++i) out[i] = ByteAt(offset + static_cast<int64_t>(i));
+        return true;
+    });
+    platform::TcpSocket socket;
+    ASSERT_TRUE(socket.Connect("127.0.0.1", server.port(), 5000));
+    ASSERT_TRUE(socket.SendAll("GET /" + key_ + " HTTP/1.1\r\nRange: bytes=0-\r\n\r\n", 5000));
+    int64_t received = 0;
+    bool closed = false;
+    // The limit is only a safety net: a server without a deadline sends for minutes.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!closed && std::chrono::steady_clock::now() < giveUp) {
+        std::string piece(64 * 1024, '\0');
+        size_t got = 0;
+        closed = !socket.Receive(piece.data(), piece.size(), 5000, got) || got == 0;
+        received += static_cast<int64_t>(got);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_LT(received, 16 << 20);
+}
+
 TEST_F(BlockServerTest, ManyClientsAtOnceGetWholeAnswersOrABusyReply) {
     std::vector<std::thread> clients;
     std::vector<long> statuses(12);

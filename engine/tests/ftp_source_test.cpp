@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "engine/tests/test_pattern.h"
 #include "testing/python_server.h"
@@ -153,6 +154,29 @@ TEST(FtpSourceScripted, StalledDataEndsTheRead) {
     ASSERT_EQ(source.Open(0), 200);
     EXPECT_EQ(ReadAll(source), Pattern(0, 1000));
     EXPECT_FALSE(source.dataOpen());
+}
+
+TEST(FtpSourceScripted, AnInterruptEndsEveryWaitAtOnce) {
+    // Time-outs of an hour: only the interrupt ends these waits (a source that ignored it
+    // would run into the test's own time-out).
+    constexpr FtpTimeouts kPatient{3600000, 3600000, 3600000};
+    for (const char* modes : {"silent", "stall-type", "stall-data"}) {
+        ScriptedServer scripted(modes);
+        platform::SocketInterrupt interrupt;
+        FtpSource source(scripted.Url(), kPatient);
+        source.SetInterrupt(&interrupt);
+        std::thread stopper([&interrupt] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            interrupt.Interrupt();
+        });
+        if (source.Open(0) == 200) {
+            EXPECT_EQ(ReadAll(source), Pattern(0, 1000)) << modes;
+        }
+        stopper.join();
+        EXPECT_FALSE(source.dataOpen()) << modes;
+        // Once interrupted, a source does not connect again.
+        EXPECT_EQ(source.Connect(scripted.Url()), -1) << modes;
+    }
 }
 
 TEST(FtpSourceScripted, OffsetsPast4GiBUseAWideRestart) {

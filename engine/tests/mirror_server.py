@@ -14,6 +14,8 @@ range that starts past the end, 404 for a missing file), unless a mode makes it 
     short    answers at most the first 100000 bytes of each range (Content-Range says so),
              as a peer that holds only the start of what was asked
     distant  waits 2 s before it answers each request, as a far server does, then as good
+    endless  answers every request 200 without a length and sends bytes until the client
+             goes
 RATE limits each connection alone.
 
 What it did goes beside FOLDER, named after the mode and the port, so that a test can tell
@@ -55,6 +57,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             log.write("%s %s\n" % (self.path, rng or "-"))
         if MODE == "distant":
             time.sleep(2)
+        if MODE == "endless":
+            self.send_endless()
+            return
         path = os.path.join(FOLDER, self.path.lstrip("/").split("?")[0])
         if not os.path.isfile(path):
             self.send_empty(404)
@@ -81,6 +86,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(end - start + 1))
         self.end_headers()
         sent = self.send_body(path, start, end - start + 1)
+        with open(SENT, "a") as log:
+            log.write("%s %d\n" % (self.path, sent))
+
+    def send_endless(self):
+        self.send_response(200)
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        sent = 0
+        try:
+            while True:
+                self.wfile.write(b"\x5a" * 65536)
+                sent += 65536
+                if RATE:
+                    time.sleep(65536 / RATE)
+        except OSError:
+            pass
         with open(SENT, "a") as log:
             log.write("%s %d\n" % (self.path, sent))
 

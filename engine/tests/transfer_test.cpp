@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 #include "engine/multi_source_transfer.h"
 #include "engine/resume_state.h"
@@ -130,8 +131,12 @@ TEST_F(TransferTest, MisbehavingMirrorsNeverLeaveAWrongFile) {
         bool withGood;
         bool mustComplete;
     } cases[] = {
-        {"norange", true, true}, {"cut", true, true},     {"stall", true, true},
-        {"wrong", true, false},  {"wrong", false, false},
+        {"norange", true, true},
+        {"cut", true, true},
+        {"stall", true, true},
+        // The MD5 fails, the wrong mirror's bytes are fetched again from the good one.
+        {"wrong", true, true},
+        {"wrong", false, false},
     };
     auto good = Mirror("good", 4 << 20);
     // No time-out rescues a stalled connection here: its piece must go to the good mirror.
@@ -146,6 +151,9 @@ TEST_F(TransferTest, MisbehavingMirrorsNeverLeaveAWrongFile) {
         TransferRun run(patient);
         ASSERT_TRUE(run.Start(Request(urls)));
         const TransferEnd end = run.Wait();
+        if (std::string(c.mode) == "wrong") {
+            EXPECT_EQ(run.transfer.status().lastBlamed, bad->Url("/file.bin")) << what;
+        }
         if (end == TransferEnd::Completed) {
             ExpectComplete(what);
         } else {
@@ -154,6 +162,25 @@ TEST_F(TransferTest, MisbehavingMirrorsNeverLeaveAWrongFile) {
             EXPECT_FALSE(c.mustComplete) << what << ": " << run.transfer.lastError();
         }
         EXPECT_GT(Asked(c.mode, *bad), 0) << what;
+    }
+}
+
+TEST_F(TransferTest, CancelEndsEveryWaitOnAnFtpServerThatNeverAnswers) {
+    // Time-outs of an hour: only the cancel ends the wait for the server's greeting, while
+    // the transfer looks for the file's block list and while its first connection asks.
+    PythonServer silent(QG_SCRIPTED_FTP_SERVER, {"silent"});
+    TransferLimits patient = TransferRun::Quick();
+    patient.noDataSeconds = 3600;
+    for (const bool lookForList : {true, false}) {
+        SCOPED_TRACE(lookForList ? "the block list" : "the first connection");
+        TransferRun run(patient);
+        TransferRequest request =
+            Request({"ftp://127.0.0.1:" + std::to_string(silent.port()) + "/file.bin"});
+        request.siblingBlockList = lookForList;
+        ASSERT_TRUE(run.Start(request));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        run.transfer.Cancel();
+        EXPECT_EQ(run.Wait(), TransferEnd::Cancelled);
     }
 }
 

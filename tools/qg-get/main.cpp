@@ -1,8 +1,12 @@
-// qg-get URL... -o FILE [--md5 HEX] [--lookup HOST:PORT] [--connections N] [--json]
+// qg-get URL... -o FILE [--md5 HEX] [--blocks URL|FILE] [--blocks-sha256 HEX]
+//        [--max-size BYTES] [--lookup HOST:PORT] [--connections N] [--json]
+// qg-get --make-blocks FILE [-o LIST]
 // Fetches one file (every URL a mirror of it) with the download engine, through its C
-// interface alone, and reports progress on stderr (--json: as JSON lines on stdout). Exit
-// status 0 only when the file is complete. A second run after an interrupted one continues from the
-// file's resume state.
+// interface alone, and reports progress on stderr, and at the end what failed (--json:
+// both as JSON lines on stdout). Exit status
+// 0 only when the file is complete. A second run after an interrupted one continues from
+// the file's resume state. --make-blocks writes the block list of a file for publishing
+// beside it (FILE.blocks unless -o says otherwise).
 #include <unistd.h>
 
 #include <chrono>
@@ -28,8 +32,33 @@ struct Options {
     std::string md5;
     std::string lookup;
     uint32_t connections = 0;
+    std::string blocks;  // a URL or a file
+    std::string blocksSha256;
+    int64_t maxSize = 0;
+    std::string makeBlocks;
     bool json = false;
 };
+
+constexpr platform::ProgramOption kOptions[] = {
+    {"-o", "FILE", "where the file is written (required; with --make-blocks: the list)"},
+    {"--md5", "HEX", "the file's MD5 (32 hex digits): a file that differs is not kept"},
+    {"--blocks", "URL|FILE", "the file's block list: every block is checked as it arrives"},
+    {"--blocks-sha256", "HEX", "the SHA-256 the block list must have (64 hex digits)"},
+    {"--max-size", "BYTES", "the file's size at most (default 16 GiB)"},
+    {"--lookup", "HOST:PORT", "a lookup server that names more sources of the file"},
+    {"--connections", "N", "connections at most, 1 to 64"},
+    {"--make-blocks", "FILE",
+     "write FILE's block list for publishing beside it (FILE.blocks, or -o LIST)\n"
+     "instead of downloading"},
+    {"--json", nullptr,
+     "progress and the end as JSON lines on standard output, nothing else there"},
+    {"--help", nullptr, "print this help and end"},
+    {"--version", nullptr, "print the version and end"},
+};
+
+constexpr const char* kSynopsis =
+    "Usage: qg-get URL... -o FILE [OPTION]...\n"
+    "  or:  qg-get --make-blocks FILE [-o LIST]\n";
 
 struct Progress {
     TarnTask* task = nullptr;
@@ -40,19 +69,6 @@ struct Progress {
     bool portShown = false;
 };
 Progress gProgress;
-
-constexpr platform::ProgramOption kOptions[] = {
-    {"-o", "FILE", "where the file is written (required)"},
-    {"--md5", "HEX", "the file's MD5 (32 hex digits): a file that differs is not kept"},
-    {"--lookup", "HOST:PORT", "a lookup server that names more sources of the file"},
-    {"--connections", "N", "connections at most, 1 to 64"},
-    {"--json", nullptr,
-     "progress and the end as JSON lines on standard output, nothing else there"},
-    {"--help", nullptr, "print this help and end"},
-    {"--version", nullptr, "print the version and end"},
-};
-
-constexpr const char* kSynopsis = "Usage: qg-get URL... -o FILE [OPTION]...\n";
 
 int Usage(const std::string& why) {
     std::fprintf(stderr, "qg-get: %s\n%s(qg-get --help lists the options)\n", why.c_str(),
@@ -66,7 +82,7 @@ int Help() {
         "Fetches one file with the download engine, through its C interface alone. Every URL\n"
         "is a mirror of the file and all are fetched from at once. Run again after an\n"
         "interruption, it continues from FILE's resume state when that describes the same\n"
-        "first URL. Progress goes to standard error.\n"
+        "first URL. Progress, and at the end what failed, go to standard error.\n"
         "\nOptions:\n",
         stdout);
     platform::PrintOptions(stdout, kOptions);
@@ -80,6 +96,14 @@ bool ParseCount(const char* text, uint32_t& out) {
     const long value = std::strtol(text, &end, 10);
     if (!*text || *end || value < 1 || value > 64) return false;
     out = static_cast<uint32_t>(value);
+    return true;
+}
+
+bool ParseSize(const char* text, int64_t& out) {
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    if (!*text || *end || value < 1) return false;
+    out = static_cast<int64_t>(value);
     return true;
 }
 
@@ -105,10 +129,21 @@ bool Parse(int argc, char** argv, Options& o, std::string& error) {
         if (arg == "-o") o.output = value;
         if (arg == "--md5") o.md5 = value;
         if (arg == "--lookup") o.lookup = value;
+        if (arg == "--blocks") o.blocks = value;
+        if (arg == "--blocks-sha256") o.blocksSha256 = value;
+        if (arg == "--make-blocks") o.makeBlocks = value;
         if (arg == "--connections" && !ParseCount(value, o.connections)) {
             error = "--connections takes a number from 1 to 64";
             return false;
         }
+        if (arg == "--max-size" && !ParseSize(value, o.maxSize)) {
+            error = "--max-size takes a number of bytes above 0";
+            return false;
+        }
+    }
+    if (!o.makeBlocks.empty()) {
+        if (!o.urls.empty()) error = "--make-blocks takes no URL";
+        return o.urls.empty();
     }
     if (o.output.empty()) error = "no output file (-o FILE)";
     if (o.urls.empty()) error = "no URL";
@@ -153,28 +188,74 @@ void ShowProgress(bool last) {
                  static_cast<long>(sources), gProgress.terminal && !last ? "" : "\n");
 }
 
-// Why the download ended, in a word for scripts.
-const char* EndCause(uint32_t state) {
-    switch (state) {
-        case TARN_STATUS_COMPLETED:
-            return "complete";
-        case TARN_STATUS_PAUSED:
-            return "paused";
-        default:
-            return "failed";  // no source could deliver the rest, or a check failed
+// Why a download failed, by the status block's failure code: for people and for scripts.
+struct Cause {
+    const char* text;
+    const char* word;
+};
+constexpr Cause kCauses[] = {
+    {"", "failed"},
+    {"no source left that could deliver the rest", "no-source"},
+    {"the file's MD5 did not match", "md5"},
+    {"the file is larger than the size limit (--max-size)", "size-limit"},
+    {"the block list could not be had or did not match its SHA-256", "block-list"},
+    {"the file could not be written", "write"},
+    {"cancelled", "cancelled"},
+};
+
+// What the status block says of the ending: on stderr, or as the last JSON line.
+void ShowEnd(uint32_t state, const unsigned char* block) {
+    uint32_t failure = 0;
+    int32_t blamed = 0;
+    std::memcpy(&failure, block + TARN_STATUS_FAILURE_OFFSET, sizeof failure);
+    std::memcpy(&blamed, block + TARN_STATUS_BLAMED_OFFSET, sizeof blamed);
+    char url[TARN_STATUS_BLAMED_URL_SIZE];
+    std::memcpy(url, block + TARN_STATUS_BLAMED_URL_OFFSET, sizeof url);
+    url[sizeof url - 1] = '\0';
+    const bool complete = state == TARN_STATUS_COMPLETED;
+    const bool known = failure > 0 && failure < sizeof kCauses / sizeof kCauses[0];
+    if (gProgress.json) {
+        const char* cause = complete                      ? "complete"
+                            : state == TARN_STATUS_PAUSED ? "paused"
+                            : known                       ? kCauses[failure].word
+                                                          : "failed";
+        platform::JsonLine line;
+        line.Text("event", "end").Bool("complete", complete).Text("cause", cause);
+        line.Number("state", state).Number("dropped", blamed);
+        if (blamed > 0) line.Text("last_dropped", url);
+        line.WriteTo(stdout);
     }
+    if (known) std::fprintf(stderr, "qg-get: failed: %s\n", kCauses[failure].text);
+    if (blamed > 0)
+        std::fprintf(stderr, "qg-get: %d source%s dropped for wrong bytes, the last: %s\n", blamed,
+                     blamed == 1 ? "" : "s", url);
+    std::fprintf(stderr, "qg-get: %s (state %u)\n", complete ? "complete" : "not complete", state);
 }
 
-void ShowEnd(uint32_t state, const char* cause) {
-    const bool complete = state == TARN_STATUS_COMPLETED;
-    if (gProgress.json)
-        platform::JsonLine()
-            .Text("event", "end")
-            .Bool("complete", complete)
-            .Text("cause", cause)
-            .Number("state", state)
-            .WriteTo(stdout);
-    std::fprintf(stderr, "qg-get: %s (state %u)\n", complete ? "complete" : "not complete", state);
+int MakeBlocks(const Options& o) {
+    const std::string list = o.output.empty() ? o.makeBlocks + ".blocks" : o.output;
+    if (!TarnMakeBlockList(o.makeBlocks.c_str(), list.c_str())) {
+        std::fprintf(stderr, "qg-get: cannot make the block list of %s into %s\n",
+                     o.makeBlocks.c_str(), list.c_str());
+        return kExitFailed;
+    }
+    std::fprintf(stderr, "qg-get: wrote %s\n", list.c_str());
+    return 0;
+}
+
+bool SetIntegrity(TarnTask* task, const Options& o, const char*& error) {
+    const bool url = o.blocks.find("://") != std::string::npos;
+    if (!(url ? TarnSetBlockListUrl : TarnSetBlockList)(task, o.blocks.c_str(),
+                                                        o.blocksSha256.c_str())) {
+        error = "--blocks-sha256 takes 64 hexadecimal digits";
+        return false;
+    }
+    if (!o.md5.empty() && !TarnSetExpectedMD5(task, o.md5.c_str())) {
+        error = "--md5 takes 32 hexadecimal digits";
+        return false;
+    }
+    TarnSetSizeLimit(task, o.maxSize);
+    return true;
 }
 
 // Every URL is a mirror of the one file: all are fetched from at once. A download by URL
@@ -197,32 +278,38 @@ int main(int argc, char** argv) {
             return platform::PrintVersion("qg-get", QG_VERSION);
     }
     Options o;
-    std::string error;
-    if (!Parse(argc, argv, o, error)) return Usage(error);
+    std::string usageError;
+    if (!Parse(argc, argv, o, usageError)) return Usage(usageError);
     TarnInitLibrary();
+    if (!o.makeBlocks.empty()) return MakeBlocks(o);
     if (!o.lookup.empty()) TarnSetLookupServer(o.lookup.c_str());
     if (o.connections > 0) TarnSetConnectionLimits(o.connections, o.connections * 4);
     TarnTask* task = CreateTarnTask();
     gProgress.task = task;
     gProgress.terminal = isatty(STDERR_FILENO) != 0;
     gProgress.json = o.json;
-    if (!o.md5.empty() && !TarnSetExpectedMD5(task, o.md5.c_str())) {
+    const char* error = nullptr;
+    if (!SetIntegrity(task, o, error)) {
         DestroyTarnTask(task);
-        return Usage("--md5 takes 32 hexadecimal digits");
+        return Usage(error);
     }
     if (!StartDownload(task, o)) {
         std::fprintf(stderr, "qg-get: the download could not start\n");
-        ShowEnd(TARN_STATUS_IDLE, "not started");
+        if (o.json)
+            platform::JsonLine()
+                .Text("event", "end")
+                .Bool("complete", false)
+                .Text("cause", "not started")
+                .WriteTo(stdout);
         DestroyTarnTask(task);
         return kExitFailed;
     }
     // The status block tells the end too: a state past "downloading" is final.
-    const auto period =
-        std::chrono::milliseconds(gProgress.terminal && !gProgress.json ? 250 : 1000);
+    const auto period = std::chrono::milliseconds(gProgress.terminal && !o.json ? 250 : 1000);
     auto nextShow = std::chrono::steady_clock::now() + period;
     uint32_t state = TARN_STATUS_IDLE;
+    unsigned char block[TARN_STATUS_BLOCK_SIZE] = {};
     for (;;) {
-        unsigned char block[TARN_STATUS_BLOCK_SIZE];
         if (TarnGetStatusInfo(task, block)) {
             std::memcpy(&state, block + TARN_STATUS_STATE_OFFSET, sizeof state);
         }
@@ -235,7 +322,8 @@ int main(int argc, char** argv) {
     }
     TarnWaitDownload(task);
     ShowProgress(true);
+    TarnGetStatusInfo(task, block);
     DestroyTarnTask(task);
-    ShowEnd(state, EndCause(state));
+    ShowEnd(state, block);
     return state == TARN_STATUS_COMPLETED ? 0 : kExitFailed;
 }

@@ -13,6 +13,7 @@
 #include "axp/error.h"
 #include "axp/package_form.h"
 #include "axp/updater.h"
+#include "block_lists.h"
 #include "client_diff.h"
 #include "common/cli.h"
 #include "patch_content.h"
@@ -232,8 +233,9 @@ const char kProgramName[] = "qgpatch";
 
 int main(int argc, char** argv) {
     if (cli::WantsHelp(argc, argv)) {
-        return cli::PrintHelp(argc >= 2, {kHelp, "\nPublishing a site:\n", qgpatch::kSiteHelp,
-                                          qgpatch::kRepairSiteHelp, qgpatch::kSigningHelp});
+        return cli::PrintHelp(
+            argc >= 2, {kHelp, "\nPublishing a site:\n", qgpatch::kSiteHelp,
+                        qgpatch::kRepairSiteHelp, qgpatch::kSigningHelp, qgpatch::kBlocksHelp});
     }
     if (cli::WantsVersion(argc, argv)) return cli::PrintVersion();
     const std::string command = argv[1];
@@ -251,11 +253,13 @@ int main(int argc, char** argv) {
                                 {"launcher-zip", {"-o"}},
                                 {"repair-site", {"-o", "--key", "--serial"}},
                                 {"keygen", {"-o"}},
-                                {"sign", {"--key", "--role", "--serial"}}},
+                                {"sign", {"--key", "--role", "--serial"}},
+                                {"blocks", {"-o"}}},
                                command, args))
         return 2;
     if (qgpatch::IsSiteCommand(command)) return qgpatch::RunSiteCommand(command, args);
     if (qgpatch::IsRepairSiteCommand(command)) return qgpatch::RunRepairSiteCommand(args);
+    if (qgpatch::IsBlocksCommand(command)) return qgpatch::RunBlocksCommand(args);
     if (qgpatch::IsSigningCommand(command)) return qgpatch::RunSigningCommand(command, args);
     Options o;
     std::string error;

@@ -31,18 +31,23 @@ using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
-pid_t Spawn(const std::vector<std::string>& args, const std::string& errFile) {
+pid_t SpawnTool(const char* binary, const std::vector<std::string>& args,
+                const std::string& errFile) {
     const pid_t child = fork();
     if (child == 0) {
         std::freopen(errFile.c_str(), "a", stderr);
         std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(QG_GET_BINARY));
+        argv.push_back(const_cast<char*>(binary));
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execv(QG_GET_BINARY, argv.data());
+        execv(binary, argv.data());
         _exit(127);
     }
     return child;
+}
+
+pid_t Spawn(const std::vector<std::string>& args, const std::string& errFile) {
+    return SpawnTool(QG_GET_BINARY, args, errFile);
 }
 
 int ExitCode(pid_t child) {
@@ -60,10 +65,14 @@ class QgGetTest : public ::testing::Test {
     }
     // A mirror of its own in DIR/NAME/site: its logs go to DIR/NAME.
     std::unique_ptr<PythonServer> MirrorIn(const char* name, const std::string& data,
-                                           const char* rate) {
+                                           const char* rate, bool withBlockList = false) {
         const std::filesystem::path site = dir_.path() / name / "site";
         std::filesystem::create_directories(site);
         std::ofstream(site / "f.bin", std::ios::binary) << data;
+        if (withBlockList) {
+            EXPECT_EQ(ExitCode(Spawn({"--make-blocks", site / "f.bin"}, dir_ / "make.log")), 0)
+                << ReadFile(dir_ / "make.log");
+        }
         return std::make_unique<PythonServer>(
             QG_MIRROR_SERVER, std::vector<std::string>{site.string(), "good", rate});
     }
@@ -118,6 +127,11 @@ TEST_F(QgGetTest, ExitStatusSaysWhetherTheFileIsComplete) {
         {"bad digest", {good, "--md5", "xyz"}, "e", 2},
         {"bad count", {good, "--connections", "0"}, "e", 2},
         {"unknown option", {good, "--fast"}, "e", 2},
+        {"file over the size limit", {good, "--max-size", "100000"}, "l", 1},
+        {"bad size limit", {good, "--max-size", "0"}, "e", 2},
+        // A list digest given: the list beside the file must be there and match.
+        {"no block list to match", {good, "--blocks-sha256", std::string(64, '0')}, "s", 1},
+        {"bad list digest", {good, "--blocks-sha256", "xyz"}, "e", 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -222,10 +236,11 @@ void LeaveBackHalfHeld(const std::string& target, const std::string& url, const 
 TEST_F(QgGetTest, SecondEngineFetchesFromTheFirstOnesBlockServer) {
     const std::string data = RandomBytes(4 << 20, 14);
     const std::string md5 = Md5Hex(data);
-    // A mirror for each engine, so that each log tells what went to whom.
+    // A mirror for each engine, so that each log tells what went to whom. Each publishes
+    // the file's block list beside it: an engine serves only bytes that passed their hash.
     std::vector<std::unique_ptr<PythonServer>> mirrors;
-    mirrors.push_back(MirrorIn("a", data, "200000"));
-    mirrors.push_back(MirrorIn("b", data, "400000"));
+    mirrors.push_back(MirrorIn("a", data, "200000", true));
+    mirrors.push_back(MirrorIn("b", data, "400000", true));
     // The first engine resumes a download whose back half it holds and fetches the front
     // with one slow connection, for seconds. The first range the second engine asks a peer
     // for is the back half of the file, so the first has it to give from its start.
@@ -292,15 +307,134 @@ TEST_F(QgGetTest, JsonLinesTellTheProgressAndTheEnd) {
     EXPECT_NE(summary.find("progress bytes="), std::string::npos) << summary;
     EXPECT_NE(summary.find(" size=3145728 speed="), std::string::npos) << summary;
     EXPECT_NE(summary.find(" sources="), std::string::npos) << summary;
-    const std::string end = "end complete=true cause=\"complete\" state=2\n0 0\n";
+    const std::string end = "end complete=true cause=\"complete\" state=2 dropped=0\n0 0\n";
     EXPECT_EQ(summary.substr(summary.size() - std::min(summary.size(), end.size())), end)
         << summary;
     EXPECT_TRUE(ReadFile(dir_ / "out.bin") == data);
 
     const std::string missing = run(server.Url("/missing.bin"), dir_ / "missing.bin");
-    const std::string failed = "end complete=false cause=\"failed\" state=4\n1 0\n";
+    const std::string failed = "end complete=false cause=\"no-source\" state=4 dropped=0\n1 0\n";
     EXPECT_EQ(missing.substr(missing.size() - std::min(missing.size(), failed.size())), failed)
         << missing;
+}
+
+// A source named by a lookup, or a mirror of the caller's own, that sends other bytes: the
+// file comes out exact all the same, from the caller's URL alone when nothing checks the
+// others, and the hostile source is dropped and named when something does.
+TEST_F(QgGetTest, HostileSourcesNeverDecideTheBytes) {
+    const std::string data = RandomBytes(3 << 20, 15);
+    struct Case {
+        const char* name;
+        bool hostileInLookup;  // else among the caller's URLs
+        bool md5, blocks;
+        bool blamed;  // the hostile sources asked and dropped
+    };
+    const Case cases[] = {
+        {"lookup, nothing to check against", true, false, false, false},
+        {"lookup, the caller's digest", true, true, false, true},
+        {"lookup, a block list beside the file", true, false, true, true},
+        {"caller's own mirror, the caller's digest", false, true, false, true},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string root = "case" + std::to_string(n++);
+        // The caller's URL is slow enough that every other source gets work.
+        auto caller = MirrorIn((root + "/caller").c_str(), data, "1000000");
+        if (c.blocks) {
+            const std::string file = dir_ / (root + "/caller/site/f.bin");
+            ASSERT_EQ(ExitCode(SpawnTool(QGPATCH_BINARY, {"blocks", file}, dir_ / "qgpatch.log")),
+                      0)
+                << ReadFile(dir_ / "qgpatch.log");
+        }
+        const std::filesystem::path hostileRoot = dir_.path() / root / "hostile";
+        std::filesystem::create_directories(hostileRoot / "site");
+        WriteFile(hostileRoot / "site/f.bin", data);
+        PythonServer mirror(QG_MIRROR_SERVER, {hostileRoot / "site", "wrong"});
+        const std::filesystem::path peerRoot = dir_.path() / root / "peer";
+        std::filesystem::create_directories(peerRoot / "site");
+        WriteFile(peerRoot / "site/f.bin", data);
+        PythonServer peer(QG_MIRROR_SERVER, {peerRoot / "site", "wrong"});
+        // The lookup tells the right length and digest: neither makes its sources trusted.
+        const std::string answer = dir_ / (root + "/answer");
+        WriteFile(answer, "Length=" + std::to_string(data.size()) +
+                              "\r\nX=1\r\nMD5=" + Md5Hex(data) + "\r\n\r\n" + mirror.Url("/f.bin") +
+                              "\tkind=mirror\r\n" + peer.Url("/f.bin") + "\tkind=peer\r\n");
+        PythonServer lookup(QG_LOOKUP_SERVER, {answer, dir_ / (root + "/request")});
+
+        const std::string out = dir_ / (root + "/out.bin");
+        std::vector<std::string> args = {caller->Url("/f.bin"), "-o", out};
+        if (c.hostileInLookup) {
+            args.insert(args.end(), {"--lookup", lookup.host()});
+        } else {
+            args.push_back(mirror.Url("/f.bin"));
+        }
+        if (c.md5) args.insert(args.end(), {"--md5", Md5Hex(data)});
+        const std::string err = dir_ / (root + "/stderr.log");
+        EXPECT_EQ(ExitCode(Spawn(args, err)), 0) << ReadFile(err);
+        EXPECT_TRUE(ReadFile(out) == data);
+        const std::string asked =
+            ReadFile(MirrorLog(hostileRoot, "wrong", mirror.port(), ".count"));
+        if (c.blamed) {
+            EXPECT_FALSE(asked.empty());
+            EXPECT_NE(ReadFile(err).find("dropped for wrong bytes"), std::string::npos)
+                << ReadFile(err);
+        } else {
+            // Nothing could check their bytes: they were never asked.
+            EXPECT_EQ(asked, "");
+            EXPECT_EQ(ReadFile(MirrorLog(peerRoot, "wrong", peer.port(), ".count")), "");
+        }
+    }
+}
+
+// With a block list published by qgpatch, a wrong block never reaches the data file: a run
+// killed after the hostile mirror answered holds none of its bytes, and a full run names it.
+TEST_F(QgGetTest, AWrongBlockIsNeverWritten) {
+    const std::string data = RandomBytes(3 << 20, 16);
+    auto good = MirrorIn("good", data, "500000");
+    ASSERT_EQ(ExitCode(SpawnTool(QGPATCH_BINARY, {"blocks", dir_ / "good/site/f.bin"},
+                                 dir_ / "qgpatch.log")),
+              0)
+        << ReadFile(dir_ / "qgpatch.log");
+    std::filesystem::create_directories(dir_.path() / "bad/site");
+    WriteFile(dir_ / "bad/site/f.bin", data);
+    PythonServer bad(QG_MIRROR_SERVER, {dir_ / "bad/site", "wrong"});
+    const std::string out = dir_ / "out.bin";
+    const std::vector<std::string> args = {good->Url("/f.bin"), bad.Url("/f.bin"), "-o", out};
+    const std::string err = dir_ / "stderr.log";
+    const std::string sent = MirrorLog(dir_.path() / "bad", "wrong", bad.port(), ".sent");
+    const pid_t first = Spawn(args, err);
+    const bool answered = WaitWhileRunning(first, [&] { return !ReadFile(sent).empty(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(first, SIGKILL);
+    ExitCode(first);
+    ASSERT_TRUE(answered) << ReadFile(err);
+    // No block of the data file holds the hostile mirror's (inverted) bytes.
+    const std::string held = ReadFile(out + ".$p4p$");
+    constexpr size_t kBlock = 256 * 1024;
+    for (size_t at = 0; at < held.size(); at += kBlock) {
+        const std::string block = held.substr(at, kBlock);
+        std::string inverted = data.substr(at, block.size());
+        for (char& ch : inverted) ch = static_cast<char>(~ch);
+        EXPECT_FALSE(block == inverted) << "block at " << at;
+    }
+    EXPECT_EQ(ExitCode(Spawn(args, err)), 0) << ReadFile(err);
+    EXPECT_TRUE(ReadFile(out) == data);
+    EXPECT_NE(ReadFile(err).find("dropped for wrong bytes, the last: " + bad.Url("/f.bin")),
+              std::string::npos)
+        << ReadFile(err);
+}
+
+TEST_F(QgGetTest, AnAnswerWithoutLengthEndsAtTheSizeLimit) {
+    std::filesystem::create_directories(dir_.path() / "site");
+    PythonServer endless(QG_MIRROR_SERVER, {dir_ / "site", "endless"});
+    const std::string out = dir_ / "out.bin";
+    const std::string err = dir_ / "stderr.log";
+    EXPECT_EQ(ExitCode(Spawn({endless.Url("/f.bin"), "-o", out, "--max-size", "3000000"}, err)), 1);
+    EXPECT_NE(ReadFile(err).find("size limit"), std::string::npos) << ReadFile(err);
+    for (const char* suffix : {"", ".$p4p$", ".$finfo$", ".$fmap$"}) {
+        EXPECT_FALSE(std::filesystem::exists(out + suffix)) << suffix;
+    }
 }
 
 }  // namespace

@@ -7,11 +7,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
+#include <string>
 #include <thread>
 
 #include "engine/block_server.h"
 #include "engine/multi_source_transfer.h"
 #include "engine/resume_state.h"
+#include "engine/transfer/block_list.h"
 #include "platform/http_transfer.h"
 #include "platform/messages.h"
 #include "platform/registry.h"
@@ -374,6 +377,22 @@ TEST(TarnApiCalls, CommitRecordGoesToIpcPortAndLogNamedInRegistry) {
     unsetenv("QG_REGISTRY_HKLM");
 }
 
+// Publishes the block list of the file at `path` beside it, as `qgpatch blocks` does.
+void PublishBlockList(const std::string& path) {
+    engine::BlockList list;
+    std::string error;
+    ASSERT_TRUE(engine::DescribeFile(path, list, error)) << error;
+    WriteFile(path + ".blocks", engine::SerializeBlockList(list));
+}
+
+uint32_t FailureOf(TarnTask* task) {
+    unsigned char block[TARN_STATUS_BLOCK_SIZE];
+    EXPECT_EQ(TarnGetStatusInfo(task, block), 1);
+    uint32_t failure = 0;
+    std::memcpy(&failure, block + TARN_STATUS_FAILURE_OFFSET, sizeof failure);
+    return failure;
+}
+
 HttpReply Fetch(const std::string& url, const std::string& range) {
     platform::HttpRequest request;
     request.url = url;
@@ -397,27 +416,67 @@ class TarnPeersTest : public TarnApiTest {
     }
 };
 
-TEST_F(TarnPeersTest, LookupSourcesServeADownloadWhoseUrlFails) {
+// How often the mirror was asked for the whole of `path`.
+int RequestsFor(const std::filesystem::path& log, const std::string& path) {
+    std::istringstream lines(ReadFile(log));
+    int asked = 0;
+    for (std::string line; std::getline(lines, line);) asked += line.rfind(path + " ", 0) == 0;
+    return asked;
+}
+
+// The lookup is not trusted: its mirror delivers only when its bytes can be checked. So
+// too when its answer comes only after the caller's URL has failed: the task waits for it
+// and runs once more, with the mirror beside the caller's URL as the lookup's.
+TEST_F(TarnPeersTest, LookupSourcesServeADownloadWhoseUrlFailsWhenTheirBytesCanBeChecked) {
     const std::string data = RandomBytes(300000, 5);
     WriteFile(site_ + "/f.bin", data);
     PythonServer server(QG_MIRROR_SERVER, {site_, "good"});
+    const std::filesystem::path asked = MirrorLog(dir_.path(), "good", server.port(), ".count");
     const std::string answer = dir_ / "answer";
-    const std::string request = dir_ / "request";
     WriteFile(answer, "Length=300000\r\n\r\n" + server.Url("/f.bin") + "\tkind=mirror\r\n");
-    PythonServer lookup(QG_LOOKUP_SERVER, {answer, request});
-    TarnSetLookupServer(lookup.host().c_str());
 
-    const std::string target = dir_ / "out.bin";
-    ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/gone.bin").c_str(), "", target.c_str()), 1);
-    EXPECT_EQ(WaitForEnd().end, TARN_END_COMPLETED);
-    EXPECT_TRUE(ReadFile(target) == data);
-    EXPECT_NE(ReadFile(request).find("gone.bin"), std::string::npos) << ReadFile(request);
+    for (const bool late : {false, true}) {
+        // Dripped, the answer takes seconds; the caller's URL fails within milliseconds.
+        const std::string request = dir_ / (late ? "request.late" : "request");
+        PythonServer lookup(QG_LOOKUP_SERVER, {answer, request, late ? "drip:0.05" : "200"});
+        TarnSetLookupServer(lookup.host().c_str());
+        for (const bool withDigest : {true, false}) {
+            SCOPED_TRACE(std::string(late ? "late answer, " : "") +
+                         (withDigest ? "with the caller's MD5" : "nothing to check against"));
+            const std::string target =
+                dir_ / ((late ? "late-" : "") + std::string(withDigest ? "out.bin" : "unchecked"));
+            ASSERT_EQ(
+                TarnSetExpectedMD5(task_, withDigest ? testing_support::Md5Hex(data).c_str() : ""),
+                1);
+            // Each run looks for the file's block list first.
+            const int runsBefore = RequestsFor(asked, "/gone.bin.blocks");
+            ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/gone.bin").c_str(), "", target.c_str()),
+                      1);
+            if (withDigest) {
+                EXPECT_EQ(WaitForEnd().end, TARN_END_COMPLETED);
+                EXPECT_TRUE(ReadFile(target) == data);
+            } else {
+                EXPECT_EQ(WaitForEnd().end, TARN_END_FAILED);
+                EXPECT_EQ(FailureOf(task_), uint32_t{TARN_FAILURE_NO_SOURCE});
+                EXPECT_FALSE(std::filesystem::exists(target));
+            }
+            if (late) {
+                EXPECT_EQ(RequestsFor(asked, "/gone.bin.blocks") - runsBefore, 2)
+                    << ReadFile(asked);
+            }
+        }
+        EXPECT_NE(ReadFile(request).find("gone.bin"), std::string::npos) << ReadFile(request);
+    }
 }
 
 TEST_F(TarnPeersTest, BlockServerServesHeldBytesOnly) {
     const std::string data = RandomBytes(1 << 20, 6);
     WriteFile(site_ + "/f.bin", data);
-    PythonServer server(QG_MIRROR_SERVER, {site_, "good", "400000"});
+    // Bytes are served once they passed their block hash: the list lies beside the file.
+    PublishBlockList(site_ + "/f.bin");
+    // One connection: the first block is checked well before the last bytes arrive.
+    PythonServer server(QG_MIRROR_SERVER, {site_, "good", "300000"});
+    TarnSetConnectionLimits(1, 4);  // TearDown puts the defaults back
     const std::string answer = dir_ / "answer";
     WriteFile(answer, "FAILED");
     PythonServer lookup(QG_LOOKUP_SERVER, {answer, dir_ / "request"});
@@ -456,6 +515,8 @@ TEST_F(TarnPeersTest, BlockServerServesHeldBytesOnly) {
 TEST_F(TarnPeersTest, PeerIsAskedAgainAfterRefusingBytesItDoesNotHoldYet) {
     const std::string data = RandomBytes(4 << 20, 7);
     WriteFile(site_ + "/f.bin", data);
+    // The peer's bytes are used because they can be checked: the list lies beside the file.
+    PublishBlockList(site_ + "/f.bin");
     // One slow connection to the mirror: the ranges the peer refuses stay open for it.
     PythonServer mirror(QG_MIRROR_SERVER, {site_, "good", "300000"});
     PythonServer peer(QG_MIRROR_SERVER, {site_, "late"});
@@ -510,6 +571,40 @@ TEST_F(TarnPeersTest, DrippingLookupHoldsUpNeitherTheDownloadNorACancel) {
             EXPECT_TRUE(ReadFile(target) == data);
         }
         // Once the task's thread has ended, so has its lookup.
+        while (!std::filesystem::exists(request + ".closed"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+// The caller's URL has failed and the task waits for a lookup that drips its answer, which
+// might name sources: a stop ends that wait at once, and the lookup with it.
+TEST_F(TarnPeersTest, AStopEndsTheWaitForALateLookup) {
+    HangGuard guard("a stop while the end waits for the lookup", std::chrono::seconds(120));
+    PythonServer server(QG_MIRROR_SERVER, {site_, "good"});
+    const std::string answer = dir_ / "answer";
+    WriteFile(answer, "Length=300000\r\n\r\n" + server.Url("/f.bin") + "\tkind=mirror\r\n");
+    for (const bool pause : {false, true}) {
+        SCOPED_TRACE(pause ? "paused" : "cancelled");
+        const std::string request = dir_ / (pause ? "request.pause" : "request.cancel");
+        PythonServer lookup(QG_LOOKUP_SERVER, {answer, request, "drip:20"});
+        TarnSetLookupServer(lookup.host().c_str());
+        const std::string target = dir_ / (pause ? "paused.bin" : "cancelled.bin");
+        ASSERT_EQ(TarnDownloadUrl(task_, server.Url("/gone.bin").c_str(), "", target.c_str()), 1);
+        std::atomic<int32_t> stopped{-1};
+        // The transfer has ended for want of a source while the task still runs.
+        std::thread stopper([&] {
+            while (FailureOf(task_) != TARN_FAILURE_NO_SOURCE)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            EXPECT_EQ(ReadStatus(task_).state, uint32_t{TARN_STATUS_DOWNLOADING});
+            stopped = (pause ? TarnPauseDownload : TarnCancelDownload)(task_);
+        });
+        const Notifications seen = WaitForEnd();
+        stopper.join();
+        EXPECT_EQ(stopped.load(), 1);
+        EXPECT_EQ(seen.end, pause ? TARN_END_PAUSED : TARN_END_FAILED);
+        EXPECT_EQ(FailureOf(task_),
+                  pause ? uint32_t{TARN_FAILURE_NONE} : uint32_t{TARN_FAILURE_CANCELLED});
+        EXPECT_FALSE(std::filesystem::exists(target));
         while (!std::filesystem::exists(request + ".closed"))
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

@@ -50,12 +50,32 @@ typedef struct TarnTask TarnTask; /* opaque */
 
 #define TARN_STATUS_BLOCK_SIZE 832
 
+/* Why a download ended without its file (status TARN_STATUS_ENDED):
+ *   NO_SOURCE   no source left that could deliver the rest
+ *   DIGEST      the file did not match its MD5, and no source mended it
+ *   SIZE_LIMIT  the file is longer than the size limit, or a source sent more
+ *   BLOCK_LIST  the block list set for it could not be had or did not match its SHA-256
+ *   DATA_FILE   the file could not be written or put at its name */
+#define TARN_FAILURE_NONE 0
+#define TARN_FAILURE_NO_SOURCE 1
+#define TARN_FAILURE_DIGEST 2
+#define TARN_FAILURE_SIZE_LIMIT 3
+#define TARN_FAILURE_BLOCK_LIST 4
+#define TARN_FAILURE_DATA_FILE 5
+#define TARN_FAILURE_CANCELLED 6
+
 /* A local date and time, as the status block holds it (16 bytes). */
 typedef struct TarnSystemTime {
     uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;
 } TarnSystemTime;
 
 /* The fields of the status block that callers read, at their offsets. */
+/* char[TARN_STATUS_BLAMED_URL_SIZE], NUL-terminated: the URL of the last source dropped for
+ * sending wrong bytes ("" when none) */
+#define TARN_STATUS_BLAMED_URL_OFFSET 0
+#define TARN_STATUS_BLAMED_URL_SIZE 512
+#define TARN_STATUS_BLAMED_OFFSET 752     /* int32_t, sources dropped for sending wrong bytes */
+#define TARN_STATUS_FAILURE_OFFSET 756    /* uint32_t, TARN_FAILURE_*: why the download ended */
 #define TARN_STATUS_SOURCES_OFFSET 760    /* int32_t, sources with a connection open now */
 #define TARN_STATUS_START_TIME_OFFSET 768 /* TarnSystemTime */
 #define TARN_STATUS_END_TIME_OFFSET 784   /* TarnSystemTime */
@@ -116,7 +136,10 @@ TARN_API int32_t TarnWaitDownload(TarnTask* task);
  * downloads started afterwards. */
 /* The lookup server asked for more sources and peers ("HOST:PORT"; NULL or "": none). It
  * is asked beside the transfer, which starts from the caller's URLs at once; the question
- * ends within 20 s, or with the download. */
+ * ends within 20 s, or with the download. Its sources are used only while their bytes can
+ * be checked (the caller's MD5 or a block list). When the caller's URLs fail before it has
+ * answered, the download waits for the answer (the status then already reads
+ * TARN_FAILURE_NO_SOURCE) and runs once more with the sources it names. */
 TARN_API void TarnSetLookupServer(const char* hostAndPort);
 /* Connections to each source, and in all, of every later download (0 keeps the default). */
 TARN_API void TarnSetConnectionLimits(uint32_t perSource, uint32_t inAll);
@@ -126,6 +149,25 @@ TARN_API int32_t TarnSetExpectedMD5(TarnTask* task, const char* md5);
 /* Further sources of the same file for the task's next download (by URL or resumed),
  * fetched at the same time as its own URL; at most 64. */
 TARN_API int32_t TarnAddMirrors(TarnTask* task, const char* const* urls, int32_t count);
+
+/* Integrity. A block list holds the SHA-256 of every 256 KiB block of the file and of the
+ * whole file (format: engine/README.md); with one, the engine checks each block as it
+ * arrives and keeps only those that match, and it may then take bytes from the sources a
+ * lookup names. Without one set, the engine looks for the file's URL + ".blocks" beside the
+ * file on its first URL and uses it when it is there. */
+/* A block list in a local file (NULL or "": none), and its SHA-256 (64 hex digits; NULL or
+ * "": not checked). A named list that cannot be read or does not match ends the download
+ * with TARN_FAILURE_BLOCK_LIST. For the task's next download. */
+TARN_API int32_t TarnSetBlockList(TarnTask* task, const char* fileName, const char* sha256);
+/* The same for a list fetched from `url`; with `url` NULL or "" and a digest, the digest is
+ * that of the list found beside the file, which must then be there. */
+TARN_API int32_t TarnSetBlockListUrl(TarnTask* task, const char* url, const char* sha256);
+/* The most bytes the task's next file may have (0: the default, 16 GiB): a longer file, or a
+ * source that sends more without telling a length, ends it with TARN_FAILURE_SIZE_LIMIT. */
+TARN_API int32_t TarnSetSizeLimit(TarnTask* task, int64_t bytes);
+/* Writes the block list of the file `fileName` to `listName` (replacing it); false when the
+ * file cannot be read (or is over 256 GiB) or the list cannot be written. */
+TARN_API int32_t TarnMakeBlockList(const char* fileName, const char* listName);
 
 #ifdef __cplusplus
 }

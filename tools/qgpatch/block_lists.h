@@ -1,0 +1,15 @@
+// qgpatch blocks: the block list of a published file (the SHA-256 of every 256 KiB block and
+// of the whole file), put beside it as FILE.blocks, where the download engine looks for it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qgpatch {
+
+bool IsBlocksCommand(const std::string& command);
+int RunBlocksCommand(const std::vector<std::string>& args);
+
+extern const char kBlocksHelp[];
+
+}  // namespace qgpatch
