@@ -21,6 +21,7 @@ set(QG_PACKAGE_PROGRAMS
   "tools,qgpatch,qgpatch,${CMAKE_INSTALL_BINDIR}"
   "tools,qg-fetch,qg-fetch,${CMAKE_INSTALL_BINDIR}"
   "tools,qg-get,qg-get,${CMAKE_INSTALL_BINDIR}"
+  "tools,qg-lookup,qg-lookup,${CMAKE_INSTALL_BINDIR}"
 )
 
 install(DIRECTORY ${QG_SKIN_DIR}/ DESTINATION ${QG_INSTALLED_SKIN_DIR} COMPONENT launcher)
@@ -122,8 +123,9 @@ set(CPACK_DEBIAN_TOOLS_DESCRIPTION
   "operator tools of the Quillgate game launcher
 The programs that feed Quillgate's update sites: axp (pack archives), qgpatch
 (patch packages, update and repair sites, signing), qg-fetch (one download
-with the launcher's HTTP downloader) and qg-get (a download with the
-peer-assisted engine through its C interface).")
+with the launcher's HTTP downloader), qg-get (a download with the
+peer-assisted engine through its C interface) and qg-lookup (the lookup
+service that engines announce to and ask, in memory or on Redis).")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libqgtarn0)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_LIBRARY_DESCRIPTION
