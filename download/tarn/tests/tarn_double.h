@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarn_double {
 
@@ -15,6 +16,7 @@ struct Script {
     int64_t done = 500;
     int endAfterPolls = 2;  // negative: only a cancel ends it
     intptr_t endCode = 0;
+    uint32_t failure = 0;  // TARN_FAILURE_* in the status block at the end
 };
 
 void SetScript(const Script& script);
@@ -24,5 +26,10 @@ uint32_t IpcPort();
 std::string LastUrl();
 std::string LastFileName();
 int LiveTasks();  // created and not yet destroyed
+// What the last started download was given besides its URL (-1: no size limit set).
+std::vector<std::string> LastMirrors();
+std::string LastBlockListSha256();
+int64_t LastSizeLimit();
+std::string LookupServer();
 
 }  // namespace tarn_double
