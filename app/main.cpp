@@ -8,8 +8,10 @@
 // update on the terminal instead, --repair then checks and restores the client's files,
 // and --start then starts the game.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,12 +23,14 @@
 #include "platform/process.h"
 #include "platform/ui/toolkit.h"
 #include "update/message_table.h"
+#include "update/patch_info.h"
 #include "update/version.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quillgate.exe [-direct] [--headless [--repair]] [--start] [/V:session /N:user]\n"
+    "usage: quillgate.exe [-direct] [--headless [--repair] [--seed SECONDS]] [--start]\n"
+    "                     [/V:session /N:user]\n"
     "       quillgate.exe --help | --version\n"
     "\n"
     "Brings the game client in the current folder up to date from its update servers.\n"
@@ -36,6 +40,9 @@ constexpr const char* kUsage =
     "  --repair    with --headless, after the update check every file against the published\n"
     "              list and restore the damaged ones; exit 0 only when the repair completed\n"
     "  --start     then start the game\n"
+    "  --seed SECONDS  with --headless and the download engine on (quillgate.cfg), stay\n"
+    "              that long after the run, serving what it fetched to other players, as\n"
+    "              an open window does; Ctrl+C ends it\n"
     "  --help      print this text and end\n"
     "  --version   print the launcher's version and end\n";
 
@@ -53,6 +60,16 @@ bool HasArgument(const std::vector<std::string>& args, const char* option) {
     for (const std::string& a : args)
         if (a == option) return true;
     return false;
+}
+
+// The value after "--seed": whole seconds; absent or not a decimal: 0.
+uint32_t SeedSeconds(const std::vector<std::string>& args) {
+    for (size_t i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] != "--seed") continue;
+        const std::optional<uint64_t> value = ParseDecimal(args[i + 1]);
+        return value ? static_cast<uint32_t>(std::min<uint64_t>(*value, UINT32_MAX)) : 0;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -103,10 +120,15 @@ int main(int argc, char** argv) {
         // On a terminal the copy carries on in the same terminal, and its verdict is the
         // launcher's: pass the terminal options on and wait for it.
         std::vector<std::string> options;
-        for (const std::string& a : args) {
+        for (size_t i = 0; i < args.size(); ++i) {
+            const std::string& a = args[i];
             if (a == "--headless" || a == "--start" || a == "--repair" ||
                 a == kAfterSelfUpdateOption)
                 options.push_back(a);
+            if (a == "--seed" && i + 1 < args.size()) {
+                options.push_back(a);
+                options.push_back(args[++i]);
+            }
         }
         uint32_t id = 0;
         return app.PerformHandOver(options, &id) ? platform::WaitForProcess(id) : 1;
@@ -133,5 +155,5 @@ int main(int argc, char** argv) {
     }
     return RunHeadless(
         app, HeadlessOptions{HasArgument(args, "--start"), HasArgument(args, "--repair"), args,
-                             &lock, kBuiltInVersion});
+                             &lock, kBuiltInVersion, SeedSeconds(args)});
 }
