@@ -67,6 +67,7 @@ class WebServer {
 
 struct EngineCase {
     const char* name;
+    bool engine;  // "engine=1" in quillgate.cfg
     bool signedSite;
     bool forgedBlockLists;  // every server publishes the block lists of other bytes
     int result;
@@ -96,7 +97,7 @@ class EngineUpdateTest : public WorkerSiteTest, public ::testing::WithParamInter
 
     // Writes the patch information (signed, with every package's size, SHA-256 and block
     // list's SHA-256, when `signedSite`), and mirrors the whole site on the backup.
-    void Publish(bool signedSite) {
+    void Publish(bool engine, bool signedSite) {
         std::string text = "[latest]\r\nlatest=CN.1.0.2\r\nquillgate=CN.9.0\r\nnewquillgate=" +
                            primary_web_.Url("/quillgate.zip") + "\r\nserial=7\r\n";
         int n = 0;
@@ -115,7 +116,8 @@ class EngineUpdateTest : public WorkerSiteTest, public ::testing::WithParamInter
         WriteFile(site_ / "patchinfo.txt", text);
         std::string config = "[quillgate]\r\nverinfo=" + primary_web_.Url("/patchinfo.txt") +
                              "\r\nserverlist=" + primary_web_.Url("/server.lst") +
-                             "\r\nbakserver=" + backup_web_.host() + "\r\nengine=1\r\n";
+                             "\r\nbakserver=" + backup_web_.host() + "\r\n";
+        if (engine) config += "engine=1\r\n";
         if (signedSite) {
             SecretKey secret;
             PublicKey key;
@@ -141,7 +143,7 @@ class EngineUpdateTest : public WorkerSiteTest, public ::testing::WithParamInter
 
 TEST_P(EngineUpdateTest, EveryPackageComesFromThePrimaryAndTheBackupAtOnce) {
     const EngineCase& c = GetParam();
-    Publish(c.signedSite);
+    Publish(c.engine, c.signedSite);
     if (c.forgedBlockLists) {
         // Lists that describe other bytes of the same length: a server (or anyone between)
         // that replaced them would have the engine take those bytes for the package.
@@ -155,7 +157,7 @@ TEST_P(EngineUpdateTest, EveryPackageComesFromThePrimaryAndTheBackupAtOnce) {
         }
     }
     CLaunchWorker::Hooks hooks;
-    hooks.configured = &UseEngine;
+    if (c.engine) hooks.configured = &UseEngine;
     ASSERT_EQ(Run(hooks), c.result);
     if (c.result != kResultUpToDate) {
         EXPECT_EQ(ReadFile(".ver"), "CN.1.0.0|first release\r\n");
@@ -169,6 +171,12 @@ TEST_P(EngineUpdateTest, EveryPackageComesFromThePrimaryAndTheBackupAtOnce) {
         const int64_t size = static_cast<int64_t>(fs::file_size(site_ / (package + 1)));
         const int64_t fromPrimary = primary_web_.Sent(package);
         const int64_t fromBackup = backup_web_.Sent(package);
+        if (!c.engine) {
+            // As without the engine's keys: the primary alone, the backup only on failure.
+            EXPECT_EQ(fromPrimary, size) << package;
+            EXPECT_EQ(fromBackup, 0) << package;
+            continue;
+        }
         // Each sent a part, neither the whole: the package came from both at once.
         EXPECT_GT(fromPrimary, 0) << package;
         EXPECT_GT(fromBackup, 0) << package;
@@ -177,12 +185,13 @@ TEST_P(EngineUpdateTest, EveryPackageComesFromThePrimaryAndTheBackupAtOnce) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sites, EngineUpdateTest,
-                         ::testing::Values(EngineCase{"unsigned site", false, false,
-                                                      kResultUpToDate},
-                                           EngineCase{"signed site", true, false, kResultUpToDate},
-                                           EngineCase{"signed site whose block lists were replaced",
-                                                      true, true, kResultFailed}));
+INSTANTIATE_TEST_SUITE_P(
+    Sites, EngineUpdateTest,
+    ::testing::Values(EngineCase{"engine off", false, true, false, kResultUpToDate},
+                      EngineCase{"unsigned site", true, false, false, kResultUpToDate},
+                      EngineCase{"signed site", true, true, false, kResultUpToDate},
+                      EngineCase{"signed site whose block lists were replaced", true, true, true,
+                                 kResultFailed}));
 
 // The repair restores a file through the engine, from the repair site and the same path on
 // the backup server at once.

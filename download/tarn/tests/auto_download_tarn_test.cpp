@@ -122,17 +122,28 @@ TEST(TarnFactory, HandsThePortAndTheMachineIdentifierToTheEngine) {
     EXPECT_EQ(tarn_double::UserId(), platform::MachineIdText(platform::ComputeMachineId()));
 }
 
-TEST(TarnFactory, AProgramThatUsesTheEngineInProcessNeedsNoPort) {
+TEST(TarnFactory, AProgramThatUsesTheEngineInProcessNeedsNoPortAndGetsItsSharingSettings) {
     // The setting is the process's for good: tried in a child process of its own.
     EXPECT_EXIT(
         {
             EngineRegistry registry(false);
             EngineProcessSettings settings;
             settings.lookupServer = "127.0.0.1:7001";
+            settings.peerAddress = "0.0.0.0";
+            settings.peerPort = 7002;
+            settings.seedSeconds = kSeedWhileTheProcessLives;
+            settings.uploadBytesPerSecond = 65536;
+            settings.uploadConnections = 3;
             const bool ok = UseEngineInProcess(settings) && EngineInProcess() &&
                             CreateDownloader(1) != nullptr &&
                             tarn_double::LookupServer() == "127.0.0.1:7001" &&
                             !tarn_double::UserId().empty();
+            const tarn_double::Sharing sharing = tarn_double::SharingSettings();
+            const bool shared = sharing.listenAddress == "0.0.0.0" && sharing.listenPort == 7002 &&
+                                sharing.seedSeconds == kSeedWhileTheProcessLives &&
+                                sharing.uploadBytesPerSecond == 65536 &&
+                                sharing.uploadConnections == 3;
+            if (!shared) std::exit(2);
             std::exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");

@@ -36,6 +36,7 @@ std::vector<std::string> g_mirrors;
 std::string g_blockListSha256;
 int64_t g_sizeLimit = -1;
 std::string g_lookupServer;
+Sharing g_sharing;
 
 template <typename T>
 void Put(TarnTask* task, size_t offset, T value) {
@@ -113,6 +114,10 @@ int64_t LastSizeLimit() {
 std::string LookupServer() {
     std::lock_guard lock(g_mutex);
     return g_lookupServer;
+}
+Sharing SharingSettings() {
+    std::lock_guard lock(g_mutex);
+    return g_sharing;
 }
 
 }  // namespace tarn_double
@@ -198,6 +203,21 @@ int32_t TarnWaitDownload(TarnTask* task) {
 void TarnSetLookupServer(const char* hostAndPort) {
     std::lock_guard lock(g_mutex);
     g_lookupServer = hostAndPort ? hostAndPort : "";
+}
+int32_t TarnSetPeerListen(const char* address, uint16_t port) {
+    std::lock_guard lock(g_mutex);
+    g_sharing.listenAddress = address ? address : "";
+    g_sharing.listenPort = port;
+    return 1;
+}
+void TarnSetSeedSeconds(uint32_t seconds) {
+    std::lock_guard lock(g_mutex);
+    g_sharing.seedSeconds = seconds;
+}
+void TarnSetUploadLimit(uint32_t bytesPerSecond, uint32_t connections) {
+    std::lock_guard lock(g_mutex);
+    g_sharing.uploadBytesPerSecond = bytesPerSecond;
+    g_sharing.uploadConnections = connections;
 }
 void TarnSetConnectionLimits(uint32_t, uint32_t) {}
 int32_t TarnSetExpectedMD5(TarnTask*, const char*) { return 1; }

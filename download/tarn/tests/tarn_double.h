@@ -31,5 +31,14 @@ std::vector<std::string> LastMirrors();
 std::string LastBlockListSha256();
 int64_t LastSizeLimit();
 std::string LookupServer();
+// The process-wide sharing settings as last set.
+struct Sharing {
+    std::string listenAddress;
+    uint16_t listenPort = 0;
+    uint32_t seedSeconds = 0;
+    uint32_t uploadBytesPerSecond = 0;
+    uint32_t uploadConnections = 0;
+};
+Sharing SharingSettings();
 
 }  // namespace tarn_double
