@@ -12,21 +12,22 @@ namespace {
 
 // The handler may only do what is safe inside a signal: write one byte to a pipe.
 int g_pipe[2] = {-1, -1};
-struct sigaction g_previousInt, g_previousTerm;
+struct sigaction g_previousInt, g_previousTerm, g_previousHup;
 constexpr char kInterrupted = 'I';
+constexpr char kHangup = 'H';
 constexpr char kQuit = 'Q';
 
-void OnSignal(int) {
+void OnSignal(int signal) {
     const int saved = errno;
-    const char byte = kInterrupted;
+    const char byte = signal == SIGHUP ? kHangup : kInterrupted;
     [[maybe_unused]] const ssize_t n = write(g_pipe[1], &byte, 1);
     errno = saved;
 }
 
 }  // namespace
 
-InterruptWatch::InterruptWatch(std::function<void()> onInterrupt)
-    : onInterrupt_(std::move(onInterrupt)) {
+InterruptWatch::InterruptWatch(std::function<void()> onInterrupt, std::function<void()> onHangup)
+    : onInterrupt_(std::move(onInterrupt)), onHangup_(std::move(onHangup)) {
     if (pipe2(g_pipe, O_CLOEXEC) != 0) return;
     struct sigaction action {};
     action.sa_handler = &OnSignal;
@@ -38,6 +39,7 @@ InterruptWatch::InterruptWatch(std::function<void()> onInterrupt)
         return;
     }
     sigaction(SIGTERM, &action, &g_previousTerm);
+    if (onHangup_) sigaction(SIGHUP, &action, &g_previousHup);
     // A signal the process was started to ignore (a background job, nohup) stays ignored.
     if (g_previousInt.sa_handler == SIG_IGN) sigaction(SIGINT, &g_previousInt, nullptr);
     if (g_previousTerm.sa_handler == SIG_IGN) sigaction(SIGTERM, &g_previousTerm, nullptr);
@@ -48,7 +50,11 @@ InterruptWatch::InterruptWatch(std::function<void()> onInterrupt)
             const ssize_t n = read(g_pipe[0], &byte, 1);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0 || byte == kQuit) return;
-            if (onInterrupt_) onInterrupt_();
+            if (byte == kHangup) {
+                onHangup_();
+            } else if (onInterrupt_) {
+                onInterrupt_();
+            }
         }
     });
 }
@@ -57,6 +63,7 @@ InterruptWatch::~InterruptWatch() {
     if (!active_) return;
     sigaction(SIGINT, &g_previousInt, nullptr);
     sigaction(SIGTERM, &g_previousTerm, nullptr);
+    if (onHangup_) sigaction(SIGHUP, &g_previousHup, nullptr);
     const char byte = kQuit;
     while (write(g_pipe[1], &byte, 1) < 0 && errno == EINTR) {
     }

@@ -11,11 +11,14 @@ namespace platform {
 // `onInterrupt` on a thread of the watch. The previous handling comes back with the
 // destructor. A signal that the process was started to ignore stays ignored. One watch
 // at a time per process.
+// With `onHangup`, SIGHUP (a daemon's "read your configuration again") calls it the same
+// way; without, SIGHUP keeps its handling.
 // Failure: when no pipe or handler can be had, the signals keep their previous handling
 // (active() is false).
 class InterruptWatch {
   public:
-    explicit InterruptWatch(std::function<void()> onInterrupt);
+    explicit InterruptWatch(std::function<void()> onInterrupt,
+                            std::function<void()> onHangup = nullptr);
     ~InterruptWatch();
     InterruptWatch(const InterruptWatch&) = delete;
     InterruptWatch& operator=(const InterruptWatch&) = delete;
@@ -24,6 +27,7 @@ class InterruptWatch {
 
   private:
     std::function<void()> onInterrupt_;
+    std::function<void()> onHangup_;
     std::thread thread_;
     bool active_ = false;
 };

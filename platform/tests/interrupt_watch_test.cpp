@@ -29,6 +29,22 @@ TEST(InterruptWatch, TurnsCtrlCIntoACallAndGivesTheSignalBack) {
     EXPECT_EQ(after.sa_handler, before.sa_handler);
 }
 
+TEST(InterruptWatch, TurnsAHangupIntoItsOwnCallWhenAsked) {
+    struct sigaction before {};
+    ASSERT_EQ(sigaction(SIGHUP, nullptr, &before), 0);
+    {
+        platform::Event hungUp(true, false);
+        std::atomic<int> interrupts{0};
+        platform::InterruptWatch watch([&] { ++interrupts; }, [&] { hungUp.Set(); });
+        ASSERT_EQ(raise(SIGHUP), 0);  // the process would end here without the watch
+        ASSERT_TRUE(hungUp.Wait(60000));
+        EXPECT_EQ(interrupts.load(), 0);
+    }
+    struct sigaction after {};
+    ASSERT_EQ(sigaction(SIGHUP, nullptr, &after), 0);
+    EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
+
 TEST(InterruptWatch, LeavesASignalTheProcessIgnoresIgnored) {
     struct sigaction ignore {
     }, before{};
