@@ -203,8 +203,8 @@ void BlockServer::State::AnswerHeldMap(platform::TcpSocket& socket, const BlockR
         return;
     }
     const std::string body = FormatHeldMap(file->length, std::move(held));
-    const std::string head = StatusHead(
-        200, "Content-Type: text/plain\r\n", static_cast<int64_t>(body.size()));
+    const std::string head =
+        StatusHead(200, "Content-Type: text/plain\r\n", static_cast<int64_t>(body.size()));
     (void)socket.SendAll(request.headOnly ? head : head + body, ioTimeoutMs);
 }
 
@@ -233,8 +233,7 @@ bool BlockServer::State::SendBody(platform::TcpSocket& socket, const BlockReques
         // answer before its deadline, however steadily it reads.
         if (!WaitUntil(sendAt, deadline)) return false;
         const uint32_t wait = WriteWait(ioTimeoutMs, deadline);
-        if (stopping || wait == 0 ||
-            !ReadHeld(request.key, file, offset + at, n, buffer.data())) {
+        if (stopping || wait == 0 || !ReadHeld(request.key, file, offset + at, n, buffer.data())) {
             return false;
         }
         if (!socket.SendAll(std::string_view(buffer.data(), n), wait)) return false;
@@ -269,7 +268,8 @@ void BlockServer::State::Answer(platform::TcpSocket& socket, const BlockRequest&
     {
         std::lock_guard lock(mutex);
         if (limiter.rate() > 0) {
-            const int64_t share = static_cast<int64_t>(limiter.rate() / std::max<size_t>(uploads, 1));
+            const int64_t share =
+                static_cast<int64_t>(limiter.rate() / std::max<size_t>(uploads, 1));
             cap = std::clamp<int64_t>(share * answerDeadlineMs / 2000 / kAnswerUnit * kAnswerUnit,
                                       kAnswerUnit, kMaxRangeAnswer);
         }
@@ -302,8 +302,8 @@ void BlockServer::State::Answer(platform::TcpSocket& socket, const BlockRequest&
         std::string extra = "Accept-Ranges: bytes\r\nContent-Type: application/octet-stream\r\n";
         if (ranged && size > 0) {
             extra += "Content-Range: bytes " + std::to_string(plan.offset) + "-" +
-                     std::to_string(plan.offset + size - 1) + "/" +
-                     std::to_string(file->length) + "\r\n";
+                     std::to_string(plan.offset + size - 1) + "/" + std::to_string(file->length) +
+                     "\r\n";
         }
         if (socket.SendAll(StatusHead(plan.status, extra, size), ioTimeoutMs) && !request.headOnly)
             SendBody(socket, request, file, plan.offset, size, deadline);

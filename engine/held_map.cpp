@@ -34,10 +34,9 @@ int64_t HeldMap::heldBytes() const {
 }
 
 std::string FormatHeldMap(int64_t length, std::vector<transfer::ByteRange> ranges) {
-    std::sort(ranges.begin(), ranges.end(),
-              [](const transfer::ByteRange& a, const transfer::ByteRange& b) {
-                  return a.from < b.from;
-              });
+    std::sort(
+        ranges.begin(), ranges.end(),
+        [](const transfer::ByteRange& a, const transfer::ByteRange& b) { return a.from < b.from; });
     std::vector<transfer::ByteRange> joined;
     for (transfer::ByteRange r : ranges) {
         r.from = std::max<int64_t>(r.from, 0);
@@ -49,8 +48,8 @@ std::string FormatHeldMap(int64_t length, std::vector<transfer::ByteRange> range
             joined.push_back(r);
         }
     }
-    std::string text = "QGHELD " + std::to_string(length) + " " + std::to_string(joined.size()) +
-                       "\r\n";
+    std::string text =
+        "QGHELD " + std::to_string(length) + " " + std::to_string(joined.size()) + "\r\n";
     for (const transfer::ByteRange& r : joined)
         text += std::to_string(r.from) + "-" + std::to_string(r.to - 1) + "\r\n";
     return text;

@@ -25,10 +25,10 @@ std::optional<uint32_t> ParseAnnounceAnswer(std::string_view answer) {
     constexpr std::string_view kOk = "OK ttl=";
     if (answer.substr(0, kOk.size()) != kOk) return std::nullopt;
     answer.remove_prefix(kOk.size());
-    if (answer.size() >= 2 && answer.substr(answer.size() - 2) == "\r\n")
-        answer.remove_suffix(2);
+    if (answer.size() >= 2 && answer.substr(answer.size() - 2) == "\r\n") answer.remove_suffix(2);
     uint32_t seconds = 0;
-    const auto [end, error] = std::from_chars(answer.data(), answer.data() + answer.size(), seconds);
+    const auto [end, error] =
+        std::from_chars(answer.data(), answer.data() + answer.size(), seconds);
     if (answer.empty() || error != std::errc() || end != answer.data() + answer.size() ||
         seconds == 0) {
         return std::nullopt;

@@ -163,10 +163,9 @@ bool Sharing::EnsureServer() {
     auto server = std::make_unique<engine::BlockServer>();
     server->SetUploadLimit(state_->uploadRate, state_->uploads);
     if (!server->Start(state_->listenAddress, state_->listenPort)) {
-        engine::Logger::Instance().Log(engine::kLogLevelInfo,
-                                       "block server: cannot listen on %s:%u",
-                                       state_->listenAddress.c_str(),
-                                       static_cast<unsigned>(state_->listenPort));
+        engine::Logger::Instance().Log(
+            engine::kLogLevelInfo, "block server: cannot listen on %s:%u",
+            state_->listenAddress.c_str(), static_cast<unsigned>(state_->listenPort));
         return false;
     }
     state_->server = std::move(server);
@@ -219,8 +218,12 @@ void Sharing::Finished(const std::string& key, const std::string& path, bool che
         }
         state_->server->Publish(
             key, length,
-            [seed](int64_t offset, size_t size, char* out) { return seed->Read(offset, size, out); },
-            [length] { return std::vector<engine::transfer::ByteRange>{{0, length}}; });
+            [seed](int64_t offset, size_t size, char* out) {
+                return seed->Read(offset, size, out);
+            },
+            [length] {
+                return std::vector<engine::transfer::ByteRange>{{0, length}};
+            });
         engine::Logger::Instance().Log(engine::kLogLevelInfo, "seeding %s as %s", path.c_str(),
                                        key.c_str());
         state_->wake.notify_all();

@@ -399,8 +399,8 @@ void TarnTask::OnLookupAnswered() {
     const int known = transfer ? transfer->status().sourcesKnown : 0;
     if (transfer && GiveLookupSources(*transfer, *answer)) {
         const bool newPeers = transfer->status().sourcesKnown > known;
-        lookupInterval = newPeers ? kFirstLookupAgain
-                                  : std::min(lookupInterval * 2, kLongestLookupInterval);
+        lookupInterval =
+            newPeers ? kFirstLookupAgain : std::min(lookupInterval * 2, kLongestLookupInterval);
         nextLookup = std::chrono::steady_clock::now() + lookupInterval;
         return;
     }

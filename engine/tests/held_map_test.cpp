@@ -10,9 +10,8 @@ namespace {
 using transfer::ByteRange;
 
 TEST(HeldMap, FormatJoinsSortsAndClipsAndReadsBack) {
-    const std::string text =
-        FormatHeldMap(1000, {{500, 600}, {0, 100}, {100, 150}, {140, 200}, {990, 2000}, {-5, 0},
-                             {300, 300}});
+    const std::string text = FormatHeldMap(
+        1000, {{500, 600}, {0, 100}, {100, 150}, {140, 200}, {990, 2000}, {-5, 0}, {300, 300}});
     EXPECT_EQ(text, "QGHELD 1000 3\r\n0-199\r\n500-599\r\n990-999\r\n");
     const std::optional<HeldMap> map = ParseHeldMap(text);
     ASSERT_TRUE(map);
@@ -37,7 +36,8 @@ TEST(HeldMap, AFileInTooManyPiecesListsTheFirstOnly) {
 TEST(HeldMap, AnythingElseIsRefusedWhole) {
     const std::string tooMany = [] {
         std::string text = "QGHELD 100000 1025\r\n";
-        for (int i = 0; i < 1025; ++i) text += std::to_string(i * 10) + "-" + std::to_string(i * 10 + 1) + "\r\n";
+        for (int i = 0; i < 1025; ++i)
+            text += std::to_string(i * 10) + "-" + std::to_string(i * 10 + 1) + "\r\n";
         return text;
     }();
     const struct {

@@ -332,7 +332,8 @@ TEST(Scheduler, RefetchedBytesGoToAnotherSource) {
 int64_t KeptIn(const Scheduler& scheduler, int source, int64_t from, int64_t to) {
     int64_t kept = 0;
     for (const PieceMap::Span& span : scheduler.held().spans()) {
-        if (span.writer == source) kept += std::max<int64_t>(0, std::min(span.to, to) - std::max(span.from, from));
+        if (span.writer == source)
+            kept += std::max<int64_t>(0, std::min(span.to, to) - std::max(span.from, from));
     }
     return kept;
 }
@@ -385,7 +386,8 @@ TEST(Scheduler, APieceBesideAPeersBytesBeginsInTheMiddleOfTheRest) {
     FakeSource origin{"http://origin/f", kMiB};
     FakeSource peer{"http://peer/f", 4 * kMiB, SourceKind::Peer, Trust::Lookup};
     peer.holds = [length](double t) {
-        const int64_t front = std::min<int64_t>(length, 2 * kMiB + static_cast<int64_t>(t * 2 * kMiB));
+        const int64_t front =
+            std::min<int64_t>(length, 2 * kMiB + static_cast<int64_t>(t * 2 * kMiB));
         return std::vector<ByteRange>{{0, front / kBlock * kBlock}};
     };
     auto sim = Checked({origin, peer}, length);
@@ -452,6 +454,21 @@ TEST(Scheduler, PeersWithoutAMapOrWithNothingWantedOrAnotherFileAreDropped) {
     }
     EXPECT_TRUE(scheduler.source(idle).dropped);
     EXPECT_FALSE(scheduler.AnySourceLeft());
+}
+
+// A peer's bytes fetched again from the caller's sources (its round of blame) go to the
+// origin, though the peer's map still shows the whole file: they are not left to a peer that
+// may not take them.
+TEST(Scheduler, BytesAPeerMayNotTakeAreNotLeftToIt) {
+    const int64_t length = 16 * kMiB;
+    FakeSource origin{"http://origin/f", kMiB};
+    FakeSource peer{"http://peer/f", 8 * kMiB, SourceKind::Peer, Trust::Lookup};
+    auto sim = Checked({origin, peer}, length);
+    ASSERT_TRUE(sim->Run().complete);
+    ASSERT_FALSE(sim->scheduler->Refetch(1, true).empty());
+    const Outcome out = sim->Run();
+    ASSERT_TRUE(out.complete);
+    EXPECT_EQ(out.keptBy.at(0), length);
 }
 
 }  // namespace

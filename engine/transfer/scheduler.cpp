@@ -127,8 +127,7 @@ bool Scheduler::Piece::Stalled(TimePoint now) const {
     return now - lastData >= (Started() ? Clock::duration(kStallAfter) : kFirstByteWait);
 }
 
-Scheduler::Scheduler(SchedulerSettings settings)
-    : settings_(settings), random_(settings.seed) {
+Scheduler::Scheduler(SchedulerSettings settings) : settings_(settings), random_(settings.seed) {
     settings_.connectionsPerSource = std::max(1, settings_.connectionsPerSource);
     settings_.connectionsInAll = std::max(1, settings_.connectionsInAll);
     settings_.blockSize = std::max(1, settings_.blockSize);
@@ -177,8 +176,7 @@ void Scheduler::Forget() {
 
 bool Scheduler::Eligible(const SourceRecord& s) const {
     return !s.dropped && (s.trust == Trust::Caller || lookupAllowed_) &&
-           (s.kind != SourceKind::Peer ||
-            (held_.length() >= 0 && s.heldKnown && !s.held.empty()));
+           (s.kind != SourceKind::Peer || (held_.length() >= 0 && s.heldKnown && !s.held.empty()));
 }
 
 int64_t Scheduler::AlignUp(int64_t offset) const {
@@ -187,8 +185,7 @@ int64_t Scheduler::AlignUp(int64_t offset) const {
     return (offset + block - 1) / block * block;
 }
 
-void Scheduler::TellHeld(int source, int64_t length, std::vector<ByteRange> ranges,
-                         TimePoint now) {
+void Scheduler::TellHeld(int source, int64_t length, std::vector<ByteRange> ranges, TimePoint now) {
     if (source < 0 || source >= sourceCount()) return;
     SourceRecord& s = sources_[static_cast<size_t>(source)];
     if (s.kind != SourceKind::Peer || s.dropped) return;
@@ -244,40 +241,61 @@ bool Scheduler::HasPeers() const {
     });
 }
 
+namespace {
+// Joins ranges (in any order) into ascending ranges apart from each other.
+void JoinRanges(std::vector<ByteRange>& all, std::vector<ByteRange>& out) {
+    std::sort(all.begin(), all.end(),
+              [](const ByteRange& a, const ByteRange& b) { return a.from < b.from; });
+    out.clear();
+    for (const ByteRange& r : all) {
+        if (!out.empty() && r.from <= out.back().to) {
+            out.back().to = std::max(out.back().to, r.to);
+        } else {
+            out.push_back(r);
+        }
+    }
+}
+}  // namespace
+
+bool Scheduler::Usable(const SourceRecord& s) const {
+    return s.kind == SourceKind::Peer && Eligible(s) && s.failures == 0 && s.busyRefusals == 0;
+}
+
 const std::vector<ByteRange>& Scheduler::Coverage() const {
     if (!coverageStale_) return coverage_;
     coverageStale_ = false;
     std::vector<ByteRange> all;
-    for (const SourceRecord& s : sources_) {
-        if (s.kind == SourceKind::Peer && Eligible(s) && s.failures == 0 && s.busyRefusals == 0)
-            all.insert(all.end(), s.held.begin(), s.held.end());
-    }
-    std::sort(all.begin(), all.end(),
-              [](const ByteRange& a, const ByteRange& b) { return a.from < b.from; });
-    coverage_.clear();
-    for (const ByteRange& r : all) {
-        if (!coverage_.empty() && r.from <= coverage_.back().to) {
-            coverage_.back().to = std::max(coverage_.back().to, r.to);
-        } else {
-            coverage_.push_back(r);
-        }
-    }
+    for (const SourceRecord& s : sources_)
+        if (Usable(s)) all.insert(all.end(), s.held.begin(), s.held.end());
+    JoinRanges(all, coverage_);
     return coverage_;
 }
 
-bool Scheduler::Covered(int64_t offset) const {
-    return RangeHolding(Coverage(), offset) != nullptr;
-}
-
-int64_t Scheduler::NextCovered(int64_t from, int64_t to) const {
-    return FirstHeldIn(Coverage(), from, to);
+// A piece that some peers may not take (one it must avoid, or the caller's sources only) is
+// covered only by the others: bytes left to a peer that may not fetch them would wait for
+// ever.
+const std::vector<ByteRange>& Scheduler::CoverageFor(const Piece& piece) const {
+    if (!piece.callerOnly &&
+        (piece.avoid < 0 || sources_[static_cast<size_t>(piece.avoid)].kind != SourceKind::Peer)) {
+        return Coverage();
+    }
+    std::vector<ByteRange> all;
+    for (size_t i = 0; i < sources_.size(); ++i) {
+        const SourceRecord& s = sources_[i];
+        if (Usable(s) && MayTake(piece, static_cast<int>(i)))
+            all.insert(all.end(), s.held.begin(), s.held.end());
+    }
+    JoinRanges(all, pieceCoverage_);
+    return pieceCoverage_;
 }
 
 void Scheduler::YieldToPeer(int source) {
     const SourceRecord& peer = sources_[static_cast<size_t>(source)];
     for (Piece& p : pieces_) {
-        if (!p.owned() || p.end < 0 || sources_[static_cast<size_t>(p.source)].kind == SourceKind::Peer)
+        if (!p.owned() || p.end < 0 || !MayTake(p, source) ||
+            sources_[static_cast<size_t>(p.source)].kind == SourceKind::Peer) {
             continue;
+        }
         const int64_t from = std::max(p.pos, p.reserved);
         const int64_t cut = AlignUp(FirstHeldIn(peer.held, from, p.end));
         if (cut >= p.end) continue;
@@ -330,27 +348,29 @@ Scheduler::PieceIt Scheduler::OpenPartFor(int source, bool dryRun) {
         } else if (!peersAbout) {
             consider(it, it->pos, it->end);
         } else {
-            // What no usable peer holds.
+            // What no usable peer that may take it holds.
+            const std::vector<ByteRange>& covering = CoverageFor(*it);
             for (int64_t at = it->pos; at < it->end;) {
-                const ByteRange* covered = RangeHolding(Coverage(), at);
+                const ByteRange* covered = RangeHolding(covering, at);
                 if (covered) {
                     at = std::min(it->end, covered->to);
                     continue;
                 }
-                const int64_t to = NextCovered(at, it->end);
+                const int64_t to = FirstHeldIn(covering, at, it->end);
                 consider(it, at, to);
                 at = to;
             }
         }
     }
     if (best == pieces_.end() || dryRun) return best;
-    if (peersAbout && bestPart.from > 0 && Covered(bestPart.from - 1) &&
-               bestPart.size() >= 2 * kMinSplitBytes) {
+    if (peersAbout && bestPart.from > 0 &&
+        RangeHolding(CoverageFor(*best), bestPart.from - 1) != nullptr &&
+        bestPart.size() >= 2 * kMinSplitBytes) {
         // Right after a peer's bytes: that peer may be fetching these now. Somewhere in the
         // middle half instead, so that the two fetch different bytes.
         const uint64_t quarter = static_cast<uint64_t>(bestPart.size() / 4);
-        const int64_t start =
-            AlignUp(bestPart.from + static_cast<int64_t>(quarter + NextRandom(random_) % (2 * quarter)));
+        const int64_t start = AlignUp(
+            bestPart.from + static_cast<int64_t>(quarter + NextRandom(random_) % (2 * quarter)));
         if (start < bestPart.to) bestPart.from = start;
     }
     return Carve(best, bestPart.from, bestPart.to);
@@ -500,9 +520,10 @@ Scheduler::PieceIt Scheduler::TakeOver(int source, TimePoint now, bool dryRun) {
             if (!range) continue;
             end = std::min(end, range->to);
         } else if (peersAbout && !ownerIsPeer) {
-            end = NextCovered(cut, end);
+            end = FirstHeldIn(CoverageFor(*it), cut, end);
         }
-        if (end < it->end && settings_.wholeBlocks) end = end / settings_.blockSize * settings_.blockSize;
+        if (end < it->end && settings_.wholeBlocks)
+            end = end / settings_.blockSize * settings_.blockSize;
         if (end <= cut) continue;
         if (best == pieces_.end() || bestRank < rank) {
             best = it;

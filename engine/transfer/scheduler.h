@@ -244,9 +244,9 @@ class Scheduler {
     // Bytes usable peers hold (a peer that has refused, failed or been busy lately does not
     // count), joined; kept until a map or a peer's standing changes.
     const std::vector<ByteRange>& Coverage() const;
-    bool Covered(int64_t offset) const;
-    // The first covered byte in [from, to), else `to`.
-    int64_t NextCovered(int64_t from, int64_t to) const;
+    // The same, of the peers that may take `piece`.
+    const std::vector<ByteRange>& CoverageFor(const Piece& piece) const;
+    bool Usable(const SourceRecord& s) const;
     // Cuts pieces of whole copies that run into bytes the peer `source` holds: the rest is
     // left to peers.
     void YieldToPeer(int source);
@@ -271,6 +271,7 @@ class Scheduler {
     uint64_t random_;
     mutable std::vector<ByteRange> coverage_;
     mutable bool coverageStale_ = true;
+    mutable std::vector<ByteRange> pieceCoverage_;  // CoverageFor's answer
 };
 
 }  // namespace engine::transfer

@@ -76,7 +76,8 @@ bool ParseCount(const char* text, uint32_t& out) {
 
 // A decimal from `least` to `most`.
 bool ParseNumber(const std::string& text, uint64_t least, uint64_t most, uint64_t& out) {
-    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 19 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     const uint64_t value = std::strtoull(text.c_str(), nullptr, 10);
     if (value < least || value > most) return false;
