@@ -19,7 +19,7 @@ constexpr uintptr_t kPollTimer = 1;
 constexpr uint32_t kPollMs = 250;
 // How often a running transfer asks the lookup again: soon while answers name new peers,
 // less often while they do not.
-constexpr std::chrono::seconds kFirstLookupAgain{5};
+constexpr std::chrono::seconds kFirstLookupAgain{2};
 constexpr std::chrono::seconds kLongestLookupInterval{60};
 constexpr const char* kTimerClass = "TarnTaskTimer";
 
