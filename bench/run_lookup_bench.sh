@@ -3,9 +3,10 @@
 # PEERS announced engines, with wrk on 127.0.0.1, in memory and on a redis-server of its
 # own. Two spreads: every engine holding one file (each lookup picks 20 of PEERS), and the
 # engines spread over 100 files. Reports requests per second, the 50th and 99th
-# percentile latency, and the memory the announcements take.
+# percentile latency (of the run with the median requests per second, out of RUNS), and
+# the memory the announcements take.
 #   bash bench/run_lookup_bench.sh
-#   PEERS=10000 SECONDS_EACH=10 CONNECTIONS=32 bash bench/run_lookup_bench.sh
+#   PEERS=10000 SECONDS_EACH=10 CONNECTIONS=32 RUNS=3 bash bench/run_lookup_bench.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/release_build.sh
@@ -13,6 +14,7 @@ source bench/release_build.sh
 peers=${PEERS:-10000}
 seconds=${SECONDS_EACH:-10}
 connections=${CONNECTIONS:-32}
+runs=${RUNS:-3}
 
 command -v wrk >/dev/null || { echo "wrk is missing: run scripts/setup" >&2; exit 1; }
 command -v redis-server >/dev/null || { echo "redis-server is missing: run scripts/setup" >&2; exit 1; }
@@ -64,12 +66,16 @@ for store in memory redis; do
       after=$(redis-cli -p "$redis_port" info memory | awk -F: '/^used_memory:/ { print $2 }' | tr -d '\r')
       memory="$(( (after - redis_before) / 1048576 )) MiB in Redis"
     fi
-    out=$(LOOKUP_FILES=$files wrk -t 2 -c "$connections" -d "${seconds}s" --latency \
-      -s bench/lookup_getfipl.lua "http://127.0.0.1:$port/getfipl.php")
-    rps=$(awk '/^Requests\/sec/ { print $2 }' <<<"$out")
-    p50=$(awk '$1 == "50%" { print $2 }' <<<"$out")
-    p99=$(awk '$1 == "99%" { print $2 }' <<<"$out")
-    if grep -q "Non-2xx" <<<"$out"; then echo "$out" >&2; exit 1; fi
+    results=()
+    for _ in $(seq "$runs"); do
+      out=$(LOOKUP_FILES=$files wrk -t 2 -c "$connections" -d "${seconds}s" --latency \
+        -s bench/lookup_getfipl.lua "http://127.0.0.1:$port/getfipl.php")
+      if grep -q "Non-2xx" <<<"$out"; then echo "$out" >&2; exit 1; fi
+      results+=("$(awk '/^Requests\/sec/ { rps = $2 } $1 == "50%" { p50 = $2 } $1 == "99%" { p99 = $2 }
+        END { print rps, p50, p99 }' <<<"$out")")
+    done
+    read -r rps p50 p99 <<<"$(printf '%s\n' "${results[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")"
+    echo "  $store, $files files, runs (requests/s p50 p99): $(printf '%s; ' "${results[@]}")" >&2
     printf '%-8s %-6s %12s %10s %10s %s\n' "$store" "$files" "$rps" "$p50" "$p99" "$memory"
     kill "$lookup_pid"
     wait "$lookup_pid" 2>/dev/null || true

@@ -49,9 +49,8 @@ bool Send(MHD_Connection* connection, const HttpReply& reply) {
         reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
     if (!response) return false;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.contentType.c_str());
-    if (reply.status == 405) {
-        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW,
-                                reply.body.find("GET") != std::string::npos ? "GET" : "POST");
+    if (!reply.allow.empty()) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, reply.allow.c_str());
     }
     const MHD_Result queued =
         MHD_queue_response(connection, static_cast<unsigned>(reply.status), response);

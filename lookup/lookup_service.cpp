@@ -26,6 +26,12 @@ HttpReply Refusal(int status, const std::string& reason) {
     return Text(status, reason + "\r\n", reason);
 }
 
+HttpReply WrongMethod(const char* allowed) {
+    HttpReply reply = Refusal(405, std::string("use ") + allowed);
+    reply.allow = allowed;
+    return reply;
+}
+
 HttpReply StoreFailure(StoreStatus status) {
     return status == StoreStatus::TooMany ? Refusal(429, "too many announcements from this address")
                                           : Refusal(503, "store unavailable");
@@ -101,11 +107,11 @@ HttpReply LookupService::Handle(const HttpExchange& exchange) {
     const std::string& path = exchange.path;
     const bool known = path == "/getfipl.php" || path == "/announce" || path == "/withdraw";
     if (path == "/status") {
-        reply = exchange.method == "GET" ? Status() : Refusal(405, "use GET");
+        reply = exchange.method == "GET" ? Status() : WrongMethod("GET");
     } else if (!known) {
         reply = Refusal(404, "no such page");
     } else if (!post) {
-        reply = Refusal(405, "use POST");
+        reply = WrongMethod("POST");
     } else if (exchange.bodyTooLarge) {
         reply = Refusal(413, "body larger than " + std::to_string(kMaxBodyBytes) + " bytes");
     } else if (path == "/getfipl.php") {

@@ -47,7 +47,8 @@ struct HttpReply {
     int status = 200;
     std::string contentType = "text/plain";
     std::string body;
-    std::string note;  // for the request log: the reason of a refusal, a forwarded address
+    std::string allow;  // the method to use, with 405
+    std::string note;   // for the request log: the reason of a refusal, a forwarded address
 };
 
 class LookupService {

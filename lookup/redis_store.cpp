@@ -20,6 +20,18 @@ constexpr int64_t kSetSlackMs = 60000;
 // The most members a per-engine range returns: the per-address cap keeps them fewer.
 constexpr size_t kMaxRange = 4096;
 
+// KEYS[1] a holder index; ARGV: now, how many, the key prefix. Prunes the index, picks at
+// random, and answers id, fields, id, fields... (the fields as HMGET gives them).
+const char kPickHolders[] = R"(
+redis.call('ZREMRANGEBYSCORE', KEYS[1], '-inf', ARGV[1])
+local out = {}
+for _, id in ipairs(redis.call('ZRANDMEMBER', KEYS[1], ARGV[2])) do
+  out[#out + 1] = id
+  out[#out + 1] = redis.call('HMGET', ARGV[3] .. 'a:' .. id, 'k', 'p', 'a', 'l', 'm', 'u', 'h', 'c')
+end
+return out
+)";
+
 int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::system_clock::now().time_since_epoch())
@@ -371,34 +383,34 @@ StoreStatus RedisStore::Holders(const std::string& index, const std::string& md5
 StoreStatus RedisStore::Holders(Session& session, const std::string& index, const std::string& md5,
                                 const std::string& url, size_t most,
                                 std::vector<Announcement>& out) {
+    // One round trip: the pick and each picked announcement's fields, read inside Redis.
     std::vector<Reply> r;
-    if (!session.Run({{"ZREMRANGEBYSCORE", index, "-inf", std::to_string(NowMs())},
-                      {"ZRANDMEMBER", index, std::to_string(most)}},
+    if (!session.Run({{"EVAL", kPickHolders, "1", index, std::to_string(NowMs()),
+                       std::to_string(most), options_.prefix}},
                      r) ||
-        r[1]->type != REDIS_REPLY_ARRAY) {
+        r[0]->type != REDIS_REPLY_ARRAY || r[0]->elements % 2 != 0) {
         return StoreStatus::Unavailable;
     }
+    const redisReply* picked = r[0].get();
     std::vector<std::string> ids;
-    for (size_t i = 0; i < r[1]->elements && i < most; ++i) ids.push_back(Text(r[1]->element[i]));
-    if (ids.empty()) return StoreStatus::Ok;
-    std::vector<Command> reads;
-    for (const std::string& id : ids) {
-        reads.push_back(
-            {"HMGET", options_.prefix + "a:" + id, "k", "p", "a", "l", "m", "u", "h", "c"});
+    std::vector<const redisReply*> fields;
+    for (size_t i = 0; i + 1 < picked->elements && ids.size() < most; i += 2) {
+        ids.push_back(Text(picked->element[i]));
+        fields.push_back(picked->element[i + 1]);
     }
-    if (!session.Run(reads, r)) return StoreStatus::Unavailable;
     std::vector<Command> stale;
     for (size_t i = 0; i < ids.size(); ++i) {
         Announcement a;
         // Gone, or refreshed since to say something else: the index forgets it.
-        if (!ReadAnnouncement(r[i].get(), a) || a.held == 0 || (!md5.empty() && a.md5 != md5) ||
+        if (!ReadAnnouncement(fields[i], a) || a.held == 0 || (!md5.empty() && a.md5 != md5) ||
             (!url.empty() && a.url != url)) {
             stale.push_back({"ZREM", index, ids[i]});
             continue;
         }
         out.push_back(std::move(a));
     }
-    if (!stale.empty() && !session.Run(stale, r)) return StoreStatus::Unavailable;
+    std::vector<Reply> ignored;
+    if (!stale.empty() && !session.Run(stale, ignored)) return StoreStatus::Unavailable;
     return StoreStatus::Ok;
 }
 

@@ -14,10 +14,11 @@
 // share a Redis should use the same time to live.
 //
 // Every command has a bounded reply (counts, a bounded random pick, one hash, ranges
-// capped). Connections have a connect and a command time-out; a Redis that does not
-// answer makes every call Unavailable within them, and after a failed connect the store
-// does not try again for half a second. A call whose kept connection broke (Redis
-// restarted) is tried once more on a new one.
+// capped). A lookup is one round trip: a small script prunes the index, picks at random
+// and reads the announcements picked (EVAL; a single Redis, not a cluster). Connections have a
+// connect and a command time-out; a Redis that does not answer makes every call Unavailable within
+// them, and after a failed connect the store does not try again for half a second. A call whose
+// kept connection broke (Redis restarted) is tried once more on a new one.
 #pragma once
 
 #include <chrono>

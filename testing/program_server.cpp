@@ -150,8 +150,19 @@ bool RedisServer::Launch() {
 }
 
 void RedisServer::Stop() {
-    if (pid_ > 0) StopProcess(pid_, SIGTERM);
+    if (pid_ > 0) {
+        kill(pid_, SIGCONT);
+        StopProcess(pid_, SIGTERM);
+    }
     pid_ = -1;
+}
+
+void RedisServer::Pause() {
+    if (pid_ > 0) kill(pid_, SIGSTOP);
+}
+
+void RedisServer::Resume() {
+    if (pid_ > 0) kill(pid_, SIGCONT);
 }
 
 bool RedisServer::Restart() {

@@ -41,6 +41,9 @@ class RedisServer {
     int port() const { return port_; }
     std::string url() const { return "redis://127.0.0.1:" + std::to_string(port_); }
     void Stop();
+    // Stops it answering (SIGSTOP: connections are still accepted) and lets it go on.
+    void Pause();
+    void Resume();
     // Starts it again on the same port (after Stop), empty.
     bool Restart();
 

@@ -11,6 +11,7 @@
 
 #include "lookup/memory_store.h"
 #include "lookup/redis_store.h"
+#include "testing/hang_guard.h"
 #include "testing/program_server.h"
 
 namespace {
@@ -267,6 +268,27 @@ TEST(RedisStore, ARedisThatIsDownAnswersUnavailableThenRecovers) {
     }
     EXPECT_EQ(status, StoreStatus::Ok);
     ASSERT_EQ(store.HoldersByMd5(kMd5A, 5, found), StoreStatus::Ok);
+    EXPECT_EQ(Names(found), "10.0.0.1:7001/1");
+}
+
+TEST(RedisStore, ARedisThatStopsAnsweringIsUnavailableWithinTheTimeOut) {
+    testing_support::RedisServer redis;
+    lookup::RedisOptions options;
+    options.port = static_cast<uint16_t>(redis.port());
+    options.commandTimeoutMs = 300;
+    lookup::RedisStore store(options);
+    const Announcement a = Make("10.0.0.1", 7001, kKey1, kMd5A, "", 5);
+    ASSERT_EQ(store.Announce(a, 60s), StoreStatus::Ok);
+    redis.Pause();
+    {
+        testing_support::HangGuard guard("calls on a Redis that does not answer", 60s);
+        std::vector<Announcement> found;
+        EXPECT_EQ(store.Announce(a, 60s), StoreStatus::Unavailable);
+        EXPECT_EQ(store.HoldersByMd5(kMd5A, 5, found), StoreStatus::Unavailable);
+    }
+    redis.Resume();
+    std::vector<Announcement> found;
+    EXPECT_EQ(store.HoldersByMd5(kMd5A, 5, found), StoreStatus::Ok);
     EXPECT_EQ(Names(found), "10.0.0.1:7001/1");
 }
 
