@@ -52,7 +52,7 @@ pid %(d)s/nginx.pid;
 error_log %(d)s/error.log crit;
 events { worker_connections 512; }
 http {
-  log_format sent '$request_uri $status $body_bytes_sent';
+  log_format sent '$request_uri $status $body_bytes_sent $http_range';
   access_log %(log)s sent;
   sendfile on;
   client_body_temp_path %(d)s/client_body;
@@ -77,14 +77,33 @@ http {
     return proc, port, log
 
 
-def origin_sent(log, prefix):
+def origin_sent(log, path):
     total = 0
     with open(log) as f:
         for line in f:
             parts = line.split()
-            if len(parts) == 3 and parts[0].startswith(prefix):
+            if len(parts) >= 3 and parts[0] == path:
                 total += int(parts[2])
     return total
+
+
+def sent_again(log, path):
+    """Bytes the origin sent that it had sent before (to another engine, or the same)."""
+    spans = []
+    with open(log) as f:
+        for line in f:
+            parts = line.split()
+            if len(parts) != 4 or parts[0] != path or "=" not in parts[3]:
+                continue
+            first = int(parts[3].split("=")[1].split("-")[0])
+            spans.append((first, first + int(parts[2])))
+    covered = 0
+    end = -1
+    for first, last in sorted(spans):
+        if last > max(first, end):
+            covered += last - max(first, end)
+        end = max(end, last)
+    return sum(last - first for first, last in spans) - covered
 
 
 def start_lookup(qg_lookup, work):
@@ -144,8 +163,9 @@ def run(mode, o):
         lookup.wait()
     ideal = size / o["rate"]
     sent = origin_sent(o["origin_log"], path)
-    print("\n%s: origin egress %.1f MiB = %.2f x the file (goal <= 1.5)" %
-          (mode, sent / 2**20, sent / size))
+    print("\n%s: origin egress %.1f MiB = %.2f x the file (goal <= 1.5); %.1f MiB of it "
+          "bytes sent before" % (mode, sent / 2**20, sent / size,
+                                 sent_again(o["origin_log"], path) / 2**20))
     print("engine  start s  time s  time / (size / R)  file")
     worst = 0
     for i, e in enumerate(engines):

@@ -20,7 +20,7 @@ constexpr uint32_t kPollMs = 250;
 // How often a running transfer asks the lookup again: soon while answers name new peers,
 // less often while they do not.
 constexpr std::chrono::seconds kFirstLookupAgain{2};
-constexpr std::chrono::seconds kLongestLookupInterval{60};
+constexpr std::chrono::seconds kLongestLookupInterval{30};
 constexpr const char* kTimerClass = "TarnTaskTimer";
 
 intptr_t TimerProc(platform::WindowHandle w, uint32_t m, uintptr_t wp, intptr_t lp) {
@@ -400,7 +400,8 @@ void TarnTask::OnLookupAnswered() {
     if (transfer && GiveLookupSources(*transfer, *answer)) {
         const bool newPeers = transfer->status().sourcesKnown > known;
         lookupInterval =
-            newPeers ? kFirstLookupAgain : std::min(lookupInterval * 2, kLongestLookupInterval);
+            newPeers ? kFirstLookupAgain
+                     : std::min(lookupInterval + kFirstLookupAgain, kLongestLookupInterval);
         nextLookup = std::chrono::steady_clock::now() + lookupInterval;
         return;
     }

@@ -39,7 +39,7 @@ constexpr auto kCapRetryAfter = std::chrono::seconds(5);
 constexpr double kReferenceRate = 1 << 20;
 // A peer that is still downloading holds more every moment: its map is asked for again
 // this often. One whose map cannot be had this many times in a row is dropped.
-constexpr auto kHeldRefresh = std::chrono::seconds(2);
+constexpr auto kHeldRefresh = std::chrono::seconds(1);
 constexpr int kHeldFailuresBeforeDropped = 3;
 // A peer that has shown nothing still wanted this many times in a row (a minute) is not
 // waited for any longer.
