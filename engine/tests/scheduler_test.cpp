@@ -373,8 +373,8 @@ TEST(Scheduler, TheOriginGivesWayOnceAPeersMapShowsItsBytes) {
     const Outcome out = sim->Run();
     ASSERT_TRUE(out.complete);
     EXPECT_EQ(out.askedForWhatItLacks, 0);
-    // The map was asked for again 2 s in: four connections at 1 MiB/s, two of them in the
-    // back half, fetched at most 4 MiB there until then (and a block each under way).
+    // The map was asked for again within 2 s: four connections at 1 MiB/s, two of them in
+    // the back half, fetched at most 4 MiB there until then (and a block each under way).
     EXPECT_LE(KeptIn(*sim->scheduler, 0, 32 * kMiB, 64 * kMiB), 4 * kMiB + 2 * kBlock);
     EXPECT_GE(out.keptBy.at(1), 28 * kMiB - 2 * kBlock);
 }
@@ -446,11 +446,11 @@ TEST(Scheduler, PeersWithoutAMapOrWithNothingWantedOrAnotherFileAreDropped) {
         scheduler.HeldUnknown(silent, now);
     }
     EXPECT_TRUE(scheduler.source(silent).dropped);
-    // A minute of maps asked every 2 s that show nothing wanted.
-    for (int i = 0; i < 30; ++i) {
+    // A minute of maps asked every second that show nothing wanted.
+    for (int i = 0; i < 60; ++i) {
         EXPECT_FALSE(scheduler.source(idle).dropped) << i;
         scheduler.TellHeld(idle, length, {}, now);
-        now += std::chrono::seconds(2);
+        now += std::chrono::seconds(1);
     }
     EXPECT_TRUE(scheduler.source(idle).dropped);
     EXPECT_FALSE(scheduler.AnySourceLeft());

@@ -43,7 +43,7 @@ constexpr auto kHeldRefresh = std::chrono::seconds(1);
 constexpr int kHeldFailuresBeforeDropped = 3;
 // A peer that has shown nothing still wanted this many times in a row (a minute) is not
 // waited for any longer.
-constexpr int kIdleMapsBeforeDropped = 30;
+constexpr int kIdleMapsBeforeDropped = 60;
 // A server that says it is busy is not broken: it is tried again later, and dropped only
 // after this many such answers in a row while none of its connections was open.
 constexpr int kBusyRefusalsBeforeDropped = 20;
