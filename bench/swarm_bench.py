@@ -93,9 +93,9 @@ def sent_again(log, path):
     with open(log) as f:
         for line in f:
             parts = line.split()
-            if len(parts) != 4 or parts[0] != path or "=" not in parts[3]:
+            if len(parts) != 4 or parts[0] != path or parts[1] not in ("200", "206"):
                 continue
-            first = int(parts[3].split("=")[1].split("-")[0])
+            first = int(parts[3].split("=")[1].split("-")[0]) if "=" in parts[3] else 0
             spans.append((first, first + int(parts[2])))
     covered = 0
     end = -1

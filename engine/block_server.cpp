@@ -161,15 +161,19 @@ std::shared_ptr<Published> BlockServer::State::Find(const std::string& key) {
 template <typename Call>
 bool BlockServer::State::Use(const std::string& key, const std::shared_ptr<Published>& file,
                              Call call) {
+    // A file published again under its key meanwhile (a finished download now seeded) is
+    // the same file: an answer under way goes on from the new one.
+    std::shared_ptr<Published> current;
     {
         std::lock_guard lock(mutex);
         const auto found = files.find(key);
-        if (found == files.end() || found->second != file) return false;
-        ++file->busy;
+        if (found == files.end() || found->second->length != file->length) return false;
+        current = found->second;
+        ++current->busy;
     }
-    const bool done = call(*file);
+    const bool done = call(*current);
     std::lock_guard lock(mutex);
-    --file->busy;
+    --current->busy;
     changed.notify_all();
     return done;
 }
@@ -392,9 +396,13 @@ void BlockServer::Publish(const std::string& key, int64_t length, HeldReader rea
     file->length = length < 0 ? 0 : length;
     file->reader = std::move(reader);
     file->ranges = std::move(ranges);
-    Withdraw(key);
-    std::lock_guard lock(state_->mutex);
-    state_->files[key] = std::move(file);
+    // The new one replaces the old at once (a peer asking meanwhile is never told that the
+    // file is gone); the old one's calls end before this returns.
+    std::unique_lock lock(state_->mutex);
+    std::shared_ptr<Published>& slot = state_->files[key];
+    const std::shared_ptr<Published> old = std::move(slot);
+    slot = std::move(file);
+    if (old) state_->changed.wait(lock, [&] { return old->busy == 0; });
 }
 
 void BlockServer::Withdraw(const std::string& key) {

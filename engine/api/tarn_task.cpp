@@ -399,9 +399,9 @@ void TarnTask::OnLookupAnswered() {
     const int known = transfer ? transfer->status().sourcesKnown : 0;
     if (transfer && GiveLookupSources(*transfer, *answer)) {
         const bool newPeers = transfer->status().sourcesKnown > known;
-        lookupInterval =
-            newPeers ? kFirstLookupAgain
-                     : std::min(lookupInterval + kFirstLookupAgain, kLongestLookupInterval);
+        lookupInterval = newPeers
+                             ? kFirstLookupAgain
+                             : std::min(lookupInterval + kFirstLookupAgain, kLongestLookupInterval);
         nextLookup = std::chrono::steady_clock::now() + lookupInterval;
         return;
     }

@@ -873,11 +873,14 @@ void TransferState::Coordinate() {
     if (heldWatcher.joinable()) heldWatcher.join();
     if (end == TransferEnd::Completed) {
         files->CloseData();
+        // Under the lock, so that the block server reads from the data file until it is put
+        // at its name and from there at once after.
+        std::unique_lock<std::mutex> done(lock);
         if (!files->Finish(true)) {
+            done.unlock();
             Fail(TransferFailure::DataFile, "the file could not be put at its name");
             end = TransferEnd::Failed;
         } else {
-            std::lock_guard<std::mutex> done(lock);
             finished = true;
             servable = blocks.has_value() || !request.md5.empty();
         }
@@ -1055,23 +1058,31 @@ std::string MultiSourceTransfer::lastError() const {
 
 bool MultiSourceTransfer::ReadHeld(int64_t offset, size_t size, char* out) const {
     const State& s = *state_;
-    std::string path;
-    {
-        std::lock_guard<std::mutex> guard(s.lock);
-        if (!s.files || !s.scheduler || offset < 0 || size == 0) return false;
-        const int64_t end = offset + static_cast<int64_t>(size);
-        if (s.finished) {
-            if (!s.servable || end > s.scheduler->length()) return false;
-            path = s.request.target;
-        } else {
-            // Only bytes that passed their block hash: without a block list nothing is
-            // checked before the whole file is.
-            if (!s.blocks || !s.scheduler->held().Hashed(offset, end)) return false;
-            path = s.files->DataPath();
+    // A second try when the data file was put at its name during the first: a peer asking
+    // just then gets its bytes from there.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::string path;
+        bool finished;
+        {
+            std::lock_guard<std::mutex> guard(s.lock);
+            if (!s.files || !s.scheduler || offset < 0 || size == 0) return false;
+            const int64_t end = offset + static_cast<int64_t>(size);
+            finished = s.finished;
+            if (finished) {
+                if (!s.servable || end > s.scheduler->length()) return false;
+                path = s.request.target;
+            } else {
+                // Only bytes that passed their block hash: without a block list nothing is
+                // checked before the whole file is.
+                if (!s.blocks || !s.scheduler->held().Hashed(offset, end)) return false;
+                path = s.files->DataPath();
+            }
         }
+        std::unique_ptr<platform::IFile> file = OpenForReading(path);
+        if (file && ReadExactly(*file, offset, out, size)) return true;
+        if (finished) return false;
     }
-    std::unique_ptr<platform::IFile> file = OpenForReading(path);
-    return file && ReadExactly(*file, offset, out, size);
+    return false;
 }
 
 std::vector<ByteRange> MultiSourceTransfer::CheckedRanges() const {

@@ -47,6 +47,8 @@ constexpr int kIdleMapsBeforeDropped = 60;
 // A server that says it is busy is not broken: it is tried again later, and dropped only
 // after this many such answers in a row while none of its connections was open.
 constexpr int kBusyRefusalsBeforeDropped = 20;
+// A peer busy this many times in a row (some 7 s) no longer keeps whole copies off its bytes.
+constexpr int kBusyRefusalsStillWaitedFor = 5;
 
 // The next number of a small generator (splitmix64): the scheduler's only randomness,
 // seeded by its owner, so that a test sees the same choices every run.
@@ -257,8 +259,11 @@ void JoinRanges(std::vector<ByteRange>& all, std::vector<ByteRange>& out) {
 }
 }  // namespace
 
+// A busy peer is asked again soon: its bytes wait for it for a while rather than being
+// fetched from an origin once more.
 bool Scheduler::Usable(const SourceRecord& s) const {
-    return s.kind == SourceKind::Peer && Eligible(s) && s.failures == 0 && s.busyRefusals == 0;
+    return s.kind == SourceKind::Peer && Eligible(s) && s.failures == 0 &&
+           s.busyRefusals < kBusyRefusalsStillWaitedFor;
 }
 
 const std::vector<ByteRange>& Scheduler::Coverage() const {
