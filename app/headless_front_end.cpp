@@ -2,9 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/engine_setup.h"
 #include "app/game_check_terminal.h"
 #include "app/game_launch.h"
 #include "app/game_processes.h"
@@ -14,6 +16,7 @@
 #include "app/terminal_view.h"
 #include "axp/updater.h"
 #include "download/create_downloader.h"
+#include "platform/event.h"
 #include "platform/file_lock.h"
 #include "platform/interrupt_watch.h"
 #include "platform/messages.h"
@@ -162,6 +165,26 @@ bool RunRepair(FrontEnd& fe, platform::WindowHandle window, AXP::IUpdater& updat
     return fe.repair->completed();
 }
 
+// Keeps the process, and with it the engine's block server, for `seconds` or until Ctrl+C,
+// when the engine is in use and may seed. With JSON lines the notice goes to stderr, which
+// carries everything that is not an event.
+void SeedAfterRun(uint32_t seconds, const LauncherConfig& config, bool json) {
+    if (seconds == 0 || !config.engine.enabled || !config.engine.seed || !EngineInProcess()) return;
+    std::FILE* out = json ? stderr : stdout;
+    std::fprintf(out, "seeding for %u s (Ctrl+C ends it)\n", seconds);
+    std::fflush(out);
+    platform::Event interrupted(true, false);
+    platform::InterruptWatch interrupts([&interrupted] { interrupted.Set(); });
+    constexpr uint32_t kLongestWaitSeconds = 0xFFFFFFFF / 1000;
+    interrupted.Wait(std::min(seconds, kLongestWaitSeconds) * 1000);
+}
+
+// The exit code of a run after its seeding time.
+int AfterSeeding(int exitCode, uint32_t seconds, const LauncherConfig& config, bool json) {
+    SeedAfterRun(seconds, config, json);
+    return exitCode;
+}
+
 }  // namespace
 
 int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
@@ -212,6 +235,7 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
         hooks.freeDiskBytes = [bytes] { return std::optional<uint64_t>(bytes); };
     }
     hooks.finished = [window] { platform::PostMessage(window, WM_APP_WORKER_ENDED, 0, 0); };
+    hooks.configured = [](const LauncherConfig& config) { SetUpEngine(config.engine); };
     hooks.createDownloader = [&updateDownloader] {
         std::unique_ptr<CAutoDownload> downloader = CreateDownloader(0);
         updateDownloader = downloader.get();
@@ -270,7 +294,9 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
         return started ? platform::WaitForProcess(id) : 1;
     }
     if (!repairAfterUpdate) showResult();
-    if (worker.result() != kResultUpToDate || (options.repair && !repaired)) return 1;
+    const uint32_t seed = options.seedSeconds;
+    if (worker.result() != kResultUpToDate || (options.repair && !repaired))
+        return AfterSeeding(1, seed, worker.config(), options.json);
     if (options.startGame) {
         const GameLaunch launch = RunGame(worker.config());
         if (!launch.started) std::fprintf(stderr, "%s\n", launch.whyNot.c_str());
@@ -280,7 +306,7 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
             if (!launch.started) line.Text("text", launch.whyNot);
             json.Write(line);
         }
-        if (!launch.started) return 1;
+        if (!launch.started) return AfterSeeding(1, seed, worker.config(), options.json);
     }
-    return 0;
+    return AfterSeeding(0, seed, worker.config(), options.json);
 }

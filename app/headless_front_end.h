@@ -17,11 +17,16 @@ struct HeadlessOptions {
     std::vector<std::string> args;       // the launcher's own arguments, for a restart
     platform::FileLock* lock = nullptr;  // the client's lock, handed to a restarted launcher
     std::string launcherVersion;         // this launcher's built-in version
+    // With the download engine on and seeding allowed: how long the launcher stays after
+    // its run, serving what it fetched to other players, as an open window does (Ctrl+C
+    // ends it sooner).
+    uint32_t seedSeconds = 0;
 };
 
 // Runs the update to its end and, on request, the repair after it. Returns the process
 // exit code: 0 when the client is up to date (the repair, if asked, completed; the game
 // started, if asked), non-zero otherwise. Ctrl+C during the repair stops it between two
 // files and waits for it. After a self-update the new
-// launcher is run with the same arguments and its exit code returned.
+// launcher is run with the same arguments and its exit code returned. The seeding time
+// (HeadlessOptions::seedSeconds) comes last and does not change the exit code.
 int RunHeadless(CLaunchApp& app, const HeadlessOptions& options);

@@ -1,6 +1,10 @@
 #include "app/launcher_options.h"
 
+#include <algorithm>
+#include <optional>
+
 #include "app/launch_app.h"
+#include "update/patch_info.h"
 
 namespace {
 
@@ -16,6 +20,10 @@ constexpr platform::ProgramOption kOptions[] = {
      "with --headless, after the update check every file against the published\n"
      "list and restore the damaged ones; exit 0 only when the repair completed"},
     {"--start", nullptr, "then start the game"},
+    {"--seed", "SECONDS",
+     "with --headless and the download engine on (quillgate.cfg), stay that long\n"
+     "after the run, serving what it fetched to other players, as an open window\n"
+     "does; Ctrl+C ends it"},
     {"--help", nullptr, "print this text and end"},
     {"--version", nullptr, "print the launcher's version and end"},
     {"--files", nullptr,
@@ -41,19 +49,30 @@ std::span<const platform::ProgramOption> LauncherOptionTable() { return kOptions
 
 LauncherOptions ParseLauncherOptions(const std::vector<std::string>& args) {
     LauncherOptions options;
-    for (const std::string& a : args) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
         if (platform::FindOption(kOptions, a) == nullptr) continue;
         if (bool LauncherOptions::*field = FieldOf(a)) options.*field = true;
+        if (a == "--seed" && i + 1 < args.size()) {
+            const std::optional<uint64_t> value = ParseDecimal(args[++i]);
+            options.seedSeconds =
+                value ? static_cast<uint32_t>(std::min<uint64_t>(*value, UINT32_MAX)) : 0;
+        }
     }
     return options;
 }
 
 std::vector<std::string> TerminalOptionsToPassOn(const std::vector<std::string>& args) {
     std::vector<std::string> passed;
-    for (const std::string& a : args) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
         if (a == "--headless" || a == "--json" || a == "--start" || a == "--repair" ||
             a == kAfterSelfUpdateOption)
             passed.push_back(a);
+        if (a == "--seed" && i + 1 < args.size()) {
+            passed.push_back(a);
+            passed.push_back(args[++i]);
+        }
     }
     return passed;
 }

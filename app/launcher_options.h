@@ -3,6 +3,7 @@
 // tokens and whatever a starter adds are passed over here, never refused.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
@@ -18,6 +19,9 @@ struct LauncherOptions {
     bool help = false;
     bool version = false;
     bool files = false;
+    // With --headless and the download engine on: how long to stay after the run, serving
+    // what it fetched to other players (0: not at all; a value that is not a decimal: 0).
+    uint32_t seedSeconds = 0;
     bool operator==(const LauncherOptions&) const = default;
 };
 

@@ -137,5 +137,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no display: showing the update on the terminal\n");
     }
     return RunHeadless(app, HeadlessOptions{options.start, options.repair, options.json, args,
-                                            &lock, kBuiltInVersion});
+                                            &lock, kBuiltInVersion, options.seedSeconds});
 }

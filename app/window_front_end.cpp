@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/engine_setup.h"
 #include "app/install_layout.h"
 #include "app/kill_game_dialog.h"
 #include "app/launch_app.h"
@@ -60,6 +61,7 @@ class PipelineUpdate : public UpdateWork {
             ended_.Set();
             platform::PostMessage(window, WM_APP_WORKER_ENDED, 0, 0);
         };
+        hooks.configured = [](const LauncherConfig& config) { SetUpEngine(config.engine); };
         worker_.SetHooks(std::move(hooks));
         started_ = worker_.Start(window, &updater_, kConfigFileName);
         if (!started_) ended_.Set();

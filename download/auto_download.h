@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "download/body_observer.h"
 #include "platform/messages.h"
@@ -100,6 +101,22 @@ class CAutoDownload {
     // caller reads the finished file instead. Kept across Reset, like the size cap.
     virtual bool SetBodyObserver(IBodyObserver* observer) {
         (void)observer;
+        return false;
+    }
+
+    // Further servers that publish the same file as the task set last (SetTask forgets
+    // them), all fetched from at once. False when this kind fetches from the task's URL
+    // only: the caller then tries the others in turn itself.
+    virtual bool SetMirrors(const std::vector<std::string>& urls) {
+        (void)urls;
+        return false;
+    }
+    // The SHA-256 (64 hex digits) of the block list published beside the task's file (its
+    // URL + ".blocks"), for the task set last (SetTask forgets it): the file is then fetched
+    // only with that list, and every block is checked against it before it is kept. False
+    // when this kind does not check blocks.
+    virtual bool SetBlockListSha256(const std::string& hex) {
+        (void)hex;
         return false;
     }
 

@@ -79,12 +79,19 @@ std::optional<BlockRequest> ParseBlockRequest(std::string_view head) {
         return std::nullopt;
     }
     if (version != "HTTP/1.1" && version != "HTTP/1.0") return std::nullopt;
-    if (target.size() < 2 || target.front() != '/') return std::nullopt;
-    for (char c : target.substr(1)) {
+    std::string_view path = target;
+    constexpr std::string_view kHeldQuery = "?held";
+    if (path.size() > kHeldQuery.size() &&
+        path.substr(path.size() - kHeldQuery.size()) == kHeldQuery) {
+        request.heldMap = true;
+        path.remove_suffix(kHeldQuery.size());
+    }
+    if (path.size() < 2 || path.front() != '/') return std::nullopt;
+    for (char c : path.substr(1)) {
         const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
         if (!hex) return std::nullopt;  // keys are lower-case hex digests
     }
-    request.key = std::string(target.substr(1));
+    request.key = std::string(path.substr(1));
 
     bool sawRange = false;
     size_t at = lineEnd + 2;

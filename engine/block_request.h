@@ -14,7 +14,8 @@ inline constexpr size_t kMaxRequestHead = 8 * 1024;
 
 struct BlockRequest {
     bool headOnly = false;  // HEAD rather than GET
-    std::string key;        // the path without its leading "/"
+    std::string key;        // the path without its leading "/" (and without "?held")
+    bool heldMap = false;   // "/KEY?held": the file's held map (engine/held_map.h)
     bool hasRange = false;
     int64_t first = 0;              // with hasRange
     std::optional<int64_t> last;    // "first-last"; none for "first-"
@@ -22,7 +23,8 @@ struct BlockRequest {
 };
 
 // Parses a whole head ("...\r\n\r\n" included). Empty when it is not a GET or HEAD of an
-// HTTP/1.x origin path with at most one byte range: the server answers 400.
+// HTTP/1.x origin path "/KEY" or "/KEY?held" with at most one byte range: the server
+// answers 400.
 std::optional<BlockRequest> ParseBlockRequest(std::string_view head);
 
 // Bytes to send for a request of a file of `length` bytes.

@@ -13,6 +13,10 @@
 // caller's MD5 (the whole file at the end; a failure is traced to the source that wrote the
 // wrong bytes, which is dropped, and its bytes are fetched again from the others).
 //
+// Peers are asked for their held maps (engine/held_map.h) on a thread of the transfer's own,
+// and again now and then while they are still downloading; a peer is asked only for bytes it
+// holds.
+//
 // Threads: Start returns at once; the transfer runs on threads of its own and calls `ended`
 // exactly once, from one of them, after its last write and save. Pause, Cancel, AddSources
 // and the status and block readers may be called from any thread.
@@ -23,6 +27,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "engine/transfer/piece_map.h"
 
 namespace engine {
 
@@ -95,6 +101,7 @@ struct TransferStatus {
     int blamedSources = 0;       // dropped for wrong bytes
     std::string lastBlamed;      // the URL of the last of them
     bool blocksChecked = false;  // a block list checks every block
+    bool checked = false;        // finished, and its bytes passed a check (list or MD5)
 };
 
 // Who named sources added while running.
@@ -135,6 +142,8 @@ class MultiSourceTransfer {
     // been checked (passed its block hash; without a block list, once the whole file
     // passed its MD5); false otherwise (nothing copied).
     bool ReadHeld(int64_t offset, size_t size, char* out) const;
+    // The bytes ReadHeld would copy now, as ranges (ascending, apart).
+    std::vector<transfer::ByteRange> CheckedRanges() const;
 
   private:
     struct State;

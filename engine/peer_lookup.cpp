@@ -103,8 +103,10 @@ std::string BuildLookupBody(const LookupRequest& r) {
     } else {
         body = "md5=" + FormEscape(r.md5);
     }
-    return body + "&uid=" + FormEscape(userId) + "&pc=" + std::to_string(r.pc) +
-           "&mc=" + std::to_string(r.mc);
+    body += "&uid=" + FormEscape(userId) + "&pc=" + std::to_string(r.pc) +
+            "&mc=" + std::to_string(r.mc);
+    if (r.ownPort != 0) body += "&port=" + std::to_string(r.ownPort);
+    return body;
 }
 
 int ParseLookupAnswer(std::string_view answer, int64_t& size, std::string& md5,
@@ -126,36 +128,51 @@ int ParseLookupAnswer(std::string_view answer, int64_t& size, std::string& md5,
     return kLookupOk;
 }
 
+bool PostLookupForm(const LookupPost& post, std::string& answer) {
+    platform::HttpRequest request;
+    request.url = "http://" + post.host + ":" + std::to_string(post.port) + "/" + post.path;
+    request.userAgent = "Browser1.0";
+    request.bypassCaches = false;
+    request.maxRedirects = 0;
+    request.connectTimeoutSeconds = post.connectTimeoutSeconds;
+    request.noDataTimeoutSeconds = post.noDataTimeoutSeconds;
+    request.post = true;
+    request.postBody = post.body;
+    request.extraHeaders = {"Content-Type: application/x-www-form-urlencoded"};
+    request.http10 = true;
+    request.interrupt = post.interrupt;
+    AnswerCollector collector(post.deadlineSeconds);
+    const platform::HttpResult result = platform::HttpGet(request, collector);
+    if (result.outcome != platform::HttpOutcome::Complete || collector.status() != 200)
+        return false;
+    answer = collector.body();
+    return true;
+}
+
 int QueryFileSources(const LookupRequest& r, int64_t& size, std::string& md5,
                      std::vector<std::string>& sources) {
     const std::string body = BuildLookupBody(r);
     if (body.empty()) return kLookupNothingToAsk;
     Logger::Instance().Log(kLogLevelInfo, "getfipl postdata: \r\n%s\r\n", body.c_str());
 
-    platform::HttpRequest request;
-    request.url = "http://" + r.host + ":" + std::to_string(r.port) + "/getfipl.php";
-    request.userAgent = "Browser1.0";
-    request.bypassCaches = false;
-    request.maxRedirects = 0;
-    request.connectTimeoutSeconds = r.connectTimeoutSeconds;
-    request.noDataTimeoutSeconds = r.noDataTimeoutSeconds;
-    request.post = true;
-    request.postBody = body;
-    request.extraHeaders = {"Content-Type: application/x-www-form-urlencoded"};
-    request.http10 = true;
-    request.interrupt = r.interrupt;
-    AnswerCollector answer(r.deadlineSeconds);
-    const platform::HttpResult result = platform::HttpGet(request, answer);
-    if (result.outcome != platform::HttpOutcome::Complete || answer.status() != 200) {
-        return kLookupTransferFailed;
-    }
-    Logger::Instance().Log(kLogLevelInfo, "P2P Server says: \r\n%s\r\n", answer.body().c_str());
+    LookupPost post;
+    post.host = r.host;
+    post.port = r.port;
+    post.path = "getfipl.php";
+    post.body = body;
+    post.connectTimeoutSeconds = r.connectTimeoutSeconds;
+    post.noDataTimeoutSeconds = r.noDataTimeoutSeconds;
+    post.deadlineSeconds = r.deadlineSeconds;
+    post.interrupt = r.interrupt;
+    std::string answer;
+    if (!PostLookupForm(post, answer)) return kLookupTransferFailed;
+    Logger::Instance().Log(kLogLevelInfo, "P2P Server says: \r\n%s\r\n", answer.c_str());
 
     // Read into copies: the caller's outputs change only for a whole answer.
     int64_t newSize = size;
     std::string newMd5 = md5;
     std::vector<std::string> newSources;
-    const int code = ParseLookupAnswer(answer.body(), newSize, newMd5, newSources);
+    const int code = ParseLookupAnswer(answer, newSize, newMd5, newSources);
     if (code != kLookupOk) return code;
     size = newSize;
     md5 = newMd5;

@@ -3,9 +3,10 @@
 //
 // Request: POST "getfipl.php" over HTTP/1.0, agent "Browser1.0", "Accept: */*",
 // "Content-Type: application/x-www-form-urlencoded", body
-//   url=URL[&refer=REFERER]&uid=USER&pc=PC&mc=MC     when a URL is given
-//   md5=MD5&uid=USER&pc=PC&mc=MC                     otherwise
-// with every value form-escaped (bytes other than A-Z a-z 0-9 - . _ ~ as %XX).
+//   url=URL[&refer=REFERER]&uid=USER&pc=PC&mc=MC[&port=PORT]     when a URL is given
+//   md5=MD5&uid=USER&pc=PC&mc=MC[&port=PORT]                     otherwise
+// with every value form-escaped (bytes other than A-Z a-z 0-9 - . _ ~ as %XX). PORT is the
+// asker's own block-server port, so that the server never names the asker itself.
 //
 // Answer (the response body; at most kMaxAnswerBytes):
 //   "FAILED..."                      the server has nothing (code 4)
@@ -47,6 +48,7 @@ struct LookupRequest {
     std::string userId;
     int32_t pc = 0;
     int32_t mc = 0;
+    uint16_t ownPort = 0;  // the asker's block server; 0: none
     uint32_t connectTimeoutSeconds = 15;
     uint32_t noDataTimeoutSeconds = 30;
     // The whole request ends within this, however the server drips its answer (0: none).
@@ -68,5 +70,19 @@ int ParseLookupAnswer(std::string_view answer, int64_t& size, std::string& md5,
                       std::vector<std::string>& sources);
 // Form escaping of one value.
 std::string FormEscape(std::string_view value);
+
+// POSTs a form `body` to http://HOST:PORT/PATH as the lookup request does (time-outs,
+// deadline, interrupt, answer cap of kMaxAnswerBytes); true with the body of a 200 answer.
+struct LookupPost {
+    std::string host;
+    uint16_t port = 80;
+    std::string path;  // without its leading "/"
+    std::string body;
+    uint32_t connectTimeoutSeconds = 15;
+    uint32_t noDataTimeoutSeconds = 30;
+    uint32_t deadlineSeconds = 20;  // 0: none
+    platform::SocketInterrupt* interrupt = nullptr;
+};
+bool PostLookupForm(const LookupPost& post, std::string& answer);
 
 }  // namespace engine

@@ -1,5 +1,5 @@
-// Test support: what engine/tests/mirror_server.py wrote beside the folder it serves, named
-// after its mode and port, so that a test tells which of several mirrors delivered what.
+// Test support: what engine/tests/mirror_server.py and testing/nginx_server.py logged, so
+// that a test tells which of several servers delivered what.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +23,20 @@ inline int64_t MirrorSentBytes(const std::filesystem::path& root, const std::str
     int64_t total = 0;
     std::string path;
     for (int64_t bytes = 0; in >> path >> bytes;) total += bytes;
+    return total;
+}
+
+// The body bytes that testing/nginx_server.py logged as sent for requests of `path` (with
+// or without a query), in all; -1 when the log cannot be read.
+inline int64_t NginxSentBytes(const std::filesystem::path& log, const std::string& path) {
+    std::ifstream in(log);
+    if (!in) return -1;
+    int64_t total = 0;
+    // "METHOD URI PROTOCOL "RANGE" STATUS BYTES"
+    for (std::string method, uri, protocol, range, status, bytes;
+         in >> method >> uri >> protocol >> range >> status >> bytes;) {
+        if (uri.substr(0, uri.find('?')) == path) total += std::stoll(bytes);
+    }
     return total;
 }
 

@@ -2,11 +2,11 @@
 """nginx serving one folder on a free port of 127.0.0.1, for tests that want a real web
 server; prints the port on the first line of stdout and runs until SIGTERM.
 
-  nginx_server.py FOLDER [RATE_BYTES_PER_SECOND [CONNECTIONS_PER_CLIENT]]
+  nginx_server.py FOLDER [RATE_BYTES_PER_SECOND [CONNECTIONS_PER_CLIENT [LOG]]]
 
 RATE limits each response (0: none); CONNECTIONS caps the connections of one client
-address (0: none; more are answered 503). Every request is logged, as it ends, in
-FOLDER/../nginx-PORT.count, one line "REQUEST RANGE STATUS BYTES_SENT" each.
+address (0: none; more are answered 503). Every request is logged, as it ends, in LOG
+(default FOLDER/../nginx-PORT.count), one line "REQUEST RANGE STATUS BYTES_SENT" each.
 """
 import ctypes
 import os
@@ -31,13 +31,13 @@ def free_port():
         return s.getsockname()[1]
 
 
-def config(work, folder, port, rate, conns):
+def config(work, folder, port, rate, conns, log):
     limits = ""
     if rate:
         limits += "limit_rate %d;" % rate
     if conns:
         limits += "limit_conn perclient %d;" % conns
-    log = os.path.join(folder, "..", "nginx-%d.count" % port)
+    log = log or os.path.join(folder, "..", "nginx-%d.count" % port)
     return """daemon off;
 master_process off;
 worker_processes 1;
@@ -75,6 +75,7 @@ def main():
     folder = os.path.abspath(sys.argv[1])
     rate = int(sys.argv[2]) if len(sys.argv) > 2 else 0
     conns = int(sys.argv[3]) if len(sys.argv) > 3 else 0
+    log = os.path.abspath(sys.argv[4]) if len(sys.argv) > 4 else ""
     work = tempfile.mkdtemp(prefix="qg-nginx-")
     proc = None
     # Another process may take the free port before nginx binds it: try again then.
@@ -82,7 +83,7 @@ def main():
         port = free_port()
         conf = os.path.join(work, "nginx.conf")
         with open(conf, "w") as f:
-            f.write(config(work, folder, port, rate, conns))
+            f.write(config(work, folder, port, rate, conns, log))
         proc = subprocess.Popen(["/usr/sbin/nginx", "-p", work, "-c", conf,
                                  "-e", os.path.join(work, "error.log")],
                                 preexec_fn=die_with_parent)

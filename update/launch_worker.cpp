@@ -106,6 +106,7 @@ CLaunchWorker::CLaunchWorker() = default;
 
 CLaunchWorker::~CLaunchWorker() {
     Join();
+    engine_.reset();
     downloader_.reset();
 }
 
@@ -121,8 +122,11 @@ bool CLaunchWorker::Start(platform::WindowHandle dialog, AXP::IUpdater* updater,
         Error(FormatMessage<MessageId::kConfigLoadFailed>());
         return false;
     }
+    if (hooks_.configured) hooks_.configured(config_);
     downloader_ = hooks_.createDownloader ? hooks_.createDownloader() : CreateDownloader(0);
     if (downloader_ && hooks_.configureDownloader) hooks_.configureDownloader(*downloader_);
+    // A program without the engine fetches its packages over HTTP like every other file.
+    if (config_.engine.enabled) engine_ = CreateDownloader(1);
     updater_ = updater;
     pass_ = ClientWorkGate::OfProcess().Enter(ClientWorkGate::Work::Update);
     if (!pass_) {
@@ -495,7 +499,7 @@ bool CLaunchWorker::FetchPatches() {
             // A signed package cannot be longer than published (0 would mean no cap).
             const int64_t cap =
                 expected ? std::max<int64_t>(1, static_cast<int64_t>(*expected->size)) : 0;
-            if (!DownloadFile(step.url, local, kTagFile, true, true, cap, expected)) {
+            if (!DownloadFile(step.url, local, kTagFile, true, true, cap, expected, &step)) {
                 // The website cannot help when this machine could not store the file.
                 const std::string localFailure = LocalFailureText(local);
                 if (!localFailure.empty()) {
@@ -656,18 +660,24 @@ bool CLaunchWorker::FetchServerList() {
     return true;
 }
 
-bool CLaunchWorker::DownloadAttempt(const std::string& url, const std::string& localPath,
-                                    uint32_t tag, bool verifyPatch, const PublishedFile* expected) {
+bool CLaunchWorker::DownloadAttempt(CAutoDownload& downloader, const std::string& url,
+                                    const std::vector<std::string>& mirrors,
+                                    const std::optional<Sha256Digest>& blockList,
+                                    const std::string& localPath, uint32_t tag, bool verifyPatch,
+                                    const PublishedFile* expected) {
     DigestingObserver digest;
     // Hashed as it streams to disk when the downloader shows its bytes; read back otherwise.
-    const bool observed = expected != nullptr && downloader_->SetBodyObserver(&digest);
-    downloader_->SetTask(url.c_str(), localPath.c_str(), commandWindow_, tag);
-    downloader_->Start();
-    downloader_->Wait(true);
-    if (observed) downloader_->SetBodyObserver(nullptr);
-    const uint32_t state = downloader_->GetState();
+    const bool observed = expected != nullptr && downloader.SetBodyObserver(&digest);
+    downloader.SetTask(url.c_str(), localPath.c_str(), commandWindow_, tag);
+    if (!mirrors.empty()) downloader.SetMirrors(mirrors);
+    if (blockList) downloader.SetBlockListSha256(DigestHex(*blockList));
+    active_ = &downloader;
+    downloader.Start();
+    downloader.Wait(true);
+    if (observed) downloader.SetBodyObserver(nullptr);
+    const uint32_t state = downloader.GetState();
     bool ok = (state & kDownloadPhaseMask) == kDownloadPhaseFinished;
-    lastLocalError_ = ok ? 0 : downloader_->GetLocalError();
+    lastLocalError_ = ok ? 0 : downloader.GetLocalError();
     // A body longer than the published size is cut at the cap: it is not the file either.
     if (expected != nullptr && state == DOWNLOAD_FAILED_TOO_LARGE) lastMismatch_ = true;
     if (ok && expected != nullptr) {
@@ -691,20 +701,34 @@ bool CLaunchWorker::DownloadAttempt(const std::string& url, const std::string& l
         ok = platform::FileSizeAtLeast(localPath, 5) &&
              updater_->VerifyPackageFile(localPath.c_str());
     }
-    downloader_->Reset();
-    if (hooks_.configureDownloader) hooks_.configureDownloader(*downloader_);
+    downloader.Reset();
+    if (&downloader == downloader_.get() && hooks_.configureDownloader)
+        hooks_.configureDownloader(downloader);
     return ok;
 }
 
 bool CLaunchWorker::DownloadFile(const std::string& url, const std::string& localPath, uint32_t tag,
                                  bool useBackupServers, bool verifyPatch, int64_t sizeLimit,
-                                 const PublishedFile* expected) {
+                                 const PublishedFile* expected, const PatchStep* package) {
     lastLocalError_ = 0;
     lastMismatch_ = false;
-    if (!downloader_) return false;
-    downloader_->SetSizeLimit(sizeLimit);
-    for (const std::string& candidate : CandidateUrls(url, useBackupServers)) {
-        if (DownloadAttempt(candidate, localPath, tag, verifyPatch, expected)) return true;
+    CAutoDownload* downloader = package && engine_ ? engine_.get() : downloader_.get();
+    if (!downloader) return false;
+    downloader->SetSizeLimit(sizeLimit);
+    // Only a signed site vouches for the package's block list.
+    std::optional<Sha256Digest> blockList;
+    if (package && signedSite()) blockList = package->blockListSha256;
+    const std::vector<std::string> candidates = CandidateUrls(url, useBackupServers);
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        // Through the engine every attempt fetches from all servers at once; a later one
+        // only puts another server first, whose block list then counts.
+        std::vector<std::string> mirrors;
+        if (downloader == engine_.get())
+            for (size_t j = 0; j < candidates.size(); ++j)
+                if (j != i) mirrors.push_back(candidates[j]);
+        if (DownloadAttempt(*downloader, candidates[i], mirrors, blockList, localPath, tag,
+                            verifyPatch, expected))
+            return true;
         // Another server cannot mend a full or unwritable disk.
         if (lastLocalError_ != 0) return false;
     }
@@ -713,14 +737,8 @@ bool CLaunchWorker::DownloadFile(const std::string& url, const std::string& loca
 
 std::vector<std::string> CLaunchWorker::CandidateUrls(const std::string& url,
                                                       bool useBackupServers) const {
-    std::vector<std::string> urls{url};
-    UrlParts parts;
-    SplitUrl(url, parts);
-    const char* scheme = SchemeText(parts.type);
-    if (scheme == nullptr || !useBackupServers) return urls;
-    for (const std::string& server : config_.backupServers)
-        urls.push_back(RebuildUrl(scheme, server, parts.object));
-    return urls;
+    if (!useBackupServers) return {url};
+    return UrlOnEveryServer(url, config_.backupServers);
 }
 
 bool CLaunchWorker::PackageMatchesPublished(const std::string& path,
@@ -746,16 +764,17 @@ intptr_t CLaunchWorker::CommandWindowProc(platform::WindowHandle window, uint32_
     if (message != WM_DOWNLOAD_PROGRESS)
         return platform::DefWindowProc(window, message, wParam, lParam);
 
+    CAutoDownload* downloader = self->active_ ? self->active_ : self->downloader_.get();
     int64_t total = 0, done = 0;
     // A transfer of unknown length has no percentage.
-    if (self->downloader_->GetProgress(total, done) && total > 0) {
+    if (downloader->GetProgress(total, done) && total > 0) {
         self->SendValue(WM_LAUNCH_PROGRESS, static_cast<uintptr_t>(done * 100.0 / total));
     }
     const uint64_t now = TickMilliseconds();
     if (now - self->lastDetailTick_ > 1000) {
         self->Send(WM_LAUNCH_DETAIL, FormatMessage<MessageId::kDownloadProgress>(
                                          FormatByteSize(done), FormatByteSize(total),
-                                         FormatByteSize(self->downloader_->GetSpeed())));
+                                         FormatByteSize(downloader->GetSpeed())));
         self->lastDetailTick_ = now;
     }
     return 1;

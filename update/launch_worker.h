@@ -59,6 +59,9 @@ class CLaunchWorker {
         std::string launcherVersion = kLauncherVersionText;
         // Called on the pipeline thread as its very last step, whatever the result.
         std::function<void()> finished;
+        // Called on the caller's thread once the configuration is loaded, before the
+        // downloaders are made (the launcher sets the download engine up from it).
+        std::function<void(const LauncherConfig&)> configured;
     };
 
     CLaunchWorker();
@@ -91,12 +94,22 @@ class CLaunchWorker {
     bool ApplyPatches();
     bool FetchServerList();
     // `expected` (a signed site's description of the file) refuses any other body: such
-    // an attempt fails and sets lastMismatch_.
+    // an attempt fails and sets lastMismatch_. A patch package (`package` set) comes through
+    // the download engine when it is on, from every server at once.
     bool DownloadFile(const std::string& url, const std::string& localPath, uint32_t tag,
                       bool useBackupServers, bool verifyPatch, int64_t sizeLimit,
-                      const PublishedFile* expected = nullptr);
+                      const PublishedFile* expected = nullptr, const PatchStep* package = nullptr);
+    // One attempt with `downloader`; `mirrors` and `blockList` go to a downloader that
+    // takes them.
+    bool DownloadAttempt(CAutoDownload& downloader, const std::string& url,
+                         const std::vector<std::string>& mirrors,
+                         const std::optional<Sha256Digest>& blockList, const std::string& localPath,
+                         uint32_t tag, bool verifyPatch, const PublishedFile* expected);
     bool DownloadAttempt(const std::string& url, const std::string& localPath, uint32_t tag,
-                         bool verifyPatch, const PublishedFile* expected);
+                         bool verifyPatch, const PublishedFile* expected) {
+        return DownloadAttempt(*downloader_, url, {}, std::nullopt, localPath, tag, verifyPatch,
+                               expected);
+    }
     // The URL, then the same object on each backup server.
     std::vector<std::string> CandidateUrls(const std::string& url, bool useBackupServers) const;
     enum class SignedFetch { Verified, NotFetched, NotVerified };
@@ -134,6 +147,10 @@ class CLaunchWorker {
     platform::WindowHandle commandWindow_ = platform::kNoWindow;
     AXP::IUpdater* updater_ = nullptr;
     std::unique_ptr<CAutoDownload> downloader_;
+    // The download engine's downloader for the packages; none when the engine is off.
+    std::unique_ptr<CAutoDownload> engine_;
+    // The downloader whose transfer runs now, whose progress the command window shows.
+    CAutoDownload* active_ = nullptr;
     std::thread thread_;
     std::atomic<int> result_{-1};
     ClientWorkGate::Pass pass_;  // held by the pipeline thread until its end

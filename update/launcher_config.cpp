@@ -3,6 +3,7 @@
 #include "platform/file_system.h"
 #include "platform/profile.h"
 #include "platform/text_file.h"
+#include "update/patch_info.h"
 #include "update/position_key.h"
 #include "update/string_split.h"
 #include "update/version_files.h"
@@ -18,6 +19,12 @@ std::string Value(const CSimpleIniA& ini, const std::string& section, const char
                   const char* fallback) {
     const char* v = ini.GetValue(section.c_str(), key, nullptr);
     return v != nullptr ? v : fallback;
+}
+
+// A decimal count that fits 32 bits; anything else is 0, the engine's default.
+uint32_t Count(const CSimpleIniA& ini, const std::string& section, const char* key) {
+    const std::optional<uint64_t> value = ParseDecimal(Value(ini, section, key, ""));
+    return value && *value <= UINT32_MAX ? static_cast<uint32_t>(*value) : 0;
 }
 
 }  // namespace
@@ -76,5 +83,11 @@ bool LoadLauncherConfig(std::string_view configFileName, LauncherConfig& config)
     config.serverListPath = config.downloadDir + "server.lst";
     config.backupServers =
         SplitBackupServers(Value(ini, s, "bakserver", "").substr(0, kConfigPathValueMax));
+    config.engine.enabled = ini.GetBoolValue(s.c_str(), "engine", false);
+    config.engine.lookupServer = Value(ini, s, "lookup", "");
+    config.engine.peerListen = Value(ini, s, "peerlisten", "");
+    config.engine.seed = ini.GetBoolValue(s.c_str(), "seed", true);
+    config.engine.uploadKiBPerSecond = Count(ini, s, "uploadlimit");
+    config.engine.uploadConnections = Count(ini, s, "uploadconnections");
     return true;
 }

@@ -15,6 +15,23 @@ inline constexpr const char* kDefaultGameExe = "qadr.exe";
 // Longest value kept for "game" and "bakserver"; longer ones are cut.
 inline constexpr size_t kConfigPathValueMax = 259;
 
+// The download engine's keys. Without "engine" (or with it off) every file comes over plain
+// HTTP from one server at a time, as it always has.
+struct EngineConfig {
+    // "engine": patch packages and repaired files come through the download engine, from
+    // every update server (the primary and each "bakserver") at once.
+    bool enabled = false;
+    std::string lookupServer;  // "lookup": HOST:PORT of the lookup service; empty: none
+    // "peerlisten": ADDRESS:PORT where the engine serves what it holds to other players;
+    // empty: the engine's default.
+    std::string peerListen;
+    bool seed = true;  // "seed": go on serving the fetched packages while the launcher runs
+    // "uploadlimit" (KiB per second) and "uploadconnections" (at once) for what others
+    // fetch from this player; 0, or a value that is not a decimal: the engine's default.
+    uint32_t uploadKiBPerSecond = 0;
+    uint32_t uploadConnections = 0;
+};
+
 struct LauncherConfig {
     std::string configSection = "quillgate";
     std::string editionId;  // from "ver.id", empty when there is none
@@ -42,6 +59,7 @@ struct LauncherConfig {
     // and nothing is checked beyond the packages' own checksums.
     std::string publicKey;
     std::vector<std::string> backupServers;
+    EngineConfig engine;
 };
 
 // Reads the file whole, unscrambles it unless it holds the text "quillgate", and gives it

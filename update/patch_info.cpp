@@ -54,9 +54,11 @@ bool ParsePatchInfo(std::string_view data, PatchInfo& info) {
         const std::string to = get(name, "to");
         const std::string url = get(name, "url");
         if (from.empty() || to.empty() || url.empty()) continue;
-        info.patches.push_back(
-            PatchStep{ParseVersion(from), ParseVersion(to), url,
-                      ReadPublishedFile(get(name, "size"), get(name, "sha256"))});
+        PatchStep step{ParseVersion(from), ParseVersion(to), url,
+                       ReadPublishedFile(get(name, "size"), get(name, "sha256")), std::nullopt};
+        Sha256Digest blockList;
+        if (ParseDigestHex(get(name, "blockssha256"), blockList)) step.blockListSha256 = blockList;
+        info.patches.push_back(std::move(step));
     }
     return true;
 }

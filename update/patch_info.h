@@ -7,7 +7,8 @@
 // keys "from", "to" and "url".
 //
 // A signed site adds what lets the launcher check every file it fetches: "size" (decimal)
-// and "sha256" (64 hex digits) of each patch's package, and in "latest" the keys
+// and "sha256" (64 hex digits) of each patch's package, "blockssha256" (64 hex digits) of
+// the package's block list published beside it (URL + ".blocks"), and in "latest" the keys
 // "quillgatesize", "quillgatesha256" (of the launcher archive) and "serial" (a decimal
 // that grows with every publication). A value that does not parse is held as absent.
 #pragma once
@@ -33,6 +34,9 @@ struct PatchStep {
     VersionNumber to;
     std::string url;
     PublishedFile package;
+    // What the download engine checks every block of the package against, from whichever
+    // server or player it comes.
+    std::optional<Sha256Digest> blockListSha256;
 };
 
 struct PatchInfo {

@@ -99,6 +99,7 @@ CRepairWorker::CRepairWorker() = default;
 CRepairWorker::~CRepairWorker() {
     SignalStop();
     Join();
+    engine_.reset();
     downloader_.reset();
 }
 
@@ -118,6 +119,7 @@ bool CRepairWorker::Start(platform::WindowHandle dialog, AXP::IUpdater* updater,
     dialogWindow_ = dialog;
     updater_ = updater;
     repairUrl_ = config.repairUrl;
+    backupServers_ = config.backupServers;
     workDir_ = config.downloadDir;
     cacheDir_ = workDir_ + "cache\\";
     publicKey_.reset();
@@ -136,6 +138,10 @@ bool CRepairWorker::Start(platform::WindowHandle dialog, AXP::IUpdater* updater,
         downloader_ = hooks_.createDownloader ? hooks_.createDownloader() : CreateDownloader(0);
         if (downloader_ && hooks_.configureDownloader) hooks_.configureDownloader(*downloader_);
     }
+    if (!config.engine.enabled)
+        engine_.reset();
+    else if (!engine_)
+        engine_ = CreateDownloader(1);  // none in a program without the engine: HTTP then
     stopEvent_.Reset();
     ended_.Reset();
     completed_ = false;
@@ -397,7 +403,8 @@ bool CRepairWorker::FetchContent(const RepairEntry& entry, const std::string& pa
     const std::string relative =
         NormalisePath(packName.empty() ? entry.path : packName + "/" + entry.path, false, true);
     // The list gives the size: a longer answer is not the file.
-    if (!RepairDownload(relative, temp, kTagFile, static_cast<int64_t>(entry.size))) return false;
+    if (!RepairDownload(relative, temp, kTagFile, static_cast<int64_t>(entry.size), true))
+        return false;
     if (IsPublishedContent(temp, entry)) {
         failReason_.clear();
         return true;
@@ -447,18 +454,27 @@ bool CRepairWorker::RestoreFromLocalPatches(const RepairEntry& entry, const std:
 }
 
 bool CRepairWorker::RepairDownload(const std::string& relativePath, const std::string& localPath,
-                                   uint32_t tag, int64_t sizeLimit) {
-    if (!downloader_) return false;
+                                   uint32_t tag, int64_t sizeLimit, bool viaEngine) {
+    CAutoDownload* downloader = viaEngine && engine_ ? engine_.get() : downloader_.get();
+    if (!downloader) return false;
     // Only the relative part is escaped: the site's own address is used as configured.
     const std::string url = repairUrl_ + EscapeUrl(relativePath);
     Send(WM_REPAIR_DETAIL, FormatMessage<MessageId::kFetchingFromServer>(Shown(relativePath)));
-    downloader_->SetSizeLimit(sizeLimit);
-    downloader_->SetTask(url.c_str(), localPath.c_str(), commandWindow_.load(), tag);
-    downloader_->Start();
-    downloader_->Wait(true);
-    const bool ok = (downloader_->GetState() & kDownloadPhaseMask) == kDownloadPhaseFinished;
-    downloader_->Reset();
-    if (hooks_.configureDownloader) hooks_.configureDownloader(*downloader_);
+    downloader->SetSizeLimit(sizeLimit);
+    downloader->SetTask(url.c_str(), localPath.c_str(), commandWindow_.load(), tag);
+    if (downloader == engine_.get()) {
+        std::vector<std::string> mirrors = UrlOnEveryServer(url, backupServers_);
+        mirrors.erase(mirrors.begin());
+        if (!mirrors.empty()) downloader->SetMirrors(mirrors);
+    }
+    active_ = downloader;
+    downloader->Start();
+    downloader->Wait(true);
+    active_ = nullptr;
+    const bool ok = (downloader->GetState() & kDownloadPhaseMask) == kDownloadPhaseFinished;
+    downloader->Reset();
+    if (downloader == downloader_.get() && hooks_.configureDownloader)
+        hooks_.configureDownloader(*downloader);
     if (!ok && !Stopped()) Error(FormatMessage<MessageId::kPatchInfoFetchFailed>());
     return ok;
 }
@@ -636,12 +652,14 @@ intptr_t CRepairWorker::CommandWindowProc(platform::WindowHandle window, uint32_
     auto* self = reinterpret_cast<CRepairWorker*>(platform::GetWindowUserData(window));
     if (self == nullptr) return platform::DefWindowProc(window, message, wParam, lParam);
     if (message == 0x3400) return 1;
+    CAutoDownload* downloader = self->active_.load();
+    if (downloader == nullptr) downloader = self->downloader_.get();
     if (message == kStopDownloadMessage) {
-        self->downloader_->Stop();
+        downloader->Stop();
         return 1;
     }
     if (message == WM_DOWNLOAD_STATE) {
-        const uint32_t state = self->downloader_->GetState();
+        const uint32_t state = downloader->GetState();
         if (state == kDownloadPhaseRunning) self->SendValue(WM_REPAIR_TOTAL_PROGRESS, 0);
         if ((state & kDownloadPhaseMask) == kDownloadPhaseFinished)
             self->SendValue(WM_REPAIR_TOTAL_PROGRESS, 100);
@@ -651,13 +669,13 @@ intptr_t CRepairWorker::CommandWindowProc(platform::WindowHandle window, uint32_
         return platform::DefWindowProc(window, message, wParam, lParam);
     int64_t total = 0, done = 0;
     // A transfer of unknown length has no percentage.
-    if (self->downloader_->GetProgress(total, done) && total > 0)
+    if (downloader->GetProgress(total, done) && total > 0)
         self->SendValue(WM_REPAIR_TOTAL_PROGRESS, static_cast<uintptr_t>(done * 100.0 / total));
     const uint64_t now = TickMilliseconds();
     if (now - g_lastDownloadText.load() > 1000) {
         self->Send(WM_REPAIR_STATUS, FormatMessage<MessageId::kDownloadProgress>(
                                          FormatByteSize(done), FormatByteSize(total),
-                                         FormatByteSize(self->downloader_->GetSpeed())));
+                                         FormatByteSize(downloader->GetSpeed())));
         g_lastDownloadText = now;
     }
     return 1;

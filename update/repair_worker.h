@@ -106,8 +106,10 @@ class CRepairWorker {
     // Keeps the pack's "(list)" naming every entry restored into it.
     bool KeepCatalogue(AXP::PackFile& pack, const std::vector<RepairEntry>& entries,
                        const std::vector<const RepairEntry*>& restored);
+    // A file of the site; one to restore (`viaEngine`) comes through the download engine
+    // when it is on, from the repair site and the same path on every backup server at once.
     bool RepairDownload(const std::string& relativePath, const std::string& localPath, uint32_t tag,
-                        int64_t sizeLimit);
+                        int64_t sizeLimit, bool viaEngine = false);
     void AddCheckedVolume(uint32_t size);
     void ShowChecking();
     bool Stopped();
@@ -134,12 +136,16 @@ class CRepairWorker {
     std::string workDir_;
     std::string cacheDir_;
     std::string repairUrl_;
+    std::vector<std::string> backupServers_;
     std::optional<PublicKey> publicKey_;
     bool publicKeyBad_ = false;
     std::string installedRaw_;                       // ".ver" as the repair found it
     std::optional<VersionNumber> installedVersion_;  // none when ".ver" gives none
     std::string failReason_;  // why the file that failed last was refused, for FailFile
     std::unique_ptr<CAutoDownload> downloader_;
+    std::unique_ptr<CAutoDownload> engine_;  // none when the engine is off
+    // The downloader whose transfer runs now: stopped by a stop, shown by the window.
+    std::atomic<CAutoDownload*> active_{nullptr};
     std::thread thread_;
     platform::Event stopEvent_{true, false};
     platform::Event ended_{true, false};  // set as the thread's last step

@@ -135,6 +135,18 @@ std::string RebuildUrl(std::string_view scheme, std::string_view server, std::st
     return url;
 }
 
+std::vector<std::string> UrlOnEveryServer(const std::string& url,
+                                          const std::vector<std::string>& backupServers) {
+    std::vector<std::string> urls{url};
+    UrlParts parts;
+    SplitUrl(url, parts);
+    const char* scheme = SchemeText(parts.type);
+    if (scheme == nullptr) return urls;
+    for (const std::string& server : backupServers)
+        urls.push_back(RebuildUrl(scheme, server, parts.object));
+    return urls;
+}
+
 std::string EscapeUrl(std::string_view text) {
     std::string out;
     out.reserve(text.size() * 3);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Service types as the platform's URL split reports them.
 enum class ServiceType : uint32_t {
@@ -43,6 +44,11 @@ const char* SchemeText(ServiceType type);
 
 // "scheme://server" followed by the object; the port of the original URL is not kept.
 std::string RebuildUrl(std::string_view scheme, std::string_view server, std::string_view object);
+
+// The URL itself, then the same object on each backup server in turn; the URL alone when
+// its service type is one whose URLs are not rebuilt.
+std::vector<std::string> UrlOnEveryServer(const std::string& url,
+                                          const std::vector<std::string>& backupServers);
 
 // Keeps letters, digits and : \ / . ? & # @; every other byte becomes "%XX".
 std::string EscapeUrl(std::string_view text);

@@ -1,9 +1,11 @@
 #include "download/tarn/auto_download_tarn.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "download/progress_format.h"
+#include "download/tarn/engine_in_process.h"
 #include "platform/machine_id.h"
 #include "platform/registry.h"
 #include "quillgate/tarn.h"
@@ -24,6 +26,11 @@ __attribute__((weak)) int32_t TarnDownloadUrl(TarnTask* task, const char* url, c
 __attribute__((weak)) int32_t TarnCancelDownload(TarnTask* task);
 __attribute__((weak)) int32_t TarnGetStatusInfo(TarnTask* task, void* out);
 __attribute__((weak)) int32_t TarnWaitDownload(TarnTask* task);
+__attribute__((weak)) int32_t TarnAddMirrors(TarnTask* task, const char* const* urls,
+                                             int32_t count);
+__attribute__((weak)) int32_t TarnSetBlockListUrl(TarnTask* task, const char* url,
+                                                  const char* sha256);
+__attribute__((weak)) int32_t TarnSetSizeLimit(TarnTask* task, int64_t bytes);
 }
 
 namespace {
@@ -33,6 +40,17 @@ bool EngineLinked() {
            DestroyTarnTask && TarnSetCaller && TarnSetCallback && TarnSetBlockMessage &&
            TarnSetDownloadMode && TarnDownloadUrl && TarnCancelDownload && TarnGetStatusInfo &&
            TarnWaitDownload;
+}
+
+// The most mirrors the engine takes for one task.
+constexpr size_t kMaxMirrors = 64;
+
+bool IsHexDigest(const std::string& text) {
+    if (text.size() != 64) return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+            return false;
+    return true;
 }
 
 bool IsRunning(uint32_t state) { return (state & kDownloadPhaseMask) == kDownloadPhaseRunning; }
@@ -62,10 +80,14 @@ platform::SystemTime TimeAt(const unsigned char* block, size_t offset) {
 
 CAutoDownload_Tarn::CAutoDownload_Tarn() {
     if (!EngineLinked() || !TarnInitLibrary()) return;
-    const auto port = platform::RegistryStore(platform::RegistryHive::LocalMachine)
-                          .Read("Software\\VELKO\\p4p", "IPCPort");
-    if (!port || port->type != platform::RegistryType::Dword) return;
-    TarnSetIPCPort(port->number);
+    // The outside engine service's port is needed only for its commit record, which this
+    // downloader never sends: a program that uses the engine in-process does without it.
+    if (!EngineInProcess()) {
+        const auto port = platform::RegistryStore(platform::RegistryHive::LocalMachine)
+                              .Read("Software\\VELKO\\p4p", "IPCPort");
+        if (!port || port->type != platform::RegistryType::Dword) return;
+        TarnSetIPCPort(port->number);
+    }
     TarnSetUserID(platform::MachineIdText(platform::ComputeMachineId()).c_str());
     usable_ = true;
     SetStateAndNotify(DOWNLOAD_IDLE);
@@ -136,6 +158,8 @@ bool CAutoDownload_Tarn::SetTask(const char* url, const char* localPath,
     // next file, whose engine task replaces the old one.
     if (IsRunning(GetState())) return false;
     ReleaseEngineTask();
+    mirrors_.clear();
+    blockListSha256_.clear();
     task_->notifyWindow = notifyWindow;
     task_->tag = tag;
     const bool valid = url && *url && localPath && *localPath;
@@ -159,8 +183,9 @@ void CAutoDownload_Tarn::Start() {
         TarnSetCallback(engineTask_, static_cast<uint64_t>(window_), 0);
         TarnSetBlockMessage(engineTask_, 1);
         TarnSetDownloadMode(engineTask_, 2);
-        started =
-            TarnDownloadUrl(engineTask_, task_->url.c_str(), "", task_->localPath.c_str()) != 0;
+        started = HandOverSources();
+        started = started && TarnDownloadUrl(engineTask_, task_->url.c_str(), "",
+                                             task_->localPath.c_str()) != 0;
         ended_ = !started;
     }
     if (!started) {
@@ -171,6 +196,33 @@ void CAutoDownload_Tarn::Start() {
         return;
     }
     SetStateAndNotify(DOWNLOAD_RUNNING);
+}
+
+bool CAutoDownload_Tarn::SetMirrors(const std::vector<std::string>& urls) {
+    if (!usable_ || !TarnAddMirrors || IsRunning(GetState())) return false;
+    mirrors_.assign(urls.begin(), urls.begin() + std::min(urls.size(), kMaxMirrors));
+    return true;
+}
+
+bool CAutoDownload_Tarn::SetBlockListSha256(const std::string& hex) {
+    if (!usable_ || !TarnSetBlockListUrl || IsRunning(GetState()) || !IsHexDigest(hex))
+        return false;
+    blockListSha256_ = hex;
+    return true;
+}
+
+bool CAutoDownload_Tarn::HandOverSources() {
+    if (!mirrors_.empty()) {
+        std::vector<const char*> urls;
+        for (const std::string& url : mirrors_) urls.push_back(url.c_str());
+        if (!TarnAddMirrors(engineTask_, urls.data(), static_cast<int32_t>(urls.size())))
+            return false;
+    }
+    // No URL: the list is the one beside the file, which must then be there and match.
+    if (!blockListSha256_.empty() &&
+        !TarnSetBlockListUrl(engineTask_, "", blockListSha256_.c_str()))
+        return false;
+    return sizeLimit_ <= 0 || (TarnSetSizeLimit && TarnSetSizeLimit(engineTask_, sizeLimit_));
 }
 
 void CAutoDownload_Tarn::Stop() {
@@ -225,7 +277,13 @@ void CAutoDownload_Tarn::OnStarted() {
 void CAutoDownload_Tarn::OnEnded(intptr_t endCode) {
     ended_ = true;
     endedEvent_.Set();
-    SetStateAndNotify(MapEndCode(endCode));
+    uint32_t state = MapEndCode(endCode);
+    // A file longer than the cap is told apart, as the HTTP downloader tells it.
+    unsigned char block[TARN_STATUS_BLOCK_SIZE] = {};
+    if (endCode == TARN_END_FAILED && TarnGetStatusInfo(engineTask_, block) &&
+        FieldAt<uint32_t>(block, TARN_STATUS_FAILURE_OFFSET) == TARN_FAILURE_SIZE_LIMIT)
+        state = DOWNLOAD_FAILED_TOO_LARGE;
+    SetStateAndNotify(state);
     platform::KillTimer(window_, kPollTimer);
     polling_ = false;
     platform::SetTimer(window_, kReapTimer, kTimerPeriodMs);

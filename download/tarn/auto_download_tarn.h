@@ -8,12 +8,16 @@
 // its objects (CMake target qg_tarn), which binds them, and the engine then shares the
 // program's message layer, in which this downloader's window lives. An executable built
 // without the engine gets a downloader that reports itself unusable, and the factory
-// returns none.
+// returns none. So does a program that neither names the outside engine service's port
+// ("IPCPort" under HKLM "Software\VELKO\p4p") nor uses the engine in-process
+// (download/tarn/engine_in_process.h).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "download/auto_download.h"
 #include "platform/event.h"
@@ -46,6 +50,10 @@ class CAutoDownload_Tarn : public CAutoDownload {
     void Start() override;
     void Stop() override;
     bool Wait(bool pumpMessages) override;
+    // Handed to the engine as the task's mirrors (at most 64) and as the digest of the
+    // block list it finds beside the file; both belong to the task set last.
+    bool SetMirrors(const std::vector<std::string>& urls) override;
+    bool SetBlockListSha256(const std::string& hex) override;
 
     static uint32_t MapEngineStatus(uint32_t status);
     static uint32_t MapEndCode(intptr_t endCode);
@@ -61,10 +69,14 @@ class CAutoDownload_Tarn : public CAutoDownload {
     void OnEnded(intptr_t endCode);
     void OnPoll();
     void OnReap();
+    // Gives the new engine task its mirrors, its block list's digest and its size cap.
+    bool HandOverSources();
     // Cancels the engine task if it still runs, waits for its thread and destroys it.
     void ReleaseEngineTask();
 
     bool usable_ = false;
+    std::vector<std::string> mirrors_;
+    std::string blockListSha256_;
     TarnTask* engineTask_ = nullptr;
     uint32_t lastEngineStatus_ = 0;
     platform::WindowHandle window_ = platform::kNoWindow;

@@ -8,6 +8,7 @@
 #include "platform/tcp_socket.h"
 #include "quillgate/tarn.h"
 #include "tarn_peers.h"
+#include "tarn_sharing.h"
 #include "tarn_task.h"
 
 namespace {
@@ -88,6 +89,21 @@ void TarnSetConnectionLimits(uint32_t perSource, uint32_t inAll) {
     if (perSource > 0) gSettings.perSource = perSource > 64 ? 64 : perSource;
     if (inAll > 0) gSettings.inAll = inAll > 256 ? 256 : inAll;
 }
+
+static_assert(TARN_SEED_WHILE_RUNNING == tarn::kSeedWhileTheProcessLives);
+static_assert(TARN_UPLOAD_UNLIMITED == tarn::kUploadUnlimited);
+
+int32_t TarnSetPeerListen(const char* address, uint16_t port) {
+    return tarn::Sharing::Instance().SetListen(Text(address), port) ? 1 : 0;
+}
+
+void TarnSetSeedSeconds(uint32_t seconds) { tarn::Sharing::Instance().SetSeedSeconds(seconds); }
+
+void TarnSetUploadLimit(uint32_t bytesPerSecond, uint32_t connections) {
+    tarn::Sharing::Instance().SetUploadLimit(bytesPerSecond, connections);
+}
+
+uint32_t TarnGetSeedingCount(void) { return tarn::Sharing::Instance().SeedingCount(); }
 
 // Each new task reads the log target again, so that a changed setting takes effect for the
 // tasks created after it.

@@ -1,17 +1,15 @@
 #include "tarn_peers.h"
 
-#include <memory>
-#include <mutex>
 #include <vector>
 
 #include "engine/block_server.h"
+#include "engine/hex_text.h"
 #include "engine/logger.h"
 #include "engine/peer_lookup.h"
 #include "engine/source_line.h"
+#include "tarn_sharing.h"
 
-namespace {
-
-bool SplitHostPort(const std::string& text, std::string& host, uint16_t& port) {
+bool SplitLookupServer(const std::string& text, std::string& host, uint16_t& port) {
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) return false;
     const std::string digits = text.substr(colon + 1);
@@ -27,27 +25,12 @@ bool SplitHostPort(const std::string& text, std::string& host, uint16_t& port) {
     return true;
 }
 
-std::mutex gServerLock;
-std::unique_ptr<engine::BlockServer> gServer;  // guarded by gServerLock
-
-engine::BlockServer* Server() {
-    std::lock_guard<std::mutex> guard(gServerLock);
-    if (!gServer) {
-        auto server = std::make_unique<engine::BlockServer>();
-        if (!server->Start("127.0.0.1")) return nullptr;
-        gServer = std::move(server);
-    }
-    return gServer.get();
-}
-
-}  // namespace
-
 LookupSources AskLookup(const tarn::ProcessSettings& settings, const std::string& url,
                         const std::string& target, platform::SocketInterrupt* interrupt) {
     LookupSources urls;
     if (settings.lookupServer.empty() || url.empty()) return urls;
     engine::LookupRequest request;
-    if (!SplitHostPort(settings.lookupServer, request.host, request.port)) {
+    if (!SplitLookupServer(settings.lookupServer, request.host, request.port)) {
         engine::Logger::Instance().Log(engine::kLogLevelInfo, "lookup server unusable: %s",
                                        settings.lookupServer.c_str());
         return urls;
@@ -55,6 +38,7 @@ LookupSources AskLookup(const tarn::ProcessSettings& settings, const std::string
     request.url = url;
     request.userId = settings.userId.empty() ? "0" : settings.userId;
     request.interrupt = interrupt;
+    request.ownPort = tarn::Sharing::Instance().port();
     int64_t size = -1;
     std::string md5;
     std::vector<std::string> lines;
@@ -84,23 +68,29 @@ bool GiveLookupSources(engine::MultiSourceTransfer& transfer, const LookupSource
 
 std::string PublishHeld(engine::MultiSourceTransfer& transfer, const std::string& md5) {
     if (tarn::CurrentSettings().lookupServer.empty()) return "";
-    engine::BlockServer* server = Server();
-    if (!server) return "";
+    tarn::Sharing& sharing = tarn::Sharing::Instance();
+    if (!sharing.EnsureServer()) return "";
     const engine::TransferStatus st = transfer.status();
-    const std::string key = engine::BlockKey(md5, st.url);
-    server->Publish(key, st.total, [&transfer](int64_t offset, size_t size, char* out) {
-        return transfer.ReadHeld(offset, size, out);
-    });
-    return key;
+    tarn::SharedFile file;
+    file.key = engine::BlockKey(md5, st.url);
+    file.length = st.total;
+    file.md5 = engine::LowerAscii(md5);
+    file.url = st.url;
+    sharing.ShareDownload(
+        file,
+        [&transfer](int64_t offset, size_t size, char* out) {
+            return transfer.ReadHeld(offset, size, out);
+        },
+        [&transfer] { return transfer.CheckedRanges(); });
+    return file.key;
+}
+
+void FinishPublished(const std::string& key, const std::string& target, bool checked) {
+    if (!key.empty()) tarn::Sharing::Instance().Finished(key, target, checked);
 }
 
 void WithdrawPublished(const std::string& key) {
-    if (key.empty()) return;
-    std::lock_guard<std::mutex> guard(gServerLock);
-    if (gServer) gServer->Withdraw(key);
+    if (!key.empty()) tarn::Sharing::Instance().Stop(key);
 }
 
-uint32_t BlockServerPort() {
-    std::lock_guard<std::mutex> guard(gServerLock);
-    return gServer ? gServer->port() : 0;
-}
+uint32_t BlockServerPort() { return tarn::Sharing::Instance().port(); }

@@ -1,5 +1,5 @@
-// The task's side of peers: asking the lookup server for more sources, and serving what the
-// task holds on the process's block server.
+// The task's side of peers: asking the lookup server for more sources, and sharing what the
+// task holds through the process's block server (tarn_sharing.h).
 #pragma once
 
 #include <string>
@@ -16,8 +16,9 @@ class SocketInterrupt;  // what HttpInterrupt names
 // file's length and MD5 when it tells them, and its sources. A line with the field
 // "kind=peer" names another engine's block server, which may hold only part of the file,
 // and more of it later; every other line names a whole copy. At most kMaxLookupMirrors
-// mirrors and kMaxLookupPeers peers are taken from one answer. The request ends within its
-// deadline, or at once through `interrupt`.
+// mirrors and kMaxLookupPeers peers are taken from one answer. The request names this
+// process's block server (when it runs), so that the answer never names it. It ends within
+// its deadline, or at once through `interrupt`.
 struct LookupSources {
     int64_t length = -1;
     std::string md5;
@@ -30,9 +31,15 @@ LookupSources AskLookup(const tarn::ProcessSettings& settings, const std::string
 // with the trusted ones, its mirrors and peers as untrusted sources (never as the caller's).
 // False when the transfer had come to its end already, and so could not use them.
 bool GiveLookupSources(engine::MultiSourceTransfer& transfer, const LookupSources& found);
-// Publishes the transfer's held bytes on the block server (started on first need); returns
-// the key, "" when nothing was published.
+// Shares the transfer's checked bytes on the block server (started on first need) and
+// announces them at the lookup server; returns the key, "" when nothing is shared (no lookup
+// server set, or the block server cannot listen).
 std::string PublishHeld(engine::MultiSourceTransfer& transfer, const std::string& md5);
+// The transfer has put its file at `target`: it is seeded for the seeding time when its
+// bytes passed a check, else no longer shared.
+void FinishPublished(const std::string& key, const std::string& target, bool checked);
 void WithdrawPublished(const std::string& key);
 // The block server's port, 0 when it does not run.
 uint32_t BlockServerPort();
+// "HOST:PORT" of a lookup server setting; false when it is not of that form.
+bool SplitLookupServer(const std::string& text, std::string& host, uint16_t& port);

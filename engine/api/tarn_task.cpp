@@ -17,6 +17,10 @@ namespace {
 
 constexpr uintptr_t kPollTimer = 1;
 constexpr uint32_t kPollMs = 250;
+// How often a running transfer asks the lookup again: soon while answers name new peers,
+// less often while they do not.
+constexpr std::chrono::seconds kFirstLookupAgain{2};
+constexpr std::chrono::seconds kLongestLookupInterval{30};
 constexpr const char* kTimerClass = "TarnTaskTimer";
 
 intptr_t TimerProc(platform::WindowHandle w, uint32_t m, uintptr_t wp, intptr_t lp) {
@@ -313,12 +317,17 @@ bool TarnTask::StartTransfer(const std::string& url, const LookupSources* answer
     // and its peers only once the file's length is known (the transfer sees to both). It is
     // asked beside the transfer, so that the caller's URLs start at once; a start with its
     // answer already in does not ask again.
+    // The block server runs before the lookup is asked: the request names its port.
+    Publish();
+    firstLookupOut = false;
+    lookupInterval = kFirstLookupAgain;
+    nextLookup = std::chrono::steady_clock::now() + lookupInterval;
     if (answered) {
         GiveLookupSources(*transfer, *answered);
     } else {
         lookup.Start(settings, first, target, self, tarn::kMsgLookupAnswered);
+        firstLookupOut = lookup.pending();
     }
-    Publish();
     return true;
 }
 
@@ -353,20 +362,50 @@ void TarnTask::OnTimer() {
         lastReported = st.received;
         if (eachBlock) Notify(TARN_MSG_STARTED, st.sourcesInUse);
     }
+    AskLookupAgain(st);
+}
+
+// Engines that began the same file since the last answer hold bytes by now: the lookup names
+// them. Only while their bytes can be checked, and never while an answer is still out.
+void TarnTask::AskLookupAgain(const engine::TransferStatus& st) {
+    if (lookup.pending() || endAwaitsLookup || st.failure != engine::TransferFailure::None ||
+        std::chrono::steady_clock::now() < nextLookup) {
+        return;
+    }
+    bool checkable = st.blocksChecked;
+    std::string target;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        checkable = checkable || !md5.empty();
+        target = fileName;
+    }
+    const tarn::ProcessSettings settings = tarn::CurrentSettings();
+    if (!checkable || settings.lookupServer.empty() || st.url.empty()) return;
+    lookup.Start(settings, st.url, target, threadId.load(), tarn::kMsgLookupAnswered);
 }
 
 void TarnTask::OnLookupAnswered() {
     std::optional<LookupSources> answer = lookup.TakeAnswer();
     if (!answer) return;  // from a lookup stopped since
+    const bool first = firstLookupOut;
+    firstLookupOut = false;
     if (endAwaitsLookup) {
         endAwaitsLookup = false;
         return RunAgainWithLookup(*answer);
     }
     // The running transfer decides when the lookup's sources may work (their bytes must be
     // checkable, peers wait for the length). One that has failed already cannot take them:
-    // its end is on its way, and the answer is kept for the run it earns.
-    if (transfer && GiveLookupSources(*transfer, *answer)) return;
-    lateAnswer = std::move(answer);
+    // its end is on its way, and the answer to its first ask is kept for the run it earns.
+    const int known = transfer ? transfer->status().sourcesKnown : 0;
+    if (transfer && GiveLookupSources(*transfer, *answer)) {
+        const bool newPeers = transfer->status().sourcesKnown > known;
+        lookupInterval = newPeers
+                             ? kFirstLookupAgain
+                             : std::min(lookupInterval + kFirstLookupAgain, kLongestLookupInterval);
+        nextLookup = std::chrono::steady_clock::now() + lookupInterval;
+        return;
+    }
+    if (first) lateAnswer = std::move(answer);
 }
 
 // The caller's sources ran out before the lookup had answered: one more run, with the
@@ -395,6 +434,8 @@ void TarnTask::OnSourceEnded(engine::TransferEnd end) {
     if (end == engine::TransferEnd::Cancelled) return Finish(TARN_END_FAILED, TARN_STATUS_ENDED);
     // Sources the lookup names may serve where the caller's gave out; any other failure
     // is the file's, not the sources'.
+    // A later ask only adds to a running transfer: it does not hold up the end.
+    if (!firstLookupOut) lookup.Stop();
     if (transfer && transfer->status().failure == engine::TransferFailure::NoSource) {
         if (lookup.pending()) {
             endAwaitsLookup = true;  // bounded by the lookup's deadline; a stop ends it at once
@@ -429,7 +470,17 @@ void TarnTask::Finish(int32_t endCode, uint32_t state) {
     platform::KillTimer(timerWindow, kPollTimer);
     endAwaitsLookup = false;
     if (transfer) transfer->Join();
-    WithdrawPublished(publishedKey);
+    if (endCode == TARN_END_COMPLETED && transfer) {
+        // The file is at its name and checked: seeded from there for the seeding time.
+        std::string target;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            target = fileName;
+        }
+        FinishPublished(publishedKey, target, transfer->status().checked);
+    } else {
+        WithdrawPublished(publishedKey);
+    }
     publishedKey.clear();
     publishedLength = 0;
     const TarnSystemTime now = LocalNow();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -87,6 +88,11 @@ struct TarnTask {
     platform::WindowHandle timerWindow = platform::kNoWindow;
     std::string publishedKey;
     int64_t publishedLength = 0;
+    // The lookup is asked again now and then while the transfer runs, for peers that have
+    // begun since; sooner while each answer names new ones.
+    bool firstLookupOut = false;  // the ask that started with the transfer is still out
+    std::chrono::steady_clock::time_point nextLookup{};
+    std::chrono::seconds lookupInterval{0};
 
     // Starts the thread for a download of `role`; false when one already runs.
     bool Launch(int32_t role);
@@ -106,6 +112,7 @@ struct TarnTask {
     // it, or gives it the lookup's answer already in.
     bool StartTransfer(const std::string& url, const LookupSources* answered);
     void OnTimer();
+    void AskLookupAgain(const engine::TransferStatus& st);
     void OnLookupAnswered();
     void OnSourceEnded(engine::TransferEnd end);
     void RunAgainWithLookup(const LookupSources& answer);

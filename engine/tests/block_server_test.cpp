@@ -27,11 +27,18 @@ class BlockServerTest : public ::testing::Test {
         server_.SetLimits(4, 1000);
         ASSERT_TRUE(server_.Start("127.0.0.1"));
         key_ = engine::BlockKey("", "http://127.0.0.1/file.bin");
-        server_.Publish(key_, kLength, [](int64_t offset, size_t size, char* out) {
-            if (offset < 0 || offset + static_cast<int64_t>(size) > kHeldUpTo) return false;
+        server_.Publish(key_, kLength, HeldUpTo(kHeldUpTo), HeldRangeUpTo(kHeldUpTo));
+    }
+
+    static engine::HeldReader HeldUpTo(int64_t end) {
+        return [end](int64_t offset, size_t size, char* out) {
+            if (offset < 0 || offset + static_cast<int64_t>(size) > end) return false;
             for (size_t i = 0; i < size; ++i) out[i] = ByteAt(offset + static_cast<int64_t>(i));
             return true;
-        });
+        };
+    }
+    static engine::HeldRanges HeldRangeUpTo(int64_t end) {
+        return [end] { return std::vector<engine::transfer::ByteRange>{{0, end}}; };
     }
 
     HttpReply Get(const std::string& key, const std::string& range) {
@@ -97,10 +104,7 @@ TEST_F(BlockServerTest, AWholeFileIsServedOnlyWhenEveryByteIsHeld) {
     EXPECT_EQ(Get(key_, "").status, 416);
     const std::string small = engine::BlockKey("0123456789ABCDEF0123456789ABCDEF", "");
     EXPECT_EQ(small, "0123456789abcdef0123456789abcdef");
-    server_.Publish(small, 5, [](int64_t offset, size_t size, char* out) {
-        for (size_t i = 0; i < size; ++i) out[i] = ByteAt(offset + static_cast<int64_t>(i));
-        return true;
-    });
+    server_.Publish(small, 5, HeldUpTo(5), HeldRangeUpTo(5));
     const HttpReply reply = Get(small, "");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, Expected(0, 5));
@@ -165,10 +169,7 @@ TEST_F(BlockServerTest, AClientReadingSlowlyIsCutOffAtTheAnswersDeadline) {
     server.SetLimits(2, 10000, 1000);
     ASSERT_TRUE(server.Start("127.0.0.1"));
     constexpr int64_t kBig = 64 << 20;
-    server.Publish(key_, kBig, [](int64_t offset, size_t size, char* out) {
-        for (size_t i = 0; i < size; ++i) out[i] = ByteAt(offset + static_cast<int64_t>(i));
-        return true;
-    });
+    server.Publish(key_, kBig, HeldUpTo(kBig), HeldRangeUpTo(kBig));
     platform::TcpSocket socket;
     ASSERT_TRUE(socket.Connect("127.0.0.1", server.port(), 5000));
     ASSERT_TRUE(socket.SendAll("GET /" + key_ + " HTTP/1.1\r\nRange: bytes=0-\r\n\r\n", 5000));
@@ -209,6 +210,43 @@ TEST_F(BlockServerTest, ManyClientsAtOnceGetWholeAnswersOrABusyReply) {
         }
     }
     EXPECT_GE(served, 1);
+}
+
+TEST_F(BlockServerTest, HeldMapNamesTheCheckedBytes) {
+    const HttpReply map = Get(key_ + "?held", "");
+    EXPECT_EQ(map.status, 200);
+    EXPECT_EQ(map.body, "QGHELD 307200 1\r\n0-204799\r\n");
+    EXPECT_EQ(server_.Held(key_), (std::vector<engine::transfer::ByteRange>{{0, kHeldUpTo}}));
+    EXPECT_EQ(Get(std::string(32, 'a') + "?held", "").status, 404);
+    EXPECT_FALSE(server_.Held(std::string(32, 'a')));
+    const std::string head = Raw("HEAD /" + key_ + "?held HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(head.substr(0, 12), "HTTP/1.1 200");
+    EXPECT_EQ(head.substr(head.size() - 4), "\r\n\r\n");
+    server_.Withdraw(key_);
+    EXPECT_EQ(Get(key_ + "?held", "").status, 404);
+}
+
+// One upload at a time, slowed by the rate: a second range waits for its turn (503), while
+// the held map is still answered.
+TEST_F(BlockServerTest, UploadsBeyondTheLimitAreBusyButTheHeldMapIsAnswered) {
+    server_.SetUploadLimit(50000, 1);
+    platform::TcpSocket slow;
+    ASSERT_TRUE(slow.Connect("127.0.0.1", server_.port(), 5000));
+    ASSERT_TRUE(slow.SendAll("GET /" + key_ + " HTTP/1.1\r\nRange: bytes=0-199999\r\n\r\n", 5000));
+    // Its head has come: it holds the one upload for seconds.
+    std::string answer;
+    char piece[4096];
+    size_t got = 0;
+    while (answer.find("\r\n\r\n") == std::string::npos &&
+           slow.Receive(piece, sizeof piece, 5000, got) && got > 0) {
+        answer.append(piece, got);
+    }
+    EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 206");
+    EXPECT_EQ(Get(key_, "0-9").status, 503);
+    EXPECT_EQ(Get(key_ + "?held", "").status, 200);
+    answer += ReadAll(slow);
+    EXPECT_EQ(answer.substr(answer.find("\r\n\r\n") + 4), Expected(0, 200000));
+    EXPECT_EQ(Get(key_, "0-9").status, 206);
 }
 
 TEST(BlockServerLifecycle, StopsAndReportsNoPort) {

@@ -9,14 +9,17 @@ range that starts past the end, 404 for a missing file), unless a mode makes it 
     norange  ignores Range: always 200 with the whole file
     cut      closes the connection after 64 KiB of each body
     stall    sends 64 KiB of each body, then nothing
-    late     refuses its first three requests with 416, as a peer that does not hold the
-             bytes yet, then as good
+    late     refuses its first three requests with 416 (a held map: holds nothing), as a
+             peer that does not hold the bytes yet, then as good
     short    answers at most the first 100000 bytes of each range (Content-Range says so),
              as a peer that holds only the start of what was asked
     distant  waits 2 s before it answers each request, as a far server does, then as good
     endless  answers every request 200 without a length and sends bytes until the client
              goes
 RATE limits each connection alone.
+
+"PATH?held" answers the held map of a peer's block server (engine/held_map.h): the whole
+file, in every mode (a hostile peer claims it too), or nothing while "late" refuses.
 
 What it did goes beside FOLDER, named after the mode and the port, so that a test can tell
 which of several mirrors of one folder delivered what:
@@ -65,6 +68,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_empty(404)
             return
         size = os.path.getsize(path)
+        if self.path.endswith("?held"):
+            self.send_held(size)
+            return
         if refuse_late():
             self.send_empty(416, "bytes */%d" % size)
             return
@@ -105,6 +111,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             pass
         with open(SENT, "a") as log:
             log.write("%s %d\n" % (self.path, sent))
+
+    def send_held(self, size):
+        ranges = [] if refuse_late() or size == 0 else ["0-%d\r\n" % (size - 1)]
+        body = ("QGHELD %d %d\r\n" % (size, len(ranges)) + "".join(ranges)).encode()
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
 
     def send_empty(self, status, content_range=None):
         self.send_response(status)

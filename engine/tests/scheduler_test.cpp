@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -26,6 +28,15 @@ struct FakeSource {
     std::set<int64_t> wrongBlocks;  // blocks it sends with other bytes
     int64_t length = -1;            // the length it tells; -1: the file's
     double firstByteAfter = 0;      // seconds before a connection's first byte
+    double busyUntil = 0;           // every connection is refused with 503 before this
+    // A peer's held map at a time (seconds); none: the whole file.
+    std::function<std::vector<ByteRange>(double)> holds;
+};
+
+struct Work {
+    int source;
+    int64_t from, end;
+    double at;
 };
 
 struct Outcome {
@@ -34,6 +45,8 @@ struct Outcome {
     std::map<int, int64_t> keptBy;  // bytes held at the end, by writer
     double lengthKnownAt = -1;
     std::map<int, double> firstWorkAt;  // when each source got its first assignment
+    std::vector<Work> work;             // every assignment
+    int askedForWhatItLacks = 0;        // peers given bytes their map did not show
 };
 
 class Simulation {
@@ -52,6 +65,11 @@ class Simulation {
         for (TimePoint now = start; now - start < std::chrono::duration<double>(limitSeconds);
              now += kStep) {
             const double t = std::chrono::duration<double>(now - start).count();
+            // Held maps are asked for when due and answer at once.
+            for (int peer : scheduler->PeersToAsk(now)) {
+                const FakeSource& s = sources_[static_cast<size_t>(peer)];
+                scheduler->TellHeld(peer, Told(s), Holding(s, t), now);
+            }
             Open(now, t, out);
             for (auto it = connections_.begin(); it != connections_.end();) {
                 it = Deliver(it, now, t, out) ? std::next(it) : connections_.erase(it);
@@ -87,15 +105,26 @@ class Simulation {
     using ConnectionIt = std::map<int, Connection>::iterator;
 
     int64_t Told(const FakeSource& s) const { return s.length >= 0 ? s.length : length_; }
+    std::vector<ByteRange> Holding(const FakeSource& s, double t) const {
+        if (!s.holds) return {{0, Told(s)}};
+        return s.holds(t);
+    }
 
     void Open(TimePoint now, double t, Outcome& out) {
         while (const std::optional<Assignment> work = scheduler->Pick(now)) {
             const FakeSource& s = sources_[static_cast<size_t>(work->source)];
             out.firstWorkAt.emplace(work->source, t);
+            out.work.push_back({work->source, work->from, work->end, t});
+            if (s.kind == SourceKind::Peer) {
+                bool held = false;
+                for (const ByteRange& r : Holding(s, t))
+                    held = held || (r.from <= work->from && work->end <= r.to);
+                out.askedForWhatItLacks += !held;
+            }
             int running = 0;
             for (const auto& [id, c] : connections_) running += c.work.source == work->source;
             FetchEnd refused = FetchEnd::Done;
-            if (running >= s.maxConnections) refused = FetchEnd::Busy;
+            if (running >= s.maxConnections || t < s.busyUntil) refused = FetchEnd::Busy;
             // A ranged answer names the length of the source's file.
             if (!work->probe() && Told(s) != length_) refused = FetchEnd::WrongBytes;
             if (refused != FetchEnd::Done) {
@@ -297,6 +326,149 @@ TEST(Scheduler, RefetchedBytesGoToAnotherSource) {
     Outcome out = sim.Run();
     ASSERT_TRUE(out.complete);
     EXPECT_EQ(out.keptBy[1], length);  // source 0 was not asked for its own bytes again
+}
+
+// Bytes of [from, to) held at the end that `source` wrote.
+int64_t KeptIn(const Scheduler& scheduler, int source, int64_t from, int64_t to) {
+    int64_t kept = 0;
+    for (const PieceMap::Span& span : scheduler.held().spans()) {
+        if (span.writer == source)
+            kept += std::max<int64_t>(0, std::min(span.to, to) - std::max(span.from, from));
+    }
+    return kept;
+}
+
+// As with a block list: the length is known from the start and lookup sources may deliver.
+std::unique_ptr<Simulation> Checked(std::vector<FakeSource> sources, int64_t length) {
+    auto sim = std::make_unique<Simulation>(std::move(sources), length, true);
+    sim->scheduler->SetLookupSourcesAllowed(true);
+    EXPECT_TRUE(sim->scheduler->TellLength(length));
+    return sim;
+}
+
+TEST(Scheduler, APeerIsAskedOnlyForWhatItHoldsAndTheOriginForWhatNoPeerHolds) {
+    const int64_t length = 32 * kMiB;
+    FakeSource origin{"http://origin/f", kMiB};
+    FakeSource peer{"http://peer/f", 8 * kMiB, SourceKind::Peer, Trust::Lookup};
+    peer.holds = [](double) { return std::vector<ByteRange>{{8 * kMiB, 24 * kMiB}}; };
+    auto sim = Checked({origin, peer}, length);
+    const Outcome out = sim->Run();
+    ASSERT_TRUE(out.complete);
+    EXPECT_EQ(out.askedForWhatItLacks, 0);
+    EXPECT_EQ(out.keptBy.at(1), 16 * kMiB);
+    EXPECT_EQ(out.keptBy.at(0), 16 * kMiB);
+}
+
+// A peer whose map shows bytes only later: what the origin fetches there until then is all
+// it fetches there; its pieces end where the peer's bytes begin.
+TEST(Scheduler, TheOriginGivesWayOnceAPeersMapShowsItsBytes) {
+    const int64_t length = 64 * kMiB;
+    // Both as fast: only the map keeps the origin out of the peer's bytes.
+    FakeSource origin{"http://origin/f", kMiB};
+    FakeSource peer{"http://peer/f", kMiB, SourceKind::Peer, Trust::Lookup};
+    peer.holds = [](double t) {
+        return t < 1 ? std::vector<ByteRange>{} : std::vector<ByteRange>{{32 * kMiB, 64 * kMiB}};
+    };
+    auto sim = Checked({origin, peer}, length);
+    const Outcome out = sim->Run();
+    ASSERT_TRUE(out.complete);
+    EXPECT_EQ(out.askedForWhatItLacks, 0);
+    // The map was asked for again within 2 s: four connections at 1 MiB/s, two of them in
+    // the back half, fetched at most 4 MiB there until then (and a block each under way).
+    EXPECT_LE(KeptIn(*sim->scheduler, 0, 32 * kMiB, 64 * kMiB), 4 * kMiB + 2 * kBlock);
+    EXPECT_GE(out.keptBy.at(1), 28 * kMiB - 2 * kBlock);
+}
+
+// A peer that is downloading from the front of the file may be fetching right after what it
+// holds: the origin's first piece begins in the middle of the rest instead.
+TEST(Scheduler, APieceBesideAPeersBytesBeginsInTheMiddleOfTheRest) {
+    const int64_t length = 64 * kMiB;
+    FakeSource origin{"http://origin/f", kMiB};
+    FakeSource peer{"http://peer/f", 4 * kMiB, SourceKind::Peer, Trust::Lookup};
+    peer.holds = [length](double t) {
+        const int64_t front =
+            std::min<int64_t>(length, 2 * kMiB + static_cast<int64_t>(t * 2 * kMiB));
+        return std::vector<ByteRange>{{0, front / kBlock * kBlock}};
+    };
+    auto sim = Checked({origin, peer}, length);
+    const Outcome out = sim->Run();
+    ASSERT_TRUE(out.complete);
+    EXPECT_EQ(out.askedForWhatItLacks, 0);
+    const Work first = *std::find_if(out.work.begin(), out.work.end(),
+                                     [](const Work& w) { return w.source == 0; });
+    EXPECT_GE(first.from, 2 * kMiB + 62 * kMiB / 4);
+    EXPECT_LT(first.from, 2 * kMiB + 3 * 62 * kMiB / 4);
+    EXPECT_EQ(first.end, length);
+}
+
+// Peers save the origin's bytes, but never at the player's cost: a slow peer's pieces are
+// shared with the faster origin so that both end together.
+TEST(Scheduler, ASlowPeerDoesNotHoldTheDownloadBack) {
+    const int64_t length = 32 * kMiB;
+    FakeSource origin{"http://origin/f", 4 * kMiB};
+    FakeSource peer{"http://peer/f", 256 * 1024, SourceKind::Peer, Trust::Lookup};
+    auto sim = Checked({origin, peer}, length);
+    const Outcome out = sim->Run();
+    ASSERT_TRUE(out.complete);
+    const double ideal = 32.0 / (16 + 1);
+    EXPECT_LE(out.seconds, ideal * 1.3 + 1);
+    EXPECT_GT(out.keptBy.at(0), out.keptBy.at(1));
+}
+
+TEST(Scheduler, ABusyServerIsWaitedForNotDropped) {
+    FakeSource busy{"http://busy/f", 4 * kMiB};
+    busy.busyUntil = 8;
+    Simulation sim({busy}, 16 * kMiB);
+    const Outcome out = sim.Run();
+    ASSERT_TRUE(out.complete);
+    EXPECT_GE(out.seconds, 8);
+    EXPECT_FALSE(sim.scheduler->source(0).dropped);
+}
+
+TEST(Scheduler, PeersWithoutAMapOrWithNothingWantedOrAnotherFileAreDropped) {
+    const int64_t length = 4 * kMiB;
+    SchedulerSettings settings;
+    settings.wholeBlocks = true;
+    Scheduler scheduler(settings);
+    scheduler.SetLookupSourcesAllowed(true);
+    ASSERT_TRUE(scheduler.TellLength(length));
+    const int silent = scheduler.AddSource("http://silent/k", SourceKind::Peer, Trust::Lookup);
+    const int idle = scheduler.AddSource("http://idle/k", SourceKind::Peer, Trust::Lookup);
+    const int other = scheduler.AddSource("http://other/k", SourceKind::Peer, Trust::Lookup);
+    TimePoint now{};
+    EXPECT_EQ(scheduler.PeersToAsk(now), (std::vector<int>{silent, idle, other}));
+    // Peers still to be heard from may come to deliver.
+    EXPECT_TRUE(scheduler.AnySourceLeft());
+    scheduler.TellHeld(other, length + 1, {{0, length + 1}}, now);
+    EXPECT_TRUE(scheduler.source(other).dropped);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(scheduler.source(silent).dropped);
+        scheduler.HeldUnknown(silent, now);
+    }
+    EXPECT_TRUE(scheduler.source(silent).dropped);
+    // A minute of maps asked every second that show nothing wanted.
+    for (int i = 0; i < 60; ++i) {
+        EXPECT_FALSE(scheduler.source(idle).dropped) << i;
+        scheduler.TellHeld(idle, length, {}, now);
+        now += std::chrono::seconds(1);
+    }
+    EXPECT_TRUE(scheduler.source(idle).dropped);
+    EXPECT_FALSE(scheduler.AnySourceLeft());
+}
+
+// A peer's bytes fetched again from the caller's sources (its round of blame) go to the
+// origin, though the peer's map still shows the whole file: they are not left to a peer that
+// may not take them.
+TEST(Scheduler, BytesAPeerMayNotTakeAreNotLeftToIt) {
+    const int64_t length = 16 * kMiB;
+    FakeSource origin{"http://origin/f", kMiB};
+    FakeSource peer{"http://peer/f", 8 * kMiB, SourceKind::Peer, Trust::Lookup};
+    auto sim = Checked({origin, peer}, length);
+    ASSERT_TRUE(sim->Run().complete);
+    ASSERT_FALSE(sim->scheduler->Refetch(1, true).empty());
+    const Outcome out = sim->Run();
+    ASSERT_TRUE(out.complete);
+    EXPECT_EQ(out.keptBy.at(0), length);
 }
 
 }  // namespace

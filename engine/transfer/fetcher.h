@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/held_map.h"
 #include "engine/transfer/scheduler.h"
 #include "platform/socket_interrupt.h"
 
@@ -50,6 +51,14 @@ class Fetcher {
                               platform::SocketInterrupt& interrupt) = 0;
     // The file's length as the source tells it now; -1 when it does not.
     virtual int64_t Length(const FetchOrder& order, platform::SocketInterrupt& interrupt) = 0;
+    // What a peer holds of the file (its held map, engine/held_map.h); none when it cannot be
+    // had, or the source is no peer.
+    virtual std::optional<HeldMap> Held(const FetchOrder& order,
+                                        platform::SocketInterrupt& interrupt) {
+        (void)order;
+        (void)interrupt;
+        return std::nullopt;
+    }
 };
 
 // The most one ranged HTTP request asks for: the rest of a longer piece is asked for again

@@ -1,4 +1,6 @@
 // HTTP and HTTPS mirrors and peers: one GET per fetch, a range unless it is a probe.
+#include <chrono>
+
 #include "engine/transfer/fetcher.h"
 #include "platform/http_transfer.h"
 
@@ -139,7 +141,50 @@ class HttpFetcher : public Fetcher {
         return events.length;
     }
 
+    std::optional<HeldMap> Held(const FetchOrder& order,
+                                platform::SocketInterrupt& interrupt) override {
+        if (!peer_) return std::nullopt;
+        platform::HttpRequest http = RequestFor(order);
+        http.url = order.url + "?held";
+        http.connectTimeoutSeconds = kHeldMapSeconds;
+        http.noDataTimeoutSeconds = kHeldMapSeconds;
+        http.maxRedirects = 0;
+        http.interrupt = &interrupt;
+        MapEvents events;
+        const platform::HttpResult result = platform::HttpGet(http, events);
+        if (result.outcome != platform::HttpOutcome::Complete || !events.ok) return std::nullopt;
+        return ParseHeldMap(events.body);
+    }
+
   private:
+    // A held map is small and quick to answer: a peer that takes longer is asked again later.
+    static constexpr uint32_t kHeldMapSeconds = 5;
+
+    class MapEvents : public platform::HttpTransferEvents {
+      public:
+        void OnResolving(const std::string&) override {}
+        void OnConnecting() override {}
+        void OnConnected() override {}
+        void OnRedirect(long, const std::string&) override {}
+        bool OnResponse(long status, int64_t contentLength) override {
+            ok = status == 200 && contentLength <= static_cast<int64_t>(kMaxHeldMapBytes);
+            return ok;
+        }
+        bool OnBody(const char* data, size_t size) override {
+            if (size > kMaxHeldMapBytes - body.size() || Late()) return ok = false;
+            body.append(data, size);
+            return true;
+        }
+        bool OnTick() override { return !Late(); }
+        bool Late() const { return std::chrono::steady_clock::now() >= deadline_; }
+        bool ok = false;
+        std::string body;
+
+      private:
+        std::chrono::steady_clock::time_point deadline_ =
+            std::chrono::steady_clock::now() + std::chrono::seconds(2 * kHeldMapSeconds);
+    };
+
     // Learns a file's length from the answer to a request for its first byte.
     class LengthEvents : public platform::HttpTransferEvents {
       public:

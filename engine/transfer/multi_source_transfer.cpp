@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <thread>
 #include <unordered_map>
 
@@ -151,6 +152,7 @@ struct TransferState {
     std::unique_ptr<Scheduler> scheduler;
     std::unordered_map<int, platform::SocketInterrupt*> interrupts;  // of running fetches
     std::shared_ptr<platform::SocketInterrupt> startInterrupt;       // of the start-up steps
+    std::shared_ptr<platform::SocketInterrupt> heldInterrupt;        // of the held maps
     bool resumed = false;
     int workersRunning = 0;
     TransferFailure failure = TransferFailure::None;
@@ -173,6 +175,7 @@ struct TransferState {
     std::atomic<int> stop{0};  // 0 run, 1 pause, 2 cancel
     std::atomic<bool> running{false};
     std::thread coordinator;
+    std::thread heldWatcher;  // the coordinator's
     struct Worker {
         std::thread thread;
         std::shared_ptr<std::atomic<bool>> done;
@@ -180,6 +183,7 @@ struct TransferState {
     std::vector<Worker> workers;  // the coordinator's
 
     void Coordinate();
+    void WatchPeers();
     bool Prepare();
     bool ResumedLengthStillHolds();
     void StartAfresh();
@@ -205,6 +209,7 @@ struct TransferState {
     void InterruptAllLocked() {
         for (auto& [connection, interrupt] : interrupts) interrupt->Interrupt();
         if (startInterrupt) startInterrupt->Interrupt();
+        if (heldInterrupt) heldInterrupt->Interrupt();
     }
     bool Stopping() const { return stop.load() != 0; }
 };
@@ -685,6 +690,35 @@ void TransferState::StartAfresh() {
     resumed = false;
 }
 
+// Asks the peers for their held maps when they are due, one after the other: the scheduler
+// gives a peer work only for what its map shows.
+void TransferState::WatchPeers() {
+    std::unique_lock<std::mutex> guard(lock);
+    while (!Stopping() && failure == TransferFailure::None) {
+        const std::vector<int> due = scheduler->PeersToAsk(env->Now());
+        for (int source : due) {
+            if (Stopping()) break;
+            FetchOrder order;
+            order.url = scheduler->source(source).url;
+            order.referer = request.referer;
+            order.noDataSeconds = limits.noDataSeconds;
+            const std::shared_ptr<platform::SocketInterrupt> interrupt = heldInterrupt;
+            guard.unlock();
+            const std::optional<HeldMap> map =
+                env->NewFetcher(SourceKind::Peer)->Held(order, *interrupt);
+            guard.lock();
+            if (Stopping()) break;
+            if (map) {
+                scheduler->TellHeld(source, map->length, map->ranges, env->Now());
+            } else {
+                scheduler->HeldUnknown(source, env->Now());
+            }
+            wake.notify_all();
+        }
+        wake.wait_for(guard, std::chrono::milliseconds(250));
+    }
+}
+
 // Re-hashes the blocks a resumed state holds: only those that still match their list stay.
 bool TransferState::VerifyHeldBlocks() {
     PieceMap held;
@@ -756,6 +790,7 @@ void TransferState::Coordinate() {
         return;
     }
     SaveState();
+    heldWatcher = std::thread([this] { WatchPeers(); });
     const auto saveEvery =
         std::chrono::milliseconds(std::max<uint32_t>(limits.saveIntervalMs, 100));
     auto lastSave = std::chrono::steady_clock::now();
@@ -830,17 +865,22 @@ void TransferState::Coordinate() {
     int expected = 0;
     stop.compare_exchange_strong(expected, 2);
     InterruptAllLocked();
+    wake.notify_all();
     wake.wait(guard, [this] { return workersRunning == 0; });
     const TransferFailure why = failure;
     guard.unlock();
     JoinFinishedWorkers(true);
+    if (heldWatcher.joinable()) heldWatcher.join();
     if (end == TransferEnd::Completed) {
         files->CloseData();
+        // Under the lock, so that the block server reads from the data file until it is put
+        // at its name and from there at once after.
+        std::unique_lock<std::mutex> done(lock);
         if (!files->Finish(true)) {
+            done.unlock();
             Fail(TransferFailure::DataFile, "the file could not be put at its name");
             end = TransferEnd::Failed;
         } else {
-            std::lock_guard<std::mutex> done(lock);
             finished = true;
             servable = blocks.has_value() || !request.md5.empty();
         }
@@ -887,9 +927,11 @@ bool MultiSourceTransfer::Start(TransferRequest request, std::function<void(Tran
     settings.connectionsPerSource = s.limits.connectionsPerSource;
     settings.connectionsInAll = s.limits.connectionsInAll;
     settings.blockSize = kBlockSize;
+    settings.seed = (static_cast<uint64_t>(std::random_device{}()) << 32) ^ std::random_device{}();
     s.scheduler = std::make_unique<Scheduler>(settings);
     s.interrupts.clear();
     s.startInterrupt = std::make_shared<platform::SocketInterrupt>();
+    s.heldInterrupt = std::make_shared<platform::SocketInterrupt>();
     s.blocks.reset();
     s.resumed = false;
     s.workersRunning = 0;
@@ -1005,6 +1047,7 @@ TransferStatus MultiSourceTransfer::status() const {
     st.blamedSources = static_cast<int>(blamed.size());
     if (!blamed.empty()) st.lastBlamed = s.scheduler->source(blamed.back()).url;
     st.blocksChecked = s.blocks.has_value();
+    st.checked = s.finished && s.servable;
     return st;
 }
 
@@ -1015,23 +1058,52 @@ std::string MultiSourceTransfer::lastError() const {
 
 bool MultiSourceTransfer::ReadHeld(int64_t offset, size_t size, char* out) const {
     const State& s = *state_;
-    std::string path;
-    {
-        std::lock_guard<std::mutex> guard(s.lock);
-        if (!s.files || !s.scheduler || offset < 0 || size == 0) return false;
-        const int64_t end = offset + static_cast<int64_t>(size);
-        if (s.finished) {
-            if (!s.servable || end > s.scheduler->length()) return false;
-            path = s.request.target;
+    // A second try when the data file was put at its name during the first: a peer asking
+    // just then gets its bytes from there.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::string path;
+        bool finished;
+        {
+            std::lock_guard<std::mutex> guard(s.lock);
+            if (!s.files || !s.scheduler || offset < 0 || size == 0) return false;
+            const int64_t end = offset + static_cast<int64_t>(size);
+            finished = s.finished;
+            if (finished) {
+                if (!s.servable || end > s.scheduler->length()) return false;
+                path = s.request.target;
+            } else {
+                // Only bytes that passed their block hash: without a block list nothing is
+                // checked before the whole file is.
+                if (!s.blocks || !s.scheduler->held().Hashed(offset, end)) return false;
+                path = s.files->DataPath();
+            }
+        }
+        std::unique_ptr<platform::IFile> file = OpenForReading(path);
+        if (file && ReadExactly(*file, offset, out, size)) return true;
+        if (finished) return false;
+    }
+    return false;
+}
+
+std::vector<ByteRange> MultiSourceTransfer::CheckedRanges() const {
+    const State& s = *state_;
+    std::lock_guard<std::mutex> guard(s.lock);
+    std::vector<ByteRange> ranges;
+    if (!s.scheduler || !s.files) return ranges;
+    if (s.finished) {
+        if (s.servable && s.scheduler->length() > 0) ranges.push_back({0, s.scheduler->length()});
+        return ranges;
+    }
+    if (!s.blocks) return ranges;
+    for (const PieceMap::Span& span : s.scheduler->held().spans()) {
+        if (!span.hashed) continue;
+        if (!ranges.empty() && ranges.back().to == span.from) {
+            ranges.back().to = span.to;
         } else {
-            // Only bytes that passed their block hash: without a block list nothing is
-            // checked before the whole file is.
-            if (!s.blocks || !s.scheduler->held().Hashed(offset, end)) return false;
-            path = s.files->DataPath();
+            ranges.push_back({span.from, span.to});
         }
     }
-    std::unique_ptr<platform::IFile> file = OpenForReading(path);
-    return file && ReadExactly(*file, offset, out, size);
+    return ranges;
 }
 
 }  // namespace engine

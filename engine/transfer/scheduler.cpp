@@ -37,6 +37,44 @@ constexpr auto kCapRetryAfter = std::chrono::seconds(5);
 // The speed that turns bytes into seconds where nothing was measured: it only orders
 // candidates of one tier for one taker.
 constexpr double kReferenceRate = 1 << 20;
+// A peer that is still downloading holds more every moment: its map is asked for again
+// this often. One whose map cannot be had this many times in a row is dropped.
+constexpr auto kHeldRefresh = std::chrono::seconds(1);
+constexpr int kHeldFailuresBeforeDropped = 3;
+// A peer that has shown nothing still wanted this many times in a row (a minute) is not
+// waited for any longer.
+constexpr int kIdleMapsBeforeDropped = 60;
+// A server that says it is busy is not broken: it is tried again later, and dropped only
+// after this many such answers in a row while none of its connections was open.
+constexpr int kBusyRefusalsBeforeDropped = 20;
+// A peer busy this many times in a row (some 7 s) no longer keeps whole copies off its bytes.
+constexpr int kBusyRefusalsStillWaitedFor = 5;
+
+// The next number of a small generator (splitmix64): the scheduler's only randomness,
+// seeded by its owner, so that a test sees the same choices every run.
+uint64_t NextRandom(uint64_t& state) {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+// The held range of `ranges` (ascending, apart) that contains `offset`, if any.
+const ByteRange* RangeHolding(const std::vector<ByteRange>& ranges, int64_t offset) {
+    auto it = std::upper_bound(ranges.begin(), ranges.end(), offset,
+                               [](int64_t at, const ByteRange& r) { return at < r.from; });
+    if (it == ranges.begin()) return nullptr;
+    --it;
+    return offset < it->to ? &*it : nullptr;
+}
+
+// The first byte of `ranges` in [from, to), else `to`.
+int64_t FirstHeldIn(const std::vector<ByteRange>& ranges, int64_t from, int64_t to) {
+    auto it = std::upper_bound(ranges.begin(), ranges.end(), from,
+                               [](int64_t at, const ByteRange& r) { return at < r.to; });
+    if (it == ranges.end()) return to;
+    return std::clamp(it->from, from, to);
+}
 
 }  // namespace
 
@@ -91,7 +129,7 @@ bool Scheduler::Piece::Stalled(TimePoint now) const {
     return now - lastData >= (Started() ? Clock::duration(kStallAfter) : kFirstByteWait);
 }
 
-Scheduler::Scheduler(SchedulerSettings settings) : settings_(settings) {
+Scheduler::Scheduler(SchedulerSettings settings) : settings_(settings), random_(settings.seed) {
     settings_.connectionsPerSource = std::max(1, settings_.connectionsPerSource);
     settings_.connectionsInAll = std::max(1, settings_.connectionsInAll);
     settings_.blockSize = std::max(1, settings_.blockSize);
@@ -140,13 +178,207 @@ void Scheduler::Forget() {
 
 bool Scheduler::Eligible(const SourceRecord& s) const {
     return !s.dropped && (s.trust == Trust::Caller || lookupAllowed_) &&
-           (s.kind != SourceKind::Peer || held_.length() >= 0);
+           (s.kind != SourceKind::Peer || (held_.length() >= 0 && s.heldKnown && !s.held.empty()));
 }
 
 int64_t Scheduler::AlignUp(int64_t offset) const {
     if (!settings_.wholeBlocks) return offset;
     const int64_t block = settings_.blockSize;
     return (offset + block - 1) / block * block;
+}
+
+void Scheduler::TellHeld(int source, int64_t length, std::vector<ByteRange> ranges, TimePoint now) {
+    if (source < 0 || source >= sourceCount()) return;
+    SourceRecord& s = sources_[static_cast<size_t>(source)];
+    if (s.kind != SourceKind::Peer || s.dropped) return;
+    if (held_.length() < 0 || length != held_.length()) {
+        s.dropped = true;  // another file
+        coverageStale_ = true;
+        return;
+    }
+    int64_t bytes = 0;
+    for (const ByteRange& r : ranges) bytes += r.size();
+    bool wanted = false;
+    for (const ByteRange& gap : held_.Gaps())
+        wanted = wanted || FirstHeldIn(ranges, gap.from, gap.to) < gap.to;
+    s.idleMaps = wanted ? 0 : s.idleMaps + 1;
+    if (s.idleMaps >= kIdleMapsBeforeDropped) {
+        s.dropped = true;
+        coverageStale_ = true;
+        return;
+    }
+    s.held = std::move(ranges);
+    s.heldKnown = true;
+    s.heldFailures = 0;
+    s.heldDueAt = bytes >= length ? TimePoint::max() : now + kHeldRefresh;
+    coverageStale_ = true;
+    if (s.failures == 0) YieldToPeer(source);
+}
+
+void Scheduler::HeldUnknown(int source, TimePoint now) {
+    if (source < 0 || source >= sourceCount()) return;
+    SourceRecord& s = sources_[static_cast<size_t>(source)];
+    ++s.heldFailures;
+    s.heldDueAt = now + kHeldRefresh * s.heldFailures;
+    if (s.heldFailures >= kHeldFailuresBeforeDropped) {
+        s.dropped = true;
+        coverageStale_ = true;
+    }
+}
+
+std::vector<int> Scheduler::PeersToAsk(TimePoint now) const {
+    std::vector<int> due;
+    if (held_.length() < 0 || !lookupAllowed_) return due;
+    for (size_t i = 0; i < sources_.size(); ++i) {
+        const SourceRecord& s = sources_[i];
+        if (s.kind == SourceKind::Peer && !s.dropped && (!s.heldKnown || now >= s.heldDueAt))
+            due.push_back(static_cast<int>(i));
+    }
+    return due;
+}
+
+bool Scheduler::HasPeers() const {
+    return std::any_of(sources_.begin(), sources_.end(), [this](const SourceRecord& s) {
+        return s.kind == SourceKind::Peer && Eligible(s);
+    });
+}
+
+namespace {
+// Joins ranges (in any order) into ascending ranges apart from each other.
+void JoinRanges(std::vector<ByteRange>& all, std::vector<ByteRange>& out) {
+    std::sort(all.begin(), all.end(),
+              [](const ByteRange& a, const ByteRange& b) { return a.from < b.from; });
+    out.clear();
+    for (const ByteRange& r : all) {
+        if (!out.empty() && r.from <= out.back().to) {
+            out.back().to = std::max(out.back().to, r.to);
+        } else {
+            out.push_back(r);
+        }
+    }
+}
+}  // namespace
+
+// A busy peer is asked again soon: its bytes wait for it for a while rather than being
+// fetched from an origin once more.
+bool Scheduler::Usable(const SourceRecord& s) const {
+    return s.kind == SourceKind::Peer && Eligible(s) && s.failures == 0 &&
+           s.busyRefusals < kBusyRefusalsStillWaitedFor;
+}
+
+const std::vector<ByteRange>& Scheduler::Coverage() const {
+    if (!coverageStale_) return coverage_;
+    coverageStale_ = false;
+    std::vector<ByteRange> all;
+    for (const SourceRecord& s : sources_)
+        if (Usable(s)) all.insert(all.end(), s.held.begin(), s.held.end());
+    JoinRanges(all, coverage_);
+    return coverage_;
+}
+
+// A piece that some peers may not take (one it must avoid, or the caller's sources only) is
+// covered only by the others: bytes left to a peer that may not fetch them would wait for
+// ever.
+const std::vector<ByteRange>& Scheduler::CoverageFor(const Piece& piece) const {
+    if (!piece.callerOnly &&
+        (piece.avoid < 0 || sources_[static_cast<size_t>(piece.avoid)].kind != SourceKind::Peer)) {
+        return Coverage();
+    }
+    std::vector<ByteRange> all;
+    for (size_t i = 0; i < sources_.size(); ++i) {
+        const SourceRecord& s = sources_[i];
+        if (Usable(s) && MayTake(piece, static_cast<int>(i)))
+            all.insert(all.end(), s.held.begin(), s.held.end());
+    }
+    JoinRanges(all, pieceCoverage_);
+    return pieceCoverage_;
+}
+
+void Scheduler::YieldToPeer(int source) {
+    const SourceRecord& peer = sources_[static_cast<size_t>(source)];
+    for (Piece& p : pieces_) {
+        if (!p.owned() || p.end < 0 || !MayTake(p, source) ||
+            sources_[static_cast<size_t>(p.source)].kind == SourceKind::Peer) {
+            continue;
+        }
+        const int64_t from = std::max(p.pos, p.reserved);
+        const int64_t cut = AlignUp(FirstHeldIn(peer.held, from, p.end));
+        if (cut >= p.end) continue;
+        OpenWork(cut, p.end, p.avoid, p.callerOnly);
+        p.end = cut;
+    }
+}
+
+Scheduler::PieceIt Scheduler::Carve(PieceIt piece, int64_t from, int64_t to) {
+    if (to < piece->end) OpenWork(to, piece->end, piece->avoid, piece->callerOnly);
+    piece->end = to;
+    if (from <= piece->pos) return piece;
+    OpenWork(from, to, piece->avoid, piece->callerOnly);
+    piece->end = from;
+    return std::prev(pieces_.end());
+}
+
+Scheduler::PieceIt Scheduler::OpenPartFor(int source, bool dryRun) {
+    const SourceRecord& taker = sources_[static_cast<size_t>(source)];
+    const int64_t length = held_.length();
+    // Inner cuts fall on block boundaries; the file's end is one too.
+    const auto alignDown = [&](int64_t offset) {
+        if (!settings_.wholeBlocks || offset >= length) return offset;
+        return offset / settings_.blockSize * settings_.blockSize;
+    };
+    PieceIt best = pieces_.end();
+    Segment bestPart;
+    const auto consider = [&](PieceIt it, int64_t from, int64_t to) {
+        from = AlignUp(from);
+        to = alignDown(to);
+        if (to <= from) return;
+        if (best == pieces_.end() || to - from > bestPart.size()) {
+            best = it;
+            bestPart = {from, to};
+        }
+    };
+    const bool peersAbout = taker.kind != SourceKind::Peer && HasPeers() && !Coverage().empty();
+    for (auto it = pieces_.begin(); it != pieces_.end(); ++it) {
+        if (it->owned() || !MayTake(*it, source) || it->end <= it->pos) continue;
+        if (taker.kind == SourceKind::Peer) {
+            // Only what it holds.
+            for (int64_t at = it->pos; at < it->end;) {
+                const int64_t from = FirstHeldIn(taker.held, at, it->end);
+                if (from >= it->end) break;
+                const ByteRange* range = RangeHolding(taker.held, from);
+                const int64_t to = std::min(it->end, range->to);
+                consider(it, from, to);
+                at = to;
+            }
+        } else if (!peersAbout) {
+            consider(it, it->pos, it->end);
+        } else {
+            // What no usable peer that may take it holds.
+            const std::vector<ByteRange>& covering = CoverageFor(*it);
+            for (int64_t at = it->pos; at < it->end;) {
+                const ByteRange* covered = RangeHolding(covering, at);
+                if (covered) {
+                    at = std::min(it->end, covered->to);
+                    continue;
+                }
+                const int64_t to = FirstHeldIn(covering, at, it->end);
+                consider(it, at, to);
+                at = to;
+            }
+        }
+    }
+    if (best == pieces_.end() || dryRun) return best;
+    if (peersAbout && bestPart.from > 0 &&
+        RangeHolding(CoverageFor(*best), bestPart.from - 1) != nullptr &&
+        bestPart.size() >= 2 * kMinSplitBytes) {
+        // Right after a peer's bytes: that peer may be fetching these now. Somewhere in the
+        // middle half instead, so that the two fetch different bytes.
+        const uint64_t quarter = static_cast<uint64_t>(bestPart.size() / 4);
+        const int64_t start = AlignUp(
+            bestPart.from + static_cast<int64_t>(quarter + NextRandom(random_) % (2 * quarter)));
+        if (start < bestPart.to) bestPart.from = start;
+    }
+    return Carve(best, bestPart.from, bestPart.to);
 }
 
 void Scheduler::OpenWork(int64_t from, int64_t to, int avoid, bool callerOnly) {
@@ -221,11 +453,7 @@ std::optional<Assignment> Scheduler::Find(TimePoint now, bool dryRun) {
     }
     for (int source : candidates) {
         // An open piece nobody fetches, the largest first; else part of one that is fetched.
-        PieceIt best = pieces_.end();
-        for (auto it = pieces_.begin(); it != pieces_.end(); ++it) {
-            if (it->owned() || !MayTake(*it, source) || it->end <= it->pos) continue;
-            if (best == pieces_.end() || it->end - it->pos > best->end - best->pos) best = it;
-        }
+        PieceIt best = OpenPartFor(source, dryRun);
         if (best == pieces_.end()) best = TakeOver(source, now, dryRun);
         if (best == pieces_.end()) continue;
         if (dryRun) return Assignment{};
@@ -243,14 +471,17 @@ std::optional<Assignment> Scheduler::Find(TimePoint now, bool dryRun) {
 // is worth a request.
 Scheduler::PieceIt Scheduler::TakeOver(int source, TimePoint now, bool dryRun) {
     const SourceRecord& taker = sources_[static_cast<size_t>(source)];
+    const bool takerIsPeer = taker.kind == SourceKind::Peer;
+    const bool peersAbout = !takerIsPeer && HasPeers();
     const double reference = taker.rate > 0 ? taker.rate : kReferenceRate;
     PieceIt best = pieces_.end();
-    int64_t bestCut = 0;
+    int64_t bestCut = 0, bestEnd = 0;
     Rank bestRank;
     for (auto it = pieces_.begin(); it != pieces_.end(); ++it) {
         const int64_t left = it->end - it->pos;
         if (!it->owned() || it->end < 0 || left <= 0 || !MayTake(*it, source)) continue;
         const SourceRecord& owner = sources_[static_cast<size_t>(it->source)];
+        const bool ownerIsPeer = owner.kind == SourceKind::Peer;
         // A source that failed before and has not shown its speed on this piece yet
         // holds it only until a proven connection is free.
         const bool unproven = it->Speed(now, kMinAverageSeconds) <= 0 && owner.failures > 0;
@@ -270,8 +501,9 @@ Scheduler::PieceIt Scheduler::TakeOver(int source, TimePoint now, bool dryRun) {
             rank = {stalled ? Rank::kStalled : Rank::kQuietTail,
                     static_cast<double>(left) / reference};
         } else if (own <= 0) {
-            // Nothing measured yet: halves, and only of a piece worth two connections.
-            if (left < 2 * kMinSplitBytes) continue;
+            // Nothing measured yet: halves, and only of a piece worth two connections. A
+            // peer's piece is left to it until it shows its speed.
+            if (left < 2 * kMinSplitBytes || (ownerIsPeer && !takerIsPeer)) continue;
             cut = it->pos + left / 2;
             rank = {Rank::kHalve, static_cast<double>(left) / kReferenceRate};
         } else {
@@ -285,14 +517,29 @@ Scheduler::PieceIt Scheduler::TakeOver(int source, TimePoint now, bool dryRun) {
         cut = AlignUp(std::max(cut, it->reserved));
         if (cut >= it->end) continue;
         if (it->end - cut < kMinTakeOverBytes && !stalled && !quietTail) continue;
+        // A peer takes only what it holds; a whole copy beside peers stops where their bytes
+        // begin, unless the piece is a peer's own.
+        int64_t end = it->end;
+        if (takerIsPeer) {
+            const ByteRange* range = RangeHolding(taker.held, cut);
+            if (!range) continue;
+            end = std::min(end, range->to);
+        } else if (peersAbout && !ownerIsPeer) {
+            end = FirstHeldIn(CoverageFor(*it), cut, end);
+        }
+        if (end < it->end && settings_.wholeBlocks)
+            end = end / settings_.blockSize * settings_.blockSize;
+        if (end <= cut) continue;
         if (best == pieces_.end() || bestRank < rank) {
             best = it;
             bestCut = cut;
+            bestEnd = end;
             bestRank = rank;
         }
     }
     if (best == pieces_.end() || dryRun) return best;
-    OpenWork(bestCut, best->end, best->avoid, best->callerOnly);
+    if (bestEnd < best->end) OpenWork(bestEnd, best->end, best->avoid, best->callerOnly);
+    OpenWork(bestCut, bestEnd, best->avoid, best->callerOnly);
     best->end = bestCut;
     return std::prev(pieces_.end());
 }
@@ -365,10 +612,12 @@ void Scheduler::Ended(PieceIt piece, FetchEnd end, TimePoint now) {
     }
     --s.active;
     --connections_;
+    if (s.kind == SourceKind::Peer) coverageStale_ = true;  // its standing may change
     if (end == FetchEnd::Interrupted) end = stalled ? FetchEnd::Failed : FetchEnd::TakenOver;
     switch (end) {
         case FetchEnd::Done:
             s.failures = 0;
+            s.busyRefusals = 0;
             break;
         case FetchEnd::Stopped:
             break;
@@ -382,8 +631,13 @@ void Scheduler::Ended(PieceIt piece, FetchEnd end, TimePoint now) {
                 s.capLoweredAt = now;
                 break;
             }
-            [[fallthrough]];
+            ++s.busyRefusals;
+            s.retryAt = now + std::chrono::milliseconds(500 * std::min(s.busyRefusals, 10));
+            if (s.busyRefusals >= kBusyRefusalsBeforeDropped) s.dropped = true;
+            break;
         case FetchEnd::NotHeld:
+            // A peer whose map promised these bytes is asked for its map again now.
+            if (s.kind == SourceKind::Peer) s.heldDueAt = now;
             ++s.failures;
             s.retryAt = now + std::chrono::milliseconds(500 * std::min(s.failures, 10));
             if (s.failures >=
@@ -426,6 +680,7 @@ void Scheduler::Drop(int source, bool blamed) {
     if (source < 0 || source >= sourceCount()) return;
     SourceRecord& s = sources_[static_cast<size_t>(source)];
     s.dropped = true;
+    coverageStale_ = true;
     if (blamed && !s.blamed) {
         s.blamed = true;
         blamed_.push_back(source);
@@ -442,6 +697,16 @@ std::vector<ByteRange> Scheduler::Refetch(int writer, bool callerOnly) {
 }
 
 bool Scheduler::AnySourceLeft() const {
+    // A peer whose map is not in yet, or who is still downloading, may come to hold what
+    // is missing.
+    if (held_.length() >= 0 && lookupAllowed_) {
+        for (const SourceRecord& s : sources_) {
+            if (s.kind == SourceKind::Peer && !s.dropped &&
+                (!s.heldKnown || s.heldDueAt != TimePoint::max())) {
+                return true;
+            }
+        }
+    }
     auto usable = [this](const Piece* piece) {
         for (size_t i = 0; i < sources_.size(); ++i) {
             if (Eligible(sources_[i]) && (!piece || MayTake(*piece, static_cast<int>(i))))

@@ -12,7 +12,17 @@
 //
 // Sources named by the caller may deliver as soon as they are known; sources named by a
 // lookup only while their bytes can be checked (`SetLookupSourcesAllowed`); peers only
-// once the file's length is known, since a peer cannot tell it.
+// once the file's length is known, since a peer cannot tell it, and only for the bytes
+// their held map says they hold (`TellHeld`; asked again now and then while they are still
+// downloading, `PeersToAsk`).
+//
+// With peers about, a whole copy (the caller's URL, a mirror) is asked first for bytes no
+// usable peer holds, so that an origin shared by many engines sends each byte to as few of
+// them as it can: a piece it takes ends where a peer's bytes begin (and is cut there when a
+// peer's map shows them later), and a piece that begins right after a peer's bytes (which
+// that peer may be fetching now) begins at a random point of its middle instead. Bytes that
+// peers hold go to a whole copy only in the tail of a piece a slower peer works on (so that
+// both end together), or when the peer stalls.
 //
 // Not thread safe: its owner guards it.
 #pragma once
@@ -52,6 +62,9 @@ struct SchedulerSettings {
     // Every cut falls on a block boundary, so that each block arrives whole over one
     // connection and is checked before it is kept.
     bool wholeBlocks = false;
+    // Seeds the random start of pieces placed beside a peer's bytes (engines that share an
+    // origin should not pick the same points).
+    uint64_t seed = 0;
 };
 
 // How one fetch ended, for its source's record.
@@ -118,11 +131,18 @@ struct SourceRecord {
     int active = 0;
     int cap = 0;  // connections it may have now
     int failures = 0;
+    int busyRefusals = 0;  // 503s in a row without a connection of its own open
     bool dropped = false;
     bool blamed = false;  // dropped for wrong bytes
     TimePoint retryAt{};
     TimePoint capLoweredAt{};
     double rate = -1;  // bytes per second of one of its connections; -1 until measured
+    // A peer's held map: what it says it holds (ascending, apart), once it has been had.
+    bool heldKnown = false;
+    std::vector<ByteRange> held;
+    TimePoint heldDueAt{};  // when it is to be asked again
+    int heldFailures = 0;   // maps that could not be had, in a row
+    int idleMaps = 0;       // maps in a row without a byte still wanted
 };
 
 class Scheduler {
@@ -133,6 +153,14 @@ class Scheduler {
     int AddSource(const std::string& url, SourceKind kind, Trust trust);
     const SourceRecord& source(int index) const { return sources_[static_cast<size_t>(index)]; }
     int sourceCount() const { return static_cast<int>(sources_.size()); }
+    // A peer's held map, as it answered at `now`: the ranges it holds of a file of `length`
+    // bytes. A peer of another length holds another file and is dropped.
+    void TellHeld(int source, int64_t length, std::vector<ByteRange> ranges, TimePoint now);
+    // Its map could not be had: asked again later; dropped after a few such in a row.
+    void HeldUnknown(int source, TimePoint now);
+    // Peers whose held map is due: never had, or not yet the whole file and older than the
+    // refresh time (at once after a refusal).
+    std::vector<int> PeersToAsk(TimePoint now) const;
     // Whether sources named by a lookup may deliver now (their bytes can be checked).
     void SetLookupSourcesAllowed(bool allowed) { lookupAllowed_ = allowed; }
     bool lookupSourcesAllowed() const { return lookupAllowed_; }
@@ -178,6 +206,11 @@ class Scheduler {
     std::vector<int> blamed() const { return blamed_; }  // in the order they were blamed
 
   private:
+    struct Segment {
+        int64_t from = 0;
+        int64_t to = 0;
+        int64_t size() const { return to - from; }
+    };
     struct Piece {
         int64_t pos = 0;
         int64_t end = 0;          // -1: a probe's piece, its length unknown
@@ -203,7 +236,21 @@ class Scheduler {
 
     bool Eligible(const SourceRecord& s) const;
     std::optional<Assignment> Find(TimePoint now, bool dryRun);
+    // Unowned work for `source`: the largest part of an open piece it may fetch, carved out
+    // of the piece as a piece of its own (unless `dryRun`); the end of the pieces when none.
+    PieceIt OpenPartFor(int source, bool dryRun);
+    PieceIt Carve(PieceIt piece, int64_t from, int64_t to);
     PieceIt TakeOver(int source, TimePoint now, bool dryRun);
+    // Bytes usable peers hold (a peer that has refused, failed or been busy lately does not
+    // count), joined; kept until a map or a peer's standing changes.
+    const std::vector<ByteRange>& Coverage() const;
+    // The same, of the peers that may take `piece`.
+    const std::vector<ByteRange>& CoverageFor(const Piece& piece) const;
+    bool Usable(const SourceRecord& s) const;
+    // Cuts pieces of whole copies that run into bytes the peer `source` holds: the rest is
+    // left to peers.
+    void YieldToPeer(int source);
+    bool HasPeers() const;
     void Own(Piece& piece, int source, TimePoint now);
     void OpenWork(int64_t from, int64_t to, int avoid, bool callerOnly = false);
     bool MayTake(const Piece& piece, int source) const;
@@ -221,6 +268,10 @@ class Scheduler {
     int connections_ = 0;
     int nextConnection_ = 0;
     std::vector<int> blamed_;
+    uint64_t random_;
+    mutable std::vector<ByteRange> coverage_;
+    mutable bool coverageStale_ = true;
+    mutable std::vector<ByteRange> pieceCoverage_;  // CoverageFor's answer
 };
 
 }  // namespace engine::transfer

@@ -1,12 +1,16 @@
 // qg-get URL... -o FILE [--md5 HEX] [--blocks URL|FILE] [--blocks-sha256 HEX]
 //        [--max-size BYTES] [--lookup HOST:PORT] [--connections N] [--json]
+//        [--peer-listen ADDR:PORT] [--seed SECONDS] [--upload-limit BYTES/S]
+//        [--upload-connections N]
 // qg-get --make-blocks FILE [-o LIST]
 // Fetches one file (every URL a mirror of it) with the download engine, through its C
 // interface alone, and reports progress on stderr, and at the end what failed (--json:
 // both as JSON lines on stdout). Exit status
 // 0 only when the file is complete. A second run after an interrupted one continues from
-// the file's resume state. --make-blocks writes the block list of a file for publishing
-// beside it (FILE.blocks unless -o says otherwise).
+// the file's resume state. With a lookup server, what it holds is shared with other engines
+// (the block server on --peer-listen, loopback by default) and, with --seed, the finished
+// file for that many seconds, after which it exits. --make-blocks writes the block list of
+// a file for publishing beside it (FILE.blocks unless -o says otherwise).
 #include <unistd.h>
 
 #include <chrono>
@@ -36,6 +40,12 @@ struct Options {
     std::string blocksSha256;
     int64_t maxSize = 0;
     std::string makeBlocks;
+    std::string peerAddress;  // --peer-listen
+    uint32_t peerPort = 0;
+    bool peerListen = false;
+    uint32_t seedSeconds = 0;
+    int64_t uploadLimit = -1;  // -1: the engine's default
+    uint32_t uploadConnections = 0;
     bool json = false;
 };
 
@@ -47,6 +57,12 @@ constexpr platform::ProgramOption kOptions[] = {
     {"--max-size", "BYTES", "the file's size at most (default 16 GiB)"},
     {"--lookup", "HOST:PORT", "a lookup server that names more sources of the file"},
     {"--connections", "N", "connections at most, 1 to 64"},
+    {"--peer-listen", "ADDR:PORT",
+     "where the block server serves what this engine holds to other engines\n"
+     "(default 127.0.0.1, a free port; port 0: a free one)"},
+    {"--seed", "SECONDS", "with --lookup: serve the finished file that long, then exit"},
+    {"--upload-limit", "BYTES/S", "bytes per second of all uploads together (0: no limit)"},
+    {"--upload-connections", "N", "uploads at once, 1 to 64"},
     {"--make-blocks", "FILE",
      "write FILE's block list for publishing beside it (FILE.blocks, or -o LIST)\n"
      "instead of downloading"},
@@ -99,6 +115,29 @@ bool ParseCount(const char* text, uint32_t& out) {
     return true;
 }
 
+// A decimal from `least` to `most`.
+bool ParseNumber(const std::string& text, uint64_t least, uint64_t most, uint64_t& out) {
+    if (text.empty() || text.size() > 19 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const uint64_t value = std::strtoull(text.c_str(), nullptr, 10);
+    if (value < least || value > most) return false;
+    out = value;
+    return true;
+}
+
+// "ADDR:PORT", the port from 0 (a free one) to 65535; the engine judges the address.
+bool ParseListen(const std::string& text, Options& o) {
+    const size_t colon = text.rfind(':');
+    uint64_t port = 0;
+    if (colon == std::string::npos || !ParseNumber(text.substr(colon + 1), 0, 65535, port))
+        return false;
+    o.peerAddress = text.substr(0, colon);
+    o.peerPort = static_cast<uint32_t>(port);
+    o.peerListen = true;
+    return true;
+}
+
 bool ParseSize(const char* text, int64_t& out) {
     char* end = nullptr;
     const long long value = std::strtoll(text, &end, 10);
@@ -139,6 +178,32 @@ bool Parse(int argc, char** argv, Options& o, std::string& error) {
         if (arg == "--max-size" && !ParseSize(value, o.maxSize)) {
             error = "--max-size takes a number of bytes above 0";
             return false;
+        }
+        uint64_t number = 0;
+        if (arg == "--peer-listen" && !ParseListen(value, o)) {
+            error = "--peer-listen takes ADDR:PORT (port 0: a free one)";
+            return false;
+        }
+        if (arg == "--seed") {
+            if (!ParseNumber(value, 0, 0xFFFFFFFFu, number)) {
+                error = "--seed takes a number of seconds";
+                return false;
+            }
+            o.seedSeconds = static_cast<uint32_t>(number);
+        }
+        if (arg == "--upload-limit") {
+            if (!ParseNumber(value, 0, 0xFFFFFFFEu, number)) {
+                error = "--upload-limit takes bytes per second (0: no limit)";
+                return false;
+            }
+            o.uploadLimit = static_cast<int64_t>(number);
+        }
+        if (arg == "--upload-connections") {
+            if (!ParseNumber(value, 1, 64, number)) {
+                error = "--upload-connections takes a number from 1 to 64";
+                return false;
+            }
+            o.uploadConnections = static_cast<uint32_t>(number);
         }
     }
     if (!o.makeBlocks.empty()) {
@@ -268,6 +333,15 @@ int32_t StartDownload(TarnTask* task, const Options& o) {
     return TarnDownloadUrl(task, o.urls[0].c_str(), "", o.output.c_str());
 }
 
+// The finished file is served to other engines for the seeding time, then withdrawn; the
+// engine withdraws it too should it change meanwhile.
+void Seed() {
+    if (TarnGetSeedingCount() == 0) return;
+    std::fprintf(stderr, "qg-get: seeding on port %u\n", TarnGetPort());
+    while (TarnGetSeedingCount() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::fprintf(stderr, "qg-get: seeding ended\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -284,6 +358,16 @@ int main(int argc, char** argv) {
     if (!o.makeBlocks.empty()) return MakeBlocks(o);
     if (!o.lookup.empty()) TarnSetLookupServer(o.lookup.c_str());
     if (o.connections > 0) TarnSetConnectionLimits(o.connections, o.connections * 4);
+    if (o.peerListen &&
+        !TarnSetPeerListen(o.peerAddress.c_str(), static_cast<uint16_t>(o.peerPort))) {
+        return Usage("--peer-listen takes a literal IPv4 address");
+    }
+    TarnSetSeedSeconds(o.seedSeconds);
+    // 0 keeps the engine's value; on the command line 0 means no limit.
+    const uint32_t rate = o.uploadLimit < 0    ? 0
+                          : o.uploadLimit == 0 ? TARN_UPLOAD_UNLIMITED
+                                               : static_cast<uint32_t>(o.uploadLimit);
+    TarnSetUploadLimit(rate, o.uploadConnections);
     TarnTask* task = CreateTarnTask();
     gProgress.task = task;
     gProgress.terminal = isatty(STDERR_FILENO) != 0;
@@ -325,5 +409,7 @@ int main(int argc, char** argv) {
     TarnGetStatusInfo(task, block);
     DestroyTarnTask(task);
     ShowEnd(state, block);
-    return state == TARN_STATUS_COMPLETED ? 0 : kExitFailed;
+    const bool complete = state == TARN_STATUS_COMPLETED;
+    if (complete) Seed();
+    return complete ? 0 : kExitFailed;
 }

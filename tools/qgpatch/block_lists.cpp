@@ -5,6 +5,7 @@
 #include "common/cli.h"
 #include "engine/transfer/block_list.h"
 #include "platform/file_system.h"
+#include "platform/native_path.h"
 
 namespace qgpatch {
 
@@ -16,6 +17,25 @@ const char kBlocksHelp[] =
     "      it with the list)\n";
 
 bool IsBlocksCommand(const std::string& command) { return command == "blocks"; }
+
+bool WriteBlockList(const std::string& file, const std::string& target, BlockListFacts& facts) {
+    engine::BlockList list;
+    std::string error;
+    if (!engine::DescribeFile(platform::ResolveUtf8Path(file), list, error)) {
+        std::fprintf(stderr, "qgpatch: %s: %s\n", file.c_str(), error.c_str());
+        return false;
+    }
+    const std::string bytes = engine::SerializeBlockList(list);
+    if (!platform::WriteNativeFileReplacing(platform::ResolveUtf8Path(target), bytes)) {
+        std::fprintf(stderr, "qgpatch: cannot write %s\n", target.c_str());
+        return false;
+    }
+    facts.length = static_cast<uint64_t>(list.length);
+    facts.blocks = list.BlockCount();
+    facts.fileSha256 = engine::HexOf(list.whole);
+    facts.listSha256 = engine::HexOf(engine::Sha256Of(bytes));
+    return true;
+}
 
 int RunBlocksCommand(const std::vector<std::string>& args) {
     std::vector<std::string> files;
@@ -31,21 +51,12 @@ int RunBlocksCommand(const std::vector<std::string>& args) {
     if (files.empty() || (!output.empty() && files.size() != 1))
         return cli::Usage("blocks needs FILE... (or one FILE with -o LIST)");
     for (const std::string& file : files) {
-        engine::BlockList list;
-        std::string error;
-        if (!engine::DescribeFile(file, list, error)) {
-            std::fprintf(stderr, "qgpatch: %s: %s\n", file.c_str(), error.c_str());
-            return 1;
-        }
-        const std::string bytes = engine::SerializeBlockList(list);
         const std::string target = output.empty() ? file + ".blocks" : output;
-        if (const platform::SysStatus s = platform::WriteNativeFileReplacing(target, bytes); !s) {
-            std::fprintf(stderr, "qgpatch: cannot write %s\n", target.c_str());
-            return 1;
-        }
+        BlockListFacts facts;
+        if (!WriteBlockList(file, target, facts)) return 1;
         std::printf("%s: %lld blocks, file sha256 %s, list sha256 %s\n", target.c_str(),
-                    static_cast<long long>(list.BlockCount()), engine::HexOf(list.whole).c_str(),
-                    engine::HexOf(engine::Sha256Of(bytes)).c_str());
+                    static_cast<long long>(facts.blocks), facts.fileSha256.c_str(),
+                    facts.listSha256.c_str());
     }
     return 0;
 }

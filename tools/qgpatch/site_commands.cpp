@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "axp/zip_writer.h"
+#include "block_lists.h"
 #include "common/cli.h"
 #include "platform/file_system.h"
 #include "platform/native_path.h"
@@ -23,13 +24,14 @@ const char kSiteHelp[] =
     "               --newquillgate URL [--patch FROM TO URL]...\n"
     "      writes the patch-information file: the newest client and launcher versions,\n"
     "      where the launcher archive lies, and one \"patch_\" section per package, in the\n"
-    "      order given\n"
-    "      --key KEYFILE signs the site: each patch gets the keys \"size\" and \"sha256\" of\n"
-    "      its package, \"latest\" those of the launcher archive (\"quillgatesize\",\n"
-    "      \"quillgatesha256\") and \"serial\", and PATCHINFO.sig is written beside it;\n"
-    "      the files are found by their URLs' paths (or the tails of them) under --files\n"
-    "      DIR (default: the folder of PATCHINFO); --serial N (default: the time, and\n"
-    "      always above the serial of the PATCHINFO it replaces)\n"
+    "      order given; each package found by its URL's path (or the tail of it) under\n"
+    "      --files DIR (default: the folder of PATCHINFO) gets its block list beside it,\n"
+    "      PACKAGE.blocks, for the download engine\n"
+    "      --key KEYFILE signs the site: each patch gets the keys \"size\", \"sha256\" and\n"
+    "      \"blockssha256\" (of its block list) of its package, which must be there,\n"
+    "      \"latest\" those of the launcher archive (\"quillgatesize\", \"quillgatesha256\")\n"
+    "      and \"serial\", and PATCHINFO.sig is written beside it; --serial N (default: the\n"
+    "      time, and always above the serial of the PATCHINFO it replaces)\n"
     "  qgpatch scramble FILE [-o OUT]\n"
     "      scrambles (or unscrambles) a small text file with the position key, as\n"
     "      \"quillgate.cfg\" and \"server.lst\" may be stored (in place without -o)\n"
@@ -144,8 +146,8 @@ int Site(const std::vector<std::string>& args) {
     PublicKey key;
     const bool signing = !keyFile.empty();
     if (signing && !LoadSecretKey(keyFile, secret, key)) return 1;
-    if (!signing && (!filesDir.empty() || !serialText.empty()))
-        return Usage("site: --files and --serial belong to a signed site (--key)");
+    if (!signing && !serialText.empty())
+        return Usage("site: --serial belongs to a signed site (--key)");
     if (filesDir.empty()) {
         const size_t slash = output.rfind('/');
         filesDir = slash == std::string::npos ? "" : output.substr(0, slash);
@@ -181,8 +183,20 @@ int Site(const std::vector<std::string>& args) {
         }
         text += "[patch_" + std::to_string(k + 1) + "]\r\nfrom=" + p.from + "\r\nto=" + p.to +
                 "\r\nurl=" + p.url + "\r\n";
-        if (signing && !DescribeFile(PublishedCopy(filesDir, p.url), "size", "sha256", text))
-            return 1;
+        // The block list beside each package lets the download engine check every block,
+        // whoever sends it; a signed site vouches for the list by its digest.
+        const std::string package = PublishedCopy(filesDir, p.url);
+        std::string gbk;
+        if (!signing && !(cli::PathToGbk(package, gbk) && platform::PathExists(gbk))) {
+            std::fprintf(stderr, "qgpatch: site: no package at %s: no block list for it\n",
+                         package.c_str());
+            continue;
+        }
+        BlockListFacts facts;
+        if (!WriteBlockList(package, package + ".blocks", facts)) return 1;
+        if (signing)
+            text += "size=" + std::to_string(facts.length) + "\r\nsha256=" + facts.fileSha256 +
+                    "\r\nblockssha256=" + facts.listSha256 + "\r\n";
     }
     std::string gbk;
     if (!cli::PathToGbk(output, gbk)) return 2;

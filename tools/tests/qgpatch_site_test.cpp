@@ -29,13 +29,24 @@ int Qgpatch(const std::string& args) {
 TEST(QgpatchSite, PatchInfoReadsBackAsPublished) {
     testing_support::TempDir dir("qg_site");
     const std::string out = dir / "patchinfo.txt";
+    // One package is in the folder: it gets its block list; the other is published elsewhere.
+    WriteFile(dir / "p1", std::string(300000, 'p'));
     ASSERT_EQ(
         Qgpatch("site -o " + out +
                 " --latest CN.1.0.2 --quillgate CN.9.1 --newquillgate http://h/q.zip"
                 " --patch CN.1.0.0 CN.1.0.1 http://h/p1 --patch CN.1.0.1 CN.1.0.2 http://h/p2"),
         0);
+    const std::string list = ReadFile(dir / "p1.blocks");
+    EXPECT_EQ(list.substr(0, 8), "QGBLOCKS");
+    EXPECT_EQ(list.size(), 56u + 2 * 32) << "two blocks of 256 KiB";
+    EXPECT_EQ(
+        list.substr(24, 32),
+        std::string(reinterpret_cast<const char*>(Sha256Of(ReadFile(dir / "p1")).data()), 32));
+    EXPECT_FALSE(std::filesystem::exists(dir / "p2.blocks"));
     PatchInfo info;
     ASSERT_TRUE(ReadPatchInfoFile(out, info));
+    EXPECT_FALSE(info.patches.empty() || info.patches[0].blockListSha256.has_value())
+        << "only a signed site vouches for a block list";
     EXPECT_EQ(info.latestRaw, "CN.1.0.2");
     EXPECT_EQ(info.launcherLatest.number, "00009.00001.00000");
     EXPECT_EQ(info.newLauncherUrl, "http://h/q.zip");
@@ -147,6 +158,7 @@ TEST(QgpatchSite, SignedSiteVerifiesWithThePrintedKey) {
     ASSERT_EQ(info.patches.size(), 1u);
     EXPECT_TRUE(
         MatchesPublished(info.patches[0].package, 70000, Sha256Of(ReadFile(dir / "patch/p1.jzq"))));
+    EXPECT_EQ(info.patches[0].blockListSha256, Sha256Of(ReadFile(dir / "patch/p1.jzq.blocks")));
     EXPECT_TRUE(MatchesPublished(info.launcherArchive, 13, Sha256Of("archive bytes")));
     ASSERT_TRUE(info.serial.has_value());
 

@@ -92,6 +92,41 @@ TEST_F(LauncherConfigTest, ValuesDefaultsAndBounds) {
     }
 }
 
+TEST_F(LauncherConfigTest, EngineKeysAndTheirDefaults) {
+    Write(kConfigFileName, kConfig);
+    LauncherConfig plain;
+    ASSERT_TRUE(LoadLauncherConfig(kConfigFileName, plain));
+    EXPECT_FALSE(plain.engine.enabled) << "an unconfigured launcher fetches over plain HTTP";
+    EXPECT_EQ(plain.engine.lookupServer, "");
+
+    struct Case {
+        std::string lines;
+        bool enabled, seed;
+        uint32_t kib, connections;
+    } cases[] = {
+        {"engine=1\r\nlookup=lookup.example:7000\r\npeerlisten=0.0.0.0:7001\r\n"
+         "uploadlimit=512\r\nuploadconnections=8",
+         true, true, 512, 8},
+        {"engine=yes\r\nseed=off\r\nuploadlimit=4294967295", true, false, 4294967295u, 0},
+        {"engine=maybe\r\nuploadlimit=-5\r\nuploadconnections=4294967296", false, true, 0, 0},
+        {"engine=on\r\nuploadlimit=1k\r\nuploadconnections=3x", true, true, 0, 0},
+    };
+    for (const Case& k : cases) {
+        Write(kConfigFileName, "[quillgate]\r\n" + k.lines + "\r\n");
+        LauncherConfig c;
+        ASSERT_TRUE(LoadLauncherConfig(kConfigFileName, c)) << k.lines;
+        EXPECT_EQ(c.engine.enabled, k.enabled) << k.lines;
+        EXPECT_EQ(c.engine.seed, k.seed) << k.lines;
+        EXPECT_EQ(c.engine.uploadKiBPerSecond, k.kib) << k.lines;
+        EXPECT_EQ(c.engine.uploadConnections, k.connections) << k.lines;
+    }
+    Write(kConfigFileName, "[quillgate]\r\n" + cases[0].lines + "\r\n");
+    LauncherConfig c;
+    ASSERT_TRUE(LoadLauncherConfig(kConfigFileName, c));
+    EXPECT_EQ(c.engine.lookupServer, "lookup.example:7000");
+    EXPECT_EQ(c.engine.peerListen, "0.0.0.0:7001");
+}
+
 TEST_F(LauncherConfigTest, StyleIsReadEvenWhenTheConfigurationFails) {
     Write("style.cfg", "[Style]\r\nqstyle=1\r\n");
     LauncherConfig c;

@@ -152,11 +152,11 @@ TEST(PatchInfo, SignedKeysAreReadAndMalformedOnesHeldAsAbsent) {
         "\r\nserial=1796921851\r\n"
         "[patch_1]\r\nfrom=CN.1.0.0\r\nto=CN.1.0.1\r\nurl=http://h/p1\r\nsize=7\r\n"
         "sha256=" +
-        digest +
+        digest + "\r\nblockssha256=" + DigestHex(Sha256Of("list")) +
         "\r\n"
         "[patch_2]\r\nfrom=CN.1.0.1\r\nto=CN.1.0.2\r\nurl=http://h/p2\r\nsize=-7\r\n"
         "sha256=" +
-        digest.substr(1) +
+        digest.substr(1) + "\r\nblockssha256=" + digest + "0" +
         "\r\n"
         "[patch_3]\r\nfrom=CN.1.0.0\r\nto=CN.1.0.2\r\nurl=http://h/p3\r\n"
         "size=99999999999999999999\r\n";
@@ -170,6 +170,9 @@ TEST(PatchInfo, SignedKeysAreReadAndMalformedOnesHeldAsAbsent) {
     EXPECT_TRUE(MatchesPublished(info.patches[0].package, 7, Sha256Of("package")));
     EXPECT_FALSE(MatchesPublished(info.patches[0].package, 8, Sha256Of("package")));
     EXPECT_FALSE(MatchesPublished(info.patches[0].package, 7, Sha256Of("packagf")));
+    EXPECT_EQ(info.patches[0].blockListSha256, Sha256Of("list"));
+    EXPECT_FALSE(info.patches[1].blockListSha256.has_value());
+    EXPECT_FALSE(info.patches[2].blockListSha256.has_value());
     EXPECT_FALSE(info.patches[1].package.size.has_value());
     EXPECT_FALSE(info.patches[1].package.sha256.has_value());
     EXPECT_FALSE(info.patches[2].package.size.has_value());

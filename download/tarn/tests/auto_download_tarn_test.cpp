@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "download/create_downloader.h"
+#include "download/tarn/engine_in_process.h"
 #include "download/tarn/tests/tarn_double.h"
 #include "platform/machine_id.h"
 #include "platform/registry.h"
@@ -121,6 +122,34 @@ TEST(TarnFactory, HandsThePortAndTheMachineIdentifierToTheEngine) {
     EXPECT_EQ(tarn_double::UserId(), platform::MachineIdText(platform::ComputeMachineId()));
 }
 
+TEST(TarnFactory, AProgramThatUsesTheEngineInProcessNeedsNoPortAndGetsItsSharingSettings) {
+    // The setting is the process's for good: tried in a child process of its own.
+    EXPECT_EXIT(
+        {
+            EngineRegistry registry(false);
+            EngineProcessSettings settings;
+            settings.lookupServer = "127.0.0.1:7001";
+            settings.peerAddress = "0.0.0.0";
+            settings.peerPort = 7002;
+            settings.seedSeconds = kSeedWhileTheProcessLives;
+            settings.uploadBytesPerSecond = 65536;
+            settings.uploadConnections = 3;
+            const bool ok = UseEngineInProcess(settings) && EngineInProcess() &&
+                            CreateDownloader(1) != nullptr &&
+                            tarn_double::LookupServer() == "127.0.0.1:7001" &&
+                            !tarn_double::UserId().empty();
+            const tarn_double::Sharing sharing = tarn_double::SharingSettings();
+            const bool shared = sharing.listenAddress == "0.0.0.0" && sharing.listenPort == 7002 &&
+                                sharing.seedSeconds == kSeedWhileTheProcessLives &&
+                                sharing.uploadBytesPerSecond == 65536 &&
+                                sharing.uploadConnections == 3;
+            if (!shared) std::exit(2);
+            std::exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_FALSE(EngineInProcess());
+}
+
 TEST(TarnMapping, EngineStatusAndEndCodes) {
     const std::pair<uint32_t, uint32_t> statuses[] = {
         {0, 0x1}, {1, 0x10001}, {2, 0x20000}, {3, 0x30002}, {4, 0x30000}};
@@ -152,6 +181,38 @@ TEST_F(TarnAdapter, ACompletedDownloadReportsEachStateOnceAndUnchangedFiguresOnc
     EXPECT_EQ(done, 500);
     EXPECT_EQ(tarn_double::LastUrl(), "http://127.0.0.1:1/file");
     EXPECT_EQ(tarn_double::LastFileName(), "out.bin");
+}
+
+TEST_F(TarnAdapter, TheTaskGetsItsMirrorsBlockListDigestAndSizeCapAndTheNextTaskNone) {
+    const std::string digest(64, 'a');
+    ASSERT_TRUE(downloader_->SetTask("http://127.0.0.1:1/file", "out.bin", caller_, 7));
+    EXPECT_TRUE(downloader_->SetMirrors({"http://127.0.0.1:2/file", "http://127.0.0.1:3/file"}));
+    EXPECT_TRUE(downloader_->SetBlockListSha256(digest));
+    for (const char* bad :
+         {"", "abc", "g000000000000000000000000000000000000000000000000000000000000000"})
+        EXPECT_FALSE(downloader_->SetBlockListSha256(bad)) << bad;
+    downloader_->SetSizeLimit(1234);
+    downloader_->Start();
+    EXPECT_TRUE(downloader_->Wait(true));
+    EXPECT_EQ(tarn_double::LastMirrors(),
+              (std::vector<std::string>{"http://127.0.0.1:2/file", "http://127.0.0.1:3/file"}));
+    EXPECT_EQ(tarn_double::LastBlockListSha256(), digest);
+    EXPECT_EQ(tarn_double::LastSizeLimit(), 1234);
+
+    downloader_->SetSizeLimit(0);
+    EXPECT_EQ(Run({}), DOWNLOAD_FINISHED);
+    EXPECT_TRUE(tarn_double::LastMirrors().empty());
+    EXPECT_EQ(tarn_double::LastBlockListSha256(), "");
+    EXPECT_EQ(tarn_double::LastSizeLimit(), -1);
+}
+
+TEST_F(TarnAdapter, AFileOverTheSizeCapIsToldApartFromOtherFailures) {
+    tarn_double::Script script;
+    script.endCode = TARN_END_FAILED;
+    script.failure = TARN_FAILURE_SIZE_LIMIT;
+    EXPECT_EQ(Run(script), DOWNLOAD_FAILED_TOO_LARGE);
+    script.failure = TARN_FAILURE_NO_SOURCE;
+    EXPECT_EQ(Run(script), DOWNLOAD_FAILED_REASON1);
 }
 
 TEST_F(TarnAdapter, EndCodeOfAFailedListGivesThePlainFailure) {

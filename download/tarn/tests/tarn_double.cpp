@@ -17,6 +17,9 @@ struct TarnTask {
     uint64_t window = 0;
     uint32_t value = 0;
     std::thread thread;
+    std::vector<std::string> mirrors;
+    std::string blockListSha256;
+    int64_t sizeLimit = -1;
 };
 
 namespace tarn_double {
@@ -29,6 +32,11 @@ uint32_t g_port = 0;
 std::string g_url;
 std::string g_fileName;
 int g_liveTasks = 0;
+std::vector<std::string> g_mirrors;
+std::string g_blockListSha256;
+int64_t g_sizeLimit = -1;
+std::string g_lookupServer;
+Sharing g_sharing;
 
 template <typename T>
 void Put(TarnTask* task, size_t offset, T value) {
@@ -60,6 +68,7 @@ void Run(TarnTask* task, Script script) {
                                 : code == TARN_END_PAUSED  ? TARN_STATUS_PAUSED
                                                            : TARN_STATUS_ENDED;
         Put<uint32_t>(task, TARN_STATUS_STATE_OFFSET, status);
+        Put<uint32_t>(task, TARN_STATUS_FAILURE_OFFSET, script.failure);
     }
     Send(task, TARN_MSG_ENDED, code);
 }
@@ -89,6 +98,26 @@ std::string LastFileName() {
 int LiveTasks() {
     std::lock_guard lock(g_mutex);
     return g_liveTasks;
+}
+std::vector<std::string> LastMirrors() {
+    std::lock_guard lock(g_mutex);
+    return g_mirrors;
+}
+std::string LastBlockListSha256() {
+    std::lock_guard lock(g_mutex);
+    return g_blockListSha256;
+}
+int64_t LastSizeLimit() {
+    std::lock_guard lock(g_mutex);
+    return g_sizeLimit;
+}
+std::string LookupServer() {
+    std::lock_guard lock(g_mutex);
+    return g_lookupServer;
+}
+Sharing SharingSettings() {
+    std::lock_guard lock(g_mutex);
+    return g_sharing;
 }
 
 }  // namespace tarn_double
@@ -137,6 +166,9 @@ int32_t TarnDownloadUrl(TarnTask* task, const char* url, const char*, const char
         std::lock_guard lock(g_mutex);
         g_url = url;
         g_fileName = fileName;
+        g_mirrors = task->mirrors;
+        g_blockListSha256 = task->blockListSha256;
+        g_sizeLimit = task->sizeLimit;
         script = g_script;
     }
     if (script.failDownloadCall) return 0;
@@ -168,7 +200,38 @@ int32_t TarnWaitDownload(TarnTask* task) {
     if (task->thread.joinable()) task->thread.join();
     return 1;
 }
-void TarnSetLookupServer(const char*) {}
+void TarnSetLookupServer(const char* hostAndPort) {
+    std::lock_guard lock(g_mutex);
+    g_lookupServer = hostAndPort ? hostAndPort : "";
+}
+int32_t TarnSetPeerListen(const char* address, uint16_t port) {
+    std::lock_guard lock(g_mutex);
+    g_sharing.listenAddress = address ? address : "";
+    g_sharing.listenPort = port;
+    return 1;
+}
+void TarnSetSeedSeconds(uint32_t seconds) {
+    std::lock_guard lock(g_mutex);
+    g_sharing.seedSeconds = seconds;
+}
+void TarnSetUploadLimit(uint32_t bytesPerSecond, uint32_t connections) {
+    std::lock_guard lock(g_mutex);
+    g_sharing.uploadBytesPerSecond = bytesPerSecond;
+    g_sharing.uploadConnections = connections;
+}
 void TarnSetConnectionLimits(uint32_t, uint32_t) {}
 int32_t TarnSetExpectedMD5(TarnTask*, const char*) { return 1; }
+int32_t TarnAddMirrors(TarnTask* task, const char* const* urls, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) task->mirrors.emplace_back(urls[i]);
+    return 1;
+}
+int32_t TarnSetBlockListUrl(TarnTask* task, const char* url, const char* sha256) {
+    if (url && *url) return 0;  // the adapter only ever names the list beside the file
+    task->blockListSha256 = sha256 ? sha256 : "";
+    return 1;
+}
+int32_t TarnSetSizeLimit(TarnTask* task, int64_t bytes) {
+    task->sizeLimit = bytes;
+    return 1;
+}
 }

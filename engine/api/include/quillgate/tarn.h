@@ -90,6 +90,7 @@ typedef struct TarnSystemTime {
 TARN_API int32_t TarnInitLibrary(void);
 TARN_API void TarnSetUserID(const char* userId);
 TARN_API void TarnSetIPCPort(uint32_t port);
+/* The port of the engine's block server (see Sharing); 0 while it does not run. */
 TARN_API uint32_t TarnGetPort(void);
 
 TARN_API TarnTask* CreateTarnTask(void);
@@ -149,6 +150,35 @@ TARN_API int32_t TarnSetExpectedMD5(TarnTask* task, const char* md5);
 /* Further sources of the same file for the task's next download (by URL or resumed),
  * fetched at the same time as its own URL; at most 64. */
 TARN_API int32_t TarnAddMirrors(TarnTask* task, const char* const* urls, int32_t count);
+
+/* Sharing. While a download runs with a lookup server set, the engine's block server (one
+ * per process) serves the bytes it holds that passed their checks (each block against the
+ * block list; without one, the whole file once it matched its MD5) and announces them at the
+ * lookup server ("POST /announce", renewed well within the time to live the server gives);
+ * other engines ask it for its held map and fetch those bytes. A finished file is seeded
+ * from where it was put for the seeding time, and no longer once its size or modification
+ * time changes. Everything is withdrawn at the lookup server ("POST /withdraw") when it
+ * stops being served and when the process ends (an atexit handler: at most a few seconds).
+ * These settings are process-wide. */
+/* Where the block server listens: a literal IPv4 address (NULL or "": 127.0.0.1, the
+ * default, which only engines on this machine reach) and a port (0: a free one, see
+ * TarnGetPort). Only before the block server starts (with the first download that has a
+ * lookup server): 1 when taken, 0 when the server runs already or the address is not one. */
+TARN_API int32_t TarnSetPeerListen(const char* address, uint16_t port);
+/* How long a finished file is seeded (from its end, while the process lives): 0 (the
+ * default) not at all, TARN_SEED_WHILE_RUNNING until the process ends. For downloads that
+ * finish afterwards. */
+#define TARN_SEED_WHILE_RUNNING 0xFFFFFFFFu
+TARN_API void TarnSetSeedSeconds(uint32_t seconds);
+/* The upload limit of the whole engine: bytes per second of all uploads together
+ * (TARN_UPLOAD_UNLIMITED: none) and uploads at once (at most 64; more peers asking are
+ * answered "busy"); 0 keeps the current value of either. Default 1 MiB/s and 8: a player's
+ * uplink (often a few MB/s, and shared with the game) keeps most of its room, and eight
+ * peers still fill it. Takes effect at once. */
+#define TARN_UPLOAD_UNLIMITED 0xFFFFFFFFu
+TARN_API void TarnSetUploadLimit(uint32_t bytesPerSecond, uint32_t connections);
+/* The finished files being seeded now. */
+TARN_API uint32_t TarnGetSeedingCount(void);
 
 /* Integrity. A block list holds the SHA-256 of every 256 KiB block of the file and of the
  * whole file (format: engine/README.md); with one, the engine checks each block as it
