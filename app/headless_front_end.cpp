@@ -8,10 +8,12 @@
 #include "app/game_check_terminal.h"
 #include "app/game_launch.h"
 #include "app/game_processes.h"
+#include "app/json_view.h"
 #include "app/launch_app.h"
 #include "app/launch_dialog_model.h"
 #include "app/terminal_view.h"
 #include "axp/updater.h"
+#include "download/create_downloader.h"
 #include "platform/file_lock.h"
 #include "platform/interrupt_watch.h"
 #include "platform/messages.h"
@@ -36,10 +38,28 @@ constexpr uint32_t kRepairEndPollMs = 10;
 struct FrontEnd {
     LaunchDialogModel* model = nullptr;
     TerminalView* view = nullptr;
+    JsonView* json = nullptr;  // instead of the view, with --json
+    CLaunchWorker* worker = nullptr;
     CRepairWorker* repair = nullptr;
     bool restartLauncher = false;
     bool manualDownload = false;
 };
+
+platform::JsonLine JsonEvent(const char* name) {
+    platform::JsonLine line;
+    line.Text("event", name);
+    return line;
+}
+
+// The figures of a worker's download while one runs.
+std::optional<JsonView::Transfer> TransferOf(CAutoDownload* downloader) {
+    if (downloader == nullptr ||
+        (downloader->GetState() & kDownloadPhaseMask) != kDownloadPhaseRunning)
+        return std::nullopt;
+    int64_t total = 0, done = 0;
+    if (!downloader->GetProgress(total, done)) return std::nullopt;
+    return JsonView::Transfer{done, total, downloader->GetSpeed()};
+}
 
 // Waits for a stopped repair to end; true once it has.
 bool RepairEndedAfterStop(FrontEnd& fe, platform::WindowHandle window) {
@@ -78,15 +98,29 @@ intptr_t MainWindowProc(platform::WindowHandle window, uint32_t message, uintptr
         default:
             break;
     }
-    fe->view->Draw(*fe->model);
+    if (fe->json == nullptr) {
+        fe->view->Draw(*fe->model);
+        return 0;
+    }
+    fe->json->Show(message, *fe->model);
+    // The server list's step ends with this message too, while the result is still open.
+    if (message == WM_LAUNCH_DONE && fe->worker->result() != kResultRunning)
+        fe->json->Write(
+            JsonEvent("done").Text("phase", "update").Number("result", fe->worker->result()));
+    if (message == WM_REPAIR_DONE)
+        fe->json->Write(JsonEvent("done")
+                            .Text("phase", "repair")
+                            .Number("repaired", fe->repair->repairedCount()));
     return 0;
 }
 
 // Runs the repair on the same window and view; true when it completed.
 bool RunRepair(FrontEnd& fe, platform::WindowHandle window, AXP::IUpdater& updater,
-               const LauncherConfig& config, std::function<bool()> checkGameRunning) {
+               const LauncherConfig& config, std::function<bool()> checkGameRunning,
+               std::function<std::unique_ptr<CAutoDownload>()> createDownloader) {
     CRepairWorker::Hooks hooks;
     hooks.checkGameRunning = std::move(checkGameRunning);
+    hooks.createDownloader = std::move(createDownloader);
     hooks.finished = [window] { platform::PostMessage(window, WM_APP_REPAIR_ENDED, 0, 0); };
     fe.repair->SetHooks(hooks);
     // The client's gate decides; the worker's own pass refuses it anyway beside a writer.
@@ -108,13 +142,23 @@ bool RunRepair(FrontEnd& fe, platform::WindowHandle window, AXP::IUpdater& updat
     fe.model->OnRepairThreadEnded();
     if (!started) {
         const MessageId reason = mayBegin ? MessageId::kConfigBad : MessageId::kClientBusy;
-        std::printf("%s\n", FormatMessage<MessageId::kRepairStartFailed>(
-                                std::string(GetMessageText(reason)))
-                                .c_str());
+        const std::string text =
+            FormatMessage<MessageId::kRepairStartFailed>(std::string(GetMessageText(reason)));
+        if (fe.json != nullptr)
+            fe.json->Write(JsonEvent("repair").Bool("started", false).Text("text", text));
+        else
+            std::printf("%s\n", text.c_str());
         return false;
     }
-    std::printf("repair %s, repaired %d\n", fe.repair->completed() ? "completed" : "not completed",
-                fe.repair->repairedCount());
+    if (fe.json != nullptr)
+        fe.json->Write(JsonEvent("repair")
+                           .Bool("started", true)
+                           .Bool("completed", fe.repair->completed())
+                           .Number("repaired", fe.repair->repairedCount()));
+    else
+        std::printf("repair %s, repaired %d\n",
+                    fe.repair->completed() ? "completed" : "not completed",
+                    fe.repair->repairedCount());
     return fe.repair->completed();
 }
 
@@ -128,7 +172,15 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
     LaunchDialogModel model({[&] { return worker.result(); },
                              [&] { return repair.repairedCount(); }, [&] { repair.SignalStop(); }},
                             options.repair);
-    FrontEnd fe{&model, &view, &repair};
+    // The workers' downloaders, made here so that the JSON lines can carry their figures.
+    CAutoDownload* updateDownloader = nullptr;
+    CAutoDownload* repairDownloader = nullptr;
+    JsonView json(stdout, [&](bool repairing) {
+        return TransferOf(repairing ? repairDownloader : updateDownloader);
+    });
+    FrontEnd fe{&model, &view, options.json ? &json : nullptr, &worker, &repair};
+    // Whatever is not a JSON line goes to stderr when stdout carries them.
+    FILE* const textOut = options.json ? stderr : stdout;
 
     platform::RegisterWindowClass(kMainWindowClass, &MainWindowProc);
     const platform::WindowHandle window = platform::CreateMessageWindow(kMainWindowClass);
@@ -147,7 +199,7 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
         // Without a terminal to ask there is nothing to say here: the worker's error
         // (message 54) tells the user once.
         if (isatty(STDIN_FILENO) == 0) return !FindGameProcesses(game).empty();
-        return CheckGameRunningOnTerminal(game, stdin, stdout, true);
+        return CheckGameRunningOnTerminal(game, stdin, textOut, true);
     };
     // A launcher restarted after a self-update never replaces itself again in this run.
     bool afterSelfUpdate = false;
@@ -160,6 +212,11 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
         hooks.freeDiskBytes = [bytes] { return std::optional<uint64_t>(bytes); };
     }
     hooks.finished = [window] { platform::PostMessage(window, WM_APP_WORKER_ENDED, 0, 0); };
+    hooks.createDownloader = [&updateDownloader] {
+        std::unique_ptr<CAutoDownload> downloader = CreateDownloader(0);
+        updateDownloader = downloader.get();
+        return downloader;
+    };
     worker.SetHooks(hooks);
 
     AXP::Updater updater;
@@ -173,19 +230,36 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
         worker.result() == kResultUpToDate && !fe.manualDownload && !fe.restartLauncher;
     const bool repairAfterUpdate = upToDate && options.repair;
     bool repaired = false;
+    const auto showResult = [&] {
+        if (options.json)
+            json.Write(JsonEvent("result").Number("result", worker.result()));
+        else
+            std::printf("result %d\n", worker.result());
+    };
     if (repairAfterUpdate) {
-        std::printf("result %d\n", worker.result());
-        repaired = RunRepair(fe, window, updater, worker.config(), hooks.checkGameRunning);
+        showResult();
+        repaired = RunRepair(fe, window, updater, worker.config(), hooks.checkGameRunning,
+                             [&repairDownloader] {
+                                 std::unique_ptr<CAutoDownload> d = CreateDownloader(0);
+                                 repairDownloader = d.get();
+                                 return d;
+                             });
     }
     platform::DestroyMessageWindow(window);
 
     if (fe.manualDownload) {
-        std::printf("%s: %s\n", GetMessageText(MessageId::kGoToOperatorSite),
-                    GetMessageText(MessageId::kOperatorSite));
+        if (options.json)
+            json.Write(JsonEvent("manual-download")
+                           .Text("text", GetMessageText(MessageId::kGoToOperatorSite))
+                           .Text("site", GetMessageText(MessageId::kOperatorSite)));
+        else
+            std::printf("%s: %s\n", GetMessageText(MessageId::kGoToOperatorSite),
+                        GetMessageText(MessageId::kOperatorSite));
         return 1;
     }
     if (fe.restartLauncher) {
         // The new launcher carries on in this terminal; its verdict is ours.
+        if (options.json) json.Write(JsonEvent("restart"));
         std::vector<std::string> args = options.args;
         if (!afterSelfUpdate) args.push_back(kAfterSelfUpdateOption);
         if (options.lock != nullptr) options.lock->ShareWithNextProcess();
@@ -195,14 +269,18 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
         if (options.lock != nullptr) options.lock->StopSharing();
         return started ? platform::WaitForProcess(id) : 1;
     }
-    if (!repairAfterUpdate) std::printf("result %d\n", worker.result());
+    if (!repairAfterUpdate) showResult();
     if (worker.result() != kResultUpToDate || (options.repair && !repaired)) return 1;
     if (options.startGame) {
         const GameLaunch launch = RunGame(worker.config());
-        if (!launch.started) {
-            std::fprintf(stderr, "%s\n", launch.whyNot.c_str());
-            return 1;
+        if (!launch.started) std::fprintf(stderr, "%s\n", launch.whyNot.c_str());
+        if (options.json) {
+            platform::JsonLine line = JsonEvent("start");
+            line.Bool("started", launch.started);
+            if (!launch.started) line.Text("text", launch.whyNot);
+            json.Write(line);
         }
+        if (!launch.started) return 1;
     }
     return 0;
 }

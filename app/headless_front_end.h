@@ -13,6 +13,7 @@ class FileLock;
 struct HeadlessOptions {
     bool startGame = false;              // start the game once the client is up to date
     bool repair = false;                 // then check the client and restore damaged files
+    bool json = false;                   // JSON lines on stdout instead of the drawn view
     std::vector<std::string> args;       // the launcher's own arguments, for a restart
     platform::FileLock* lock = nullptr;  // the client's lock, handed to a restarted launcher
     std::string launcherVersion;         // this launcher's built-in version

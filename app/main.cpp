@@ -1,12 +1,12 @@
 // quillgate: the launcher. Installed in the client folder as "quillgate.exe"; it hands
 // over to a copy, "quillgate.bin", which brings the client up to date.
 //
-//   quillgate.exe [-direct] [--headless] [--start] [platform tokens]
+//   quillgate.exe [-direct] [--headless [--json] [--repair]] [--start] [platform tokens]
 //   quillgate.exe --help | --version
 //
 // With a display the launcher opens its window; --headless (or no display) runs the
-// update on the terminal instead, --repair then checks and restores the client's files,
-// and --start then starts the game.
+// update on the terminal instead (--json: as JSON lines), --repair then checks and
+// restores the client's files, and --start then starts the game.
 
 #include <cstdio>
 #include <cstring>
@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "app/headless_front_end.h"
+#include "app/install_layout.h"
 #include "app/launch_app.h"
+#include "app/launcher_options.h"
 #include "app/window_front_end.h"
 #include "platform/file_lock.h"
 #include "platform/http_global.h"
@@ -25,19 +27,33 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: quillgate.exe [-direct] [--headless [--repair]] [--start] [/V:session /N:user]\n"
-    "       quillgate.exe --help | --version\n"
-    "\n"
-    "Brings the game client in the current folder up to date from its update servers.\n"
-    "  -direct     run here, without handing over to quillgate.bin\n"
-    "  --headless  show the update on the terminal instead of the window (also without a\n"
-    "              display); exit 0 when the client is up to date\n"
-    "  --repair    with --headless, after the update check every file against the published\n"
-    "              list and restore the damaged ones; exit 0 only when the repair completed\n"
-    "  --start     then start the game\n"
-    "  --help      print this text and end\n"
-    "  --version   print the launcher's version and end\n";
+constexpr const char* kSynopsis = "Usage: quillgate [OPTION]... [/V:SESSION /N:USER]\n";
+
+// The help: the options from the table the parser reads.
+int Help() {
+    std::fputs(kSynopsis, stdout);
+    std::fputs(
+        "Brings the game client in the current folder up to date from its update servers,\n"
+        "with its window or on the terminal, then starts the game. Installed in a client\n"
+        "folder it is named quillgate.exe.\n"
+        "\nOptions:\n",
+        stdout);
+    platform::PrintOptions(stdout, LauncherOptionTable());
+    std::fputs(
+        "\nExit status: 0 when the client is up to date (and the repair completed, and the\n"
+        "game started, when asked), 1 otherwise.\n",
+        stdout);
+    return 0;
+}
+
+// Where this launcher finds its skin and its helper program, as the window and the start
+// button look for them.
+int ShowFiles() {
+    const std::string exePath = platform::GetExecutablePath();
+    std::printf("skin %s\nhelper %s\n", FindSkinFolder(exePath).c_str(),
+                FindRundllProgram(exePath).c_str());
+    return 0;
+}
 
 // The version this build claims; the tests build a "newer" launcher with another one.
 #ifdef QG_LAUNCHER_VERSION
@@ -49,22 +65,15 @@ constexpr const char* kBuiltInVersion = kLauncherVersionText;
 // Connection attempts to a named display before the terminal front end takes over.
 constexpr int kDisplayAttempts = 3;
 
-bool HasArgument(const std::vector<std::string>& args, const char* option) {
-    for (const std::string& a : args)
-        if (a == option) return true;
-    return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    const LauncherOptions options = ParseLauncherOptions(args);
     // Answered before anything else: asking must never start an update or leave files.
-    if (HasArgument(args, "--help")) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if (HasArgument(args, "--version")) {
+    if (options.help) return Help();
+    if (options.files) return ShowFiles();
+    if (options.version) {
         std::printf("%s\n", kBuiltInVersion);
         return 0;
     }
@@ -80,7 +89,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const bool headless = HasArgument(args, "--headless");
+    const bool headless = options.headless;
 
     // One launcher per client: the lock is taken before the hand-over copies anything and
     // handed down to the copy (and to a restarted launcher), so it is never free between
@@ -95,21 +104,17 @@ int main(int argc, char** argv) {
         lock.ShareWithNextProcess();
         if (!headless) {
             // A window restarted after a self-update must know it, as a terminal one does.
-            std::vector<std::string> options;
-            if (HasArgument(args, kAfterSelfUpdateOption))
-                options.push_back(kAfterSelfUpdateOption);
-            return app.PerformHandOver(options) ? 0 : 1;
+            std::vector<std::string> passed;
+            for (const std::string& a : args)
+                if (a == kAfterSelfUpdateOption) passed.push_back(a);
+            return app.PerformHandOver(passed) ? 0 : 1;
         }
         // On a terminal the copy carries on in the same terminal, and its verdict is the
         // launcher's: pass the terminal options on and wait for it.
-        std::vector<std::string> options;
-        for (const std::string& a : args) {
-            if (a == "--headless" || a == "--start" || a == "--repair" ||
-                a == kAfterSelfUpdateOption)
-                options.push_back(a);
-        }
         uint32_t id = 0;
-        return app.PerformHandOver(options, &id) ? platform::WaitForProcess(id) : 1;
+        return app.PerformHandOver(TerminalOptionsToPassOn(args), &id)
+                   ? platform::WaitForProcess(id)
+                   : 1;
     }
     if (!app.DirectMode) platform::SleepMilliseconds(100);  // let the installed copy end
     platform::SetEnvironmentVariable("CodeName", "Brevane");
@@ -131,7 +136,6 @@ int main(int argc, char** argv) {
         if (connected) return RunWindow(app, WindowOptions{args, &lock, kBuiltInVersion});
         std::fprintf(stderr, "no display: showing the update on the terminal\n");
     }
-    return RunHeadless(
-        app, HeadlessOptions{HasArgument(args, "--start"), HasArgument(args, "--repair"), args,
-                             &lock, kBuiltInVersion});
+    return RunHeadless(app, HeadlessOptions{options.start, options.repair, options.json, args,
+                                            &lock, kBuiltInVersion});
 }

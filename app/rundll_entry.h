@@ -11,6 +11,6 @@
 extern "C" typedef void (*RundllEntry)(void* window, void* instance, const char* argument,
                                        int show);
 
-// The helper program beside the launcher's executable; empty when the executable's path
-// is unknown.
+// The helper program of the running launcher (FindRundllProgram, app/install_layout.h);
+// empty when the executable's path is unknown.
 std::string RundllProgramPath();

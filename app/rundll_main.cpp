@@ -2,20 +2,53 @@
 // entry with the argument text and ends. Exit codes: 0 the entry ran, 1 usage, 2 the
 // library did not load, 3 it has no such entry.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/rundll_entry.h"
 #include "platform/dynamic_library.h"
+#include "platform/program_options.h"
 
 namespace {
 
 constexpr int kShowNormal = 1;
 
+constexpr platform::ProgramOption kOptions[] = {
+    {"--help", nullptr, "print this help and end"},
+    {"--version", nullptr, "print the version and end"},
+};
+
+constexpr const char* kSynopsis = "Usage: qg-rundll LIBRARY,ENTRY [ARGUMENT]\n";
+
+int Help() {
+    std::fputs(kSynopsis, stdout);
+    std::fputs(
+        "Loads LIBRARY (a path, relative to the current folder) and calls its entry ENTRY with\n"
+        "the ARGUMENT text, as the launcher does for the client's helper libraries:\n"
+        "  qg-rundll fmproxy.dll,CheckProcessEntry 0000ABCD\n"
+        "\nOptions (alone, in place of LIBRARY,ENTRY):\n",
+        stdout);
+    platform::PrintOptions(stdout, kOptions);
+    std::fputs(
+        "\nExit status: 0 the entry ran, 1 usage error, 2 the library did not load, 3 it has\n"
+        "no such entry.\n",
+        stdout);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && platform::LooksLikeOption(argv[1])) {
+        if (platform::FindOption(kOptions, argv[1]) == nullptr) {
+            std::fprintf(stderr, "qg-rundll: unknown option %s\n%s", argv[1], kSynopsis);
+            return 1;
+        }
+        if (std::strcmp(argv[1], "--help") == 0) return Help();
+        return platform::PrintVersion("qg-rundll", QG_VERSION);
+    }
     if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: qg-rundll LIBRARY,ENTRY [ARGUMENT]\n");
+        std::fprintf(stderr, "%s", kSynopsis);
         return 1;
     }
     const std::string target = argv[1];

@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/install_layout.h"
 #include "app/kill_game_dialog.h"
 #include "app/launch_app.h"
 #include "app/launch_dialog.h"
 #include "axp/updater.h"
-#include "platform/directory_tree.h"
 #include "platform/event.h"
 #include "platform/file_lock.h"
 #include "platform/process.h"
@@ -113,21 +113,6 @@ class PipelineRepair : public RepairWork {
 };
 
 }  // namespace
-
-std::string FindSkinFolder(const std::string& exePath) {
-    if (const char* env = std::getenv("QUILLGATE_SKIN"); env != nullptr && *env != '\0') return env;
-    if (platform::IsDirectory("skin")) return "skin";
-    const size_t slash = exePath.rfind('/');
-    if (slash != std::string::npos) {
-        const std::string beside = exePath.substr(0, slash) + "/skin";
-        if (platform::IsDirectory(beside)) return beside;
-    }
-#ifdef QG_BUILD_SKIN_DIR
-    return QG_BUILD_SKIN_DIR;
-#else
-    return "skin";
-#endif
-}
 
 int RunWindow(CLaunchApp& app, const WindowOptions& options) {
     const std::string exePath = platform::GetExecutablePath();

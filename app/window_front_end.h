@@ -16,10 +16,6 @@ struct WindowOptions {
     std::string launcherVersion;         // this launcher's built-in version
 };
 
-// The skin folder: $QUILLGATE_SKIN, else "skin" in the client folder, else "skin" beside
-// the executable, else the one the build made.
-std::string FindSkinFolder(const std::string& exePath);
-
 // Runs the window until it closes; the process exit code. Call after
 // platform::ui::InitToolkit succeeded.
 int RunWindow(CLaunchApp& app, const WindowOptions& options);

@@ -4,10 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "download/create_downloader.h"
 #include "download/progress_format.h"
 #include "platform/messages.h"
+#include "platform/program_options.h"
 #include "platform/text_encoding.h"
 
 namespace {
@@ -44,18 +46,50 @@ intptr_t FetchWindowProc(platform::WindowHandle window, uint32_t message, uintpt
     return platform::DefWindowProc(window, message, wParam, lParam);
 }
 
-int Usage() {
-    std::fprintf(stderr, "usage: qg-fetch URL FILE\n");
+constexpr platform::ProgramOption kOptions[] = {
+    {"--help", nullptr, "print this help and end"},
+    {"--version", nullptr, "print the version and end"},
+};
+
+constexpr const char* kSynopsis = "Usage: qg-fetch URL FILE\n";
+
+int Usage(const std::string& why) {
+    std::fprintf(stderr, "qg-fetch: %s\n%s(qg-fetch --help says more)\n", why.c_str(), kSynopsis);
     return 2;
+}
+
+int Help() {
+    std::fputs(kSynopsis, stdout);
+    std::fputs(
+        "Fetches one URL into FILE with the launcher's HTTP downloader and prints each state\n"
+        "change and the progress on standard output, then the result. The file is received\n"
+        "beside FILE and put at its name only when it is complete.\n"
+        "\nOptions:\n",
+        stdout);
+    platform::PrintOptions(stdout, kOptions);
+    std::fputs("\nExit status: 0 when FILE is complete, 1 when it is not, 2 for a usage error.\n",
+               stdout);
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) return Usage();
+    std::vector<std::string> operands;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (!platform::LooksLikeOption(arg)) {
+            operands.push_back(arg);
+            continue;
+        }
+        if (platform::FindOption(kOptions, arg) == nullptr) return Usage("unknown option " + arg);
+        if (arg == "--help") return Help();
+        return platform::PrintVersion("qg-fetch", QG_VERSION);
+    }
+    if (operands.size() != 2) return Usage("expected URL and FILE");
     // The downloader takes narrow GBK strings; the command line is UTF-8.
     std::string url, file;
-    if (!platform::Utf8ToGbk(argv[1], url) || !platform::Utf8ToGbk(argv[2], file)) {
+    if (!platform::Utf8ToGbk(operands[0], url) || !platform::Utf8ToGbk(operands[1], file)) {
         std::fprintf(stderr, "qg-fetch: URL and FILE must be representable in GBK\n");
         return 2;
     }

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <functional>
 #include <set>
+#include <sstream>
+#include <vector>
 
 #include "app/launch_app.h"
 #include "axp/crc.h"
@@ -140,9 +142,11 @@ TEST_F(LauncherProgramTest, HelpAndVersionAnswerAndTouchNothing) {
     const std::set<std::string> before = ClientFiles();
     std::string output;
     EXPECT_EQ(Launch("--help", output), 0);
-    EXPECT_NE(output.find("usage: quillgate.exe"), std::string::npos) << output;
+    EXPECT_NE(output.find("Usage: quillgate"), std::string::npos) << output;
     EXPECT_EQ(Launch("--headless --version", output), 0);
     EXPECT_EQ(output, "CN.9.0\n");
+    EXPECT_EQ(Launch("--files", output), 0);
+    EXPECT_EQ(output.rfind("skin ", 0), 0u) << output;
     std::set<std::string> after = ClientFiles();
     after.erase("launch.log");
     EXPECT_EQ(after, before);
@@ -326,6 +330,84 @@ TEST_F(LauncherProgramTest, CtrlCDuringTheRepairStopsItAndWaitsForIt) {
     const std::string output = ReadFile(client_ / "launch.log");
     EXPECT_NE(output.find("repair not completed, repaired 0"), std::string::npos) << output;
     EXPECT_FALSE(fs::exists(client_ / "slow.dat"));
+}
+
+// With --json, standard output carries one JSON object per event and nothing else, through
+// the whole run: the update, the repair after it, and the ends of both. Python's json module
+// reads the lines (testing/json_lines_summary.py prints one summary per object).
+class LauncherJsonTest : public LauncherProgramTest {
+  protected:
+    // The summaries of the run's lines; fails the test when a line is not a JSON object.
+    std::vector<std::string> RunJson(const std::string& args, int expectedExit) {
+        WriteFile(client_ / "run-json.sh",
+                  std::string("./quillgate.exe ") + args +
+                      " --json 2> launch.err < /dev/null | tee lines.json | " + QG_SYSTEM_PYTHON +
+                      " " + QG_JSON_SUMMARY +
+                      " > summary.txt\necho ${PIPESTATUS[0]} ${PIPESTATUS[1]} > status.txt\n");
+        const std::string cmd = "cd '" + client_.path().string() + "' && bash run-json.sh";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        EXPECT_EQ(ReadFile(client_ / "status.txt"), std::to_string(expectedExit) + " 0\n")
+            << ReadFile(client_ / "lines.json") << ReadFile(client_ / "summary.txt")
+            << ReadFile(client_ / "launch.err");
+        std::vector<std::string> lines;
+        std::istringstream in(ReadFile(client_ / "summary.txt"));
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    // The index of the first summary at or after `from` that begins with `prefix`.
+    static size_t Find(const std::vector<std::string>& lines, const std::string& prefix,
+                       size_t from = 0) {
+        for (size_t i = from; i < lines.size(); ++i)
+            if (lines[i].rfind(prefix, 0) == 0) return i;
+        return std::string::npos;
+    }
+    static std::string Joined(const std::vector<std::string>& lines) {
+        std::string all;
+        for (const std::string& line : lines) all += line + "\n";
+        return all;
+    }
+};
+
+TEST_F(LauncherJsonTest, AnUpdateAndARepairAreJsonLinesInTheOrderTheyHappen) {
+    PublishLauncher("CN.9.0");
+    fs::create_directories(site_.path() / "repair");
+    WriteFile(site_ / "repair/current.ver",
+              "current|1\r\nextra.dat|00000005|" + CrcHex("extra") + "|0|\r\n");
+    WriteFile(site_ / "repair/extra.dat", "extra");
+    const std::string config = ReadFile(client_ / "quillgate.cfg");
+    WriteFile(client_ / "quillgate.cfg", config + "repair=" + server_.Url("/repair/") + "\r\n");
+
+    const std::vector<std::string> lines = RunJson("-direct --headless --repair", 0);
+    const std::string all = Joined(lines);
+    // The update: its steps, the versions, a download with its figures, both bars full.
+    ASSERT_EQ(Find(lines, "status update text=<text> error=false"), 0u) << all;
+    const size_t versions = Find(lines, "extra update text=<text>");
+    const size_t download = Find(lines, "progress update file=", versions);
+    const size_t done = Find(lines, "done update result=2", download);
+    const size_t result = Find(lines, "result result=2", done);
+    const size_t repairStatus = Find(lines, "status repair", result);
+    const size_t repairDone = Find(lines, "done repair repaired=1", repairStatus);
+    ASSERT_NE(repairDone, std::string::npos) << all;
+    EXPECT_LT(Find(lines, "progress update file=100 total=100 marquee=false"), done) << all;
+    EXPECT_NE(all.find(" bytes="), std::string::npos) << all;
+    EXPECT_EQ(lines.back(), "repair started=true completed=true repaired=1") << all;
+    EXPECT_EQ(ReadFile(client_ / "extra.dat"), "extra");
+}
+
+TEST_F(LauncherJsonTest, FailuresAndTheManualDownloadAreLinesToo) {
+    PublishLauncher("CN.9.0");
+    // A package the servers do not have: the manual download.
+    fs::remove(site_ / "p1.jzq");
+    std::vector<std::string> lines = RunJson("-direct --headless", 1);
+    EXPECT_NE(Find(lines, "error update text=<text>"), std::string::npos) << Joined(lines);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "manual-download text=<text> site=<text>") << Joined(lines);
+
+    // No update address: the error, then the result.
+    WriteFile(client_ / "quillgate.cfg", "[quillgate]\r\n");
+    lines = RunJson("-direct --headless", 1);
+    const size_t error = Find(lines, "error update text=<text>");
+    EXPECT_NE(Find(lines, "result result=-3", error), std::string::npos) << Joined(lines);
 }
 
 }  // namespace

@@ -56,6 +56,8 @@ constexpr char kHelp[] =
     "      the normalised name, its start slot (P mod 36353), hash A and hash B\n"
     "  axp crc FILE\n"
     "      the library CRC of a file as %08X\n"
+    "  axp --version\n"
+    "      the version of this tool\n"
     "\n"
     "Failures print the library's error code and text and exit 1; usage errors exit 2.\n";
 
@@ -404,8 +406,22 @@ const char kProgramName[] = "axp";
 
 int main(int argc, char** argv) {
     if (cli::WantsHelp(argc, argv)) return cli::PrintHelp(argc >= 2, {kHelp});
+    if (cli::WantsVersion(argc, argv)) return cli::PrintVersion();
     const std::string command = argv[1];
     const std::vector<std::string> args(argv + 2, argv + argc);
+    // Only "add" takes options; every other command takes names alone.
+    if (!cli::OnlyKnownOptions({{"create", {}},
+                                {"add", {"--type", "--name", "--root"}},
+                                {"rm", {}},
+                                {"cat", {}},
+                                {"extract", {}},
+                                {"ls", {}},
+                                {"info", {}},
+                                {"check", {}},
+                                {"hash", {}},
+                                {"crc", {}}},
+                               command, args))
+        return 2;
     if (command == "create") return CmdCreate(args);
     if (command == "add") return CmdAdd(args);
     if (command == "rm") return CmdRm(args);
@@ -416,5 +432,6 @@ int main(int argc, char** argv) {
     if (command == "check") return CmdCheck(args);
     if (command == "hash") return CmdHash(args);
     if (command == "crc") return CmdCrc(args);
+    if (cli::LooksLikeOption(command)) return Usage("unknown option " + command);
     return Usage("unknown command \"" + command + "\"");
 }

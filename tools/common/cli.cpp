@@ -5,6 +5,7 @@
 
 #include "axp/error.h"
 #include "platform/native_path.h"
+#include "platform/program_options.h"
 #include "platform/text_encoding.h"
 
 namespace cli {
@@ -42,6 +43,30 @@ bool PathToGbk(const std::string& utf8, std::string& gbk) {
 bool WantsHelp(int argc, char** argv) {
     return argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
            !std::strcmp(argv[1], "help");
+}
+
+bool WantsVersion(int argc, char** argv) { return argc == 2 && !std::strcmp(argv[1], "--version"); }
+
+int PrintVersion() { return platform::PrintVersion(kProgramName, QG_VERSION); }
+
+bool LooksLikeOption(const std::string& arg) { return platform::LooksLikeOption(arg); }
+
+bool OnlyKnownOptions(std::initializer_list<CommandOptions> table, const std::string& command,
+                      const std::vector<std::string>& args) {
+    for (const CommandOptions& c : table) {
+        if (command != c.command) continue;
+        for (size_t i = 0; i < args.size(); ++i) {
+            if (!platform::LooksLikeOption(args[i])) continue;
+            bool known = false;
+            for (const char* option : c.options) known |= args[i] == option;
+            if (!known) {
+                Usage(command + ": unknown option " + args[i]);
+                return false;
+            }
+            ++i;  // its value, whatever it looks like
+        }
+    }
+    return true;
 }
 
 int PrintHelp(bool asked, std::initializer_list<const char*> texts) {

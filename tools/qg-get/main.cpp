@@ -1,10 +1,11 @@
 // qg-get URL... -o FILE [--md5 HEX] [--blocks URL|FILE] [--blocks-sha256 HEX]
-//        [--max-size BYTES] [--lookup HOST:PORT] [--connections N]
+//        [--max-size BYTES] [--lookup HOST:PORT] [--connections N] [--json]
 //        [--peer-listen ADDR:PORT] [--seed SECONDS] [--upload-limit BYTES/S]
 //        [--upload-connections N]
 // qg-get --make-blocks FILE [-o LIST]
 // Fetches one file (every URL a mirror of it) with the download engine, through its C
-// interface alone, and reports progress on stderr, and at the end what failed. Exit status
+// interface alone, and reports progress on stderr, and at the end what failed (--json:
+// both as JSON lines on stdout). Exit status
 // 0 only when the file is complete. A second run after an interrupted one continues from
 // the file's resume state. With a lookup server, what it holds is shared with other engines
 // (the block server on --peer-listen, loopback by default) and, with --seed, the finished
@@ -20,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/json_line.h"
+#include "platform/program_options.h"
 #include "quillgate/tarn.h"
 
 namespace {
@@ -37,6 +40,7 @@ struct Options {
     std::string blocksSha256;
     int64_t maxSize = 0;
     std::string makeBlocks;
+    bool json = false;
     std::string peerAddress;  // --peer-listen
     uint32_t peerPort = 0;
     bool peerListen = false;
@@ -45,25 +49,64 @@ struct Options {
     uint32_t uploadConnections = 0;
 };
 
-constexpr const char* kUsage =
-    "usage: qg-get URL... -o FILE [--md5 HEX] [--blocks URL|FILE] [--blocks-sha256 HEX]\n"
-    "              [--max-size BYTES] [--lookup HOST:PORT] [--connections N]\n"
-    "              [--peer-listen ADDR:PORT] [--seed SECONDS] [--upload-limit BYTES/S]\n"
-    "              [--upload-connections N]\n"
-    "       qg-get --make-blocks FILE [-o LIST]\n";
+constexpr platform::ProgramOption kOptions[] = {
+    {"-o", "FILE", "where the file is written (required; with --make-blocks: the list)"},
+    {"--md5", "HEX", "the file's MD5 (32 hex digits): a file that differs is not kept"},
+    {"--blocks", "URL|FILE", "the file's block list: every block is checked as it arrives"},
+    {"--blocks-sha256", "HEX", "the SHA-256 the block list must have (64 hex digits)"},
+    {"--max-size", "BYTES", "the file's size at most (default 16 GiB)"},
+    {"--lookup", "HOST:PORT", "a lookup server that names more sources of the file"},
+    {"--connections", "N", "connections at most, 1 to 64"},
+    {"--peer-listen", "ADDR:PORT",
+     "where the block server listens, with --lookup (default 127.0.0.1;\n"
+     "port 0: a free one)"},
+    {"--seed", "SECONDS", "serve the finished file that long, then end (default 0)"},
+    {"--upload-limit", "BYTES/S", "all uploads' bytes per second (0: no limit; default 1 MiB/s)"},
+    {"--upload-connections", "N", "uploads at once, 1 to 64 (default 8)"},
+    {"--make-blocks", "FILE",
+     "write FILE's block list for publishing beside it (FILE.blocks, or -o LIST)\n"
+     "instead of downloading"},
+    {"--json", nullptr,
+     "progress and the end as JSON lines on standard output, nothing else there"},
+    {"--help", nullptr, "print this help and end"},
+    {"--version", nullptr, "print the version and end"},
+};
+
+constexpr const char* kSynopsis =
+    "Usage: qg-get URL... -o FILE [OPTION]...\n"
+    "  or:  qg-get --make-blocks FILE [-o LIST]\n";
 
 struct Progress {
     TarnTask* task = nullptr;
     int64_t lastBytes = 0;
     std::chrono::steady_clock::time_point lastTime = std::chrono::steady_clock::now();
     bool terminal = false;
+    bool json = false;
     bool portShown = false;
 };
 Progress gProgress;
 
-int Usage(const char* why) {
-    std::fprintf(stderr, "qg-get: %s\n%s", why, kUsage);
+int Usage(const std::string& why) {
+    std::fprintf(stderr, "qg-get: %s\n%s(qg-get --help lists the options)\n", why.c_str(),
+                 kSynopsis);
     return kExitUsage;
+}
+
+int Help() {
+    std::fputs(kSynopsis, stdout);
+    std::fputs(
+        "Fetches one file with the download engine, through its C interface alone. Every URL\n"
+        "is a mirror of the file and all are fetched from at once. Run again after an\n"
+        "interruption, it continues from FILE's resume state when that describes the same\n"
+        "first URL. Progress, and at the end what failed, go to standard error. With a\n"
+        "lookup server, the bytes it holds and has checked are served to other engines, and\n"
+        "with --seed the finished file too, before it ends.\n"
+        "\nOptions:\n",
+        stdout);
+    platform::PrintOptions(stdout, kOptions);
+    std::fputs("\nExit status: 0 when FILE is complete, 1 when it is not, 2 for a usage error.\n",
+               stdout);
+    return 0;
 }
 
 bool ParseCount(const char* text, uint32_t& out) {
@@ -105,64 +148,64 @@ bool ParseSize(const char* text, int64_t& out) {
     return true;
 }
 
-bool Parse(int argc, char** argv, Options& o, const char*& error) {
+bool Parse(int argc, char** argv, Options& o, std::string& error) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "-o" || arg == "--md5" || arg == "--lookup" || arg == "--connections" ||
-            arg == "--blocks" || arg == "--blocks-sha256" || arg == "--max-size" ||
-            arg == "--make-blocks" || arg == "--peer-listen" || arg == "--seed" ||
-            arg == "--upload-limit" || arg == "--upload-connections") {
-            if (!hasValue) {
-                error = "an option lacks its value";
-                return false;
-            }
-            const char* value = argv[++i];
-            if (arg == "-o") o.output = value;
-            if (arg == "--md5") o.md5 = value;
-            if (arg == "--lookup") o.lookup = value;
-            if (arg == "--blocks") o.blocks = value;
-            if (arg == "--blocks-sha256") o.blocksSha256 = value;
-            if (arg == "--make-blocks") o.makeBlocks = value;
-            if (arg == "--connections" && !ParseCount(value, o.connections)) {
-                error = "--connections takes a number from 1 to 64";
-                return false;
-            }
-            if (arg == "--max-size" && !ParseSize(value, o.maxSize)) {
-                error = "--max-size takes a number of bytes above 0";
-                return false;
-            }
-            uint64_t number = 0;
-            if (arg == "--peer-listen" && !ParseListen(value, o)) {
-                error = "--peer-listen takes ADDR:PORT (port 0: a free one)";
-                return false;
-            }
-            if (arg == "--seed") {
-                if (!ParseNumber(value, 0, 0xFFFFFFFFu, number)) {
-                    error = "--seed takes a number of seconds";
-                    return false;
-                }
-                o.seedSeconds = static_cast<uint32_t>(number);
-            }
-            if (arg == "--upload-limit") {
-                if (!ParseNumber(value, 0, 0xFFFFFFFEu, number)) {
-                    error = "--upload-limit takes bytes per second (0: no limit)";
-                    return false;
-                }
-                o.uploadLimit = static_cast<int64_t>(number);
-            }
-            if (arg == "--upload-connections") {
-                if (!ParseNumber(value, 1, 64, number)) {
-                    error = "--upload-connections takes a number from 1 to 64";
-                    return false;
-                }
-                o.uploadConnections = static_cast<uint32_t>(number);
-            }
-        } else if (!arg.empty() && arg[0] == '-') {
-            error = "unknown option";
-            return false;
-        } else {
+        if (!platform::LooksLikeOption(arg)) {
             o.urls.push_back(arg);
+            continue;
+        }
+        const platform::ProgramOption* option = platform::FindOption(kOptions, arg);
+        if (option == nullptr) {
+            error = "unknown option " + arg;
+            return false;
+        }
+        if (arg == "--json") o.json = true;
+        if (option->value == nullptr) continue;
+        if (i + 1 >= argc) {
+            error = arg + " needs a value (" + option->value + ")";
+            return false;
+        }
+        const char* value = argv[++i];
+        if (arg == "-o") o.output = value;
+        if (arg == "--md5") o.md5 = value;
+        if (arg == "--lookup") o.lookup = value;
+        if (arg == "--blocks") o.blocks = value;
+        if (arg == "--blocks-sha256") o.blocksSha256 = value;
+        if (arg == "--make-blocks") o.makeBlocks = value;
+        if (arg == "--connections" && !ParseCount(value, o.connections)) {
+            error = "--connections takes a number from 1 to 64";
+            return false;
+        }
+        if (arg == "--max-size" && !ParseSize(value, o.maxSize)) {
+            error = "--max-size takes a number of bytes above 0";
+            return false;
+        }
+        uint64_t number = 0;
+        if (arg == "--peer-listen" && !ParseListen(value, o)) {
+            error = "--peer-listen takes ADDR:PORT (port 0: a free one)";
+            return false;
+        }
+        if (arg == "--seed") {
+            if (!ParseNumber(value, 0, 0xFFFFFFFFu, number)) {
+                error = "--seed takes a number of seconds";
+                return false;
+            }
+            o.seedSeconds = static_cast<uint32_t>(number);
+        }
+        if (arg == "--upload-limit") {
+            if (!ParseNumber(value, 0, 0xFFFFFFFEu, number)) {
+                error = "--upload-limit takes bytes per second (0: no limit)";
+                return false;
+            }
+            o.uploadLimit = static_cast<int64_t>(number);
+        }
+        if (arg == "--upload-connections") {
+            if (!ParseNumber(value, 1, 64, number)) {
+                error = "--upload-connections takes a number from 1 to 64";
+                return false;
+            }
+            o.uploadConnections = static_cast<uint32_t>(number);
         }
     }
     if (!o.makeBlocks.empty()) {
@@ -189,15 +232,46 @@ void ShowProgress(bool last) {
     gProgress.lastTime = now;
     if (!gProgress.portShown && TarnGetPort() != 0) {
         gProgress.portShown = true;
-        std::fprintf(stderr, "block server port %u\n", TarnGetPort());
+        if (gProgress.json)
+            platform::JsonLine()
+                .Text("event", "port")
+                .Number("port", TarnGetPort())
+                .WriteTo(stdout);
+        else
+            std::fprintf(stderr, "block server port %u\n", TarnGetPort());
+    }
+    if (gProgress.json) {
+        platform::JsonLine()
+            .Text("event", "progress")
+            .Number("bytes", received)
+            .Number("size", total)
+            .Number("speed", static_cast<int64_t>(speed))
+            .Number("sources", sources)
+            .WriteTo(stdout);
+        return;
     }
     std::fprintf(stderr, "%s%lld/%lld bytes %.0f B/s sources %ld%s", gProgress.terminal ? "\r" : "",
                  static_cast<long long>(received), static_cast<long long>(total), speed,
                  static_cast<long>(sources), gProgress.terminal && !last ? "" : "\n");
 }
 
-// What the status block says of an ending without the file.
-void ShowFailure(const unsigned char* block) {
+// Why a download failed, by the status block's failure code: for people and for scripts.
+struct Cause {
+    const char* text;
+    const char* word;
+};
+constexpr Cause kCauses[] = {
+    {"", "failed"},
+    {"no source left that could deliver the rest", "no-source"},
+    {"the file's MD5 did not match", "md5"},
+    {"the file is larger than the size limit (--max-size)", "size-limit"},
+    {"the block list could not be had or did not match its SHA-256", "block-list"},
+    {"the file could not be written", "write"},
+    {"cancelled", "cancelled"},
+};
+
+// What the status block says of the ending: on stderr, or as the last JSON line.
+void ShowEnd(uint32_t state, const unsigned char* block) {
     uint32_t failure = 0;
     int32_t blamed = 0;
     std::memcpy(&failure, block + TARN_STATUS_FAILURE_OFFSET, sizeof failure);
@@ -205,20 +279,24 @@ void ShowFailure(const unsigned char* block) {
     char url[TARN_STATUS_BLAMED_URL_SIZE];
     std::memcpy(url, block + TARN_STATUS_BLAMED_URL_OFFSET, sizeof url);
     url[sizeof url - 1] = '\0';
-    static const char* const kCauses[] = {
-        "",
-        "no source left that could deliver the rest",
-        "the file's MD5 did not match",
-        "the file is larger than the size limit (--max-size)",
-        "the block list could not be had or did not match its SHA-256",
-        "the file could not be written",
-        "cancelled",
-    };
-    if (failure > 0 && failure < sizeof kCauses / sizeof kCauses[0])
-        std::fprintf(stderr, "qg-get: failed: %s\n", kCauses[failure]);
+    const bool complete = state == TARN_STATUS_COMPLETED;
+    const bool known = failure > 0 && failure < sizeof kCauses / sizeof kCauses[0];
+    if (gProgress.json) {
+        const char* cause = complete                      ? "complete"
+                            : state == TARN_STATUS_PAUSED ? "paused"
+                            : known                       ? kCauses[failure].word
+                                                          : "failed";
+        platform::JsonLine line;
+        line.Text("event", "end").Bool("complete", complete).Text("cause", cause);
+        line.Number("state", state).Number("dropped", blamed);
+        if (blamed > 0) line.Text("last_dropped", url);
+        line.WriteTo(stdout);
+    }
+    if (known) std::fprintf(stderr, "qg-get: failed: %s\n", kCauses[failure].text);
     if (blamed > 0)
         std::fprintf(stderr, "qg-get: %d source%s dropped for wrong bytes, the last: %s\n", blamed,
                      blamed == 1 ? "" : "s", url);
+    std::fprintf(stderr, "qg-get: %s (state %u)\n", complete ? "complete" : "not complete", state);
 }
 
 int MakeBlocks(const Options& o) {
@@ -269,9 +347,15 @@ void Seed() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Asking is answered before anything else is checked.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) return Help();
+        if (std::strcmp(argv[i], "--version") == 0)
+            return platform::PrintVersion("qg-get", QG_VERSION);
+    }
     Options o;
-    const char* error = nullptr;
-    if (!Parse(argc, argv, o, error)) return Usage(error);
+    std::string usageError;
+    if (!Parse(argc, argv, o, usageError)) return Usage(usageError);
     TarnInitLibrary();
     if (!o.makeBlocks.empty()) return MakeBlocks(o);
     if (!o.lookup.empty()) TarnSetLookupServer(o.lookup.c_str());
@@ -289,17 +373,25 @@ int main(int argc, char** argv) {
     TarnTask* task = CreateTarnTask();
     gProgress.task = task;
     gProgress.terminal = isatty(STDERR_FILENO) != 0;
+    gProgress.json = o.json;
+    const char* error = nullptr;
     if (!SetIntegrity(task, o, error)) {
         DestroyTarnTask(task);
         return Usage(error);
     }
     if (!StartDownload(task, o)) {
         std::fprintf(stderr, "qg-get: the download could not start\n");
+        if (o.json)
+            platform::JsonLine()
+                .Text("event", "end")
+                .Bool("complete", false)
+                .Text("cause", "not started")
+                .WriteTo(stdout);
         DestroyTarnTask(task);
         return kExitFailed;
     }
     // The status block tells the end too: a state past "downloading" is final.
-    const auto period = std::chrono::milliseconds(gProgress.terminal ? 250 : 1000);
+    const auto period = std::chrono::milliseconds(gProgress.terminal && !o.json ? 250 : 1000);
     auto nextShow = std::chrono::steady_clock::now() + period;
     uint32_t state = TARN_STATUS_IDLE;
     unsigned char block[TARN_STATUS_BLOCK_SIZE] = {};
@@ -318,9 +410,8 @@ int main(int argc, char** argv) {
     ShowProgress(true);
     TarnGetStatusInfo(task, block);
     DestroyTarnTask(task);
-    const bool complete = state == TARN_STATUS_COMPLETED;
-    ShowFailure(block);
-    std::fprintf(stderr, "qg-get: %s (state %u)\n", complete ? "complete" : "not complete", state);
-    if (complete) Seed();
-    return complete ? 0 : kExitFailed;
+    ShowEnd(state, block);
+    if (state != TARN_STATUS_COMPLETED) return kExitFailed;
+    Seed();
+    return 0;
 }

@@ -20,6 +20,7 @@
 #include "platform/interrupt_watch.h"
 #include "platform/ip_address.h"
 #include "platform/log_output.h"
+#include "platform/program_options.h"
 
 namespace {
 
@@ -27,31 +28,48 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr size_t kMaxAnnouncementsPerAddress = 256;
 
-const char kUsage[] =
-    "usage: qg-lookup --listen ADDR:PORT [--store redis://HOST:PORT] [--mirrors FILE]\n"
-    "                 [--ttl SECONDS] [--trusted-proxy ADDR]... [--client-timeout SECONDS]\n"
-    "                 [--threads N]\n"
-    "       qg-lookup --help | --version\n";
+constexpr platform::ProgramOption kOptions[] = {
+    {"--listen", "ADDR:PORT",
+     "address to serve on (required; [IPV6]:PORT);\n"
+     "port 0 takes a free one, printed on the first\n"
+     "line of standard output"},
+    {"--store", "redis://HOST:PORT",
+     "keep announcements in Redis (6.2 or later),\n"
+     "shared by every service on it; default: in\n"
+     "this process's memory"},
+    {"--mirrors", "FILE",
+     "the operator's mirrors, one file per line:\n"
+     "md5=HEX32 length=N url=URL [url=URL...]"},
+    {"--ttl", "SECONDS", "how long an announcement lives unless renewed\n(300)"},
+    {"--trusted-proxy", "ADDR",
+     "a proxy in front: its connections name the\n"
+     "engine in X-Forwarded-For (may be given more\n"
+     "than once)"},
+    {"--client-timeout", "SECONDS", "a connection silent this long is closed (10)"},
+    {"--threads", "N", "threads serving connections (4)"},
+    {"--help", nullptr, "print this help and end"},
+    {"--version", nullptr, "print the version and end"},
+};
 
-const char kHelp[] =
-    "The lookup service of the download engine: engines announce the files they serve\n"
-    "(POST /announce, /withdraw) and ask where else a file can be fetched\n"
-    "(POST /getfipl.php); GET /status gives counters as JSON.\n"
-    "\n"
-    "  --listen ADDR:PORT        address to serve on ([IPV6]:PORT; port 0: a free one,\n"
-    "                            printed on the first line of standard output)\n"
-    "  --store redis://HOST:PORT keep announcements in Redis (6.2 or later), shared by\n"
-    "                            every service on it; default: in this process's memory\n"
-    "  --mirrors FILE            the operator's mirrors, one file per line:\n"
-    "                            md5=HEX32 length=N url=URL [url=URL...]\n"
-    "  --ttl SECONDS             how long an announcement lives unless renewed (300)\n"
-    "  --trusted-proxy ADDR      a proxy in front: its connections name the engine in\n"
-    "                            X-Forwarded-For (may be given more than once)\n"
-    "  --client-timeout SECONDS  a connection silent this long is closed (10)\n"
-    "  --threads N               threads serving connections (4)\n"
-    "\n"
-    "One line per request on standard error; SIGHUP reads the mirrors file again;\n"
-    "SIGTERM or SIGINT end it.\n";
+constexpr const char* kSynopsis = "Usage: qg-lookup --listen ADDR:PORT [OPTION]...\n";
+
+int Help() {
+    std::fputs(kSynopsis, stdout);
+    std::fputs(
+        "The lookup service of the download engine: engines announce the files they serve\n"
+        "(POST /announce, /withdraw) and ask where else a file can be fetched\n"
+        "(POST /getfipl.php); GET /status gives counters as JSON.\n"
+        "\nOptions:\n",
+        stdout);
+    platform::PrintOptions(stdout, kOptions);
+    std::fputs(
+        "\nOne line per request on standard error; SIGHUP reads the mirrors file again;\n"
+        "SIGTERM or SIGINT end it.\n"
+        "\nExit status: 0 when ended by a signal, 1 when it cannot serve, 2 for a usage\n"
+        "error.\n",
+        stdout);
+    return 0;
+}
 
 struct Options {
     lookup::HttpServerSettings http;
@@ -73,7 +91,8 @@ bool ReadCount(const std::string& text, unsigned least, unsigned most, unsigned&
 }
 
 int Usage(const std::string& why) {
-    std::fprintf(stderr, "qg-lookup: %s\n%s", why.c_str(), kUsage);
+    std::fprintf(stderr, "qg-lookup: %s\n%s(qg-lookup --help lists the options)\n", why.c_str(),
+                 kSynopsis);
     return kExitUsage;
 }
 
@@ -83,15 +102,17 @@ int Parse(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::printf("%s\n%s", kUsage, kHelp);
+            Help();
             return -1;
         }
         if (arg == "--version") {
-            std::printf("qg-lookup %s\n", QG_VERSION);
+            platform::PrintVersion("qg-lookup", QG_VERSION);
             return -1;
         }
-        if (arg.rfind("--", 0) != 0) return Usage("unexpected argument " + arg);
-        if (i + 1 >= argc) return Usage(arg + " lacks its value");
+        if (!platform::LooksLikeOption(arg)) return Usage("unexpected argument " + arg);
+        const platform::ProgramOption* option = platform::FindOption(kOptions, arg);
+        if (option == nullptr) return Usage("unknown option " + arg);
+        if (i + 1 >= argc) return Usage(arg + " needs a value (" + option->value + ")");
         const std::string value = argv[++i];
         if (arg == "--listen") {
             const std::optional<platform::HostPort> where = platform::ParseIpPort(value);
@@ -120,8 +141,6 @@ int Parse(int argc, char** argv, Options& o) {
             }
         } else if (arg == "--threads") {
             if (!ReadCount(value, 1, 64, o.http.threads)) return Usage("--threads takes 1 to 64");
-        } else {
-            return Usage("unknown option " + arg);
         }
     }
     return listen ? 0 : Usage("--listen ADDR:PORT is required");

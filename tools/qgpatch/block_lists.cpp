@@ -12,8 +12,8 @@ const char kBlocksHelp[] =
     "  qgpatch blocks FILE... [-o LIST]\n"
     "      the block list of each FILE (SHA-256 of every 256 KiB block and of the whole\n"
     "      file) written beside it as FILE.blocks, or to LIST for a single FILE; prints the\n"
-    "      list's own SHA-256, which a downloader may be given to check it (qg-get\n"
-    "      --blocks-sha256)\n";
+    "      list's own SHA-256, which a downloader may be given to check it (qg-get takes\n"
+    "      it with the list)\n";
 
 bool IsBlocksCommand(const std::string& command) { return command == "blocks"; }
 

@@ -53,6 +53,8 @@ constexpr char kHelp[] =
     "      the form, the trailer and the script\n"
     "  qgpatch convert SRC DST\n"
     "      plain zip -> sealed package, or sealed package -> plain zip\n"
+    "  qgpatch --version\n"
+    "      the version of this tool\n"
     "\n"
     "Failures print the library's error code and text and exit 1; usage errors exit 2.\n";
 
@@ -235,24 +237,39 @@ int main(int argc, char** argv) {
             argc >= 2, {kHelp, "\nPublishing a site:\n", qgpatch::kSiteHelp,
                         qgpatch::kRepairSiteHelp, qgpatch::kSigningHelp, qgpatch::kBlocksHelp});
     }
+    if (cli::WantsVersion(argc, argv)) return cli::PrintVersion();
     const std::string command = argv[1];
-    if (qgpatch::IsSiteCommand(command))
-        return qgpatch::RunSiteCommand(command, std::vector<std::string>(argv + 2, argv + argc));
-    if (qgpatch::IsRepairSiteCommand(command))
-        return qgpatch::RunRepairSiteCommand(std::vector<std::string>(argv + 2, argv + argc));
-    if (qgpatch::IsBlocksCommand(command))
-        return qgpatch::RunBlocksCommand(std::vector<std::string>(argv + 2, argv + argc));
-    if (qgpatch::IsSigningCommand(command))
-        return qgpatch::RunSigningCommand(command, std::vector<std::string>(argv + 2, argv + argc));
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    if (!cli::OnlyKnownOptions({{"diff", {"-o", "--form"}},
+                                {"build", {"-o", "--form"}},
+                                {"apply", {"--dir"}},
+                                {"verify", {}},
+                                {"show", {}},
+                                {"convert", {}},
+                                {"site",
+                                 {"-o", "--latest", "--quillgate", "--newquillgate", "--patch",
+                                  "--key", "--files", "--serial"}},
+                                {"scramble", {"-o"}},
+                                {"launcher-zip", {"-o"}},
+                                {"repair-site", {"-o", "--key", "--serial"}},
+                                {"keygen", {"-o"}},
+                                {"sign", {"--key", "--role", "--serial"}},
+                                {"blocks", {"-o"}}},
+                               command, args))
+        return 2;
+    if (qgpatch::IsSiteCommand(command)) return qgpatch::RunSiteCommand(command, args);
+    if (qgpatch::IsRepairSiteCommand(command)) return qgpatch::RunRepairSiteCommand(args);
+    if (qgpatch::IsBlocksCommand(command)) return qgpatch::RunBlocksCommand(args);
+    if (qgpatch::IsSigningCommand(command)) return qgpatch::RunSigningCommand(command, args);
     Options o;
     std::string error;
-    if (!ParseOptions(std::vector<std::string>(argv + 2, argv + argc), o, error))
-        return Usage(error);
+    if (!ParseOptions(args, o, error)) return Usage(error);
     if (command == "diff") return CmdDiff(o);
     if (command == "build") return CmdBuild(o);
     if (command == "apply") return CmdApply(o);
     if (command == "verify") return CmdVerify(o);
     if (command == "show") return CmdShow(o);
     if (command == "convert") return CmdConvert(o);
+    if (cli::LooksLikeOption(command)) return Usage("unknown option " + command);
     return Usage("unknown command \"" + command + "\"");
 }

@@ -36,7 +36,8 @@ const char kSiteHelp[] =
     "  qgpatch launcher-zip LAUNCHER -o ARCHIVE\n"
     "      the launcher archive of the self-update: LAUNCHER stored as \"quillgate.exe\";\n"
     "      it must be an executable of this machine that tells its version, which is\n"
-    "      printed: publish the archive under that version (site --quillgate)\n";
+    "      printed: publish the archive under that version, as the site's launcher\n"
+    "      version\n";
 
 namespace {
 

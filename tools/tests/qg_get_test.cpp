@@ -285,6 +285,39 @@ TEST_F(QgGetTest, SecondEngineFetchesFromTheFirstOnesBlockServer) {
               static_cast<int64_t>(data.size()));
 }
 
+// --json: stdout carries the transfer as JSON lines, read here with Python's json module
+// (testing/json_lines_summary.py): progress with its figures, then the end and its cause.
+TEST_F(QgGetTest, JsonLinesTellTheProgressAndTheEnd) {
+    const std::string data = RandomBytes(3 << 20, 12);
+    PythonServer server(QG_MIRROR_SERVER, {Site("f.bin", data), "good", "1000000"});
+    auto run = [&](const std::string& url, const std::string& out) {
+        const std::string script = dir_ / "run.sh";
+        WriteFile(script, std::string(QG_GET_BINARY) + " " + url + " -o " + out +
+                              " --json 2>/dev/null | " + QG_SYSTEM_PYTHON + " " + QG_JSON_SUMMARY +
+                              "\necho ${PIPESTATUS[0]} ${PIPESTATUS[1]}\n");
+        std::string summary;
+        FILE* pipe = popen(("bash " + script).c_str(), "r");
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            summary.append(buffer, n);
+        pclose(pipe);
+        return summary;
+    };
+    const std::string summary = run(server.Url("/f.bin"), dir_ / "out.bin");
+    EXPECT_NE(summary.find("progress bytes="), std::string::npos) << summary;
+    EXPECT_NE(summary.find(" size=3145728 speed="), std::string::npos) << summary;
+    EXPECT_NE(summary.find(" sources="), std::string::npos) << summary;
+    const std::string end = "end complete=true cause=\"complete\" state=2 dropped=0\n0 0\n";
+    EXPECT_EQ(summary.substr(summary.size() - std::min(summary.size(), end.size())), end)
+        << summary;
+    EXPECT_TRUE(ReadFile(dir_ / "out.bin") == data);
+
+    const std::string missing = run(server.Url("/missing.bin"), dir_ / "missing.bin");
+    const std::string failed = "end complete=false cause=\"no-source\" state=4 dropped=0\n1 0\n";
+    EXPECT_EQ(missing.substr(missing.size() - std::min(missing.size(), failed.size())), failed)
+        << missing;
+}
+
 // A source named by a lookup, or a mirror of the caller's own, that sends other bytes: the
 // file comes out exact all the same, from the caller's URL alone when nothing checks the
 // others, and the hostile source is dropped and named when something does.

@@ -2,11 +2,14 @@
 # `cmake --install` puts the library, its header and qgtarn.pc under PREFIX, and a C program
 # built with nothing but what pkg-config says of them runs.
 file(REMOVE_RECURSE ${PREFIX})
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
-  RESULT_VARIABLE failed OUTPUT_QUIET)
-if(failed)
-  message(FATAL_ERROR "cmake --install failed")
-endif()
+# The two components of the library's packages, and nothing else.
+foreach(component library dev)
+  execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
+    --component ${component} RESULT_VARIABLE failed OUTPUT_QUIET)
+  if(failed)
+    message(FATAL_ERROR "cmake --install --component ${component} failed")
+  endif()
+endforeach()
 file(GLOB_RECURSE pc_files ${PREFIX}/qgtarn.pc)
 list(LENGTH pc_files pc_count)
 if(NOT pc_count EQUAL 1 OR NOT EXISTS ${PREFIX}/include/quillgate/tarn.h)
