@@ -40,13 +40,13 @@ struct Options {
     std::string blocksSha256;
     int64_t maxSize = 0;
     std::string makeBlocks;
+    bool json = false;
     std::string peerAddress;  // --peer-listen
     uint32_t peerPort = 0;
     bool peerListen = false;
     uint32_t seedSeconds = 0;
     int64_t uploadLimit = -1;  // -1: the engine's default
     uint32_t uploadConnections = 0;
-    bool json = false;
 };
 
 constexpr platform::ProgramOption kOptions[] = {
@@ -58,11 +58,11 @@ constexpr platform::ProgramOption kOptions[] = {
     {"--lookup", "HOST:PORT", "a lookup server that names more sources of the file"},
     {"--connections", "N", "connections at most, 1 to 64"},
     {"--peer-listen", "ADDR:PORT",
-     "where the block server serves what this engine holds to other engines\n"
-     "(default 127.0.0.1, a free port; port 0: a free one)"},
-    {"--seed", "SECONDS", "with --lookup: serve the finished file that long, then exit"},
-    {"--upload-limit", "BYTES/S", "bytes per second of all uploads together (0: no limit)"},
-    {"--upload-connections", "N", "uploads at once, 1 to 64"},
+     "where the block server listens, with --lookup (default 127.0.0.1;\n"
+     "port 0: a free one)"},
+    {"--seed", "SECONDS", "serve the finished file that long, then end (default 0)"},
+    {"--upload-limit", "BYTES/S", "all uploads' bytes per second (0: no limit; default 1 MiB/s)"},
+    {"--upload-connections", "N", "uploads at once, 1 to 64 (default 8)"},
     {"--make-blocks", "FILE",
      "write FILE's block list for publishing beside it (FILE.blocks, or -o LIST)\n"
      "instead of downloading"},
@@ -98,7 +98,9 @@ int Help() {
         "Fetches one file with the download engine, through its C interface alone. Every URL\n"
         "is a mirror of the file and all are fetched from at once. Run again after an\n"
         "interruption, it continues from FILE's resume state when that describes the same\n"
-        "first URL. Progress, and at the end what failed, go to standard error.\n"
+        "first URL. Progress, and at the end what failed, go to standard error. With a\n"
+        "lookup server, the bytes it holds and has checked are served to other engines, and\n"
+        "with --seed the finished file too, before it ends.\n"
         "\nOptions:\n",
         stdout);
     platform::PrintOptions(stdout, kOptions);
@@ -409,7 +411,7 @@ int main(int argc, char** argv) {
     TarnGetStatusInfo(task, block);
     DestroyTarnTask(task);
     ShowEnd(state, block);
-    const bool complete = state == TARN_STATUS_COMPLETED;
-    if (complete) Seed();
-    return complete ? 0 : kExitFailed;
+    if (state != TARN_STATUS_COMPLETED) return kExitFailed;
+    Seed();
+    return 0;
 }
