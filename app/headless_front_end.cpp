@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/app_messages.h"
 #include "app/engine_setup.h"
 #include "app/game_check_terminal.h"
 #include "app/game_launch.h"
@@ -14,6 +15,7 @@
 #include "app/launch_app.h"
 #include "app/launch_dialog_model.h"
 #include "app/terminal_view.h"
+#include "app/worker_hooks.h"
 #include "axp/updater.h"
 #include "download/create_downloader.h"
 #include "platform/event.h"
@@ -29,11 +31,6 @@
 namespace {
 
 constexpr const char* kMainWindowClass = "QUILLGATE_MAIN_WINDOW";
-// Posted by the pipeline thread as it ends.
-constexpr uint32_t WM_APP_WORKER_ENDED = platform::WM_USER + 0x100;
-// Posted by the repair thread as it ends, and by the interrupt watch on Ctrl+C.
-constexpr uint32_t WM_APP_REPAIR_ENDED = platform::WM_USER + 0x101;
-constexpr uint32_t WM_APP_INTERRUPTED = platform::WM_USER + 0x102;
 // Polls for the end of a repair that was asked to stop, as the window's close does.
 constexpr uintptr_t kRepairEndTimer = 1001;
 constexpr uint32_t kRepairEndPollMs = 10;
@@ -209,13 +206,7 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
     const platform::WindowHandle window = platform::CreateMessageWindow(kMainWindowClass);
     platform::SetWindowUserData(window, reinterpret_cast<intptr_t>(&fe));
 
-    const std::string exePath = platform::GetExecutablePath();
-    CLaunchWorker::Hooks hooks;
-    hooks.commandLineCheck = [&](std::string& error) {
-        std::string line;
-        for (size_t i = 0; i < options.args.size(); ++i) line += (i ? " " : "") + options.args[i];
-        return app.ParseCommandLine(line, exePath, error);
-    };
+    CLaunchWorker::Hooks hooks = CommonUpdateHooks(app, options.args, options.launcherVersion);
     hooks.showMessage = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
     hooks.checkGameRunning = [&] {
         const std::string game = GameImagePath(worker.config().gameExe);
@@ -224,18 +215,7 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
         if (isatty(STDIN_FILENO) == 0) return !FindGameProcesses(game).empty();
         return CheckGameRunningOnTerminal(game, stdin, textOut, true);
     };
-    // A launcher restarted after a self-update never replaces itself again in this run.
-    bool afterSelfUpdate = false;
-    for (const std::string& a : options.args) afterSelfUpdate |= a == kAfterSelfUpdateOption;
-    hooks.selfUpdateAllowed = !afterSelfUpdate;
-    if (!options.launcherVersion.empty()) hooks.launcherVersion = options.launcherVersion;
-    // Tests and demonstrations can claim a free-space figure for the launcher's drive.
-    if (const char* fake = std::getenv("QUILLGATE_FAKE_FREE_BYTES")) {
-        const uint64_t bytes = std::strtoull(fake, nullptr, 10);
-        hooks.freeDiskBytes = [bytes] { return std::optional<uint64_t>(bytes); };
-    }
     hooks.finished = [window] { platform::PostMessage(window, WM_APP_WORKER_ENDED, 0, 0); };
-    hooks.configured = [](const LauncherConfig& config) { SetUpEngine(config.engine); };
     hooks.createDownloader = [&updateDownloader] {
         std::unique_ptr<CAutoDownload> downloader = CreateDownloader(0);
         updateDownloader = downloader.get();
@@ -285,7 +265,7 @@ int RunHeadless(CLaunchApp& app, const HeadlessOptions& options) {
         // The new launcher carries on in this terminal; its verdict is ours.
         if (options.json) json.Write(JsonEvent("restart"));
         std::vector<std::string> args = options.args;
-        if (!afterSelfUpdate) args.push_back(kAfterSelfUpdateOption);
+        if (hooks.selfUpdateAllowed) args.push_back(kAfterSelfUpdateOption);
         if (options.lock != nullptr) options.lock->ShareWithNextProcess();
         uint32_t id = 0;
         const bool started =

@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "platform/ascii_text.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "update/version_files.h"
@@ -14,15 +15,6 @@ constexpr const char* kUserTokenPrefix = "trv~";
 std::string FileNamePart(const std::string& path) {
     size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
 }
 
 // "/V:value" style token: the value after the prefix, non-empty and within `max`.
@@ -86,7 +78,7 @@ bool CLaunchApp::ParseCommandLine(const std::string& commandLine, const std::str
 }
 
 LaunchRole CLaunchApp::DecideRole(const std::string& exePath, bool directMode) {
-    if (!directMode && EqualsIgnoringAsciiCase(FileNamePart(exePath), kInstalledLauncher))
+    if (!directMode && platform::EqualsIgnoringAsciiCase(FileNamePart(exePath), kInstalledLauncher))
         return LaunchRole::HandOver;
     return LaunchRole::Dialog;
 }

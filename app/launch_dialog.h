@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "app/app_messages.h"
 #include "app/launch_dialog_model.h"
 #include "platform/messages.h"
 #include "platform/ui/browser_view.h"
@@ -54,12 +55,6 @@ class RepairWork {
     virtual bool Ended() const = 0;  // its thread has ended (or it never started)
     virtual int repairedCount() const = 0;
 };
-
-// Private messages of the window, sent or posted by the launcher's own threads.
-inline constexpr uint32_t WM_APP_CHECK_GAME = platform::WM_USER + 0x200;    // sent; 1 = cancel
-inline constexpr uint32_t WM_APP_SHOW_MESSAGE = platform::WM_USER + 0x201;  // sent; UTF-8 text
-inline constexpr uint32_t WM_APP_WORKER_ENDED = platform::WM_USER + 0x202;  // posted
-inline constexpr uint32_t WM_APP_REPAIR_ENDED = platform::WM_USER + 0x203;  // posted
 
 class CLaunchDlg {
   public:

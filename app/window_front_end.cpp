@@ -9,6 +9,7 @@
 #include "app/kill_game_dialog.h"
 #include "app/launch_app.h"
 #include "app/launch_dialog.h"
+#include "app/worker_hooks.h"
 #include "axp/updater.h"
 #include "platform/event.h"
 #include "platform/file_lock.h"
@@ -32,14 +33,8 @@ class PipelineUpdate : public UpdateWork {
     PipelineUpdate(CLaunchApp& app, const WindowOptions& options) : app_(app), options_(options) {}
 
     bool Start(platform::WindowHandle window) override {
-        CLaunchWorker::Hooks hooks;
-        const std::string exePath = platform::GetExecutablePath();
-        hooks.commandLineCheck = [this, exePath](std::string& error) {
-            std::string line;
-            for (size_t i = 0; i < options_.args.size(); ++i)
-                line += (i ? " " : "") + options_.args[i];
-            return app_.ParseCommandLine(line, exePath, error);
-        };
+        CLaunchWorker::Hooks hooks =
+            CommonUpdateHooks(app_, options_.args, options_.launcherVersion);
         hooks.showMessage = [window](const std::string& text) {
             platform::SendMessage(window, WM_APP_SHOW_MESSAGE,
                                   reinterpret_cast<uintptr_t>(text.c_str()), 0);
@@ -49,19 +44,10 @@ class PipelineUpdate : public UpdateWork {
         hooks.checkGameRunning = [window] {
             return platform::SendMessage(window, WM_APP_CHECK_GAME, 0, 0).value_or(1) != 0;
         };
-        bool afterSelfUpdate = false;
-        for (const std::string& a : options_.args) afterSelfUpdate |= a == kAfterSelfUpdateOption;
-        hooks.selfUpdateAllowed = !afterSelfUpdate;
-        if (!options_.launcherVersion.empty()) hooks.launcherVersion = options_.launcherVersion;
-        if (const char* fake = std::getenv("QUILLGATE_FAKE_FREE_BYTES")) {
-            const uint64_t bytes = std::strtoull(fake, nullptr, 10);
-            hooks.freeDiskBytes = [bytes] { return std::optional<uint64_t>(bytes); };
-        }
         hooks.finished = [this, window] {
             ended_.Set();
             platform::PostMessage(window, WM_APP_WORKER_ENDED, 0, 0);
         };
-        hooks.configured = [](const LauncherConfig& config) { SetUpEngine(config.engine); };
         worker_.SetHooks(std::move(hooks));
         started_ = worker_.Start(window, &updater_, kConfigFileName);
         if (!started_) ended_.Set();

@@ -12,6 +12,9 @@
 #include "download/body_observer.h"
 #include "platform/messages.h"
 
+// The first id of the downloader's range. No backend sends it; a notify window answers it
+// as handled, as it does the two below.
+inline constexpr uint32_t WM_DOWNLOAD_FIRST = 0x3400;
 // Sent to the notify window: wParam = the task's tag, lParam = the new state code.
 inline constexpr uint32_t WM_DOWNLOAD_STATE = 0x3401;
 // Sent to the notify window when new bytes arrived: wParam = tag, lParam = 0; the

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "platform/ascii_text.h"
+
 namespace engine {
 namespace {
 
@@ -16,17 +18,6 @@ int64_t ToNumber(std::string_view digits) {
     int64_t value = 0;
     std::from_chars(digits.data(), digits.data() + digits.size(), value);
     return value;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
 }
 
 std::string_view Trim(std::string_view text) {
@@ -103,7 +94,7 @@ std::optional<BlockRequest> ParseBlockRequest(std::string_view head) {
         if (colon == std::string_view::npos || colon == 0) return std::nullopt;
         const std::string_view name = line.substr(0, colon);
         if (name.find_first_of(" \t") != std::string_view::npos) return std::nullopt;
-        if (EqualsNoCase(name, "range")) {
+        if (platform::EqualsIgnoringAsciiCase(name, "range")) {
             if (sawRange || !ParseRange(line.substr(colon + 1), request)) return std::nullopt;
             sawRange = true;
         }

@@ -1,5 +1,6 @@
 // The request head a peer sends to the local block server, and the answer it gets. Kept
 // apart from the sockets so that every head can be checked on its own.
+// The format, field by field: docs/formats/block-server.md
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,6 @@
 #include "engine/block_server.h"
 
 #include <errno.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,8 +13,10 @@
 
 #include "engine/block_request.h"
 #include "engine/held_map.h"
-#include "engine/hex_text.h"
 #include "engine/upload_limiter.h"
+#include "platform/ascii_text.h"
+#include "platform/digest.h"
+#include "platform/hex_text.h"
 #include "platform/tcp_listener.h"
 
 namespace engine {
@@ -428,11 +429,9 @@ std::optional<std::vector<transfer::ByteRange>> BlockServer::Held(const std::str
 }
 
 std::string BlockKey(const std::string& md5, const std::string& firstUrl) {
-    if (!md5.empty()) return LowerAscii(md5);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(firstUrl.data(), firstUrl.size(), digest, &length, EVP_md5(), nullptr);
-    return LowerHex(digest, length);
+    if (!md5.empty()) return platform::LowerAscii(md5);
+    const platform::Md5Digest digest = platform::Md5Of(firstUrl);
+    return platform::LowerHex(digest.data(), digest.size());
 }
 
 }  // namespace engine

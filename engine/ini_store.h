@@ -12,6 +12,8 @@
 // crash leaves the previous file whole.
 //
 // Not thread safe: one store belongs to one task thread.
+// The format, field by field: docs/formats/resume-state.md; beside the other INI readers:
+// docs/formats/README.md (Settings files).
 #pragma once
 
 #include <cstddef>

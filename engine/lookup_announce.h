@@ -1,5 +1,5 @@
 // What an engine tells the lookup server of the files its block server serves (the lookup
-// protocol, docs/lookup-protocol.md):
+// protocol, docs/formats/lookup-protocol.md):
 //   POST /announce   key=KEY&port=PORT&length=N&held=N&complete=0|1[&md5=MD5][&url=URL]
 //                    answered "OK ttl=SECONDS": the announcement lives that long unless
 //                    announced again

@@ -15,6 +15,7 @@
 // the size, line 2 "MD5=" and 32 hexadecimal digits gives the digest (upper-cased);
 // anything else there is ignored. SOURCES: every non-empty line, in order (see
 // source_line.h for their form).
+// The format, field by field: docs/formats/lookup-protocol.md
 #pragma once
 
 #include <cstdint>

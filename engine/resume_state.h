@@ -11,6 +11,7 @@
 // starts the file from the beginning.
 //
 // Not thread safe: the files belong to the task's thread.
+// The format, field by field: docs/formats/resume-state.md
 #pragma once
 
 #include <cstddef>

@@ -1,14 +1,9 @@
 #include "lookup/form.h"
 
+#include "platform/hex_text.h"
+
 namespace lookup {
 namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 bool IsName(std::string_view name) {
     if (name.empty() || name.size() > kMaxFieldName) return false;
@@ -31,8 +26,8 @@ bool Decode(std::string_view text, std::string& out) {
             out += c;
         } else {
             if (i + 2 >= text.size()) return false;
-            const int high = HexDigit(text[i + 1]);
-            const int low = HexDigit(text[i + 2]);
+            const int high = platform::HexDigitValue(text[i + 1]);
+            const int low = platform::HexDigitValue(text[i + 2]);
             if (high < 0 || low < 0) return false;
             out += static_cast<char>(high * 16 + low);
             i += 2;

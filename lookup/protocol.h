@@ -1,6 +1,6 @@
-// What engines send to the lookup service and what it answers (docs/lookup-protocol.md
-// has the whole exchange). Every request body is a form (form.h) read without trust; a
-// request that is refused gets a one-line reason.
+// What engines send to the lookup service and what it answers
+// (docs/formats/lookup-protocol.md has the whole exchange). Every request body is a form (form.h)
+// read without trust; a request that is refused gets a one-line reason.
 #pragma once
 
 #include <cstdint>

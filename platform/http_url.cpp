@@ -25,16 +25,18 @@ CurlString GetPart(CURLU* url, CURLUPart part, unsigned flags) {
     return CurlString(value);
 }
 
-int32_t SchemeNumber(std::string_view scheme) {
-    static constexpr std::pair<std::string_view, int32_t> kSchemes[] = {
-        {"ftp", kSchemeFtp},       {"gopher", kSchemeGopher}, {"http", kSchemeHttp},
-        {"https", kSchemeHttps},   {"file", kSchemeFile},     {"news", kSchemeNews},
-        {"mailto", kSchemeMailto},
+// The schemes the downloader records; curl gives the scheme in lower case.
+UrlScheme DownloadScheme(std::string_view name) {
+    static constexpr UrlScheme kRecorded[] = {
+        UrlScheme::Ftp,  UrlScheme::Gopher, UrlScheme::Http,   UrlScheme::Https,
+        UrlScheme::File, UrlScheme::News,   UrlScheme::Mailto,
     };
-    for (const auto& [name, number] : kSchemes) {
-        if (name == scheme) return number;
+    const UrlSchemeInfo* info = FindUrlScheme(name);
+    if (info == nullptr || name != info->name) return UrlScheme::Unknown;
+    for (UrlScheme s : kRecorded) {
+        if (s == info->scheme) return s;
     }
-    return kUnknownScheme;
+    return UrlScheme::Unknown;
 }
 
 }  // namespace
@@ -57,8 +59,8 @@ bool ParseDownloadUrl(std::string_view url, size_t maxHost, size_t maxObject, Ht
     CurlString query = GetPart(handle.get(), CURLUPART_QUERY, 0);
     CurlString full = GetPart(handle.get(), CURLUPART_URL, 0);
     if (!scheme || !host || !path || !full) return false;
-    out.scheme = SchemeNumber(scheme.get());
-    if (out.scheme == kUnknownScheme) return false;
+    out.scheme = DownloadScheme(scheme.get());
+    if (out.scheme == UrlScheme::Unknown) return false;
     out.host = host.get();
     out.object = path.get();
     if (query) out.object += std::string("?") + query.get();

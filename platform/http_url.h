@@ -5,23 +5,14 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+#include "platform/url_scheme.h"
 
-// Scheme numbers as the downloader records them; any other scheme is kUnknownScheme.
-enum UrlScheme : int32_t {
-    kUnknownScheme = -1,
-    kSchemeFtp = 1,
-    kSchemeGopher = 2,
-    kSchemeHttp = 3,
-    kSchemeHttps = 4,
-    kSchemeFile = 5,
-    kSchemeNews = 6,
-    kSchemeMailto = 7,
-};
+namespace platform {
 
 struct HttpUrl {
     std::string canonical;  // the URL with unsafe bytes escaped, as it is requested
-    int32_t scheme = kUnknownScheme;
+    // ftp, gopher, http, https, file, news or mailto; any other is refused.
+    UrlScheme scheme = UrlScheme::Unknown;
     std::string host;
     std::string object;  // path and query, beginning with "/"
     uint16_t port = 80;

@@ -1,12 +1,13 @@
 #include "platform/machine_id.h"
 
 #include <dirent.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <vector>
+
+#include "platform/digest.h"
 
 namespace platform {
 namespace {
@@ -87,10 +88,7 @@ MachineId ComputeMachineId(const std::string& root) {
     add("mac", HardwareAddress(root));
     add("disk", DiskSerial(root));
 
-    MachineId id{};
-    unsigned int length = 0;
-    EVP_Digest(facts.data(), facts.size(), id.data(), &length, EVP_md5(), nullptr);
-    return id;
+    return Md5Of(facts);
 }
 
 std::string MachineIdText(const MachineId& id) {

@@ -7,12 +7,11 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/ascii_text.h"
 #include "platform/text_encoding.h"
 
 namespace platform {
 namespace {
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 bool Exists(const std::string& path) {
     struct stat st;
@@ -39,11 +38,7 @@ bool FindCaseless(const std::string& dir, const std::string& name, std::string& 
 }  // namespace
 
 bool FileNamesEqual(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-    }
-    return true;
+    return EqualsIgnoringAsciiCase(a, b);
 }
 
 std::string ResolveUtf8Path(std::string_view utf8Path) {

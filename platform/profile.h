@@ -2,6 +2,8 @@
 // functions: section and key names compare case-insensitively, the first section and
 // the first key of a name win, blanks around names and values are dropped, a value
 // enclosed in matching quotes loses them, and writing creates the file.
+// Which settings file is read with which of the three INI readers, and why their rules
+// differ: docs/formats/README.md (Settings files).
 #pragma once
 
 #include <string>

@@ -14,6 +14,7 @@
 //
 // Errors: a SysStatus for changes; reads answer an empty optional when there is no value.
 // Thread safety: one RegistryStore may be used from several threads.
+// The format, field by field: docs/formats/registry-store.md
 #pragma once
 
 #include <cstdint>

@@ -26,6 +26,7 @@
 #include "update/server_list.h"
 #include "update/url.h"
 #include "update/version_files.h"
+#include "update/worker_support.h"
 
 namespace {
 
@@ -39,15 +40,6 @@ constexpr const char* kLauncherTrialFolder = "launcher-check";
 constexpr const char* kCandidateLauncherName = "quillgate.new";
 // URLs are held in buffers of 2084 bytes.
 constexpr size_t kMaxUrlLength = 2083;
-
-// GBK names and library texts shown in UTF-8 messages.
-std::string Shown(const std::string& gbk) { return platform::GbkToUtf8Lossy(gbk); }
-
-uint64_t TickMilliseconds() {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
-}
 
 // The file name at the end of a URL's object: what a package is saved as. Empty when the
 // object has none, or when it would name something other than a plain file in the
@@ -760,7 +752,7 @@ intptr_t CLaunchWorker::CommandWindowProc(platform::WindowHandle window, uint32_
                                           uintptr_t wParam, intptr_t lParam) {
     auto* self = reinterpret_cast<CLaunchWorker*>(platform::GetWindowUserData(window));
     if (self == nullptr) return platform::DefWindowProc(window, message, wParam, lParam);
-    if (message == 0x3400 || message == WM_DOWNLOAD_STATE) return 1;
+    if (message == WM_DOWNLOAD_FIRST || message == WM_DOWNLOAD_STATE) return 1;
     if (message != WM_DOWNLOAD_PROGRESS)
         return platform::DefWindowProc(window, message, wParam, lParam);
 

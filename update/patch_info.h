@@ -11,6 +11,7 @@
 // the package's block list published beside it (URL + ".blocks"), and in "latest" the keys
 // "quillgatesize", "quillgatesha256" (of the launcher archive) and "serial" (a decimal
 // that grows with every publication). A value that does not parse is held as absent.
+// The format, field by field: docs/formats/patch-information.md
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 // detached signature verifies for the role the file plays, a download whose size and
 // SHA-256 are those the signed patch information gives, and no patch information or
 // server list older than the newest one seen.
+// The format, field by field: docs/formats/signature.md
 #pragma once
 
 #include <cstdint>

@@ -11,6 +11,7 @@
 //
 // SHA-256 as 64 hex digits; lines end in LF or CR LF. Its signature ("current.ver.sha256.sig")
 // is made in the role "quillgate repair list" (update/release_trust.h).
+// The format, field by field: docs/formats/repair-list.md
 #pragma once
 
 #include <cstdint>

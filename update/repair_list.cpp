@@ -4,23 +4,16 @@
 #include <cstdlib>
 #include <set>
 
+#include "platform/ascii_text.h"
 #include "update/url.h"
 
 namespace {
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
-}
+using platform::EqualsIgnoringAsciiCase;
 
 bool EndsWithNoCase(std::string_view text, std::string_view tail) {
-    return text.size() >= tail.size() && EqualsNoCase(text.substr(text.size() - tail.size()), tail);
+    return text.size() >= tail.size() &&
+           EqualsIgnoringAsciiCase(text.substr(text.size() - tail.size()), tail);
 }
 
 // One to eight hexadecimal digits, nothing else: what "%08X" writes.
@@ -48,12 +41,12 @@ std::vector<std::string_view> Fields(std::string_view line) {
 bool IsSkippedLooseFile(std::string_view path) {
     constexpr std::string_view kLauncherPrefix = "quillgate.";
     for (const char* name : {"ver.id", "release.serial", "serverlist.serial", "qg-rundll"})
-        if (EqualsNoCase(path, name)) return true;
+        if (EqualsIgnoringAsciiCase(path, name)) return true;
     return EndsWithNoCase(path, ".cfg") ||
            (path.size() >= kLauncherPrefix.size() &&
-            EqualsNoCase(path.substr(0, kLauncherPrefix.size()), kLauncherPrefix)) ||
-           (path.size() >= 8 && (EqualsNoCase(path.substr(0, 8), "DirectX9") ||
-                                 EqualsNoCase(path.substr(0, 8), "Download")));
+            EqualsIgnoringAsciiCase(path.substr(0, kLauncherPrefix.size()), kLauncherPrefix)) ||
+           (path.size() >= 8 && (EqualsIgnoringAsciiCase(path.substr(0, 8), "DirectX9") ||
+                                 EqualsIgnoringAsciiCase(path.substr(0, 8), "Download")));
 }
 
 namespace {
@@ -86,10 +79,10 @@ bool IsPlainRelativePath(std::string_view path) {
 bool IsLauncherPack(std::string_view pack) {
     const std::vector<std::string> parts = Components(pack);
     constexpr std::string_view kLauncherPrefix = "quillgate.";
-    return EqualsNoCase(parts[0], "download") ||
+    return EqualsIgnoringAsciiCase(parts[0], "download") ||
            (parts.size() == 1 && parts[0].size() >= kLauncherPrefix.size() &&
-            EqualsNoCase(std::string_view(parts[0]).substr(0, kLauncherPrefix.size()),
-                         kLauncherPrefix));
+            EqualsIgnoringAsciiCase(std::string_view(parts[0]).substr(0, kLauncherPrefix.size()),
+                                    kLauncherPrefix));
 }
 
 std::string RepairEntryKey(std::string_view pack, std::string_view path) {

@@ -9,6 +9,7 @@
 // The list comes from a server: a line of another shape, a count that disagrees, a file
 // named twice, or a name that would leave the client folder or reach the launcher's own
 // files refuses the whole list before anything acts on it.
+// The format, field by field: docs/formats/repair-list.md
 #pragma once
 
 #include <cstdint>

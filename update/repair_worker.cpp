@@ -21,6 +21,7 @@
 #include "update/release_trust.h"
 #include "update/url.h"
 #include "update/version_files.h"
+#include "update/worker_support.h"
 
 namespace {
 
@@ -35,14 +36,6 @@ constexpr const char* kSetAsideSuffix = ".~unreadable";
 
 // Process-wide, as the download texts of every repair share one clock.
 std::atomic<uint64_t> g_lastDownloadText{0};
-
-std::string Shown(const std::string& gbk) { return platform::GbkToUtf8Lossy(gbk); }
-
-uint64_t TickMilliseconds() {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
-}
 
 // The last component of a GBK path ("\" or "/" separated).
 std::string FileNameOf(const std::string& path) {
@@ -651,7 +644,7 @@ intptr_t CRepairWorker::CommandWindowProc(platform::WindowHandle window, uint32_
                                           uintptr_t wParam, intptr_t lParam) {
     auto* self = reinterpret_cast<CRepairWorker*>(platform::GetWindowUserData(window));
     if (self == nullptr) return platform::DefWindowProc(window, message, wParam, lParam);
-    if (message == 0x3400) return 1;
+    if (message == WM_DOWNLOAD_FIRST) return 1;
     CAutoDownload* downloader = self->active_.load();
     if (downloader == nullptr) downloader = self->downloader_.get();
     if (message == kStopDownloadMessage) {

@@ -1,4 +1,5 @@
 // The game's server list, stored scrambled in the download directory for the client.
+// The format, field by field: docs/formats/server-list.md
 #pragma once
 
 #include <string_view>

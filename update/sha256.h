@@ -9,28 +9,33 @@
 #include <string>
 #include <string_view>
 
-using Sha256Digest = std::array<uint8_t, 32>;
+#include "platform/digest.h"
 
-// Feeds bytes in order; `Finish` gives the digest of everything fed since the last `Restart`.
+using platform::Sha256Digest;
+using platform::Sha256Of;
+
+// Feeds bytes in order; `Finish` gives the digest of everything fed since the last `Restart`
+// and `bytes` how many that was.
 class Sha256Stream {
   public:
-    Sha256Stream();
-    ~Sha256Stream();
-    Sha256Stream(const Sha256Stream&) = delete;
-    Sha256Stream& operator=(const Sha256Stream&) = delete;
-
-    void Restart();
-    void Update(const void* data, size_t size);
-    Sha256Digest Finish();
+    void Restart() {
+        stream_.Restart();
+        bytes_ = 0;
+    }
+    void Update(const void* data, size_t size) {
+        stream_.Update(data, size);
+        bytes_ += size;
+    }
+    Sha256Digest Finish() {
+        bytes_ = 0;
+        return stream_.Finish();
+    }
     uint64_t bytes() const { return bytes_; }
 
   private:
-    struct State;
-    std::unique_ptr<State> state_;
+    platform::Sha256Stream stream_;
     uint64_t bytes_ = 0;
 };
-
-Sha256Digest Sha256Of(std::string_view data);
 
 // Reads the file at `gbkPath` in chunks; false when it cannot be read.
 bool Sha256OfFile(std::string_view gbkPath, Sha256Digest& digest, uint64_t& size);

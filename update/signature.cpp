@@ -2,7 +2,7 @@
 
 #include <sodium.h>
 
-#include "update/hex_text.h"
+#include "platform/hex_text.h"
 
 namespace {
 
@@ -26,19 +26,19 @@ std::string_view WithoutLineEnd(std::string_view text) {
 }  // namespace
 
 bool ParsePublicKeyHex(std::string_view hex, PublicKey& key) {
-    return ParseHexExactly(hex, key.bytes.data(), key.bytes.size());
+    return platform::ParseHex(hex, key.bytes.data(), key.bytes.size());
 }
 
 std::string PublicKeyHex(const PublicKey& key) {
-    return HexText(key.bytes.data(), key.bytes.size());
+    return platform::LowerHex(key.bytes.data(), key.bytes.size());
 }
 
 bool ParseSignatureFile(std::string_view text, Signature& signature) {
-    return ParseHexExactly(WithoutLineEnd(text), signature.bytes.data(), signature.bytes.size());
+    return platform::ParseHex(WithoutLineEnd(text), signature.bytes.data(), signature.bytes.size());
 }
 
 std::string SignatureFileText(const Signature& signature) {
-    return HexText(signature.bytes.data(), signature.bytes.size()) + "\n";
+    return platform::LowerHex(signature.bytes.data(), signature.bytes.size()) + "\n";
 }
 
 bool VerifySignature(std::string_view message, const Signature& signature, const PublicKey& key) {
@@ -55,14 +55,15 @@ bool GenerateKeyPair(SecretKey& secret, PublicKey& key) {
 
 bool ParseSecretKeyFile(std::string_view text, SecretKey& secret, PublicKey& key) {
     uint8_t seed[crypto_sign_SEEDBYTES];
-    if (!SodiumReady() || !ParseHexExactly(WithoutLineEnd(text), seed, sizeof(seed))) return false;
+    if (!SodiumReady() || !platform::ParseHex(WithoutLineEnd(text), seed, sizeof(seed)))
+        return false;
     const bool ok = crypto_sign_seed_keypair(key.bytes.data(), secret.bytes.data(), seed) == 0;
     sodium_memzero(seed, sizeof(seed));
     return ok;
 }
 
 std::string SecretKeyFileText(const SecretKey& secret) {
-    return HexText(secret.bytes.data(), crypto_sign_SEEDBYTES) + "\n";
+    return platform::LowerHex(secret.bytes.data(), crypto_sign_SEEDBYTES) + "\n";
 }
 
 Signature SignMessage(std::string_view message, const SecretKey& secret) {

@@ -7,40 +7,6 @@
 
 namespace {
 
-struct SchemeInfo {
-    const char* name;
-    ServiceType type;
-    uint16_t defaultPort;
-    bool needsServer;
-};
-
-constexpr SchemeInfo kSchemes[] = {
-    {"http", ServiceType::Http, 80, true},
-    {"https", ServiceType::Https, 443, true},
-    {"ftp", ServiceType::Ftp, 21, true},
-    {"gopher", ServiceType::Gopher, 70, true},
-    {"file", ServiceType::File, 0, false},
-    {"mailto", ServiceType::Mailto, 0, false},
-    {"news", ServiceType::News, 119, false},
-    {"nntp", ServiceType::Nntp, 119, true},
-    {"telnet", ServiceType::Telnet, 23, true},
-    {"wais", ServiceType::Wais, 210, true},
-    {"prospero", ServiceType::Prospero, 1525, true},
-    {"afs", ServiceType::Afs, 0, true},
-    {"mid", ServiceType::Mid, 0, false},
-    {"cid", ServiceType::Cid, 0, false},
-};
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
 bool ParsePort(std::string_view digits, uint16_t& port) {
     if (digits.empty() || digits.size() > 5) return false;
     unsigned value = 0;
@@ -66,17 +32,14 @@ bool SplitUrl(std::string_view url, UrlParts& parts) {
     url = Trim(url);
     size_t colon = url.find(':');
     if (colon == std::string_view::npos || colon == 0) return false;
-    const SchemeInfo* scheme = nullptr;
-    for (const SchemeInfo& s : kSchemes) {
-        if (EqualsIgnoringCase(url.substr(0, colon), s.name)) scheme = &s;
-    }
+    const platform::UrlSchemeInfo* scheme = platform::FindUrlScheme(url.substr(0, colon));
     if (scheme == nullptr) return false;
 
     std::string_view rest = url.substr(colon + 1);
     if (rest.substr(0, 2) != "//") {
         // Only schemes without a server ("mailto:x@y") may omit the "//".
         if (scheme->needsServer) return false;
-        parts.type = scheme->type;
+        parts.type = scheme->scheme;
         parts.object = std::string(rest.empty() || rest[0] != '/' ? "/" : "") + std::string(rest);
         parts.port = scheme->defaultPort;
         return true;
@@ -99,7 +62,7 @@ bool SplitUrl(std::string_view url, UrlParts& parts) {
     }
     if (host.empty() && scheme->needsServer) return false;
 
-    parts.type = scheme->type;
+    parts.type = scheme->scheme;
     parts.server.assign(host);
     parts.object =
         object.empty() || object[0] != '/' ? "/" + std::string(object) : std::string(object);

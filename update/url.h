@@ -8,24 +8,10 @@
 #include <string_view>
 #include <vector>
 
-// Service types as the platform's URL split reports them.
-enum class ServiceType : uint32_t {
-    Ftp = 1,
-    Gopher = 2,
-    Http = 3,
-    Unknown = 0x1000,
-    File = 0x1001,
-    Mailto = 0x1002,
-    Mid = 0x1003,
-    Cid = 0x1004,
-    News = 0x1005,
-    Nntp = 0x1006,
-    Prospero = 0x1007,
-    Telnet = 0x1008,
-    Wais = 0x1009,
-    Afs = 0x100A,
-    Https = 0x100B,
-};
+#include "platform/url_scheme.h"
+
+// The scheme of a URL, numbered as everywhere else (platform/url_scheme.h).
+using ServiceType = platform::UrlScheme;
 
 struct UrlParts {
     ServiceType type = ServiceType::Unknown;

@@ -122,7 +122,7 @@ void CDownAnt::Execute(void*) {
         return;
     }
     if (AbortCheck()) return;
-    if (scheme_ != platform::kSchemeHttp && scheme_ != platform::kSchemeHttps) {
+    if (scheme_ != platform::UrlScheme::Http && scheme_ != platform::UrlScheme::Https) {
         // Only HTTP requests can be opened on a connection of another scheme.
         FormatBounded(message_, sizeof(message_), "(URL scheme check), Error:%d\n", 1);
         SetState(DOWN_STATE_REQUEST_FAILED);

@@ -13,6 +13,7 @@
 #include "download/http/thread_pool.h"
 #include "platform/file.h"
 #include "platform/http_transfer.h"
+#include "platform/url_scheme.h"
 
 namespace DOWNANT {
 
@@ -148,7 +149,7 @@ class CDownAnt : public CThreadRequest, private platform::HttpTransferEvents {
     // The part file's name is the destination's (at most 259 bytes) plus a short suffix.
     char localPath_[272] = {};
     void* ownerContext_ = nullptr;
-    int32_t scheme_ = -1;
+    platform::UrlScheme scheme_ = platform::UrlScheme::Unknown;
     char host_[260] = {};
     char object_[2084] = {};
     uint32_t port_ = 80;

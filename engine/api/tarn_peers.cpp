@@ -3,10 +3,10 @@
 #include <vector>
 
 #include "engine/block_server.h"
-#include "engine/hex_text.h"
 #include "engine/logger.h"
 #include "engine/peer_lookup.h"
 #include "engine/source_line.h"
+#include "platform/ascii_text.h"
 #include "tarn_sharing.h"
 
 bool SplitLookupServer(const std::string& text, std::string& host, uint16_t& port) {
@@ -74,7 +74,7 @@ std::string PublishHeld(engine::MultiSourceTransfer& transfer, const std::string
     tarn::SharedFile file;
     file.key = engine::BlockKey(md5, st.url);
     file.length = st.total;
-    file.md5 = engine::LowerAscii(md5);
+    file.md5 = platform::LowerAscii(md5);
     file.url = st.url;
     sharing.ShareDownload(
         file,

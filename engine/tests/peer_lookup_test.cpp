@@ -12,11 +12,13 @@
 #include "testing/hang_guard.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
+#include "testing/wait_until.h"
 
 namespace engine {
 namespace {
 
 using testing_support::ReadFile;
+using testing_support::WaitUntil;
 using testing_support::WriteFile;
 
 struct LookupServer {
@@ -154,8 +156,8 @@ TEST(PeerLookup, DrippedAnswerEndsAtTheDeadlineOrAnInterrupt) {
         std::thread interrupter;
         if (row.interrupt) {
             interrupter = std::thread([&] {
-                while (!std::filesystem::exists(s.requestPath))
-                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(s.requestPath); }))
+                    << "the request never reached the server";
                 interrupt.Interrupt();
             });
         }
@@ -167,8 +169,7 @@ TEST(PeerLookup, DrippedAnswerEndsAtTheDeadlineOrAnInterrupt) {
         EXPECT_EQ(size, 77);
         EXPECT_TRUE(sources.empty());
         // The server sees the connection closed by the request, not left open.
-        while (!std::filesystem::exists(s.requestPath + ".closed"))
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(s.requestPath + ".closed"); }));
     }
 }
 

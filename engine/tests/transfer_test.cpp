@@ -11,10 +11,12 @@
 #include "engine/multi_source_transfer.h"
 #include "engine/resume_state.h"
 #include "engine/tests/test_pattern.h"
+#include "testing/hang_guard.h"
 #include "testing/mirror_log.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
 #include "testing/test_bytes.h"
+#include "testing/wait_until.h"
 
 namespace {
 
@@ -27,6 +29,7 @@ using engine_test::Pattern;
 using testing_support::Md5Hex;
 using testing_support::PythonServer;
 using testing_support::ReadFile;
+using testing_support::WaitUntil;
 using testing_support::WriteFile;
 
 constexpr size_t kFileSize = 3 << 20;
@@ -49,9 +52,18 @@ class TransferRun {
             cv_.notify_all();
         });
     }
+    // A transfer that has not ended within the step limit fails the test and is cancelled;
+    // one that does not end even then ends the test binary (HangGuard).
     TransferEnd Wait() {
         std::unique_lock<std::mutex> guard(lock_);
-        cv_.wait(guard, [this] { return ended_; });
+        if (!cv_.wait_for(guard, testing_support::kStepLimit, [this] { return ended_; })) {
+            ADD_FAILURE() << "the transfer did not end within the step limit; cancelled";
+            guard.unlock();
+            transfer.Cancel();
+            guard.lock();
+            testing_support::HangGuard hang("a cancelled transfer", std::chrono::seconds(60));
+            cv_.wait(guard, [this] { return ended_; });
+        }
         guard.unlock();
         transfer.Join();
         ended_ = false;
@@ -238,7 +250,8 @@ TEST_F(TransferTest, PausedTransferResumesAndAStateOfAnotherFileStartsAfresh) {
     auto slow = Mirror("good", 1 << 20);
     TransferRun run;
     ASSERT_TRUE(run.Start(Request({slow->Url("/file.bin")})));
-    while (run.transfer.status().received < (1 << 20)) std::this_thread::yield();
+    ASSERT_TRUE(WaitUntil([&] { return run.transfer.status().received >= (1 << 20); },
+                          testing_support::kStepLimit, std::chrono::milliseconds(0)));
     run.transfer.Pause();
     ASSERT_EQ(run.Wait(), TransferEnd::Paused);
     EXPECT_FALSE(fs::exists(target_));
@@ -276,7 +289,8 @@ TEST_F(TransferTest, AStateWhoseFileChangedLengthStartsAfresh) {
     auto slow = Mirror("good", 1 << 20);
     TransferRun run;
     ASSERT_TRUE(run.Start(Request({slow->Url("/file.bin")}, false)));
-    while (run.transfer.status().received < (1 << 20)) std::this_thread::yield();
+    ASSERT_TRUE(WaitUntil([&] { return run.transfer.status().received >= (1 << 20); },
+                          testing_support::kStepLimit, std::chrono::milliseconds(0)));
     run.transfer.Pause();
     ASSERT_EQ(run.Wait(), TransferEnd::Paused);
 

@@ -1,12 +1,10 @@
 #include "engine/transfer/block_list.h"
 
-#include <openssl/evp.h>
-
 #include <cstring>
 #include <memory>
 
-#include "engine/hex_text.h"
 #include "platform/file_system.h"
+#include "platform/hex_text.h"
 
 namespace engine {
 namespace {
@@ -28,35 +26,12 @@ void AppendLe(std::string& out, T value) {
 
 }  // namespace
 
-Sha256::Sha256() : context_(EVP_MD_CTX_new()) {
-    EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(context_), EVP_sha256(), nullptr);
+std::string HexOf(const Sha256Digest& digest) {
+    return platform::LowerHex(digest.data(), digest.size());
 }
-
-Sha256::~Sha256() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(context_)); }
-
-void Sha256::Update(const void* data, size_t size) {
-    EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(context_), data, size);
-}
-
-Sha256Digest Sha256::Final() {
-    Sha256Digest digest{};
-    unsigned int size = 0;
-    auto* context = static_cast<EVP_MD_CTX*>(context_);
-    EVP_DigestFinal_ex(context, digest.data(), &size);
-    EVP_DigestInit_ex(context, EVP_sha256(), nullptr);
-    return digest;
-}
-
-Sha256Digest Sha256Of(std::string_view bytes) {
-    Sha256 hash;
-    hash.Update(bytes.data(), bytes.size());
-    return hash.Final();
-}
-
-std::string HexOf(const Sha256Digest& digest) { return LowerHex(digest.data(), digest.size()); }
 
 bool ParseSha256Hex(std::string_view text, Sha256Digest& out) {
-    return ParseHex(text, out.data(), out.size());
+    return platform::ParseHex(text, out.data(), out.size());
 }
 
 int64_t BlockList::BlockBytes(int64_t index) const {
@@ -128,7 +103,7 @@ bool DescribeFile(const std::string& nativePath, BlockList& out, std::string& er
         if (filled == 0) break;
         whole.Update(buffer.data(), filled);
         block.Update(buffer.data(), filled);
-        list.blocks.push_back(block.Final());
+        list.blocks.push_back(block.Finish());
         list.length += static_cast<int64_t>(filled);
         if (list.length > kMaxListedLength) {
             error = "longer than a block list describes (256 GiB)";
@@ -136,7 +111,7 @@ bool DescribeFile(const std::string& nativePath, BlockList& out, std::string& er
         }
         if (filled < buffer.size()) break;
     }
-    list.whole = whole.Final();
+    list.whole = whole.Finish();
     out = std::move(list);
     return true;
 }

@@ -16,6 +16,7 @@
 //
 // Anything else (another magic, version or block size, a length past the limit, a size that
 // does not match N) is refused as a whole.
+// The format, field by field: docs/formats/block-list.md
 #pragma once
 
 #include <array>
@@ -26,6 +27,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/digest.h"
+
 namespace engine {
 
 inline constexpr int32_t kCheckedBlockSize = 256 * 1024;
@@ -35,24 +38,11 @@ inline constexpr size_t kBlockListHeadBytes = 56;
 inline constexpr size_t kMaxBlockListBytes =
     kBlockListHeadBytes + 32 * static_cast<size_t>(kMaxListedLength / kCheckedBlockSize);
 
-using Sha256Digest = std::array<unsigned char, 32>;
+using platform::Sha256Digest;
+using platform::Sha256Of;
+// SHA-256 over bytes given piece by piece.
+using Sha256 = platform::Sha256Stream;
 
-// SHA-256 over bytes given piece by piece (OpenSSL's, with the processor's instructions).
-class Sha256 {
-  public:
-    Sha256();
-    ~Sha256();
-    Sha256(const Sha256&) = delete;
-    Sha256& operator=(const Sha256&) = delete;
-    void Update(const void* data, size_t size);
-    // The digest of everything given since the start or the last Final; starts afresh.
-    Sha256Digest Final();
-
-  private:
-    void* context_;
-};
-
-Sha256Digest Sha256Of(std::string_view bytes);
 std::string HexOf(const Sha256Digest& digest);
 // 64 hexadecimal digits (either case); false otherwise.
 bool ParseSha256Hex(std::string_view text, Sha256Digest& out);

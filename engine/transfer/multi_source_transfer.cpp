@@ -4,8 +4,6 @@
 // connection, which fetches what the scheduler assigns and keeps what passes.
 #include "engine/multi_source_transfer.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -17,7 +15,6 @@
 #include <thread>
 #include <unordered_map>
 
-#include "engine/hex_text.h"
 #include "engine/logger.h"
 #include "engine/resume_state.h"
 #include "engine/source_line.h"
@@ -25,7 +22,10 @@
 #include "engine/transfer/digest_blame.h"
 #include "engine/transfer/fetcher.h"
 #include "engine/transfer/scheduler.h"
+#include "platform/ascii_text.h"
+#include "platform/digest.h"
 #include "platform/file_system.h"
+#include "platform/hex_text.h"
 #include "platform/native_path.h"
 
 namespace engine {
@@ -296,7 +296,7 @@ FetchSink::Take ConnectionSink::Blocks(int64_t offset, const char* data, size_t 
         const int64_t index = blockStart_ / list.blockSize;
         const int64_t from = blockStart_, to = blockEnd_;
         blockStart_ = -1;
-        if (hash_.Final() != list.blocks[static_cast<size_t>(index)]) {
+        if (hash_.Finish() != list.blocks[static_cast<size_t>(index)]) {
             std::lock_guard<std::mutex> guard(s_.lock);
             const std::string url = s_.scheduler->source(a_.source).url;
             Logger::Instance().Log(kLogLevelInfo,
@@ -465,21 +465,18 @@ void TransferState::SaveState() {
 bool TransferState::Md5Of(std::string& hex) {
     std::unique_ptr<platform::IFile> file = OpenForReading(files->DataPath());
     if (!file) return false;
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return false;
+    platform::Md5Stream md5;
     std::vector<char> buffer(1 << 20);
     for (uint64_t offset = 0;;) {
         if (Stopping()) return false;
         size_t got = 0;
         if (file->ReadAt(offset, buffer.data(), buffer.size(), got) != 0) return false;
         if (got == 0) break;
-        EVP_DigestUpdate(ctx.get(), buffer.data(), got);
+        md5.Update(buffer.data(), got);
         offset += got;
     }
-    unsigned char digest[16];
-    unsigned int size = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), digest, &size) != 1 || size != 16) return false;
-    hex = LowerHex(digest, size);
+    const platform::Md5Digest digest = md5.Finish();
+    hex = platform::LowerHex(digest.data(), digest.size());
     return true;
 }
 
@@ -487,10 +484,10 @@ TransferState::Verdict TransferState::CheckWholeFile() {
     std::string expected, lookup;
     {
         std::lock_guard<std::mutex> guard(lock);
-        expected = LowerAscii(request.md5);
+        expected = platform::LowerAscii(request.md5);
         // A lookup's digest is asked only when nothing trusted checks the file: it may
         // reveal a mismatch, but it decides nothing.
-        if (expected.empty() && !blocks) lookup = LowerAscii(lookupMd5);
+        if (expected.empty() && !blocks) lookup = platform::LowerAscii(lookupMd5);
     }
     if (expected.empty() && lookup.empty()) return Verdict::Passed;
     std::string actual;
@@ -1005,7 +1002,7 @@ void MultiSourceTransfer::NoteLookupAnswer(int64_t length, const std::string& md
     if (length >= 0) s.lookupLength = length;
     if (md5.empty()) return;
     s.lookupMd5 = md5;
-    if (!s.request.md5.empty() && LowerAscii(md5) != LowerAscii(s.request.md5))
+    if (!s.request.md5.empty() && platform::LowerAscii(md5) != platform::LowerAscii(s.request.md5))
         s.DisagreeLocked("MD5");
 }
 

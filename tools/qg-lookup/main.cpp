@@ -1,9 +1,10 @@
 // qg-lookup --listen ADDR:PORT [--store redis://HOST:PORT] [--mirrors FILE] [--ttl SECONDS]
 //           [--trusted-proxy ADDR]... [--client-timeout SECONDS] [--threads N]
 // The lookup service: engines announce the files they serve and ask where else a file
-// can be fetched (README "Running a lookup service"; docs/lookup-protocol.md). Prints the
-// bound port on the first line of standard output, one line per request on standard
-// error, reads its mirrors file again on SIGHUP, and ends cleanly on SIGTERM or SIGINT.
+// can be fetched (README "Running a lookup service"; docs/formats/lookup-protocol.md).
+// Prints the bound port on the first line of standard output, one line per request on
+// standard error, reads its mirrors file again on SIGHUP, and ends cleanly on SIGTERM or
+// SIGINT.
 #include <charconv>
 #include <condition_variable>
 #include <cstdio>

@@ -16,8 +16,6 @@ const char kBlocksHelp[] =
     "      list's own SHA-256, which a downloader may be given to check it (qg-get takes\n"
     "      it with the list)\n";
 
-bool IsBlocksCommand(const std::string& command) { return command == "blocks"; }
-
 bool WriteBlockList(const std::string& file, const std::string& target, BlockListFacts& facts) {
     engine::BlockList list;
     std::string error;
@@ -37,17 +35,9 @@ bool WriteBlockList(const std::string& file, const std::string& target, BlockLis
     return true;
 }
 
-int RunBlocksCommand(const std::vector<std::string>& args) {
-    std::vector<std::string> files;
-    std::string output;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "-o") {
-            if (i + 1 >= args.size()) return cli::Usage("-o needs a value");
-            output = args[++i];
-        } else {
-            files.push_back(args[i]);
-        }
-    }
+int RunBlocks(const CommandLine& line) {
+    const std::vector<std::string>& files = line.operands;
+    const std::string output = line.Value("-o");
     if (files.empty() || (!output.empty() && files.size() != 1))
         return cli::Usage("blocks needs FILE... (or one FILE with -o LIST)");
     for (const std::string& file : files) {

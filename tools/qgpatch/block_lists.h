@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
+
 namespace qgpatch {
 
-bool IsBlocksCommand(const std::string& command);
-int RunBlocksCommand(const std::vector<std::string>& args);
+int RunBlocks(const CommandLine& line);
 
 extern const char kBlocksHelp[];
 

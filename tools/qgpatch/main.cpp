@@ -15,6 +15,7 @@
 #include "axp/updater.h"
 #include "block_lists.h"
 #include "client_diff.h"
+#include "command_line.h"
 #include "common/cli.h"
 #include "patch_content.h"
 #include "platform/native_path.h"
@@ -29,72 +30,70 @@ namespace fs = std::filesystem;
 using cli::LibraryFailure;
 using cli::Usage;
 
-constexpr char kHelp[] =
+constexpr char kHelpHead[] =
     "usage: qgpatch COMMAND ARGS...\n"
     "\n"
     "Patch packages for the launcher: zip archives with a \"(command)\" script, stored\n"
     "scrambled or sealed. Paths on the command line are UTF-8.\n"
+    "\n";
+constexpr char kHelpTail[] =
     "\n"
+    "Failures print the library's error code and text and exit 1; usage errors exit 2.\n";
+constexpr char kVersionHelp[] =
+    "  qgpatch --version\n"
+    "      the version of this tool\n";
+
+constexpr char kDiffHelp[] =
     "  qgpatch diff OLD NEW -o PACKAGE [--form sealed|scrambled]\n"
     "      the package that turns client folder OLD into NEW: pack entries compared through\n"
     "      the packs' \"(list)\" catalogues, other files by size and CRC (default form:\n"
-    "      sealed)\n"
+    "      sealed)\n";
+constexpr char kBuildHelp[] =
     "  qgpatch build SCRIPT DIR -o PACKAGE [--form sealed|scrambled]\n"
     "      a package from a script file and a folder holding the content of every entry\n"
     "      it writes, under the entry's name (scrambled: compressed entries as stored in\n"
-    "      the pack; sealed: plain content)\n"
+    "      the pack; sealed: plain content)\n";
+constexpr char kApplyHelp[] =
     "  qgpatch apply PACKAGE... [--dir CLIENT]\n"
     "      checks every package (trailer, members) and applies them in order to CLIENT\n"
     "      (default: the current folder), \".ver\" last; nothing of a refused package\n"
-    "      is applied\n"
+    "      is applied\n";
+constexpr char kVerifyHelp[] =
     "  qgpatch verify PACKAGE\n"
-    "      checks the CRC trailer\n"
+    "      checks the CRC trailer\n";
+constexpr char kShowHelp[] =
     "  qgpatch show PACKAGE\n"
-    "      the form, the trailer and the script\n"
+    "      the form, the trailer and the script\n";
+constexpr char kConvertHelp[] =
     "  qgpatch convert SRC DST\n"
-    "      plain zip -> sealed package, or sealed package -> plain zip\n"
-    "  qgpatch --version\n"
-    "      the version of this tool\n"
-    "\n"
-    "Failures print the library's error code and text and exit 1; usage errors exit 2.\n";
+    "      plain zip -> sealed package, or sealed package -> plain zip\n";
 
 constexpr char kPackExtension[] = ".pak";
 constexpr char kVersionFile[] = ".ver";
 
-// Splits "-o X" / "--form X" / "--dir X" options from the positional arguments.
+// What the package commands read from their command line.
 struct Options {
     std::vector<std::string> positional;
     std::string output, dir = ".";
     AXP::PackageForm form = AXP::PackageForm::kSealed;
 };
 
-bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string& error) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const bool takesValue = a == "-o" || a == "--form" || a == "--dir";
-        if (takesValue && i + 1 >= args.size()) {
-            error = a + " needs a value";
-            return false;
-        }
-        if (a == "-o") {
-            o.output = args[++i];
-        } else if (a == "--dir") {
-            o.dir = args[++i];
-        } else if (a == "--form") {
-            const std::string v = args[++i];
-            if (v == "sealed")
-                o.form = AXP::PackageForm::kSealed;
-            else if (v == "scrambled")
-                o.form = AXP::PackageForm::kScrambled;
-            else {
-                error = "--form is sealed or scrambled";
-                return false;
-            }
-        } else {
-            o.positional.push_back(a);
-        }
+// Runs `Command` with the options of `line`; a --form other than the two is a usage error.
+template <int (*Command)(const Options&)>
+int WithOptions(const qgpatch::CommandLine& line) {
+    Options o;
+    o.positional = line.operands;
+    o.output = line.Value("-o");
+    for (const std::vector<std::string>& use : line.Uses("--dir")) o.dir = use.front();
+    for (const std::vector<std::string>& use : line.Uses("--form")) {
+        if (use.front() == "sealed")
+            o.form = AXP::PackageForm::kSealed;
+        else if (use.front() == "scrambled")
+            o.form = AXP::PackageForm::kScrambled;
+        else
+            return Usage("--form is sealed or scrambled");
     }
-    return true;
+    return Command(o);
 }
 
 int Write(const qgpatch::PatchContent& content, const Options& o) {
@@ -225,6 +224,56 @@ int CmdConvert(const Options& o) {
     return 0;
 }
 
+// Every command: its options (each with the number of values it takes), its help and what
+// runs it. The parser and the help both read this table.
+const std::vector<qgpatch::Command>& Commands() {
+    using namespace qgpatch;
+    static const std::vector<qgpatch::Command> commands = {
+        {nullptr, "diff", {{"-o", 1}, {"--form", 1}}, kDiffHelp, WithOptions<CmdDiff>},
+        {nullptr, "build", {{"-o", 1}, {"--form", 1}}, kBuildHelp, WithOptions<CmdBuild>},
+        {nullptr, "apply", {{"--dir", 1}}, kApplyHelp, WithOptions<CmdApply>},
+        {nullptr, "verify", {}, kVerifyHelp, WithOptions<CmdVerify>},
+        {nullptr, "show", {}, kShowHelp, WithOptions<CmdShow>},
+        {nullptr, "convert", {}, kConvertHelp, WithOptions<CmdConvert>},
+        {"\nPublishing a site:\n",
+         "site",
+         {{"-o", 1},
+          {"--latest", 1},
+          {"--quillgate", 1},
+          {"--newquillgate", 1},
+          {"--patch", 3},
+          {"--key", 1},
+          {"--files", 1},
+          {"--serial", 1}},
+         kSiteHelp,
+         RunSite},
+        {nullptr, "scramble", {{"-o", 1}}, kScrambleHelp, RunScramble},
+        {nullptr, "launcher-zip", {{"-o", 1}}, kLauncherZipHelp, RunLauncherZip},
+        {nullptr,
+         "repair-site",
+         {{"-o", 1}, {"--key", 1}, {"--serial", 1}},
+         kRepairSiteHelp,
+         RunRepairSite},
+        {nullptr, "keygen", {{"-o", 1}}, kKeygenHelp, RunKeygen},
+        {nullptr, "sign", {{"--key", 1}, {"--role", 1}, {"--serial", 1}}, kSignHelp, RunSign},
+        {nullptr, "blocks", {{"-o", 1}}, kBlocksHelp, RunBlocks},
+    };
+    return commands;
+}
+
+// The help, made from the command table.
+int PrintHelp(bool asked) {
+    std::FILE* out = asked ? stdout : stderr;
+    std::fputs(kHelpHead, out);
+    for (const qgpatch::Command& c : Commands()) {
+        if (c.heading != nullptr) std::fputs(c.heading, out);
+        std::fputs(c.help, out);
+        if (std::string_view(c.name) == "convert") std::fputs(kVersionHelp, out);
+    }
+    std::fputs(kHelpTail, out);
+    return asked ? 0 : 2;
+}
+
 }  // namespace
 
 namespace cli {
@@ -232,44 +281,16 @@ const char kProgramName[] = "qgpatch";
 }
 
 int main(int argc, char** argv) {
-    if (cli::WantsHelp(argc, argv)) {
-        return cli::PrintHelp(
-            argc >= 2, {kHelp, "\nPublishing a site:\n", qgpatch::kSiteHelp,
-                        qgpatch::kRepairSiteHelp, qgpatch::kSigningHelp, qgpatch::kBlocksHelp});
-    }
+    if (cli::WantsHelp(argc, argv)) return PrintHelp(argc >= 2);
     if (cli::WantsVersion(argc, argv)) return cli::PrintVersion();
-    const std::string command = argv[1];
+    const std::string name = argv[1];
     const std::vector<std::string> args(argv + 2, argv + argc);
-    if (!cli::OnlyKnownOptions({{"diff", {"-o", "--form"}},
-                                {"build", {"-o", "--form"}},
-                                {"apply", {"--dir"}},
-                                {"verify", {}},
-                                {"show", {}},
-                                {"convert", {}},
-                                {"site",
-                                 {"-o", "--latest", "--quillgate", "--newquillgate", "--patch",
-                                  "--key", "--files", "--serial"}},
-                                {"scramble", {"-o"}},
-                                {"launcher-zip", {"-o"}},
-                                {"repair-site", {"-o", "--key", "--serial"}},
-                                {"keygen", {"-o"}},
-                                {"sign", {"--key", "--role", "--serial"}},
-                                {"blocks", {"-o"}}},
-                               command, args))
-        return 2;
-    if (qgpatch::IsSiteCommand(command)) return qgpatch::RunSiteCommand(command, args);
-    if (qgpatch::IsRepairSiteCommand(command)) return qgpatch::RunRepairSiteCommand(args);
-    if (qgpatch::IsBlocksCommand(command)) return qgpatch::RunBlocksCommand(args);
-    if (qgpatch::IsSigningCommand(command)) return qgpatch::RunSigningCommand(command, args);
-    Options o;
-    std::string error;
-    if (!ParseOptions(args, o, error)) return Usage(error);
-    if (command == "diff") return CmdDiff(o);
-    if (command == "build") return CmdBuild(o);
-    if (command == "apply") return CmdApply(o);
-    if (command == "verify") return CmdVerify(o);
-    if (command == "show") return CmdShow(o);
-    if (command == "convert") return CmdConvert(o);
-    if (cli::LooksLikeOption(command)) return Usage("unknown option " + command);
-    return Usage("unknown command \"" + command + "\"");
+    for (const qgpatch::Command& command : Commands()) {
+        if (name != command.name) continue;
+        qgpatch::CommandLine line;
+        if (!qgpatch::ParseCommandLine(command, args, line)) return 2;
+        return command.run(line);
+    }
+    if (cli::LooksLikeOption(name)) return Usage("unknown option " + name);
+    return Usage("unknown command \"" + name + "\"");
 }

@@ -325,24 +325,11 @@ const char kRepairSiteHelp[] =
     "      publish after the patch information of the same release, or give both the\n"
     "      same serial, since launchers refuse a list older than the release they saw\n";
 
-bool IsRepairSiteCommand(const std::string& command) { return command == "repair-site"; }
-
-int RunRepairSiteCommand(const std::vector<std::string>& args) {
-    std::string client, out, keyFile, serialText;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const bool takesValue = args[i] == "-o" || args[i] == "--key" || args[i] == "--serial";
-        if (takesValue && i + 1 >= args.size()) return cli::Usage(args[i] + " needs a value");
-        if (args[i] == "-o")
-            out = args[++i];
-        else if (args[i] == "--key")
-            keyFile = args[++i];
-        else if (args[i] == "--serial")
-            serialText = args[++i];
-        else if (client.empty())
-            client = args[i];
-        else
-            return cli::Usage("repair-site takes one CLIENT");
-    }
+int RunRepairSite(const CommandLine& line) {
+    if (line.operands.size() > 1) return cli::Usage("repair-site takes one CLIENT");
+    const std::string client = line.operands.empty() ? "" : line.operands.front();
+    const std::string out = line.Value("-o"), keyFile = line.Value("--key"),
+                      serialText = line.Value("--serial");
     if (client.empty() || out.empty()) return cli::Usage("repair-site needs CLIENT -o DIR");
     if (keyFile.empty() && !serialText.empty())
         return cli::Usage("repair-site: --serial belongs to a signed site (--key)");

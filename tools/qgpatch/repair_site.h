@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
+
 namespace qgpatch {
 
-bool IsRepairSiteCommand(const std::string& command);
-int RunRepairSiteCommand(const std::vector<std::string>& args);
+int RunRepairSite(const CommandLine& line);
 
 extern const char kRepairSiteHelp[];
 

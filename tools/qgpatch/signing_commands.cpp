@@ -16,11 +16,13 @@
 
 namespace qgpatch {
 
-const char kSigningHelp[] =
+const char kKeygenHelp[] =
     "  qgpatch keygen -o KEYFILE\n"
     "      makes a new Ed25519 key: the secret half goes to KEYFILE (readable by you only;\n"
     "      an existing file is never replaced), the public key is printed as hex: give it\n"
-    "      to the launchers as \"publickey\" in their configuration\n"
+    "      to the launchers as \"publickey\" in their configuration\n";
+
+const char kSignHelp[] =
     "  qgpatch sign --key KEYFILE [--role ROLE] [--serial N] FILE...\n"
     "      writes FILE.sig, a detached signature for the file's role, beside each FILE:\n"
     "      ROLE server-list (the default), patchinfo (the default for \"patchinfo.txt\")\n"
@@ -32,8 +34,11 @@ namespace {
 
 using cli::Usage;
 
-int KeyGen(const std::vector<std::string>& args) {
-    if (args.size() != 2 || args[0] != "-o") return Usage("keygen needs -o KEYFILE");
+}  // namespace
+
+int RunKeygen(const CommandLine& line) {
+    const std::string keyFile = line.Value("-o");
+    if (!line.operands.empty() || keyFile.empty()) return Usage("keygen needs -o KEYFILE");
     SecretKey secret;
     PublicKey key;
     std::string gbk;
@@ -41,16 +46,18 @@ int KeyGen(const std::vector<std::string>& args) {
         std::fprintf(stderr, "qgpatch: keygen: the crypto library cannot start\n");
         return 1;
     }
-    if (!cli::PathToGbk(args[1], gbk)) return 2;
+    if (!cli::PathToGbk(keyFile, gbk)) return 2;
     if (const platform::SysStatus s = platform::CreatePrivateFile(gbk, SecretKeyFileText(secret));
         !s) {
-        std::fprintf(stderr, "qgpatch: keygen: cannot create %s (%s: %s)\n", args[1].c_str(),
+        std::fprintf(stderr, "qgpatch: keygen: cannot create %s (%s: %s)\n", keyFile.c_str(),
                      s.operation, std::strerror(s.error));
         return 1;
     }
     std::printf("%s\n", PublicKeyHex(key).c_str());
     return 0;
 }
+
+namespace {
 
 std::optional<SignedRole> RoleNamed(const std::string& name) {
     if (name == "server-list") return SignedRole::ServerList;
@@ -67,24 +74,16 @@ SignedRole RoleOfFile(const std::string& path) {
     return SignedRole::ServerList;
 }
 
-int Sign(const std::vector<std::string>& args) {
-    std::string keyFile, serialText;
+}  // namespace
+
+int RunSign(const CommandLine& line) {
+    const std::string keyFile = line.Value("--key"), serialText = line.Value("--serial");
     std::optional<SignedRole> role;
-    std::vector<std::string> files;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const bool takesValue = args[i] == "--key" || args[i] == "--role" || args[i] == "--serial";
-        if (takesValue && i + 1 >= args.size()) return Usage("sign: " + args[i] + " needs a value");
-        if (args[i] == "--key") {
-            keyFile = args[++i];
-        } else if (args[i] == "--serial") {
-            serialText = args[++i];
-        } else if (args[i] == "--role") {
-            role = RoleNamed(args[++i]);
-            if (!role) return Usage("sign: --role is server-list, patchinfo or repair-list");
-        } else {
-            files.push_back(args[i]);
-        }
+    for (const std::vector<std::string>& use : line.Uses("--role")) {
+        role = RoleNamed(use.front());
+        if (!role) return Usage("sign: --role is server-list, patchinfo or repair-list");
     }
+    const std::vector<std::string>& files = line.operands;
     if (keyFile.empty() || files.empty()) return Usage("sign needs --key KEYFILE FILE...");
     SecretKey secret;
     PublicKey key;
@@ -113,8 +112,6 @@ int Sign(const std::vector<std::string>& args) {
     }
     return 0;
 }
-
-}  // namespace
 
 bool LoadSecretKey(const std::string& path, SecretKey& secret, PublicKey& key) {
     std::string gbk, text;
@@ -164,14 +161,6 @@ bool ChooseSerial(const std::string& command, const std::string& serialText, uin
     }
     serial = *given;
     return true;
-}
-
-bool IsSigningCommand(const std::string& command) {
-    return command == "keygen" || command == "sign";
-}
-
-int RunSigningCommand(const std::string& command, const std::vector<std::string>& args) {
-    return command == "keygen" ? KeyGen(args) : Sign(args);
 }
 
 }  // namespace qgpatch

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "update/release_trust.h"
 
 struct SecretKey;
@@ -12,8 +13,8 @@ struct PublicKey;
 
 namespace qgpatch {
 
-bool IsSigningCommand(const std::string& command);
-int RunSigningCommand(const std::string& command, const std::vector<std::string>& args);
+int RunKeygen(const CommandLine& line);
+int RunSign(const CommandLine& line);
 
 // Reads the secret key file at `path` (UTF-8); on failure says why on stderr.
 bool LoadSecretKey(const std::string& path, SecretKey& secret, PublicKey& key);
@@ -28,6 +29,7 @@ bool WriteSignatureFile(const std::string& path, SignedRole role, const std::str
 bool ChooseSerial(const std::string& command, const std::string& serialText, uint64_t previous,
                   const std::string& replaced, uint64_t& serial, int& exitCode);
 
-extern const char kSigningHelp[];
+extern const char kKeygenHelp[];
+extern const char kSignHelp[];
 
 }  // namespace qgpatch

@@ -31,10 +31,14 @@ const char kSiteHelp[] =
     "      \"blockssha256\" (of its block list) of its package, which must be there,\n"
     "      \"latest\" those of the launcher archive (\"quillgatesize\", \"quillgatesha256\")\n"
     "      and \"serial\", and PATCHINFO.sig is written beside it; --serial N (default: the\n"
-    "      time, and always above the serial of the PATCHINFO it replaces)\n"
+    "      time, and always above the serial of the PATCHINFO it replaces)\n";
+
+const char kScrambleHelp[] =
     "  qgpatch scramble FILE [-o OUT]\n"
     "      scrambles (or unscrambles) a small text file with the position key, as\n"
-    "      \"quillgate.cfg\" and \"server.lst\" may be stored (in place without -o)\n"
+    "      \"quillgate.cfg\" and \"server.lst\" may be stored (in place without -o)\n";
+
+const char kLauncherZipHelp[] =
     "  qgpatch launcher-zip LAUNCHER -o ARCHIVE\n"
     "      the launcher archive of the self-update: LAUNCHER stored as \"quillgate.exe\";\n"
     "      it must be an executable of this machine that tells its version, which is\n"
@@ -103,43 +107,22 @@ uint64_t PreviousSerial(const std::string& path) {
     return info.serial.value_or(0);
 }
 
-int Site(const std::vector<std::string>& args) {
-    std::string output, latest, launcher, launcherUrl, keyFile, filesDir, serialText;
+}  // namespace
+
+int RunSite(const CommandLine& line) {
+    if (!line.operands.empty())
+        return Usage("site: unknown argument \"" + line.operands.front() + "\"");
+    const std::string output = line.Value("-o"), latest = line.Value("--latest"),
+                      launcher = line.Value("--quillgate"),
+                      launcherUrl = line.Value("--newquillgate"), keyFile = line.Value("--key"),
+                      serialText = line.Value("--serial");
+    std::string filesDir = line.Value("--files");
     struct Patch {
         std::string from, to, url;
     };
     std::vector<Patch> patches;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) return false;
-            into = args[++i];
-            return true;
-        };
-        bool ok = true;
-        if (a == "-o") {
-            ok = value(output);
-        } else if (a == "--latest") {
-            ok = value(latest);
-        } else if (a == "--quillgate") {
-            ok = value(launcher);
-        } else if (a == "--newquillgate") {
-            ok = value(launcherUrl);
-        } else if (a == "--key") {
-            ok = value(keyFile);
-        } else if (a == "--files") {
-            ok = value(filesDir);
-        } else if (a == "--serial") {
-            ok = value(serialText);
-        } else if (a == "--patch") {
-            Patch p;
-            ok = value(p.from) && value(p.to) && value(p.url);
-            patches.push_back(p);
-        } else {
-            return Usage("site: unknown argument \"" + a + "\"");
-        }
-        if (!ok) return Usage("site: " + a + " needs its value(s)");
-    }
+    for (const std::vector<std::string>& values : line.Uses("--patch"))
+        patches.push_back(Patch{values[0], values[1], values[2]});
     if (output.empty() || !SafeValue(latest) || !SafeValue(launcher) || !SafeValue(launcherUrl))
         return Usage("site needs -o, --latest, --quillgate and --newquillgate");
     SecretKey secret;
@@ -210,18 +193,10 @@ int Site(const std::vector<std::string>& args) {
     return 0;
 }
 
-int Scramble(const std::vector<std::string>& args) {
-    std::string input, output;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "-o" && i + 1 < args.size()) {
-            output = args[++i];
-        } else if (input.empty()) {
-            input = args[i];
-        } else {
-            return Usage("scramble needs FILE [-o OUT]");
-        }
-    }
-    if (input.empty()) return Usage("scramble needs FILE [-o OUT]");
+int RunScramble(const CommandLine& line) {
+    if (line.operands.size() != 1) return Usage("scramble needs FILE [-o OUT]");
+    const std::string input = line.operands.front();
+    std::string output = line.Value("-o");
     if (output.empty()) output = input;
     std::string data, gbk;
     if (!ReadAll(input, data)) {
@@ -238,6 +213,8 @@ int Scramble(const std::vector<std::string>& args) {
     return 0;
 }
 
+namespace {
+
 // The version that the launcher at `path` (holding `image`) reports of itself.
 bool LauncherVersion(const std::string& path, const std::string& image, std::string& version) {
     if (!IsNativeExecutableImage(image)) return false;
@@ -246,44 +223,36 @@ bool LauncherVersion(const std::string& path, const std::string& image, std::str
     return AskLauncherVersion(native, version);
 }
 
-int LauncherZip(const std::vector<std::string>& args) {
-    if (args.size() != 3 || args[1] != "-o") return Usage("launcher-zip needs LAUNCHER -o ARCHIVE");
+}  // namespace
+
+int RunLauncherZip(const CommandLine& line) {
+    if (line.operands.size() != 1 || line.Value("-o").empty())
+        return Usage("launcher-zip needs LAUNCHER -o ARCHIVE");
+    const std::string source = line.operands.front(), archive = line.Value("-o");
     std::string launcher, gbk;
-    if (!ReadAll(args[0], launcher)) {
-        std::fprintf(stderr, "qgpatch: cannot read %s\n", args[0].c_str());
+    if (!ReadAll(source, launcher)) {
+        std::fprintf(stderr, "qgpatch: cannot read %s\n", source.c_str());
         return 1;
     }
     // The launchers install only a launcher that starts and tells the published version:
     // say so here rather than publish an archive that every client refuses.
     std::string version;
-    if (!LauncherVersion(args[0], launcher, version)) {
+    if (!LauncherVersion(source, launcher, version)) {
         std::fprintf(stderr,
                      "qgpatch: %s is no launcher for this machine (it must be an executable that "
                      "answers --version)\n",
-                     args[0].c_str());
+                     source.c_str());
         return 1;
     }
-    if (!cli::PathToGbk(args[2], gbk)) return 2;
+    if (!cli::PathToGbk(archive, gbk)) return 2;
     AXP::ZipWriter zip;
     if (!zip.Create(gbk) || !zip.Add("quillgate.exe", launcher.data(), launcher.size(), true) ||
         !zip.Finish()) {
         return LibraryFailure("launcher-zip");
     }
-    std::printf("%s: quillgate.exe, %zu bytes, version %s\n", args[2].c_str(), launcher.size(),
+    std::printf("%s: quillgate.exe, %zu bytes, version %s\n", archive.c_str(), launcher.size(),
                 version.c_str());
     return 0;
-}
-
-}  // namespace
-
-bool IsSiteCommand(const std::string& command) {
-    return command == "site" || command == "scramble" || command == "launcher-zip";
-}
-
-int RunSiteCommand(const std::string& command, const std::vector<std::string>& args) {
-    if (command == "site") return Site(args);
-    if (command == "scramble") return Scramble(args);
-    return LauncherZip(args);
 }
 
 }  // namespace qgpatch

@@ -5,15 +5,19 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
+
 namespace qgpatch {
 
-// True when `command` is one of the site commands.
-bool IsSiteCommand(const std::string& command);
+// Each runs its command on the command line read against its entry in the command table;
+// the exit code.
+int RunSite(const CommandLine& line);
+int RunScramble(const CommandLine& line);
+int RunLauncherZip(const CommandLine& line);
 
-// Runs a site command on its arguments (after the command name); the exit code.
-int RunSiteCommand(const std::string& command, const std::vector<std::string>& args);
-
-// The help lines of the site commands.
+// Their help entries.
 extern const char kSiteHelp[];
+extern const char kScrambleHelp[];
+extern const char kLauncherZipHelp[];
 
 }  // namespace qgpatch

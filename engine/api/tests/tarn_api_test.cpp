@@ -25,6 +25,7 @@
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
 #include "testing/test_bytes.h"
+#include "testing/wait_until.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ using testing_support::PythonServer;
 using testing_support::RandomBytes;
 using testing_support::ReadFile;
 using testing_support::TempDir;
+using testing_support::WaitUntil;
 using testing_support::WriteFile;
 
 constexpr uint32_t kCallbackValue = 0x5eed;
@@ -133,9 +135,9 @@ class TarnApiTest : public ::testing::Test {
     // Waits on another thread until bytes have arrived, then calls `stop` there.
     std::thread StopOnceReceiving(int32_t (*stop)(TarnTask*), std::atomic<int32_t>& result) {
         return std::thread([this, stop, &result] {
-            while (ReadStatus(task_).received == 0 && ReadStatus(task_).state <= 1) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
+            EXPECT_TRUE(WaitUntil([this] {
+                return ReadStatus(task_).received != 0 || ReadStatus(task_).state > 1;
+            })) << "no bytes arrived";
             result = stop(task_);
         });
     }
@@ -250,7 +252,8 @@ TEST_F(TarnApiTest, PauseIsRefusedOutsideASingleDownload) {
     const char* list[] = {url.c_str()};
     const std::string target = dir_ / "out.bin";
     ASSERT_EQ(TarnDownloadUrllist(task_, list, 1, target.c_str()), 1);
-    while (ReadStatus(task_).state == TARN_STATUS_IDLE) std::this_thread::yield();
+    ASSERT_TRUE(WaitUntil([this] { return ReadStatus(task_).state != TARN_STATUS_IDLE; },
+                          testing_support::kStepLimit, std::chrono::milliseconds(0)));
     EXPECT_EQ(TarnPauseDownload(task_), 0);  // a list pauses through its own call
     EXPECT_EQ(TarnCancelDownloadUrllist(task_), 1);
     EXPECT_EQ(WaitForEnd().end, TARN_END_FAILED);

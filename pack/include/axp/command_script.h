@@ -8,6 +8,7 @@
 //   unpacked size ("%08X")
 // Names are normalised (axp/name_hash.h). A type that is not bare decimal digits or a size
 // that is not one to eight bare hexadecimal digits makes the line's operation kOpUnknown.
+// The format, field by field: docs/formats/patch-package.md
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // The pack file's bytes on disk: fixed regions, the 40-byte header, the 12-byte
 // hash slots, the 16-byte block entries and the 256-byte rounding rule. All integers are
 // little-endian u32. Pure data and functions: no state, thread safe.
+// The format, field by field: docs/formats/pack.md
 #pragma once
 
 #include <cstdint>

@@ -9,6 +9,7 @@
 //
 // The launcher accepts scrambled and sealed packages (axp/updater.h).
 // Failure: false results plus the library's last error (axp/error.h).
+// The format, field by field: docs/formats/patch-package.md
 #pragma once
 
 #include <cstddef>
