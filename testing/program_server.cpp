@@ -90,6 +90,11 @@ bool Pong(int port) {
 
 }  // namespace
 
+pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& errFile) {
+    return Spawn(program, args, -1, errFile);
+}
+
 ProgramServer::ProgramServer(const std::string& program, const std::vector<std::string>& args,
                              const std::string& errFile) {
     int out[2];

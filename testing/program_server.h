@@ -10,6 +10,11 @@
 
 namespace testing_support {
 
+// Starts PROGRAM ARGS... with standard error appended to `errFile` (none: the test's); the
+// child is killed when the test process ends. Gives its pid, or -1 when fork failed.
+pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& errFile);
+
 class ProgramServer {
   public:
     // Starts PROGRAM ARGS... with standard error appended to `errFile` (none: the test's)

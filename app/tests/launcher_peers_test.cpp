@@ -15,6 +15,7 @@
 #include "testing/program_server.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
+#include "testing/test_bytes.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ namespace fs = std::filesystem;
 using testing_support::NginxSentBytes;
 using testing_support::ProgramServer;
 using testing_support::PythonServer;
+using testing_support::RandomBytes;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
@@ -32,19 +34,6 @@ constexpr size_t kFileBytes = 3 << 20;
 constexpr const char* kRate = "262144";
 constexpr const char* kConnections = "2";
 const char* const kPackages[] = {"/p1.jzq", "/p2.pkg"};
-
-// Bytes that no codec shrinks, different for each seed.
-std::string Noise(size_t size, uint32_t seed) {
-    std::string bytes(size, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (char& c : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = static_cast<char>(x >> 24);
-    }
-    return bytes;
-}
 
 // Runs a shell command; its output in `output`, true when it exits 0.
 bool Shell(const std::string& command, std::string* output = nullptr) {
@@ -66,10 +55,10 @@ class LauncherPeersTest : public ::testing::Test {
         WriteFile(dir_ / "v0/.ver", "CN.1.0.0");
         WriteFile(dir_ / "v0/readme.txt", "first release\r\n");
         fs::copy(dir_ / "v0", dir_ / "v1", fs::copy_options::recursive);
-        WriteFile(dir_ / "v1/big1.bin", Noise(kFileBytes, 1));
+        WriteFile(dir_ / "v1/big1.bin", RandomBytes(kFileBytes, 1));
         WriteFile(dir_ / "v1/.ver", "CN.1.0.1");
         fs::copy(dir_ / "v1", dir_ / "v2", fs::copy_options::recursive);
-        WriteFile(dir_ / "v2/big2.bin", Noise(kFileBytes, 2));
+        WriteFile(dir_ / "v2/big2.bin", RandomBytes(kFileBytes, 2));
         WriteFile(dir_ / "v2/.ver", "CN.1.0.2");
 
         const std::string qgpatch = QGPATCH_BINARY;

@@ -28,23 +28,10 @@ using testing_support::ProgramServer;
 using testing_support::PythonServer;
 using testing_support::RandomBytes;
 using testing_support::ReadFile;
+using testing_support::SpawnProgram;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 using namespace std::chrono_literals;
-
-pid_t Spawn(const char* binary, const std::vector<std::string>& args, const std::string& errFile) {
-    const pid_t child = fork();
-    if (child == 0) {
-        std::freopen(errFile.c_str(), "a", stderr);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(binary));
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(binary, argv.data());
-        _exit(127);
-    }
-    return child;
-}
 
 int ExitCode(pid_t child) {
     int status = 0;
@@ -103,8 +90,8 @@ class QgGetSwarmTest : public ::testing::Test {
         std::filesystem::create_directories(site);
         WriteFile(site / "f.bin", data);
         if (withBlockList) {
-            EXPECT_EQ(ExitCode(Spawn(QG_GET_BINARY, {"--make-blocks", site / "f.bin"},
-                                     dir_ / "make.log")),
+            EXPECT_EQ(ExitCode(SpawnProgram(QG_GET_BINARY, {"--make-blocks", site / "f.bin"},
+                                            dir_ / "make.log")),
                       0)
                 << ReadFile(dir_ / "make.log");
         }
@@ -164,7 +151,7 @@ TEST_F(QgGetSwarmTest, EnginesFetchFromEachOtherAndTheOriginSendsTheFileAboutOnc
                     EXPECT_EQ(PeersListed(lookup->port(), md5).size(), 1u);
                 }
             }
-            engines.push_back(Spawn(QG_GET_BINARY, args, errs.back()));
+            engines.push_back(SpawnProgram(QG_GET_BINARY, args, errs.back()));
         }
         for (size_t i = 0; i < engines.size(); ++i) {
             EXPECT_EQ(ExitCode(engines[i]), 0) << ReadFile(errs[i]);
@@ -220,7 +207,7 @@ TEST_F(QgGetSwarmTest, APeerThatSendsWrongBytesIsDropped) {
         const std::string err = out + ".log";
         std::vector<std::string> args = Engine(*origin, *lookup, out);
         args.insert(args.end(), {"--md5", md5});
-        EXPECT_EQ(ExitCode(Spawn(QG_GET_BINARY, args, err)), 0) << ReadFile(err);
+        EXPECT_EQ(ExitCode(SpawnProgram(QG_GET_BINARY, args, err)), 0) << ReadFile(err);
         EXPECT_TRUE(ReadFile(out) == data);
         EXPECT_NE(ReadFile(err).find("dropped for wrong bytes"), std::string::npos)
             << ReadFile(err);

@@ -16,6 +16,7 @@
 
 #include "engine/resume_state.h"
 #include "testing/mirror_log.h"
+#include "testing/program_server.h"
 #include "testing/python_server.h"
 #include "testing/temp_dir.h"
 #include "testing/test_bytes.h"
@@ -28,26 +29,12 @@ using testing_support::MirrorSentBytes;
 using testing_support::PythonServer;
 using testing_support::RandomBytes;
 using testing_support::ReadFile;
+using testing_support::SpawnProgram;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
-pid_t SpawnTool(const char* binary, const std::vector<std::string>& args,
-                const std::string& errFile) {
-    const pid_t child = fork();
-    if (child == 0) {
-        std::freopen(errFile.c_str(), "a", stderr);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(binary));
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(binary, argv.data());
-        _exit(127);
-    }
-    return child;
-}
-
 pid_t Spawn(const std::vector<std::string>& args, const std::string& errFile) {
-    return SpawnTool(QG_GET_BINARY, args, errFile);
+    return SpawnProgram(QG_GET_BINARY, args, errFile);
 }
 
 int ExitCode(pid_t child) {
@@ -343,8 +330,8 @@ TEST_F(QgGetTest, HostileSourcesNeverDecideTheBytes) {
         auto caller = MirrorIn((root + "/caller").c_str(), data, "1000000");
         if (c.blocks) {
             const std::string file = dir_ / (root + "/caller/site/f.bin");
-            ASSERT_EQ(ExitCode(SpawnTool(QGPATCH_BINARY, {"blocks", file}, dir_ / "qgpatch.log")),
-                      0)
+            ASSERT_EQ(
+                ExitCode(SpawnProgram(QGPATCH_BINARY, {"blocks", file}, dir_ / "qgpatch.log")), 0)
                 << ReadFile(dir_ / "qgpatch.log");
         }
         const std::filesystem::path hostileRoot = dir_.path() / root / "hostile";
@@ -392,8 +379,8 @@ TEST_F(QgGetTest, HostileSourcesNeverDecideTheBytes) {
 TEST_F(QgGetTest, AWrongBlockIsNeverWritten) {
     const std::string data = RandomBytes(3 << 20, 16);
     auto good = MirrorIn("good", data, "500000");
-    ASSERT_EQ(ExitCode(SpawnTool(QGPATCH_BINARY, {"blocks", dir_ / "good/site/f.bin"},
-                                 dir_ / "qgpatch.log")),
+    ASSERT_EQ(ExitCode(SpawnProgram(QGPATCH_BINARY, {"blocks", dir_ / "good/site/f.bin"},
+                                    dir_ / "qgpatch.log")),
               0)
         << ReadFile(dir_ / "qgpatch.log");
     std::filesystem::create_directories(dir_.path() / "bad/site");

@@ -11,6 +11,7 @@
 #include "download/tarn/engine_in_process.h"
 #include "quillgate/tarn.h"
 #include "testing/mirror_log.h"
+#include "testing/test_bytes.h"
 #include "update/release_trust.h"
 #include "update/repair_worker.h"
 #include "update/sha256.h"
@@ -22,25 +23,13 @@ namespace {
 using namespace worker_test;
 using testing_support::NginxSentBytes;
 using testing_support::PythonServer;
+using testing_support::RandomBytes;
 
 constexpr size_t kFileBytes = 1 << 20;
 // Each answer at 256 KiB/s, two connections per client: a package takes two seconds from
 // one server, and the engine has every reason to ask both.
 constexpr const char* kRate = "262144";
 constexpr const char* kConnections = "2";
-
-// Bytes that no codec shrinks, different for each seed.
-std::string Noise(size_t size, uint32_t seed) {
-    std::string bytes(size, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (char& c : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = static_cast<char>(x >> 24);
-    }
-    return bytes;
-}
 
 std::string SizeHex(size_t size) {
     char text[16];
@@ -134,8 +123,8 @@ class EngineUpdateTest : public WorkerSiteTest, public ::testing::WithParamInter
                  fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     }
 
-    const std::string big1_ = Noise(kFileBytes, 1);
-    const std::string big2_ = Noise(kFileBytes, 2);
+    const std::string big1_ = RandomBytes(kFileBytes, 1);
+    const std::string big2_ = RandomBytes(kFileBytes, 2);
     TempDir logs_{"qg_engine_logs"};
     WebServer primary_web_{site_.path(), logs_.path() / "primary.log"};
     WebServer backup_web_{backup_.path(), logs_.path() / "backup.log"};
@@ -150,7 +139,7 @@ TEST_P(EngineUpdateTest, EveryPackageComesFromThePrimaryAndTheBackupAtOnce) {
         for (const TempDir* root : {&site_, &backup_}) {
             for (const char* package : {"patch/p1.jzq", "patch/p2.pkg"}) {
                 const std::string other = *root / "other.bin";
-                WriteFile(other, Noise(ReadFile(*root / package).size(), 9));
+                WriteFile(other, RandomBytes(ReadFile(*root / package).size(), 9));
                 const std::string list = *root / (std::string(package) + ".blocks");
                 ASSERT_TRUE(TarnMakeBlockList(other.c_str(), list.c_str()));
             }
@@ -207,8 +196,8 @@ TEST(EngineRepairTest, ARestoredFileComesFromTheRepairSiteAndTheBackupAtOnce) {
     TempDir client("qg_engine_repair_client"), site("qg_engine_repair_site"),
         backup("qg_engine_repair_backup"), logs("qg_engine_repair_logs");
     testing_support::ScopedCurrentDir cwd(client.path());
-    const std::string published = Noise(kFileBytes, 5);
-    WriteFile("data.bin", Noise(kFileBytes, 6));  // damaged
+    const std::string published = RandomBytes(kFileBytes, 5);
+    WriteFile("data.bin", RandomBytes(kFileBytes, 6));  // damaged
     for (const TempDir* root : {&site, &backup}) {
         fs::create_directories(root->path() / "repair");
         WriteFile(*root / "repair/current.ver",
